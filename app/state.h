@@ -1,0 +1,24 @@
+// The shared database state of a run: the path read from settings.cfg, the one
+// connection, and whether a connection has ever been opened (never reset once set).
+#pragma once
+
+#include "db/connection.h"
+
+#include <QString>
+#include <memory>
+
+namespace kalder {
+
+struct AppState {
+    QString PathToDB;
+    std::unique_ptr<Connection> DBConnection;   // null until a database is opened
+    bool DBIsOpen = false;
+
+    // The open connection, or nullptr.
+    Connection* connection() const
+    {
+        return DBConnection && DBConnection->isOpen() ? DBConnection.get() : nullptr;
+    }
+};
+
+} // namespace kalder
