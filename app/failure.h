@@ -36,10 +36,12 @@ inline constexpr int FileNotFound = 53;
 inline constexpr int FileAlreadyOpen = 55;
 inline constexpr int InputPastEnd = 62;
 inline constexpr int DeviceUnavailable = 68;
+inline constexpr int PathFileAccess = 75;
 inline constexpr int PathNotFound = 76;
 inline constexpr int InvalidProperty = 380;   // a control refused a value
 inline constexpr int ItemNotFound = 3265;     // no field of that name in the record
 inline constexpr int NotOpen = 3704;          // operation on a closed connection or recordset
+inline constexpr int NoCurrentRecord = 3021;  // the recordset is at its end
 inline constexpr int BadFormat = 3343;        // a file that is not a database of a readable format
 // The workbook reader's own failures.
 inline constexpr int BookNotWorkbook = 1004;
