@@ -1,0 +1,178 @@
+// The handlers of the buttons and row-number boxes. They check and convert what the operator
+// typed, call one work procedure and show its outcome; the work itself lives elsewhere.
+#include "window/commands.h"
+
+#include "app/failure.h"
+#include "app/version.h"
+#include "config/checks.h"
+#include "config/db_settings.h"
+#include "config/settings_file.h"
+#include "db/inspection.h"
+#include "workbook/data_load.h"
+#include "workbook/header_analysis.h"
+
+#include <QDir>
+
+namespace kalder {
+
+namespace {
+
+const QString Title = QStringLiteral(KALDER_APP_TITLE);
+const QString NoWorkbook = QStringLiteral("Не задано имя эксель файла");
+const QString BadNumber = QStringLiteral("Введенное значение может содержать только цифры и быть не отрицательным");
+constexpr qint32 OverwritePrompt = 2;
+
+QString filterFor(const QString& extension)
+{
+    const QChar nul(u'\0');
+    return QStringLiteral("Выберите файл (*%1)").arg(extension) + nul + QStringLiteral("*") + extension + nul +
+           QStringLiteral("All Files (*.*)") + nul + QStringLiteral("*.*") + nul;
+}
+
+QString chooseFile(Dialogs& dialogs, const QString& extension)
+{
+    qint32 flags = OverwritePrompt;
+    return dlg_FileName(flags, QDir::currentPath(), filterFor(extension), 1, extension, QString(),
+                        QStringLiteral("Выбор файла"), -1, true, dialogs);
+}
+
+// A row-number box the command cannot use: the number check's message, and the operator
+// back in the box with its text selected.
+void refuseBox(TextBox& box, Dialogs& dialogs)
+{
+    dialogs.message(BadNumber, Title, Dialogs::Icon::Exclamation);
+    box.setFocus();
+    box.select(0, int(box.text().size()));
+}
+
+void storeBox(AppState& state, TextBox& box, Dialogs& dialogs, const QString& field)
+{
+    if (!chk_TextNum(box, dialogs))
+        set_SettingValue(state, field, box.text());
+}
+
+} // namespace
+
+void Command_SelectFile_Click(AppState& state, FormControls& ui)
+{
+    try {
+        const QString path = chooseFile(*ui.dialogs, QStringLiteral(".xls"));
+        if (path.isEmpty())
+            return;
+        ui.Text_FileName->setText(path);
+        set_SettingValue(state, QStringLiteral("LastFileName"), path);
+    } catch (const Failure& f) {
+        ui.dialogs->message(f.text(), Title, Dialogs::Icon::Exclamation);
+    }
+}
+
+void Command_SetPathToDB_Click(AppState& state, FormControls& ui)
+{
+    try {
+        const QString path = chooseFile(*ui.dialogs, QStringLiteral(".mdb"));
+        if (path.isEmpty())
+            return;
+        // The chosen database is opened before anything is replaced: a file that cannot be
+        // opened leaves the working connection, settings.cfg and the window as they were.
+        auto connection = std::make_unique<Connection>();
+        try {
+            connection->Open(connectionStringFor(path), QString(), QString(), -1);
+        } catch (const Failure& f) {
+            ui.dialogs->message(f.text(), Title, Dialogs::Icon::Exclamation);
+            return;
+        }
+        if (state.DBConnection)
+            state.DBConnection->Close();
+        state.DBConnection = std::move(connection);
+        state.DBIsOpen = true;
+
+        ui.Text_PathToDB->setText(path);
+        set_Settings(*ui.Text_PathToDB, *ui.dialogs);
+        if (get_PathToDB(state, *ui.dialogs))
+            state.PathToDB = path;   // settings.cfg did not read back: the open database counts
+
+        QString lastFileName;
+        qint32 header = 0, last = 0;
+        if (!get_Settings(state, lastFileName, header, last)) {
+            ui.Text_FileName->setText(lastFileName);
+            ui.Text_StrNumWithCapt->setText(QString::number(header));
+            ui.Text_StrNumMAX->setText(QString::number(last));
+        }
+        ui.Text_DBRecordCount->setText(QString::number(get_DBRecCount(state)));
+        ui.Command_Analize->setEnabled(true);
+        ui.Command_Update->setEnabled(true);
+        ui.Text_PathToDB->setText(state.PathToDB);
+        // The database fields belong to the new database.
+        ui.lv_DB->clear();
+        get_FieldsNameDB(state, *ui.lv_DB);
+    } catch (const Failure&) {
+        // Ends silently: the procedures called report their own failures.
+    }
+}
+
+void Command_Analize_Click(AppState&, FormControls& ui)
+{
+    ui.lv_Fields->clear();
+    if (ui.Text_FileName->text().isEmpty()) {
+        ui.dialogs->message(NoWorkbook, Title, Dialogs::Icon::Exclamation);
+        ui.Command_SelectFile->setFocus();
+        return;
+    }
+    ui.pb->setMin(0);
+    const auto header = leadingInt32(ui.Text_StrNumWithCapt->text());
+    if (!header) {
+        refuseBox(*ui.Text_StrNumWithCapt, *ui.dialogs);
+        return;
+    }
+    const auto last = leadingInt32(ui.Text_StrNumMAX->text());
+    if (!last) {
+        refuseBox(*ui.Text_StrNumMAX, *ui.dialogs);
+        return;
+    }
+    if (xls_FieldsName(*ui.lv_Fields, *ui.pb, *ui.pointer, *ui.dialogs, ui.Text_FileName->text(), *header, *last)) {
+        ui.dialogs->message(QStringLiteral("Ошибка при анализе входного файла"), Title, Dialogs::Icon::Exclamation);
+        return;
+    }
+    ui.dialogs->message(QStringLiteral("Анализ входных полей выполнен"), Title, Dialogs::Icon::Information);
+    ui.lv->clear();
+}
+
+void Command_Update_Click(AppState& state, FormControls& ui)
+{
+    if (ui.lv->count() == 0) {
+        ui.dialogs->message(QStringLiteral("Не определена связь полей в БД и во входном файле"), Title,
+                            Dialogs::Icon::Exclamation);
+        return;
+    }
+    const QString fileName = ui.Text_FileName->text();
+    if (fileName.isEmpty()) {
+        ui.dialogs->message(NoWorkbook, Title, Dialogs::Icon::Exclamation);
+        ui.Command_SelectFile->setFocus();
+        return;
+    }
+    // The last row is converted first, so a refusal lands in the first box that fails.
+    const auto last = toInt32(ui.Text_StrNumMAX->text());
+    if (!last) {
+        refuseBox(*ui.Text_StrNumMAX, *ui.dialogs);
+        return;
+    }
+    const auto header = toInt32(ui.Text_StrNumWithCapt->text());
+    if (!header) {
+        refuseBox(*ui.Text_StrNumWithCapt, *ui.dialogs);
+        return;
+    }
+    if (!xls_DataUpdate(state, ui, fileName, *header, *last))
+        ui.dialogs->message(QStringLiteral("Обработка данных успешно завершена"), Title, Dialogs::Icon::Information);
+}
+
+void Text_StrNumMAX_LostFocus(AppState& state, FormControls& ui)
+{
+    storeBox(state, *ui.Text_StrNumMAX, *ui.dialogs, QStringLiteral("StrNumMAX"));
+}
+
+void Text_StrNumWithCapt_LostFocus(AppState& state, FormControls& ui)
+{
+    storeBox(state, *ui.Text_StrNumWithCapt, *ui.dialogs, QStringLiteral("StrNumWithCapt"));
+}
+
+} // namespace kalder

@@ -1,0 +1,17 @@
+// What the buttons and the two row-number boxes of the main window do. QtCore only: the
+// window's slots forward here, and tests drive these with memory controls.
+#pragma once
+
+#include "app/state.h"
+#include "window/controls/controls.h"
+
+namespace kalder {
+
+void Command_SelectFile_Click(AppState& state, FormControls& ui);
+void Command_SetPathToDB_Click(AppState& state, FormControls& ui);
+void Command_Analize_Click(AppState& state, FormControls& ui);
+void Command_Update_Click(AppState& state, FormControls& ui);
+void Text_StrNumMAX_LostFocus(AppState& state, FormControls& ui);
+void Text_StrNumWithCapt_LostFocus(AppState& state, FormControls& ui);
+
+} // namespace kalder
