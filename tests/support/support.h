@@ -4,6 +4,9 @@
 #include "window/controls/controls.h"
 
 #include <QList>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStringList>
 
 namespace kalder::test {
@@ -38,5 +41,72 @@ struct RecordingDialogs : Dialogs {
         return out;
     }
 };
+
+// Every control of the main window in memory, wired into one FormControls.
+struct MemoryForm {
+    MemoryTextBox Caption{QStringLiteral("Загрузка данных из excel в БД")}, Text_PathToDB, Text_FileName, Text_Rules,
+        Text_StrNumWithCapt{QStringLiteral("0")}, Text_StrNumMAX{QStringLiteral("100")},
+        Text_DBRecordCount{QStringLiteral("0")}, Text_DBRecordCountNew{QStringLiteral("0")};
+    MemoryListView lv_Fields, lv, lv_DB;
+    MemoryProgressBar pb;
+    MemoryButton Command_SelectFile, Command_SetPathToDB, Command_Analize, Command_Update;
+    MemoryPointer pointer;
+    RecordingDialogs dialogs;
+    FormControls ui;
+
+    MemoryForm()
+    {
+        ui.Caption = &Caption;
+        ui.Text_PathToDB = &Text_PathToDB;
+        ui.Text_FileName = &Text_FileName;
+        ui.Text_Rules = &Text_Rules;
+        ui.Text_StrNumWithCapt = &Text_StrNumWithCapt;
+        ui.Text_StrNumMAX = &Text_StrNumMAX;
+        ui.Text_DBRecordCount = &Text_DBRecordCount;
+        ui.Text_DBRecordCountNew = &Text_DBRecordCountNew;
+        ui.lv_Fields = &lv_Fields;
+        ui.lv = &lv;
+        ui.lv_DB = &lv_DB;
+        ui.pb = &pb;
+        ui.Command_SelectFile = &Command_SelectFile;
+        ui.Command_SetPathToDB = &Command_SetPathToDB;
+        ui.Command_Analize = &Command_Analize;
+        ui.Command_Update = &Command_Update;
+        ui.pointer = &pointer;
+        ui.dialogs = &dialogs;
+    }
+    MemoryForm(const MemoryForm&) = delete;
+    MemoryForm& operator=(const MemoryForm&) = delete;
+
+    // Appends a link row as the link editing makes it.
+    void link(const QString& rule, int column, const QString& header, const QString& field, int position)
+    {
+        const int row = lv.count() + 1;
+        lv.add(row, rule);
+        lv.setSubItem(row, 1, QString::number(column));
+        lv.setSubItem(row, 2, header);
+        lv.setSubItem(row, 3, field);
+        lv.setSubItem(row, 4, position > 0 ? QString::number(position) : QString());
+        lv.select(row);
+    }
+};
+
+// Makes an SQLite file from SQL text, with a connection of its own.
+inline QString makeDatabase(const QString& path, const QStringList& sql)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("test-maker"));
+        db.setDatabaseName(path);
+        if (!db.open())
+            qFatal("cannot create %s", qPrintable(path));
+        QSqlQuery q(db);
+        for (const QString& s : sql)
+            if (!q.exec(s))
+                qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("test-maker"));
+    return path;
+}
 
 } // namespace kalder::test
