@@ -14,6 +14,9 @@ std::optional<qint32> toInt32(const QString& text, const QLocale& locale = QLoca
 // The locale-free leading-number reading: 12abc gives 12, abc gives 0; nothing when the
 // rounded number lies beyond 32 bits.
 std::optional<qint32> leadingInt32(const QString& text);
+// A number rounded to the nearest integer, halves to even; nothing when it is not finite
+// or the rounded value lies beyond 32 bits.
+std::optional<qint32> roundToInt32(double value);
 
 // False: accepted, the box's text rewritten in normal form. True: empty box (no message) or
 // refused (message, focus back in the box, its text selected).
