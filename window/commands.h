@@ -1,5 +1,4 @@
-// What the buttons and the two row-number boxes of the main window do. QtCore only: the
-// window's slots forward here, and tests drive these with memory controls.
+// The handlers of the main window's buttons and row-number boxes.
 #pragma once
 
 #include "app/state.h"

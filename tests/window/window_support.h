@@ -1,0 +1,37 @@
+// Support for the window tests: a session opened on an SQLite file, and list rows at a glance.
+#pragma once
+
+#include "app/state.h"
+#include "db/connection.h"
+#include "tests/support/support.h"
+#include "window/controls/controls.h"
+#include "window/form_logic.h"
+
+#include <memory>
+
+namespace kalder::test {
+
+// The session as start-up leaves it after opening the database at path.
+inline void openSession(AppState& state, const QString& path)
+{
+    auto connection = std::make_unique<Connection>();
+    connection->Open(connectionStringFor(path), QString(), QString(), -1);
+    state.PathToDB = path;
+    state.DBConnection = std::move(connection);
+    state.DBIsOpen = true;
+}
+
+// The rows of a list, each as its cells joined by "|", for comparisons at a glance.
+inline QStringList rowsOf(const ListView& list, int cells)
+{
+    QStringList out;
+    for (int i = 1; i <= list.count(); ++i) {
+        QStringList row{list.text(i)};
+        for (int k = 1; k < cells; ++k)
+            row.append(list.subItem(i, k));
+        out.append(row.join(QLatin1Char('|')));
+    }
+    return out;
+}
+
+} // namespace kalder::test

@@ -1,0 +1,488 @@
+// Widget versions of the controls. The refusals match the memory versions, so the procedures
+// meet the same failures in tests and in the window.
+#include "window/widget_controls.h"
+
+#include "app/failure.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTextCursor>
+
+#include <cmath>
+
+namespace kalder {
+
+namespace {
+// The platform's texts use CR LF; Qt widgets show lines split at LF alone.
+QString forDisplay(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------- list views
+
+ListTreeWidget::ListTreeWidget(QWidget* parent) : QTreeWidget(parent)
+{
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setAllColumnsShowFocus(true);
+    setDragDropMode(QAbstractItemView::NoDragDrop);
+}
+
+const char* ListTreeWidget::mimeType()
+{
+    return "application/x-kalder-list-row";
+}
+
+void ListTreeWidget::setDragSource(bool on)
+{
+    m_dragSource = on;
+    setDragEnabled(on);
+}
+
+void ListTreeWidget::setDropTarget(bool on)
+{
+    m_dropTarget = on;
+    setAcceptDrops(on);
+    viewport()->setAcceptDrops(on);
+}
+
+void ListTreeWidget::setDeleteActsAsDoubleClick(bool on)
+{
+    m_deleteAsDoubleClick = on;
+}
+
+void ListTreeWidget::finishDrag(QTreeWidgetItem* row)
+{
+    if (row) {
+        setCurrentItem(row);
+        row->setSelected(true);
+    }
+    QMetaObject::invokeMethod(this, &ListTreeWidget::dragCompleted, Qt::QueuedConnection);
+}
+
+void ListTreeWidget::startDrag(Qt::DropActions)
+{
+    QTreeWidgetItem* row = currentItem();
+    if (!m_dragSource || !row)
+        return;
+    // The dragged row becomes the selected row before the drag runs: the end of the drag reads it.
+    setCurrentItem(row);
+    row->setSelected(true);
+    auto* mime = new QMimeData;
+    mime->setData(QString::fromLatin1(mimeType()), row->text(0).toUtf8());
+    mime->setText(row->text(0));
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::CopyAction);   // dropped anywhere or cancelled: the end is the same
+    finishDrag(row);
+}
+
+void ListTreeWidget::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTreeWidget::mouseDoubleClickEvent(event);
+    emit listDoubleClicked();
+}
+
+void ListTreeWidget::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    if (m_dragSource && (key == Qt::Key_Return || key == Qt::Key_Enter) && currentItem()) {
+        finishDrag(currentItem());
+        event->accept();
+        return;
+    }
+    if (m_deleteAsDoubleClick && key == Qt::Key_Delete && currentItem()) {
+        currentItem()->setSelected(true);
+        emit listDoubleClicked();
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+void ListTreeWidget::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (m_dropTarget && event->mimeData()->hasFormat(QString::fromLatin1(mimeType())))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ListTreeWidget::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (m_dropTarget && event->mimeData()->hasFormat(QString::fromLatin1(mimeType())))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ListTreeWidget::dropEvent(QDropEvent* event)
+{
+    // The list where the drag started does the work when the drag ends; the drop only accepts.
+    if (m_dropTarget && event->mimeData()->hasFormat(QString::fromLatin1(mimeType())))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+static Failure rowOutside(int index, int count)
+{
+    return Failure(err::InvalidProperty, QStringLiteral("Строка %1 вне списка из %2 строк").arg(index).arg(count));
+}
+
+static Failure badColumn(int k)
+{
+    return Failure(err::InvalidProperty, QStringLiteral("Неверный номер колонки %1").arg(k));
+}
+
+void WidgetListView::addColumn(const QString& text, int widthTwips)
+{
+    m_columns.append(text);
+    m_tree->setColumnCount(int(m_columns.size()));
+    m_tree->setHeaderLabels(m_columns);
+    m_tree->header()->resizeSection(int(m_columns.size()) - 1, widthTwips / 15);
+}
+
+void WidgetListView::setReportView()
+{
+    m_tree->setHeaderHidden(false);
+    m_tree->setRootIsDecorated(false);
+    m_tree->setUniformRowHeights(true);
+    m_tree->header()->setStretchLastSection(false);
+}
+
+int WidgetListView::count() const
+{
+    return m_tree->topLevelItemCount();
+}
+
+void WidgetListView::clear()
+{
+    m_tree->clear();
+}
+
+QTreeWidgetItem* WidgetListView::row(int index) const
+{
+    if (index < 1 || index > count())
+        throw rowOutside(index, count());
+    return m_tree->topLevelItem(index - 1);
+}
+
+void WidgetListView::add(int index, const QString& text)
+{
+    if (index < 1 || index > count() + 1)
+        throw rowOutside(index, count());
+    auto* item = new QTreeWidgetItem(QStringList{text});
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
+    m_tree->insertTopLevelItem(index - 1, item);
+}
+
+void WidgetListView::remove(int index)
+{
+    QTreeWidgetItem* item = row(index);
+    const bool wasSelected = item->isSelected();
+    delete item;
+    // The row that takes the removed one's place becomes current, but not selected.
+    if (wasSelected)
+        m_tree->clearSelection();
+}
+
+QString WidgetListView::text(int index) const
+{
+    return row(index)->text(0);
+}
+
+void WidgetListView::setText(int index, const QString& text)
+{
+    row(index)->setText(0, text);
+}
+
+QString WidgetListView::subItem(int index, int k) const
+{
+    QTreeWidgetItem* item = row(index);
+    if (k < 1)
+        throw badColumn(k);
+    return item->text(k);
+}
+
+void WidgetListView::setSubItem(int index, int k, const QString& text)
+{
+    QTreeWidgetItem* item = row(index);
+    if (k < 1)
+        throw badColumn(k);
+    item->setText(k, text);
+}
+
+int WidgetListView::selectedIndex() const
+{
+    const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
+    return selected.isEmpty() ? 0 : m_tree->indexOfTopLevelItem(selected.first()) + 1;
+}
+
+void WidgetListView::select(int index)
+{
+    QTreeWidgetItem* item = row(index);
+    m_tree->setCurrentItem(item);
+    item->setSelected(true);
+}
+
+void WidgetListView::ensureVisible(int index)
+{
+    m_tree->scrollToItem(row(index));
+}
+
+// ---------------------------------------------------------------------------- progress bar
+
+namespace {
+constexpr int BarSteps = 10000;
+}
+
+WidgetProgressBar::WidgetProgressBar(QProgressBar* bar) : m_bar(bar)
+{
+    m_bar->setRange(0, BarSteps);
+    m_bar->setTextVisible(false);
+    show();
+}
+
+void WidgetProgressBar::setMin(float v)
+{
+    if (v > m_max)
+        throw Failure(err::InvalidProperty, QStringLiteral("Минимум %1 больше максимума %2").arg(v).arg(m_max));
+    m_min = v;
+    if (m_value < v)
+        m_value = v;
+    show();
+}
+
+void WidgetProgressBar::setMax(float v)
+{
+    if (v < m_min)
+        throw Failure(err::InvalidProperty, QStringLiteral("Максимум %1 меньше минимума %2").arg(v).arg(m_min));
+    m_max = v;
+    if (m_value > v)
+        m_value = v;
+    show();
+}
+
+void WidgetProgressBar::setValue(float v)
+{
+    if (!(v >= m_min && v <= m_max))   // also refuses NaN
+        throw Failure(err::InvalidProperty,
+                      QStringLiteral("Значение %1 вне пределов индикатора (%2..%3)").arg(v).arg(m_min).arg(m_max));
+    m_value = v;
+    show();
+}
+
+void WidgetProgressBar::show()
+{
+    const double span = double(m_max) - double(m_min);
+    const int step = span > 0 ? int(std::lround((double(m_value) - m_min) / span * BarSteps)) : 0;
+    if (step == m_bar->value())
+        return;
+    m_bar->setValue(step);
+    // Paint, but take no input: a click during a load would start a second operation on the
+    // connection while the first one still runs.
+    m_bar->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+// ---------------------------------------------------------------------------- text boxes
+
+QString LineTextBox::text() const
+{
+    return m_edit->text();
+}
+
+void LineTextBox::setText(const QString& text)
+{
+    m_edit->setText(text);
+}
+
+void LineTextBox::setFocus()
+{
+    m_edit->setFocus(Qt::OtherFocusReason);
+}
+
+void LineTextBox::select(int start, int length)
+{
+    m_edit->setSelection(start, length);
+}
+
+QString PlainTextBox::text() const
+{
+    // The box is shown read-only; when it was typed into after all, its lines are what counts.
+    const QString shown = m_edit->toPlainText();
+    if (shown == forDisplay(m_text))
+        return m_text;
+    QString out = shown;
+    out.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return out;
+}
+
+void PlainTextBox::setText(const QString& text)
+{
+    m_text = text;
+    m_edit->setPlainText(forDisplay(text));
+}
+
+void PlainTextBox::setFocus()
+{
+    m_edit->setFocus(Qt::OtherFocusReason);
+}
+
+void PlainTextBox::select(int start, int length)
+{
+    QTextCursor cursor = m_edit->textCursor();
+    cursor.setPosition(start);
+    cursor.setPosition(start + length, QTextCursor::KeepAnchor);
+    m_edit->setTextCursor(cursor);
+}
+
+QString CaptionTextBox::text() const
+{
+    return m_window->windowTitle();
+}
+
+void CaptionTextBox::setText(const QString& text)
+{
+    m_window->setWindowTitle(text);
+}
+
+void CaptionTextBox::setFocus()
+{
+    m_window->activateWindow();
+}
+
+// ---------------------------------------------------------------------------- buttons, pointer
+
+void WidgetButton::setEnabled(bool enabled)
+{
+    m_button->setEnabled(enabled);
+}
+
+bool WidgetButton::isEnabled() const
+{
+    return m_button->isEnabled();
+}
+
+void WidgetButton::setFocus()
+{
+    m_button->setFocus(Qt::OtherFocusReason);
+}
+
+ApplicationPointer::~ApplicationPointer()
+{
+    if (m_shape == Hourglass)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void ApplicationPointer::set(Shape shape)
+{
+    if (shape == m_shape)
+        return;
+    if (shape == Hourglass)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+    m_shape = shape;
+}
+
+// ---------------------------------------------------------------------------- dialogs
+
+QtDialogs::QtDialogs(QWidget* parent) : m_parent(parent)
+{
+    // Qt's file dialog reads and writes its history, last folder and layout in the user-scope
+    // settings "QtProject" whenever one is made and destroyed. The tool writes nothing but
+    // settings.cfg and the database, and it keeps no settings of its own in QSettings, so the
+    // user scope is pointed below /dev/null, where no folder and no file can ever be made.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
+}
+
+void QtDialogs::message(const QString& text, const QString& title, Icon icon)
+{
+    QMessageBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::Warning, title,
+                    forDisplay(text), QMessageBox::Ok, m_parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QString QtDialogs::input(const QString& prompt, const QString& title, const QString& initial)
+{
+    QInputDialog box(m_parent);
+    box.setInputMode(QInputDialog::TextInput);
+    box.setWindowTitle(title);
+    box.setLabelText(forDisplay(prompt));
+    box.setTextValue(initial);
+    if (box.exec() != QDialog::Accepted)
+        return QString();
+    return box.textValue();
+}
+
+QStringList QtDialogs::qtFilters(const FileDialogRequest& request)
+{
+    // Qt reads the patterns from the last parentheses of an entry. On this platform "*.*"
+    // would hide files without a dot, while it means every file, so it becomes "*".
+    QStringList out;
+    for (qsizetype i = 0; i < request.filters.size(); ++i) {
+        QString entry = request.filters[i];
+        const QString pattern = request.patterns.value(i);
+        const QString shown = QStringLiteral("(") + pattern + QStringLiteral(")");
+        if (pattern == QStringLiteral("*.*")) {
+            if (entry.endsWith(shown))
+                entry.chop(shown.size());
+            else
+                entry.append(QLatin1Char(' '));
+            entry = entry.trimmed() + QStringLiteral(" (*)");
+        } else if (!pattern.isEmpty() && !entry.endsWith(shown)) {
+            entry = entry.trimmed() + QStringLiteral(" ") + shown;
+        }
+        out.append(entry);
+    }
+    return out;
+}
+
+QString QtDialogs::fileName(const FileDialogRequest& request)
+{
+    QFileDialog dialog(m_parent, request.title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(request.open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
+    dialog.setHistory({});
+    const QStringList filters = qtFilters(request);
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        dialog.selectNameFilter(filters.value(qBound(1, request.filterIndex, int(filters.size())) - 1));
+    }
+    dialog.setDirectory(request.initialFolder.isEmpty() ? QDir::currentPath() : request.initialFolder);
+    if (!request.defaultExtension.isEmpty())
+        dialog.setDefaultSuffix(request.defaultExtension);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? QString() : QDir::toNativeSeparators(chosen.first());
+}
+
+} // namespace kalder
