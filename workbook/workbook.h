@@ -17,6 +17,9 @@ public:
     // Opens the file; fails (Failure) on a missing file, a file that is not a workbook,
     // a password-protected or a damaged one. Texts are rendered for the given locale.
     static std::unique_ptr<Workbook> open(const QString& path, const QLocale& locale = QLocale::system());
+    // The same for a file already read into memory; name only serves the failure texts.
+    static std::unique_ptr<Workbook> fromBytes(const QByteArray& bytes, const QString& name,
+                                               const QLocale& locale = QLocale::system());
     virtual ~Workbook() = default;
 
     // The displayed text of a cell, rows and columns from 1; "" for an empty cell.

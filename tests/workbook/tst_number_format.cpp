@@ -1,0 +1,166 @@
+// The displayed text of numbers in format codes, for the "C" and Russian locales.
+#include "workbook/number_format.h"
+
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+using kalder::NumberFormat;
+
+class TstNumberFormat : public QObject {
+    Q_OBJECT
+private slots:
+    void display_data();
+    void display();
+    void builtin_data();
+    void builtin();
+    void text_data();
+    void text();
+    void booleansAndErrors();
+};
+
+void TstNumberFormat::display_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("expected");
+    auto row = [](const char* name, const QString& code, double v, const char* loc, const QString& exp) {
+        QTest::newRow(name) << code << v << QString::fromLatin1(loc) << exp;
+    };
+    // General as a wide column shows it
+    row("general int", u"General"_s, 123456789, "C", u"123456789"_s);
+    row("general sum", u"General"_s, 0.1 + 0.2, "C", u"0.3"_s);
+    row("general ru", u"General"_s, -2.5, "ru_RU", u"-2,5"_s);
+    row("general big", u"General"_s, 1.5e20, "C", u"1.5E+20"_s);
+    row("general tiny", u"General"_s, 1.25e-12, "C", u"1.25E-12"_s);
+    row("general 15 digits", u"General"_s, 123456789012345.0, "C", u"123456789012345"_s);
+    // digits, leading and trailing zeros
+    row("leading zeros", u"00000"_s, 42, "C", u"00042"_s);
+    row("trailing zeros", u"0.00"_s, 3.5, "C", u"3.50"_s);
+    row("trailing zeros ru", u"0.00"_s, 3.5, "ru_RU", u"3,50"_s);
+    row("rounding", u"0.00"_s, 2.675, "C", u"2.67"_s);
+    row("half up", u"0"_s, 2.5, "C", u"3"_s);
+    row("hash drops", u"#.##"_s, 0.5, "C", u".5"_s);
+    row("question pads", u"0.0??"_s, 1.5, "C", u"1.5  "_s);
+    row("literal digits", u"000-00-0000"_s, 123456789, "C", u"123-45-6789"_s);
+    row("negative", u"0.0"_s, -1.25, "C", u"-1.3"_s);
+    row("negative zero", u"0"_s, -0.2, "C", u"0"_s);
+    // separators, scaling, percent
+    row("thousands", u"#,##0.00"_s, 1234567.891, "C", u"1,234,567.89"_s);
+    row("thousands ru", u"#,##0.00"_s, 1234567.891, "ru_RU", u"1\u00A0234\u00A0567,89"_s);
+    row("thousands small", u"#,##0"_s, 12, "C", u"12"_s);
+    row("scaling", u"0.0,,"_s, 12345678, "C", u"12.3"_s);
+    row("scaling thousand", u"#,##0,"_s, 12345678, "C", u"12,346"_s);
+    row("percent", u"0%"_s, 0.25, "C", u"25%"_s);
+    row("percent dec ru", u"0.00%"_s, 0.12345, "ru_RU", u"12,35%"_s);
+    // exponents
+    row("exponent", u"0.00E+00"_s, 12345, "C", u"1.23E+04"_s);
+    row("exponent negative", u"0.00E+00"_s, 0.000123, "C", u"1.23E-04"_s);
+    row("exponent minus form", u"0.0E-0"_s, 12345, "C", u"1.2E4"_s);
+    row("engineering", u"##0.0E+0"_s, 12345, "C", u"12.3E+3"_s);
+    // sections, conditions, colours, literals
+    row("second section", u"0;(0)"_s, -5, "C", u"(5)"_s);
+    row("zero section", u"0;-0;\"zero\""_s, 0, "C", u"zero"_s);
+    row("empty zero section", u"0;-0;"_s, 0, "C", u""_s);
+    row("colour ignored", u"[Red]0.0"_s, 2, "C", u"2.0"_s);
+    row("condition", u"[>=100]\"big\";[<0]\"neg\";0"_s, 150, "C", u"big"_s);
+    row("condition else", u"[>=100]\"big\";[<0]\"neg\";0"_s, 7, "C", u"7"_s);
+    row("quoted and escaped", u"\"№ \"0\\ \\к\\г"_s, 5, "ru_RU", u"№ 5 кг"_s);
+    row("spacing and fill", u"_(0_);*x0"_s, 5, "C", u" 5 "_s);
+    row("currency tag", u"[$€-407] #,##0.00"_s, 1000, "C", u"€ 1,000.00"_s);
+    row("general with text", u"General\" шт\""_s, 3, "ru_RU", u"3 шт"_s);
+    // fractions
+    row("fraction", u"# ?/?"_s, 1.5, "C", u"1 1/2"_s);
+    row("fraction two digits", u"# ?\?/?\?"_s, 0.3125, "C", u"  5/16"_s);
+    row("fraction fixed", u"# ?/8"_s, 2.25, "C", u"2 2/8"_s);
+    row("fraction improper", u"?/?"_s, 1.75, "C", u"7/4"_s);
+    // dates and times, 1900 system
+    row("date ru", u"dd.mm.yyyy"_s, 45360, "ru_RU", u"09.03.2024"_s);
+    row("date short year", u"d/m/yy"_s, 45360, "C", u"9/3/24"_s);
+    row("month names", u"d mmm yyyy"_s, 45360, "C", u"9 Mar 2024"_s);
+    row("month full", u"mmmm"_s, 45360, "C", u"March"_s);
+    row("month letter", u"mmmmm"_s, 45360, "C", u"M"_s);
+    row("day names", u"ddd, dddd"_s, 45360, "C", u"Sat, Saturday"_s);
+    row("leap bug day", u"yyyy-mm-dd"_s, 60, "C", u"1900-02-29"_s);
+    row("after leap bug", u"yyyy-mm-dd"_s, 61, "C", u"1900-03-01"_s);
+    row("before leap bug", u"yyyy-mm-dd"_s, 59, "C", u"1900-02-28"_s);
+    row("day one", u"yyyy-mm-dd"_s, 1, "C", u"1900-01-01"_s);
+    row("minutes not months", u"hh:mm:ss"_s, 0.5 + 61.0 / 86400, "C", u"12:01:01"_s);
+    row("minutes before seconds", u"mm:ss"_s, 125.0 / 86400, "C", u"02:05"_s);
+    row("am pm", u"h:mm AM/PM"_s, 13.5 / 24, "C", u"1:30 PM"_s);
+    row("am midnight", u"h AM/PM"_s, 0.0, "C", u"12 AM"_s);
+    row("a p", u"h A/P"_s, 0.25, "C", u"6 A"_s);
+    row("seconds round", u"h:mm:ss"_s, 59.6 / 86400, "C", u"0:01:00"_s);
+    row("fraction of seconds", u"mm:ss.00"_s, 1.234 / 86400, "ru_RU", u"00:01,23"_s);
+    row("elapsed hours", u"[h]:mm"_s, 1.5, "C", u"36:00"_s);
+    row("elapsed minutes", u"[mm]:ss"_s, 1.0 / 24, "C", u"60:00"_s);
+    row("date time", u"yyyy-mm-dd hh:mm"_s, 45360.75, "C", u"2024-03-09 18:00"_s);
+    row("negative date", u"yyyy-mm-dd"_s, -1, "C", u"-1"_s);
+}
+
+void TstNumberFormat::display()
+{
+    QFETCH(QString, code);
+    QFETCH(double, value);
+    QFETCH(QString, locale);
+    QFETCH(QString, expected);
+    QCOMPARE(NumberFormat(code).format(value, QLocale(locale)), expected);
+}
+
+void TstNumberFormat::builtin_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("0 general") << 0 << 1.5 << u"C"_s << u"1.5"_s;
+    QTest::newRow("1") << 1 << 2.4 << u"C"_s << u"2"_s;
+    QTest::newRow("4 ru") << 4 << 1234.5 << u"ru_RU"_s << u"1\u00A0234,50"_s;
+    QTest::newRow("10") << 10 << 0.5 << u"C"_s << u"50.00%"_s;
+    QTest::newRow("14 C") << 14 << 45360.0 << u"C"_s << u"3/9/2024"_s;
+    QTest::newRow("14 ru") << 14 << 45360.0 << u"ru_RU"_s << u"09.03.2024"_s;
+    QTest::newRow("22 ru") << 22 << 45360.5 << u"ru_RU"_s << u"09.03.2024 12:00"_s;
+    QTest::newRow("46") << 46 << 1.25 << u"C"_s << u"30:00:00"_s;
+    QTest::newRow("49 text") << 49 << 7.0 << u"C"_s << u"7"_s;
+    QTest::newRow("unknown") << 200 << 7.25 << u"C"_s << u"7.25"_s;
+}
+
+void TstNumberFormat::builtin()
+{
+    QFETCH(int, index);
+    QFETCH(double, value);
+    QFETCH(QString, locale);
+    QFETCH(QString, expected);
+    const QLocale loc(locale);
+    QCOMPARE(NumberFormat(kalder::builtinFormatCode(index, loc)).format(value, loc), expected);
+}
+
+void TstNumberFormat::text_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("general") << u"General"_s << u"abc"_s;
+    QTest::newRow("number only") << u"0.00"_s << u"abc"_s;
+    QTest::newRow("at") << u"@"_s << u"abc"_s;
+    QTest::newRow("at literals") << u"\"<\"@\">\""_s << u"<abc>"_s;
+    QTest::newRow("fourth section") << u"0;-0;0;\"t:\"@"_s << u"t:abc"_s;
+}
+
+void TstNumberFormat::text()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, expected);
+    QCOMPARE(NumberFormat(code).formatText(u"abc"_s), expected);
+}
+
+void TstNumberFormat::booleansAndErrors()
+{
+    QCOMPARE(kalder::booleanText(true, QLocale::c()), u"TRUE"_s);
+    QCOMPARE(kalder::booleanText(false, QLocale(u"ru_RU"_s)), u"ЛОЖЬ"_s);
+    QCOMPARE(kalder::errorText(0x07, QLocale::c()), u"#DIV/0!"_s);
+    QCOMPARE(kalder::errorText(0x2A, QLocale(u"ru_RU"_s)), u"#Н/Д"_s);
+    QCOMPARE(NumberFormat(u"yyyy"_s).format(0, QLocale::c(), true), u"1904"_s);
+}
+
+QTEST_GUILESS_MAIN(TstNumberFormat)
+#include "tst_number_format.moc"

@@ -1,0 +1,60 @@
+// Spreadsheet number formats: a format code parsed once into sections, and the text a
+// spreadsheet shows for a number, a text, a boolean or an error in that format. Decimal and
+// group separators, month and day names come from the QLocale, so that the displayed text and
+// the number conversion of the load agree.
+#pragma once
+
+#include <QLocale>
+#include <QString>
+#include <vector>
+
+namespace kalder {
+
+// The code of a built-in format by its index (0 to 49); the short-date and currency ones
+// follow the locale. An unknown index gives "General".
+QString builtinFormatCode(int index, const QLocale& locale);
+
+// A number shown in the General format of a column wide enough: up to 15 significant
+// digits, scientific notation for very large or very small magnitudes.
+QString generalText(double value, const QLocale& locale);
+
+QString booleanText(bool value, const QLocale& locale);
+// The text of a cell error code (0x07 "#DIV/0!" and so on).
+QString errorText(int code, const QLocale& locale);
+
+class NumberFormat {
+public:
+    explicit NumberFormat(const QString& code = QString());
+
+    // date1904: the workbook counts dates from 1904-01-01 rather than 1900.
+    QString format(double value, const QLocale& locale, bool date1904 = false) const;
+    QString formatText(const QString& text) const;
+    bool isDate() const;
+    bool isGeneral() const { return m_general; }
+
+    struct Token {
+        enum Kind { Literal, Digit, Point, Group, Percent, Exponent, Slash, Text, Date, AmPm, Elapsed, GeneralNum } kind;
+        QString text; // literal text, date/time form ("yyyy", "mm", "s.00"), digit char, exponent sign
+    };
+    struct Section {
+        std::vector<Token> tokens;
+        bool hasCondition = false;
+        QString conditionOp;
+        double conditionValue = 0;
+        bool general = false;
+    };
+
+private:
+    QString formatSection(const Section& section, double value, bool withSign, const QLocale& locale,
+                          bool date1904) const;
+    QString formatDate(const Section& section, double value, const QLocale& locale, bool date1904) const;
+    QString formatFraction(const Section& section, double value, bool withSign) const;
+
+    std::vector<Section> m_sections;
+    bool m_general = true;
+};
+
+// One-off convenience: parses the code and formats the value.
+QString displayText(double value, const QString& code, const QLocale& locale, bool date1904 = false);
+
+} // namespace kalder

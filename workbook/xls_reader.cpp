@@ -1,0 +1,764 @@
+// The .xls reader: the OLE2 container through libgsf, the BIFF5/7/8 records of the workbook
+// stream by hand. At open the globals (code page, date system, formats, cell formats, shared
+// strings, sheets, active tab) and the active sheet's cells are decoded into a sorted array of
+// 16-byte cells; the displayed text is rendered only when a cell is read.
+#include "workbook/workbook.h"
+
+#include "app/failure.h"
+#include "workbook/number_format.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QtEndian>
+
+// glib names a struct member "signals", a macro of Qt.
+#pragma push_macro("signals")
+#undef signals
+#include <gsf/gsf.h>
+#pragma pop_macro("signals")
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kalder {
+
+namespace {
+
+enum : quint16 {
+    recFormula = 0x0006, recEof = 0x000A, recFilepass = 0x002F, recContinue = 0x003C, recCodepage = 0x0042,
+    recDatemode = 0x0022, recWindow1 = 0x003D, recBoundsheet = 0x0085, recMulrk = 0x00BD, recMulblank = 0x00BE,
+    recRstring = 0x00D6, recXf = 0x00E0, recMergedCells = 0x00E5, recSst = 0x00FC, recLabelSst = 0x00FD,
+    recBlank = 0x0201, recNumber = 0x0203, recLabel = 0x0204, recBoolErr = 0x0205, recString = 0x0207,
+    recRk = 0x027E, recFormat = 0x041E, recBof = 0x0809,
+    recBof2 = 0x0009, recBof3 = 0x0209, recBof4 = 0x0409,
+};
+
+constexpr int maxMergedRanges = 8192;
+
+quint16 u16(const uchar* p) { return qFromLittleEndian<quint16>(p); }
+quint32 u32(const uchar* p) { return qFromLittleEndian<quint32>(p); }
+double f64(const uchar* p)
+{
+    const quint64 bits = qFromLittleEndian<quint64>(p);
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+double rkValue(quint32 rk)
+{
+    double v;
+    if (rk & 0x02) {
+        v = double(qint32(rk) >> 2);
+    } else {
+        const quint64 bits = quint64(rk & 0xFFFFFFFCu) << 32;
+        std::memcpy(&v, &bits, sizeof v);
+    }
+    return (rk & 0x01) ? v / 100.0 : v;
+}
+
+QString fromUtf16Le(const uchar* p, qsizetype chars)
+{
+    QString s(chars, Qt::Uninitialized);
+    char16_t* d = reinterpret_cast<char16_t*>(s.data());
+    for (qsizetype i = 0; i < chars; ++i) d[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
+    return s;
+}
+
+// 8-bit texts of BIFF5/7 in the workbook's code page.
+class CodePage {
+public:
+    void set(int cp)
+    {
+        m_cp = cp;
+        m_decoder.reset();
+        const char* name = nullptr;
+        switch (cp) {
+        case 1250: name = "windows-1250"; break;
+        case 1251: name = "windows-1251"; break;
+        case 1252: name = "windows-1252"; break;
+        case 1253: name = "windows-1253"; break;
+        case 1254: name = "windows-1254"; break;
+        case 1257: name = "windows-1257"; break;
+        case 866: name = "IBM866"; break;
+        case 10000: case 32768: name = "macintosh"; break;
+        case 65001: name = "UTF-8"; break;
+        default: break;
+        }
+        if (name) {
+            m_decoder = std::make_unique<QStringDecoder>(name);
+            if (!m_decoder->isValid()) m_decoder.reset();
+        }
+    }
+    QString decode(const uchar* p, qsizetype n) const
+    {
+        if (m_decoder) return m_decoder->decode(QByteArrayView(p, n));
+        if (m_cp != 1251) return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
+        QString s(n, Qt::Uninitialized);
+        for (qsizetype i = 0; i < n; ++i) s[i] = QChar(cp1251(p[i]));
+        return s;
+    }
+
+private:
+    static char16_t cp1251(uchar c)
+    {
+        if (c >= 0xC0) return char16_t(0x0410 + (c - 0xC0));
+        switch (c) {
+        case 0xA8: return 0x0401;
+        case 0xB8: return 0x0451;
+        case 0xB9: return 0x2116;
+        case 0x96: return 0x2013;
+        case 0x97: return 0x2014;
+        case 0x85: return 0x2026;
+        case 0x93: return 0x201C;
+        case 0x94: return 0x201D;
+        case 0x84: return 0x201E;
+        default: return c;
+        }
+    }
+    int m_cp = 1252;
+    std::unique_ptr<QStringDecoder> m_decoder;
+};
+
+// Bytes of a record and the CONTINUE records after it, read across their boundaries. A
+// string's characters that run into the next piece are preceded there by a new flags byte.
+class Pieces {
+public:
+    void add(const uchar* p, qsizetype n) { if (n > 0) m_pieces.push_back({p, n}); }
+    bool atEnd()
+    {
+        skipEmpty();
+        return m_index >= m_pieces.size();
+    }
+    bool byte(uchar& b)
+    {
+        if (atEnd()) return false;
+        b = m_pieces[m_index].first[m_offset++];
+        return true;
+    }
+    bool word(quint16& w)
+    {
+        uchar a, b;
+        if (!byte(a) || !byte(b)) return false;
+        w = quint16(a | (b << 8));
+        return true;
+    }
+    bool dword(quint32& d)
+    {
+        quint16 a, b;
+        if (!word(a) || !word(b)) return false;
+        d = quint32(a) | (quint32(b) << 16);
+        return true;
+    }
+    void skip(quint64 n)
+    {
+        while (n > 0 && !atEnd()) {
+            const qsizetype avail = m_pieces[m_index].second - m_offset;
+            const qsizetype take = qsizetype(std::min<quint64>(n, quint64(avail)));
+            m_offset += take;
+            n -= quint64(take);
+        }
+    }
+    // An XLUnicodeString whose character count was already read.
+    bool chars(quint32 count, uchar flags, QString& out)
+    {
+        bool high = flags & 0x01;
+        out.clear();
+        while (count > 0) {
+            if (m_index < m_pieces.size() && m_offset >= m_pieces[m_index].second) {
+                ++m_index;
+                m_offset = 0;
+                if (m_index >= m_pieces.size()) return false;
+                uchar f;
+                if (!byte(f)) return false;
+                high = f & 0x01;
+            } else if (m_index >= m_pieces.size()) {
+                return false;
+            }
+            const auto& piece = m_pieces[m_index];
+            const qsizetype avail = piece.second - m_offset;
+            const qsizetype fit = high ? avail / 2 : avail;
+            const qsizetype take = std::min<qsizetype>(fit, qsizetype(count));
+            if (take <= 0) {
+                m_offset = piece.second; // an odd byte left: the next piece carries on
+                continue;
+            }
+            const uchar* p = piece.first + m_offset;
+            out += high ? fromUtf16Le(p, take) : QString::fromLatin1(reinterpret_cast<const char*>(p), take);
+            m_offset += high ? take * 2 : take;
+            count -= quint32(take);
+        }
+        return true;
+    }
+
+private:
+    void skipEmpty()
+    {
+        while (m_index < m_pieces.size() && m_offset >= m_pieces[m_index].second) {
+            ++m_index;
+            m_offset = 0;
+        }
+    }
+    std::vector<std::pair<const uchar*, qsizetype>> m_pieces;
+    size_t m_index = 0;
+    qsizetype m_offset = 0;
+};
+
+// One unicode string of the shared string table or a STRING record (BIFF8).
+bool readSharedString(Pieces& in, QString& out, bool wideCount = true)
+{
+    quint32 count = 0;
+    if (wideCount) {
+        quint16 c;
+        if (!in.word(c)) return false;
+        count = c;
+    } else {
+        uchar c;
+        if (!in.byte(c)) return false;
+        count = c;
+    }
+    uchar flags;
+    if (!in.byte(flags)) return false;
+    quint16 runs = 0;
+    quint32 ext = 0;
+    if ((flags & 0x08) && !in.word(runs)) return false;
+    if ((flags & 0x04) && !in.dword(ext)) return false;
+    const bool complete = in.chars(count, flags, out);
+    in.skip(quint64(runs) * 4 + ext);
+    return complete || !out.isEmpty();
+}
+
+struct Record {
+    quint16 type;
+    const uchar* data;
+    qsizetype size;
+};
+
+// Records of the workbook stream from an offset; a length that runs past the end is cut.
+class Records {
+public:
+    Records(const QByteArray& stream, qsizetype offset) : m_data(reinterpret_cast<const uchar*>(stream.constData())), m_size(stream.size()), m_pos(offset) {}
+    bool next(Record& r)
+    {
+        if (m_pos < 0 || m_pos + 4 > m_size) return false;
+        r.type = u16(m_data + m_pos);
+        const qsizetype len = u16(m_data + m_pos + 2);
+        r.data = m_data + m_pos + 4;
+        r.size = std::min(len, m_size - m_pos - 4);
+        m_pos += 4 + r.size;
+        return true;
+    }
+    bool peek(Record& r) const
+    {
+        Records copy = *this;
+        return copy.next(r);
+    }
+    qsizetype position() const { return m_pos; }
+
+private:
+    const uchar* m_data;
+    qsizetype m_size;
+    qsizetype m_pos;
+};
+
+struct Cell {
+    enum Kind : quint8 { Empty, Number, Shared, Own, Boolean, Error };
+    quint32 key; // row << 8 | column, both from 0
+    quint16 xf;
+    Kind kind;
+    quint8 small; // boolean value or error code
+    union {
+        double number;
+        quint32 index;
+    };
+};
+static_assert(sizeof(Cell) == 16);
+
+struct Sheet {
+    quint32 offset;
+    quint8 type;
+    QString name;
+};
+
+class XlsWorkbook final : public Workbook {
+public:
+    XlsWorkbook(QString name, const QLocale& locale) : m_name(std::move(name)), m_locale(locale) {}
+
+    void load(const QByteArray& stream, bool biff8);
+
+    QString cellText(int row, int column) const override;
+    int lastRow() const override { return m_open ? m_lastRow : 0; }
+    int lastColumn(int row) const override;
+    void close() override
+    {
+        m_open = false;
+        m_cells = {};
+        m_rowStart = {};
+        m_shared = {};
+        m_own = {};
+    }
+
+private:
+    [[noreturn]] void damaged(const QString& what) const
+    {
+        throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: %2"_s.arg(m_name, what));
+    }
+    void checkCell(int row, int column) const;
+    QString text8(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
+    QString unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
+    void readGlobals(const QByteArray& stream, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd);
+    void readSheet(const QByteArray& stream, qsizetype offset);
+    void finish(std::vector<std::array<quint16, 4>>& merged);
+    const NumberFormat& formatOf(quint16 xf) const;
+
+    QString m_name;
+    QLocale m_locale;
+    bool m_open = true;
+    bool m_biff8 = true;
+    bool m_date1904 = false;
+    CodePage m_codePage;
+    std::map<int, QString> m_formatCodes;
+    std::vector<quint16> m_xfFormat;
+    std::vector<std::shared_ptr<NumberFormat>> m_xfNumberFormat;
+    std::vector<QString> m_shared;
+    std::vector<QString> m_own;
+    std::vector<Cell> m_cells;
+    std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
+    int m_lastRow = 0;
+};
+
+QString XlsWorkbook::text8(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used) const
+{
+    const qsizetype head = wideCount ? 2 : 1;
+    if (avail < head) {
+        if (used) *used = avail;
+        return {};
+    }
+    qsizetype n = wideCount ? u16(p) : p[0];
+    n = std::min(n, avail - head);
+    if (used) *used = head + n;
+    return m_codePage.decode(p + head, n);
+}
+
+QString XlsWorkbook::unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used) const
+{
+    if (!m_biff8) return text8(p, avail, wideCount, used);
+    Pieces in;
+    in.add(p, avail);
+    QString s;
+    readSharedString(in, s, wideCount);
+    if (used) {
+        // only the callers of short strings (sheet names) need the length: count it again
+        const qsizetype head = wideCount ? 3 : 2;
+        const bool high = avail >= head && (p[head - 1] & 0x01);
+        *used = std::min(avail, head + s.size() * (high ? 2 : 1));
+    }
+    return s;
+}
+
+void XlsWorkbook::load(const QByteArray& stream, bool biff8)
+{
+    m_biff8 = biff8;
+    std::vector<Sheet> sheets;
+    int activeTab = 0;
+    qsizetype globalsEnd = -1;
+    readGlobals(stream, sheets, activeTab, globalsEnd);
+
+    // The active tab, or the first sheet when the window record names none that exists.
+    qsizetype offset = -1;
+    if (activeTab >= 0 && size_t(activeTab) < sheets.size()) offset = sheets[size_t(activeTab)].offset;
+    else if (!sheets.empty()) offset = sheets.front().offset;
+    auto bofAt = [&](qsizetype at) {
+        if (at < 0 || at + 4 > stream.size()) return false;
+        return u16(reinterpret_cast<const uchar*>(stream.constData()) + at) == recBof;
+    };
+    if (!bofAt(offset)) {
+        // a sheet position that misses: try the sheet that follows the globals
+        if (globalsEnd >= 0 && bofAt(globalsEnd)) offset = globalsEnd;
+        else if (sheets.empty()) damaged(u"в книге нет листов"_s);
+        else damaged(u"лист «%1» не найден"_s.arg(activeTab >= 0 && size_t(activeTab) < sheets.size() ? sheets[size_t(activeTab)].name : sheets.front().name));
+    }
+    readSheet(stream, offset);
+}
+
+void XlsWorkbook::readGlobals(const QByteArray& stream, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd)
+{
+    Records records(stream, 0);
+    Record r;
+    if (!records.next(r)) damaged(u"поток книги пуст"_s);
+    if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4)
+        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(m_name));
+    if (r.type != recBof) damaged(u"нет записи начала книги"_s);
+    if (r.size >= 2) {
+        const quint16 version = u16(r.data);
+        if (version == 0x0600) m_biff8 = true;
+        else if (version == 0x0500) m_biff8 = false;
+    }
+    m_codePage.set(m_biff8 ? 1200 : 1252);
+
+    while (records.next(r)) {
+        switch (r.type) {
+        case recEof:
+            globalsEnd = records.position();
+            return;
+        case recFilepass:
+            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(m_name));
+        case recCodepage:
+            if (r.size >= 2) m_codePage.set(u16(r.data));
+            break;
+        case recDatemode:
+            if (r.size >= 2) m_date1904 = u16(r.data) == 1;
+            break;
+        case recWindow1:
+            if (r.size >= 12) activeTab = u16(r.data + 10);
+            break;
+        case recBoundsheet:
+            if (r.size >= 6) {
+                Sheet s{u32(r.data), r.data[5], {}};
+                s.name = unicodeText(r.data + 6, r.size - 6, false);
+                sheets.push_back(s);
+            }
+            break;
+        case recFormat:
+            if (r.size >= 3) m_formatCodes[u16(r.data)] = unicodeText(r.data + 2, r.size - 2, m_biff8);
+            break;
+        case 0x001E: // FORMAT of BIFF4 and earlier kept by some writers: no index, skipped
+            break;
+        case recXf:
+            if (r.size >= 4) m_xfFormat.push_back(u16(r.data + 2));
+            break;
+        case recSst: {
+            Pieces in;
+            if (r.size > 8) in.add(r.data + 8, r.size - 8);
+            Record c;
+            while (records.peek(c) && c.type == recContinue) {
+                records.next(c);
+                in.add(c.data, c.size);
+            }
+            // The counts are often wrong: read every string the records hold.
+            m_shared.clear();
+            QString s;
+            while (!in.atEnd()) {
+                if (!readSharedString(in, s)) {
+                    if (!s.isEmpty()) m_shared.push_back(s);
+                    break;
+                }
+                m_shared.push_back(s);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    globalsEnd = records.position();
+}
+
+void XlsWorkbook::readSheet(const QByteArray& stream, qsizetype offset)
+{
+    Records records(stream, offset);
+    Record r;
+    records.next(r); // the sheet's BOF
+    int depth = 1;
+    std::vector<std::array<quint16, 4>> merged;
+    qsizetype pendingString = -1; // the formula cell whose text follows in a STRING record
+
+    auto add = [&](quint16 row, quint16 col, quint16 xf, Cell::Kind kind) -> Cell* {
+        if (col >= Workbook::MaxColumns) return nullptr;
+        Cell c{};
+        c.key = (quint32(row) << 8) | col;
+        c.xf = xf;
+        c.kind = kind;
+        m_cells.push_back(c);
+        return &m_cells.back();
+    };
+
+    while (depth > 0 && records.next(r)) {
+        if (r.type == recBof) {
+            ++depth;
+            continue;
+        }
+        if (r.type == recEof) {
+            --depth;
+            continue;
+        }
+        if (depth > 1) continue; // an embedded chart's records
+        const uchar* d = r.data;
+        const qsizetype n = r.size;
+        if (r.type != recString && r.type != recContinue && r.type != 0x04BC && r.type != 0x0221 && r.type != 0x0236)
+            pendingString = -1;
+        switch (r.type) {
+        case recNumber:
+            if (n >= 14)
+                if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Number)) c->number = f64(d + 6);
+            break;
+        case recRk:
+            if (n >= 10)
+                if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Number)) c->number = rkValue(u32(d + 6));
+            break;
+        case recMulrk:
+            if (n >= 6) {
+                const quint16 row = u16(d);
+                const quint16 first = u16(d + 2);
+                const qsizetype count = (n - 6) / 6;
+                for (qsizetype i = 0; i < count && first + i < Workbook::MaxColumns; ++i) {
+                    const uchar* p = d + 4 + 6 * i;
+                    if (Cell* c = add(row, quint16(first + i), u16(p), Cell::Number)) c->number = rkValue(u32(p + 2));
+                }
+            }
+            break;
+        case recLabelSst:
+            if (n >= 10) {
+                const quint32 index = u32(d + 6);
+                if (index < m_shared.size() && !m_shared[index].isEmpty())
+                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Shared)) c->index = index;
+            }
+            break;
+        case recLabel:
+        case recRstring:
+            if (n >= 8) {
+                QString s = unicodeText(d + 6, n - 6, true);
+                if (!s.isEmpty())
+                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Own)) {
+                        c->index = quint32(m_own.size());
+                        m_own.push_back(std::move(s));
+                    }
+            }
+            break;
+        case recBoolErr:
+            if (n >= 8)
+                if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), d[7] ? Cell::Error : Cell::Boolean)) c->small = d[6];
+            break;
+        case recFormula:
+            if (n >= 14) {
+                const uchar* v = d + 6;
+                if (u16(v + 6) != 0xFFFF) {
+                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Number)) c->number = f64(v);
+                } else if (v[0] == 0) {
+                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Own)) {
+                        c->index = quint32(m_own.size());
+                        m_own.emplace_back();
+                        pendingString = qsizetype(m_cells.size()) - 1;
+                    }
+                } else if (v[0] == 1 || v[0] == 2) {
+                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), v[0] == 1 ? Cell::Boolean : Cell::Error)) c->small = v[2];
+                }
+            }
+            break;
+        case recString:
+            if (pendingString >= 0) {
+                QString s;
+                if (m_biff8) {
+                    Pieces in;
+                    in.add(d, n);
+                    Record c;
+                    while (records.peek(c) && c.type == recContinue) {
+                        records.next(c);
+                        in.add(c.data, c.size);
+                    }
+                    readSharedString(in, s);
+                } else {
+                    s = text8(d, n, true);
+                }
+                m_own[m_cells[size_t(pendingString)].index] = std::move(s);
+                pendingString = -1;
+            }
+            break;
+        case recMergedCells:
+            for (qsizetype i = 0; i < (n - 2) / 8 && merged.size() < maxMergedRanges; ++i) {
+                const uchar* p = d + 2 + 8 * i;
+                merged.push_back({u16(p), u16(p + 2), u16(p + 4), u16(p + 6)});
+            }
+            break;
+        case recFilepass:
+            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(m_name));
+        default:
+            break;
+        }
+    }
+    finish(merged);
+}
+
+void XlsWorkbook::finish(std::vector<std::array<quint16, 4>>& merged)
+{
+    // Sort by position; of two records for one cell the later wins.
+    auto byKey = [](const Cell& a, const Cell& b) { return a.key < b.key; };
+    if (!std::is_sorted(m_cells.begin(), m_cells.end(), byKey)) std::stable_sort(m_cells.begin(), m_cells.end(), byKey);
+    std::vector<Cell> cells;
+    cells.reserve(m_cells.size());
+    for (size_t i = 0; i < m_cells.size(); ++i) {
+        if (i + 1 < m_cells.size() && m_cells[i + 1].key == m_cells[i].key) continue;
+        const Cell& c = m_cells[i];
+        if (c.kind == Cell::Own && m_own[c.index].isEmpty()) continue;
+        cells.push_back(c);
+    }
+    // In a merged area only the top-left cell shows its text.
+    for (const auto& m : merged) {
+        const quint32 r1 = m[0], r2 = std::max(m[0], m[1]), c1 = m[2], c2 = std::max(m[2], m[3]);
+        auto it = std::lower_bound(cells.begin(), cells.end(), r1 << 8, [](const Cell& c, quint32 k) { return c.key < k; });
+        for (; it != cells.end() && (it->key >> 8) <= r2; ++it) {
+            const quint32 col = it->key & 0xFF;
+            if (col >= c1 && col <= c2 && !((it->key >> 8) == r1 && col == c1)) it->kind = Cell::Empty;
+        }
+    }
+    std::erase_if(cells, [](const Cell& c) { return c.kind == Cell::Empty; });
+    cells.shrink_to_fit();
+    m_cells = std::move(cells);
+
+    m_lastRow = m_cells.empty() ? 0 : int(m_cells.back().key >> 8) + 1;
+    m_rowStart.assign(size_t(m_lastRow) + 1, 0);
+    size_t i = 0;
+    for (int row = 0; row < m_lastRow; ++row) {
+        m_rowStart[size_t(row)] = quint32(i);
+        while (i < m_cells.size() && int(m_cells[i].key >> 8) == row) ++i;
+    }
+    m_rowStart[size_t(m_lastRow)] = quint32(m_cells.size());
+
+    // One parsed format per cell format.
+    std::map<int, std::shared_ptr<NumberFormat>> parsed;
+    m_xfNumberFormat.resize(m_xfFormat.size());
+    for (size_t x = 0; x < m_xfFormat.size(); ++x) {
+        const int index = m_xfFormat[x];
+        auto& p = parsed[index];
+        if (!p) {
+            auto code = m_formatCodes.find(index);
+            p = std::make_shared<NumberFormat>(code != m_formatCodes.end() ? code->second : builtinFormatCode(index, m_locale));
+        }
+        m_xfNumberFormat[x] = p;
+    }
+}
+
+const NumberFormat& XlsWorkbook::formatOf(quint16 xf) const
+{
+    static const NumberFormat general;
+    return xf < m_xfNumberFormat.size() ? *m_xfNumberFormat[xf] : general;
+}
+
+void XlsWorkbook::checkCell(int row, int column) const
+{
+    if (!m_open) throw Failure(err::NotOpen, u"Книга %1 закрыта"_s.arg(m_name));
+    if (row < 1 || row > MaxRows || column < 1 || column > MaxColumns)
+        throw Failure(err::Subscript, u"Ячейка (%1, %2) вне листа книги %3"_s.arg(row).arg(column).arg(m_name));
+}
+
+QString XlsWorkbook::cellText(int row, int column) const
+{
+    checkCell(row, column);
+    if (row > m_lastRow) return {};
+    const quint32 key = (quint32(row - 1) << 8) | quint32(column - 1);
+    auto begin = m_cells.begin() + m_rowStart[size_t(row - 1)];
+    auto end = m_cells.begin() + m_rowStart[size_t(row)];
+    auto it = std::lower_bound(begin, end, key, [](const Cell& c, quint32 k) { return c.key < k; });
+    if (it == end || it->key != key) return {};
+    switch (it->kind) {
+    case Cell::Number: return formatOf(it->xf).format(it->number, m_locale, m_date1904);
+    case Cell::Shared: return formatOf(it->xf).formatText(m_shared[it->index]);
+    case Cell::Own: return formatOf(it->xf).formatText(m_own[it->index]);
+    case Cell::Boolean: return booleanText(it->small != 0, m_locale);
+    case Cell::Error: return errorText(it->small, m_locale);
+    case Cell::Empty: break;
+    }
+    return {};
+}
+
+int XlsWorkbook::lastColumn(int row) const
+{
+    checkCell(row, 1);
+    if (row > m_lastRow) return 0;
+    const quint32 a = m_rowStart[size_t(row - 1)], b = m_rowStart[size_t(row)];
+    return a == b ? 0 : int(m_cells[b - 1].key & 0xFF) + 1;
+}
+
+struct GsfRelease {
+    void operator()(gpointer p) const { if (p) g_object_unref(p); }
+};
+template <typename T> using GsfPtr = std::unique_ptr<T, GsfRelease>;
+
+} // namespace
+
+std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& locale)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) throw Failure(err::FileNotFound, u"Файл книги не найден: %1"_s.arg(path));
+    if (info.isDir()) throw Failure(err::PathFileAccess, u"Вместо файла книги указана папка: %1"_s.arg(path));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
+    const QByteArray bytes = file.readAll();
+    return fromBytes(bytes, path, locale);
+}
+
+std::unique_ptr<Workbook> Workbook::fromBytes(const QByteArray& bytes, const QString& name, const QLocale& locale)
+{
+    static std::once_flag gsfStarted;
+    std::call_once(gsfStarted, [] {
+        gsf_init();
+        // A damaged container is reported as a Failure; the library's own warnings would
+        // only repeat it on standard error.
+        for (const char* domain : {"libgsf:msole", "libgsf"})
+            g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
+                              [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+    });
+
+    const auto* raw = reinterpret_cast<const guint8*>(bytes.constData());
+    if (bytes.size() >= 4 && u16(raw) != 0 && (u16(raw) == recBof2 || u16(raw) == recBof3 || u16(raw) == recBof4)
+        && u16(raw + 2) <= 32)
+        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(name));
+    if (bytes.startsWith("PK\x03\x04"))
+        throw Failure(err::BookNotWorkbook, u"Файл %1 — книга формата .xlsx, читаются только книги .xls"_s.arg(name));
+
+    GsfPtr<GsfInput> input(gsf_input_memory_new(raw, bytes.size(), FALSE));
+    if (!input) throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
+    GError* error = nullptr;
+    GsfPtr<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
+    if (error) g_error_free(error);
+    if (!ole) {
+        if (bytes.size() < 512 || !bytes.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
+            throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
+        throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: контейнер не читается"_s.arg(name));
+    }
+
+    GsfPtr<GsfInput> stream;
+    bool biff8 = true;
+    bool encrypted = false;
+    const int children = gsf_infile_num_children(ole.get());
+    for (int i = 0; i < children && i < 4096; ++i) {
+        const char* childName = gsf_infile_name_by_index(ole.get(), i);
+        if (!childName) continue;
+        const QString n = QString::fromUtf8(childName);
+        if (n.compare(u"EncryptedPackage", Qt::CaseInsensitive) == 0 || n.compare(u"EncryptionInfo", Qt::CaseInsensitive) == 0)
+            encrypted = true;
+        const bool book8 = n.compare(u"Workbook", Qt::CaseInsensitive) == 0;
+        const bool book5 = n.compare(u"Book", Qt::CaseInsensitive) == 0;
+        if ((book8 && (!stream || !biff8)) || (book5 && !stream)) {
+            stream.reset(gsf_infile_child_by_index(ole.get(), i));
+            biff8 = book8;
+        }
+    }
+    if (encrypted) throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name));
+    if (!stream) throw Failure(err::BookNotWorkbook, u"В файле %1 нет листов книги .xls"_s.arg(name));
+
+    // The stream cannot honestly be longer than the file that holds it.
+    const gsf_off_t size = std::min<gsf_off_t>(gsf_input_size(stream.get()), bytes.size());
+    QByteArray data;
+    data.reserve(qsizetype(size));
+    while (data.size() < size) {
+        const gsf_off_t chunk = std::min<gsf_off_t>(size - data.size(), 65536);
+        const guint8* got = gsf_input_read(stream.get(), size_t(chunk), nullptr);
+        if (!got) break; // a short last sector: keep what was read
+        data.append(reinterpret_cast<const char*>(got), qsizetype(chunk));
+    }
+    if (data.isEmpty()) throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: поток книги не читается"_s.arg(name));
+
+    auto book = std::make_unique<XlsWorkbook>(name, locale);
+    book->load(data, biff8);
+    return book;
+}
+
+} // namespace kalder
