@@ -1,0 +1,196 @@
+// kalder-load: a developer command beside the window that runs a load as the operator gets it.
+// It opens the database as the start-up does, makes the real window offscreen and runs its
+// load handling, fills the three boxes and the link list as the operator would, and runs what
+// a click of Command_Update runs. Every message box it would show goes to standard output as
+// one line "icon<TAB>title<TAB>text", then "counts<TAB>N<TAB>M" with the two counters.
+//
+//   kalder-load [--locale NAME] --db DATABASE --workbook TEXT --header TEXT --last TEXT
+//               [--link RULE:COLUMN:FIELD ...]
+//
+// Exit status 0 when it ran to the end, whatever it showed; 2 for bad usage.
+#include "app/failure.h"
+#include "app/state.h"
+#include "app/version.h"
+#include "config/checks.h"
+#include "db/connection.h"
+#include "window/commands.h"
+#include "window/frm_main.h"
+#include "workbook/workbook.h"
+
+#include <QApplication>
+#include <QTextStream>
+#include <cstdio>
+#include <memory>
+
+using namespace kalder;
+
+namespace {
+
+const char* const Usage =
+    "usage: kalder-load [--locale NAME] --db DATABASE --workbook TEXT --header TEXT --last TEXT\n"
+    "                   [--link RULE:COLUMN:FIELD ...]\n";
+
+struct Link {
+    QString rule, column, field;
+};
+
+struct Arguments {
+    QString locale, db, workbook, header, last;
+    bool hasDb = false, hasWorkbook = false, hasHeader = false, hasLast = false;
+    QList<Link> links;
+};
+
+// Messages as lines on standard output; the input box and the file dialog are cancelled.
+class PrintingDialogs : public Dialogs {
+public:
+    void message(const QString& text, const QString& title, Icon icon) override
+    {
+        QString oneLine = text;
+        oneLine.replace(QStringLiteral("\r\n"), QStringLiteral("\\n"));
+        oneLine.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+        oneLine.replace(QLatin1Char('\r'), QStringLiteral("\\n"));
+        print((icon == Icon::Information ? QStringLiteral("information") : QStringLiteral("exclamation")) +
+              QLatin1Char('\t') + title + QLatin1Char('\t') + oneLine);
+    }
+    QString input(const QString&, const QString&, const QString&) override { return QString(); }
+    QString fileName(const FileDialogRequest&) override { return QString(); }
+
+    static void print(const QString& line)
+    {
+        const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fflush(stdout);
+    }
+};
+
+std::optional<Arguments> parse(int argc, char** argv)
+{
+    Arguments a;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray opt = argv[i];
+        if (i + 1 >= argc)
+            return std::nullopt;
+        const QString value = QString::fromLocal8Bit(argv[++i]);
+        if (opt == "--locale") {
+            a.locale = value;
+        } else if (opt == "--db") {
+            a.db = value;
+            a.hasDb = true;
+        } else if (opt == "--workbook") {
+            a.workbook = value;
+            a.hasWorkbook = true;
+        } else if (opt == "--header") {
+            a.header = value;
+            a.hasHeader = true;
+        } else if (opt == "--last") {
+            a.last = value;
+            a.hasLast = true;
+        } else if (opt == "--link") {
+            // The field name runs to the end: it may itself hold ':'.
+            const qsizetype first = value.indexOf(QLatin1Char(':'));
+            const qsizetype second = first < 0 ? -1 : value.indexOf(QLatin1Char(':'), first + 1);
+            if (second < 0)
+                return std::nullopt;
+            a.links.append({value.left(first), value.mid(first + 1, second - first - 1), value.mid(second + 1)});
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!a.hasDb || !a.hasWorkbook || !a.hasHeader || !a.hasLast)
+        return std::nullopt;
+    return a;
+}
+
+// The header texts of the linked columns, "" for any that cannot be read.
+QStringList headerTexts(const Arguments& a)
+{
+    QStringList out;
+    std::unique_ptr<Workbook> book;
+    const auto row = toInt32(a.header);
+    try {   // an unreadable workbook leaves the texts empty; the load reports it
+        if (row)
+            book = Workbook::open(a.workbook);
+    } catch (const Failure&) {
+    }
+    for (const Link& link : a.links) {
+        QString text;
+        bool ok = false;
+        const int col = link.column.trimmed().toInt(&ok);
+        try {   // a cell beyond the sheet, or a column that is no number, has no text
+            if (book && ok)
+                text = book->cellText(*row, col);
+        } catch (const Failure&) {
+        }
+        out.append(text);
+    }
+    if (book)
+        book->close();
+    return out;
+}
+
+// The position lv_DB shows for a field of tblData, "" when it lists no such field.
+QString positionOf(ListView& lvDB, const QString& field)
+{
+    for (int i = 1; i <= lvDB.count(); ++i)
+        if (lvDB.text(i) == field)
+            return lvDB.subItem(i, 1);
+    return QString();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Arguments> args = parse(argc, argv);
+    if (!args) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    // The system locale is the one the load reads numbers in: set it before Qt reads it.
+    if (!args->locale.isEmpty()) {
+        qputenv("LC_ALL", args->locale.toLocal8Bit());
+        qputenv("LANG", args->locale.toLocal8Bit());
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    PrintingDialogs dialogs;
+    AppState state;
+    state.PathToDB = args->db;
+    // As the start-up opens the database: a failure is reported and the window opens without.
+    auto connection = std::make_unique<Connection>();
+    try {
+        connection->Open(connectionStringFor(state.PathToDB), QString(), QString(), -1);
+        state.DBConnection = std::move(connection);
+        state.DBIsOpen = true;
+    } catch (const Failure& f) {
+        dialogs.message(f.text(), QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
+    }
+
+    FrmMain window(state, &dialogs);
+    window.load();
+    FormControls& ui = window.controls();
+    if (state.DBIsOpen)
+        ui.Text_PathToDB->setText(state.PathToDB);
+    ui.Text_FileName->setText(args->workbook);
+    ui.Text_StrNumWithCapt->setText(args->header);
+    ui.Text_StrNumMAX->setText(args->last);
+
+    const QStringList headers = headerTexts(*args);
+    for (qsizetype i = 0; i < args->links.size(); ++i) {
+        const Link& link = args->links[i];
+        const int row = ui.lv->count() + 1;
+        ui.lv->add(row, link.rule);
+        ui.lv->setSubItem(row, 1, link.column);
+        ui.lv->setSubItem(row, 2, headers.value(i));
+        ui.lv->setSubItem(row, 3, link.field);
+        ui.lv->setSubItem(row, 4, positionOf(*ui.lv_DB, link.field));
+    }
+
+    Command_Update_Click(state, ui);
+
+    PrintingDialogs::print(QStringLiteral("counts\t") + ui.Text_DBRecordCount->text() + QLatin1Char('\t') +
+                           ui.Text_DBRecordCountNew->text());
+    return 0;
+}

@@ -1,0 +1,115 @@
+# The load benchmark: kalder-load against the floor (the sqlite3 shell's .import of the final
+# rows into an empty copy of tblData, one transaction) and the baseline (baseline.py), on a
+# generated workbook of 65,000 rows, in three cases. Whole-process wall times, best of three;
+# peak memory of kalder-load from /usr/bin/time -v. See README.md.
+#   run.py BUILD_DIR [ROWS]
+import csv
+import os
+import re
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+
+here = os.path.dirname(os.path.abspath(__file__))
+root = os.path.dirname(os.path.dirname(here))
+build = os.path.abspath(sys.argv[1])
+rows = int(sys.argv[2]) if len(sys.argv) > 2 else 65000
+tool = os.path.join(build, "kalder-load")
+work = tempfile.mkdtemp(prefix="kalder-bench-")
+book = os.path.join(work, "book.xls")
+REPEAT = 3
+
+SCHEMA = ("CREATE TABLE tblData (id INTEGER PRIMARY KEY, Код TEXT, Мин REAL, Макс REAL, Дата TEXT);"
+          "CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER);")
+DUMP = "SELECT id, Код, quote(Мин), quote(Макс) FROM tblData ORDER BY id"
+
+
+def make_db(path, index, stored=()):
+    if os.path.exists(path):
+        os.remove(path)
+    db = sqlite3.connect(path)
+    db.executescript(SCHEMA + ("CREATE UNIQUE INDEX ik ON tblData (Код);" if index else ""))
+    db.executemany("INSERT INTO tblData (Код, Мин, Макс) VALUES (?, ?, ?)", stored)
+    db.commit()
+    db.close()
+
+
+def dump(path):
+    db = sqlite3.connect(path)
+    out = list(db.execute(DUMP))
+    db.close()
+    return out
+
+
+def timed(cmd, measure_memory=False):
+    best, peak = None, 0
+    for _ in range(REPEAT):
+        yield_setup()
+        full = ["/usr/bin/time", "-v"] + cmd if measure_memory else cmd
+        start = time.perf_counter()
+        p = subprocess.run(full, capture_output=True, text=True)
+        took = time.perf_counter() - start
+        if p.returncode != 0:
+            sys.exit("failed: %s\n%s%s" % (" ".join(cmd), p.stdout, p.stderr))
+        if measure_memory:
+            m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", p.stderr)
+            peak = max(peak, int(m.group(1)) if m else 0)
+        best = took if best is None else min(best, took)
+        last_output[0] = p.stdout
+    return best, peak
+
+
+last_output = [""]
+setup = [lambda: None]
+
+
+def yield_setup():
+    setup[0]()
+
+
+subprocess.run(["/usr/bin/python3", os.path.join(root, "scripts/fixtures/make_load_big.py"), book, str(rows)],
+               check=True)
+size_mb = os.path.getsize(book) / 1e6
+args = ["--locale", "C", "--workbook", book, "--header", "1", "--last", str(rows + 1),
+        "--link", "1:1:Код", "--link", "2:2:Мин", "--link", "3:3:Макс"]
+
+# The final rows of a load into an empty table, for the half-stored case and the floor.
+probe = os.path.join(work, "probe.db")
+make_db(probe, True)
+subprocess.run([tool, "--db", probe] + args, check=True, capture_output=True)
+final = dump(probe)
+half = [(k, float(lo) + 1, float(hi) - 1) for i, (_, k, lo, hi) in enumerate(final) if i % 2 == 0]
+
+cases = [("unique index", True, ()), ("no index", False, ()), ("half stored", True, half)]
+results = {}
+print("workbook: %d rows, %.1f MB; best of %d runs, whole process" % (rows, size_mb, REPEAT))
+for name, index, stored in cases:
+    ours_db = os.path.join(work, "ours.db")
+    base_db = os.path.join(work, "base.db")
+    setup[0] = lambda: make_db(ours_db, index, stored)
+    ours, peak = timed([tool, "--db", ours_db] + args, measure_memory=True)
+    counts = last_output[0].strip().splitlines()[-1]
+    setup[0] = lambda: make_db(base_db, index, stored)
+    base, _ = timed(["/usr/bin/python3", os.path.join(here, "baseline.py"), book, base_db, str(rows + 1)])
+    same = dump(ours_db) == dump(base_db)
+
+    # The floor: the final rows of this case as CSV, imported into an empty copy of tblData.
+    csv_path = os.path.join(work, "final.csv")
+    with open(csv_path, "w", newline="", encoding="utf-8") as f:
+        db = sqlite3.connect(ours_db)
+        csv.writer(f).writerows(db.execute("SELECT id, Код, Мин, Макс, Дата FROM tblData ORDER BY id"))
+        db.close()
+    floor_db = os.path.join(work, "floor.db")
+    setup[0] = lambda: make_db(floor_db, index)
+    floor, _ = timed(["sqlite3", floor_db, "-cmd", ".mode csv", "BEGIN", ".import %s tblData" % csv_path, "COMMIT"])
+    results[name] = ours
+    budget = 2 * size_mb + 30
+    print("%-13s ours %.3f s  floor %.3f s  baseline %.3f s  ours/floor %.2f (goal <= 1.5)  "
+          "baseline/floor %.2f  peak %.1f MB (goal < %.1f)  same table as baseline: %s  [%s]"
+          % (name, ours, floor, base, ours / floor, base / floor, peak / 1024, budget,
+             "yes" if same else "NO", counts.replace("\t", " ")))
+print("no index / unique index: %.2f (goal <= 1.2)" % (results["no index"] / results["unique index"]))
+shutil.rmtree(work)

@@ -1,0 +1,422 @@
+// The keyed merge over SQLite's own interface, on the handle of the Qt SQL connection: the
+// per-row work is a handful of prepared statements, with no scan of the table, whether or
+// not the key field has an index of its own.
+#include "db/keyed_merge.h"
+
+#include "app/failure.h"
+#include "db/sqlite_dialect.h"
+
+#include <QLocale>
+#include <QSqlDriver>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace kalder {
+
+namespace {
+
+const QString KeysTable = QStringLiteral("kalder_keys");
+
+// A column type with the same affinity as a declared type, by SQLite's rules; the declared
+// text itself never enters a statement.
+QString affinityType(const char* declared)
+{
+    const QByteArray t = QByteArray(declared ? declared : "").toUpper();
+    if (t.contains("INT"))
+        return QStringLiteral("INTEGER");
+    if (t.contains("CHAR") || t.contains("CLOB") || t.contains("TEXT"))
+        return QStringLiteral("TEXT");
+    if (t.isEmpty() || t.contains("BLOB"))
+        return QString();
+    if (t.contains("REAL") || t.contains("FLOA") || t.contains("DOUB"))
+        return QStringLiteral("REAL");
+    return QStringLiteral("NUMERIC");
+}
+
+// The current value of a minimum or maximum field as a number, when it has one: a number,
+// or a text that reads as one. Null, a blob and any other text have none.
+std::optional<double> storedNumber(sqlite3_stmt* stmt, int col)
+{
+    switch (sqlite3_column_type(stmt, col)) {
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(stmt, col);
+    case SQLITE_TEXT: {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
+        const QString text = QString::fromUtf8(p, sqlite3_column_bytes(stmt, col)).trimmed();
+        bool ok = false;
+        const double v = QLocale::c().toDouble(text, &ok);
+        if (ok && std::isfinite(v))
+            return v;
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+void bindText(sqlite3_stmt* stmt, int i, const QByteArray& utf8)
+{
+    sqlite3_bind_text(stmt, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void bindNumber(sqlite3_stmt* stmt, int i, std::optional<double> v)
+{
+    if (v)
+        sqlite3_bind_double(stmt, i, *v);
+    else
+        sqlite3_bind_null(stmt, i);
+}
+
+} // namespace
+
+KeyedMerge::KeyedMerge(Connection& conn, const QString& table, const QString& keyField,
+                       const std::optional<QString>& minField, const std::optional<QString>& maxField,
+                       int batchRows)
+    : m_table(table), m_hasMin(minField.has_value()), m_hasMax(maxField.has_value()),
+      m_batchRows(batchRows > 0 ? batchRows : 1)
+{
+    const QSqlDatabase db = conn.database();
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0 ||
+        !*static_cast<sqlite3* const*>(handle.constData()))
+        throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
+    m_db = *static_cast<sqlite3* const*>(handle.constData());
+
+    const QByteArray tableUtf8 = table.toUtf8();
+    const auto column = [&](const QString& field, const char** type, const char** collation) {
+        const int rc = sqlite3_table_column_metadata(m_db, nullptr, tableUtf8.constData(), field.toUtf8().constData(),
+                                                     type, collation, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            throw Failure(err::ItemNotFound, QStringLiteral("Поле «%1» не найдено в таблице %2").arg(field, table));
+    };
+    const char* keyType = nullptr;
+    const char* keyCollation = nullptr;
+    column(keyField, &keyType, &keyCollation);
+    const QString keyAffinity = affinityType(keyType);
+    const QString collation = QString::fromUtf8(keyCollation ? keyCollation : "BINARY");
+    if (m_hasMin)
+        column(*minField, nullptr, nullptr);
+    if (m_hasMax)
+        column(*maxField, nullptr, nullptr);
+
+    const QString t = sqlite::quoteIdentifier(table);
+    const QString key = sqlite::quoteIdentifier(keyField);
+    const QString minName = m_hasMin ? sqlite::quoteIdentifier(*minField) : QString();
+    const QString maxName = m_hasMax ? sqlite::quoteIdentifier(*maxField) : QString();
+    const QString what = QStringLiteral("Подготовка загрузки в таблицу %1").arg(table);
+
+    const QString fold = collation.toUpper();
+    m_inMemory = keyAffinity == QLatin1String("TEXT") &&
+                 (fold == QLatin1String("BINARY") || fold == QLatin1String("NOCASE") || fold == QLatin1String("RTRIM"));
+    m_fold = fold == QLatin1String("NOCASE")  ? Fold::Case
+             : fold == QLatin1String("RTRIM") ? Fold::TrailingSpaces
+                                              : Fold::None;
+
+    // The keys are gathered inside the first batch, so they match the table they were read from.
+    // A failure from here on leaves no transaction, statement or table behind.
+    try {
+        prepareAll(t, key, minName, maxName, keyAffinity, collation, what);
+    } catch (const Failure&) {
+        release();
+        throw;
+    }
+}
+
+void KeyedMerge::prepareAll(const QString& t, const QString& key, const QString& minName, const QString& maxName,
+                            const QString& keyAffinity, const QString& collation, const QString& what)
+{
+    if (m_inMemory) {
+        begin();
+        gatherInMemory(t, key, minName, maxName);
+    } else {
+        exec("PRAGMA temp_store = MEMORY", what);
+        exec("DROP TABLE IF EXISTS temp.kalder_keys", what);
+        begin();
+        exec(QStringLiteral("CREATE TEMP TABLE %1 (k %2 COLLATE %3, rid INTEGER)")
+                 .arg(KeysTable, keyAffinity, sqlite::quoteIdentifier(collation))
+                 .toUtf8()
+                 .constData(),
+             what);
+        m_tempMade = true;
+        exec(QStringLiteral("INSERT INTO temp.%1 (k, rid) SELECT %2, rowid FROM main.%3 WHERE %2 IS NOT NULL")
+                 .arg(KeysTable, key, t)
+                 .toUtf8()
+                 .constData(),
+             what);
+        exec(QStringLiteral("CREATE INDEX temp.%1_k ON %1 (k, rid)").arg(KeysTable).toUtf8().constData(), what);
+
+        QString find = QStringLiteral("SELECT x.rid");
+        if (m_hasMin)
+            find += QStringLiteral(", d.") + minName;
+        if (m_hasMax)
+            find += QStringLiteral(", d.") + maxName;
+        find += QStringLiteral(" FROM temp.%1 AS x").arg(KeysTable);
+        if (m_hasMin || m_hasMax)
+            find += QStringLiteral(" JOIN main.%1 AS d ON d.rowid = x.rid").arg(t);
+        find += QStringLiteral(" WHERE x.k = ?1 ORDER BY x.rid LIMIT 1");
+        m_find = prepare(find, what);
+        m_remember = prepare(QStringLiteral("INSERT INTO temp.%1 (k, rid) VALUES (?1, ?2)").arg(KeysTable), what);
+    }
+
+    QStringList names{key};
+    QStringList marks{QStringLiteral("?1")};
+    if (m_hasMin) {
+        names.append(minName);
+        marks.append(QStringLiteral("?2"));
+    }
+    if (m_hasMax) {
+        names.append(maxName);
+        marks.append(QStringLiteral("?3"));
+    }
+    m_insert = prepare(QStringLiteral("INSERT INTO main.%1 (%2) VALUES (%3)")
+                           .arg(t, names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                       what);
+    if (m_hasMin || m_hasMax) {
+        QStringList sets;
+        if (m_hasMin)
+            sets.append(QStringLiteral("%1 = coalesce(?1, %1)").arg(minName));
+        if (m_hasMax)
+            sets.append(QStringLiteral("%1 = coalesce(?2, %1)").arg(maxName));
+        m_widen = prepare(QStringLiteral("UPDATE main.%1 SET %2 WHERE rowid = ?3").arg(t, sets.join(QLatin1Char(','))),
+                          what);
+    }
+}
+
+void KeyedMerge::gatherInMemory(const QString& table, const QString& key, const QString& minName,
+                                const QString& maxName)
+{
+    QString sql = QStringLiteral("SELECT rowid, ") + key;
+    if (m_hasMin)
+        sql += QStringLiteral(", ") + minName;
+    if (m_hasMax)
+        sql += QStringLiteral(", ") + maxName;
+    sql += QStringLiteral(" FROM main.%1 ORDER BY rowid").arg(table);
+    sqlite3_stmt* stmt = prepare(sql, QStringLiteral("Чтение ключей таблицы %1").arg(m_table));
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        // Under text affinity a stored key is text, Null or a blob; only a text can equal a text.
+        if (sqlite3_column_type(stmt, 1) != SQLITE_TEXT)
+            continue;
+        const QByteArray k(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)), sqlite3_column_bytes(stmt, 1));
+        const QByteArray f = folded(k);
+        if (m_known.contains(f))
+            continue;   // the first record, in row id order, is the one a query updates
+        Known known;
+        known.rid = sqlite3_column_int64(stmt, 0);
+        int col = 2;
+        if (m_hasMin)
+            known.min = storedNumber(stmt, col++);
+        if (m_hasMax)
+            known.max = storedNumber(stmt, col++);
+        m_known.insert(f, known);
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE)
+        fail(QStringLiteral("Чтение ключей таблицы %1").arg(m_table));
+}
+
+// The key as the collation compares it: NOCASE folds ASCII letters only, RTRIM ignores
+// trailing spaces, BINARY compares the bytes.
+QByteArray KeyedMerge::folded(const QByteArray& key) const
+{
+    switch (m_fold) {
+    case Fold::Case: {
+        QByteArray f = key;
+        for (char& c : f)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        return f;
+    }
+    case Fold::TrailingSpaces: {
+        qsizetype n = key.size();
+        while (n > 0 && key[n - 1] == ' ')
+            --n;
+        return key.left(n);
+    }
+    case Fold::None:
+        break;
+    }
+    return key;
+}
+
+KeyedMerge::~KeyedMerge()
+{
+    release();
+}
+
+void KeyedMerge::release() noexcept
+{
+    for (sqlite3_stmt** s : {&m_find, &m_insert, &m_remember, &m_widen}) {
+        sqlite3_finalize(*s);
+        *s = nullptr;
+    }
+    rollback();
+    if (m_tempMade)
+        sqlite3_exec(m_db, "DROP TABLE IF EXISTS temp.kalder_keys", nullptr, nullptr, nullptr);
+    m_tempMade = false;
+}
+
+void KeyedMerge::fail(const QString& what) const
+{
+    throw Failure(sqlite3_errcode(m_db), what + QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+void KeyedMerge::exec(const char* sql, const QString& what)
+{
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail(what);
+}
+
+sqlite3_stmt* KeyedMerge::prepare(const QString& sql, const QString& what)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(m_db, utf8.constData(), int(utf8.size()), &stmt, nullptr) != SQLITE_OK)
+        fail(what);
+    return stmt;
+}
+
+void KeyedMerge::begin()
+{
+    exec("BEGIN", QStringLiteral("Не удалось начать транзакцию"));
+    m_inTransaction = true;
+    m_inBatch = 0;
+}
+
+void KeyedMerge::rollback() noexcept
+{
+    if (m_inTransaction && !sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    m_inTransaction = false;
+    m_pendingAdded = 0;
+}
+
+void KeyedMerge::commit()
+{
+    if (!m_inTransaction)
+        return;
+    if (sqlite3_get_autocommit(m_db)) {   // the engine already rolled the batch back
+        m_inTransaction = false;
+        m_pendingAdded = 0;
+        return;
+    }
+    if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const Failure f(sqlite3_errcode(m_db), QStringLiteral("Не удалось сохранить изменения в таблице %1: %2")
+                                                   .arg(m_table, QString::fromUtf8(sqlite3_errmsg(m_db))));
+        rollback();
+        throw f;
+    }
+    m_inTransaction = false;
+    m_committedAdded += m_pendingAdded;
+    m_pendingAdded = 0;
+    m_inBatch = 0;
+}
+
+bool KeyedMerge::merge(const QString& key, std::optional<double> min, std::optional<double> max)
+{
+    if (!m_inTransaction)
+        begin();
+    const QByteArray keyUtf8 = key.toUtf8();
+    const auto what = [&] { return QStringLiteral("Запись с ключом «%1» в таблице %2").arg(key, m_table); };
+    const auto stepDone = [&](sqlite3_stmt* stmt) {
+        const int rc = sqlite3_step(stmt);
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        if (rc != SQLITE_DONE) {
+            if (sqlite3_get_autocommit(m_db)) {   // an error that ended the transaction
+                m_inTransaction = false;
+                m_pendingAdded = 0;
+            }
+            fail(what());
+        }
+    };
+
+    bool added = false;
+    if (m_inMemory) {
+        const QByteArray f = folded(keyUtf8);
+        const auto it = m_known.find(f);
+        if (it != m_known.end()) {
+            const std::optional<double> newMin = min && it->min && *min < *it->min ? min : std::nullopt;
+            const std::optional<double> newMax = max && it->max && *max > *it->max ? max : std::nullopt;
+            if ((m_hasMin && newMin) || (m_hasMax && newMax)) {
+                bindNumber(m_widen, 1, m_hasMin ? newMin : std::nullopt);
+                bindNumber(m_widen, 2, m_hasMax ? newMax : std::nullopt);
+                sqlite3_bind_int64(m_widen, 3, it->rid);
+                stepDone(m_widen);
+                if (m_hasMin && newMin)
+                    it->min = newMin;
+                if (m_hasMax && newMax)
+                    it->max = newMax;
+            }
+        } else {
+            bindText(m_insert, 1, keyUtf8);
+            if (m_hasMin)
+                sqlite3_bind_double(m_insert, 2, min.value_or(0.0));
+            if (m_hasMax)
+                sqlite3_bind_double(m_insert, 3, max.value_or(0.0));
+            stepDone(m_insert);
+            ++m_pendingAdded;
+            Known known;
+            known.rid = sqlite3_last_insert_rowid(m_db);
+            if (m_hasMin)
+                known.min = min.value_or(0.0);
+            if (m_hasMax)
+                known.max = max.value_or(0.0);
+            m_known.insert(f, known);
+            added = true;
+        }
+        if (++m_inBatch >= m_batchRows)
+            commit();
+        return added;
+    }
+
+    bindText(m_find, 1, keyUtf8);
+    const int rc = sqlite3_step(m_find);
+    if (rc == SQLITE_ROW) {
+        const sqlite3_int64 rid = sqlite3_column_int64(m_find, 0);
+        std::optional<double> newMin, newMax;
+        int col = 1;
+        if (m_hasMin) {
+            const auto cur = storedNumber(m_find, col++);
+            if (min && cur && *min < *cur)
+                newMin = min;
+        }
+        if (m_hasMax) {
+            const auto cur = storedNumber(m_find, col++);
+            if (max && cur && *max > *cur)
+                newMax = max;
+        }
+        sqlite3_reset(m_find);
+        sqlite3_clear_bindings(m_find);
+        if (newMin || newMax) {
+            bindNumber(m_widen, 1, newMin);
+            bindNumber(m_widen, 2, newMax);
+            sqlite3_bind_int64(m_widen, 3, rid);
+            stepDone(m_widen);
+        }
+    } else {
+        sqlite3_reset(m_find);
+        sqlite3_clear_bindings(m_find);
+        if (rc != SQLITE_DONE)
+            fail(what());
+        bindText(m_insert, 1, keyUtf8);
+        if (m_hasMin)
+            sqlite3_bind_double(m_insert, 2, min.value_or(0.0));
+        if (m_hasMax)
+            sqlite3_bind_double(m_insert, 3, max.value_or(0.0));
+        stepDone(m_insert);
+        ++m_pendingAdded;
+        bindText(m_remember, 1, keyUtf8);
+        sqlite3_bind_int64(m_remember, 2, sqlite3_last_insert_rowid(m_db));
+        stepDone(m_remember);
+        added = true;
+    }
+    if (++m_inBatch >= m_batchRows)
+        commit();
+    return added;
+}
+
+} // namespace kalder

@@ -1,0 +1,87 @@
+// Merging rows into a table by one key field, fast and in one pass, with keys equal exactly when
+// a query on the key field would find them equal. The keys already stored are gathered once:
+// - for a text key field under one of SQLite's built-in collations (BINARY, NOCASE, RTRIM),
+//   into a hash in memory, keyed by the text folded as that collation compares it;
+// - for any other key field, into a temporary index of (key, row id) whose key column has the
+//   field's type affinity and collation, so SQLite itself applies both to every lookup.
+// SQLite-specific; statements are prepared once.
+#pragma once
+
+#include "db/connection.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <optional>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace kalder {
+
+class KeyedMerge {
+public:
+    // minField / maxField: nothing when that value is not loaded. A named field that the
+    // table does not have fails with err::ItemNotFound. Rows are committed in batches of
+    // batchRows merges (one commit costs a sync of the file, so batches are large; a load cut
+    // off loses at most the batch in hand, which a second run redoes); commit() commits the
+    // rows merged so far.
+    KeyedMerge(Connection& conn, const QString& table, const QString& keyField,
+               const std::optional<QString>& minField, const std::optional<QString>& maxField,
+               int batchRows = 32768);
+    ~KeyedMerge();   // rolls back rows not yet committed, drops the temporary index
+    KeyedMerge(const KeyedMerge&) = delete;
+    KeyedMerge& operator=(const KeyedMerge&) = delete;
+
+    // Adds a record for a key the table does not hold (the key as text, the minimum and the
+    // maximum as numbers, 0 for an empty cell), or widens the first record holding it (lowest
+    // row id): the minimum only goes down, the maximum only up; an empty cell, a Null field or
+    // a text field that does not read as a number is left as it is. True: a record was added.
+    // A record the table refuses fails with the engine's number; rows before it stay merged.
+    bool merge(const QString& key, std::optional<double> min, std::optional<double> max);
+
+    // After a failure, the only call that makes sense is commit(): the rows before it stay.
+    // Commits what was merged. Added records counted by committedAdded() from then on.
+    void commit();
+    qint64 committedAdded() const { return m_committedAdded; }
+    qint64 pendingAdded() const { return m_pendingAdded; }
+
+private:
+    void exec(const char* sql, const QString& what);
+    sqlite3_stmt* prepare(const QString& sql, const QString& what);
+    [[noreturn]] void fail(const QString& what) const;
+    void begin();
+    void rollback() noexcept;
+    void release() noexcept;
+    void prepareAll(const QString& table, const QString& key, const QString& minName, const QString& maxName,
+                    const QString& keyAffinity, const QString& collation, const QString& what);
+    void gatherInMemory(const QString& table, const QString& key, const QString& minName, const QString& maxName);
+    QByteArray folded(const QByteArray& key) const;
+
+    // A stored record as the memory path knows it: its row id and the numbers of its minimum
+    // and maximum (nothing for Null or a text that is no number: such a field is never widened).
+    struct Known {
+        qint64 rid = 0;
+        std::optional<double> min, max;
+    };
+    enum class Fold { None, Case, TrailingSpaces };
+
+    sqlite3* m_db = nullptr;
+    QString m_table;
+    bool m_hasMin = false, m_hasMax = false;
+    sqlite3_stmt* m_find = nullptr;        // row id, min, max of the first record with a key
+    sqlite3_stmt* m_insert = nullptr;      // a new record
+    sqlite3_stmt* m_remember = nullptr;    // a new key into the index
+    sqlite3_stmt* m_widen = nullptr;       // new min / max of a record
+    bool m_tempMade = false;
+    bool m_inMemory = false;
+    Fold m_fold = Fold::None;
+    QHash<QByteArray, Known> m_known;
+    bool m_inTransaction = false;
+    int m_batchRows;
+    int m_inBatch = 0;
+    qint64 m_committedAdded = 0;
+    qint64 m_pendingAdded = 0;
+};
+
+} // namespace kalder

@@ -1,0 +1,430 @@
+// The load on real workbooks and real SQLite databases: what tblData holds afterwards, the
+// counters, the bar and the pointer, the key comparison of the database, and the failures
+// in the middle of a load.
+#include "app/failure.h"
+#include "app/state.h"
+#include "db/connection.h"
+#include "db/keyed_merge.h"
+#include "tests/support/support.h"
+#include "workbook/data_load.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace kalder;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Fixtures = QStringLiteral(KALDER_FIXTURES "/load/");
+
+// The window's controls as the load sees them, with the link rows given as "rule:column:field".
+struct Form {
+    MemoryTextBox fileName, headerRow, lastRow, count{u"0"_s}, countNew{u"0"_s};
+    MemoryListView lv, lvFields, lvDB;
+    MemoryProgressBar pb;
+    MemoryPointer pointer;
+    test::RecordingDialogs dialogs;
+    FormControls ui;
+
+    explicit Form(const QStringList& links = {})
+    {
+        ui.Text_FileName = &fileName;
+        ui.Text_StrNumWithCapt = &headerRow;
+        ui.Text_StrNumMAX = &lastRow;
+        ui.Text_DBRecordCount = &count;
+        ui.Text_DBRecordCountNew = &countNew;
+        ui.lv = &lv;
+        ui.lv_Fields = &lvFields;
+        ui.lv_DB = &lvDB;
+        ui.pb = &pb;
+        ui.pointer = &pointer;
+        ui.dialogs = &dialogs;
+        for (const QString& link : links) {
+            const QStringList p = link.split(QLatin1Char(':'));
+            const int row = lv.count() + 1;
+            lv.add(row, p.value(0));
+            lv.setSubItem(row, 1, p.value(1));
+            lv.setSubItem(row, 2, u"поле"_s);
+            lv.setSubItem(row, 3, p.value(2));
+            lv.setSubItem(row, 4, QString());
+        }
+    }
+};
+
+// A database made from SQL text (statements separated by ";\n"), opened as the window opens it.
+struct Database {
+    QTemporaryDir dir;
+    QString path;
+    AppState state;
+
+    explicit Database(const QString& sql)
+    {
+        path = dir.filePath(u"data.db"_s);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
+            db.setDatabaseName(path);
+            if (!db.open())
+                qFatal("cannot create the database");
+            for (const QString& statement : sql.split(u";\n"_s, Qt::SkipEmptyParts)) {
+                QSqlQuery q(db);
+                if (!statement.trimmed().isEmpty() && !q.exec(statement))
+                    qFatal("%s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"setup"_s);
+        state.DBConnection = std::make_unique<Connection>();
+        state.DBConnection->Open(connectionStringFor(path));
+        state.DBIsOpen = true;
+    }
+
+    // Rows of a query, each as its columns joined by "|".
+    QStringList rows(const QString& select) const
+    {
+        QSqlQuery q(state.DBConnection->database());
+        if (!q.exec(select))
+            qFatal("%s: %s", qPrintable(select), qPrintable(q.lastError().text()));
+        QStringList out;
+        while (q.next()) {
+            QStringList cols;
+            for (int i = 0; i < q.record().count(); ++i)
+                cols.append(q.value(i).toString());
+            out.append(cols.join(QLatin1Char('|')));
+        }
+        return out;
+    }
+};
+
+const QString PlainTable = u"CREATE TABLE tblData (id INTEGER PRIMARY KEY, Key TEXT, MinV REAL, MaxV REAL, Note TEXT)"_s;
+const QString DumpPlain = u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY Key"_s;
+const QStringList Basic = {u"'12345'|1.0|2.0"_s,      u"'15.03.2023'|1.0|2.0"_s, u"'A-1'|3.0|31.0"_s,
+                           u"'B-2'|7.0|8.0"_s,        u"'C-3'|0.0|0.0"_s,        u"'D-4'|1.5|2.25"_s,
+                           u"'O''Brien'|2.0|2.0"_s};
+
+QStringList keysOnly(const QString& min, const QString& max)
+{
+    QStringList out;
+    for (const QString& row : Basic)
+        out.append(row.section(QLatin1Char('|'), 0, 0) + u"|"_s + (min.isEmpty() ? row.section(QLatin1Char('|'), 1, 1) : min) +
+                   u"|"_s + (max.isEmpty() ? row.section(QLatin1Char('|'), 2, 2) : max));
+    return out;
+}
+
+} // namespace
+
+class TstDataLoad : public QObject {
+    Q_OBJECT
+private slots:
+    void load_data();
+    void load();
+    void loadTwiceChangesNothing();
+    void widening();
+    void keyComparison_data();
+    void keyComparison();
+    void keyWarning_data();
+    void keyWarning();
+    void failureInTheMiddle_data();
+    void failureInTheMiddle();
+    void failureBeforeAnyRow_data();
+    void failureBeforeAnyRow();
+    void emptyFileNameLoadsNothing();
+    void refusedRecordAfterSeveralBatches();
+};
+
+void TstDataLoad::load_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<int>("headerRow");
+    QTest::addColumn<int>("lastRow");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("dump");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList all{u"1:1:Key"_s, u"2:3:MinV"_s, u"3:4:MaxV"_s};
+    QTest::newRow("rules 1, 2, 3") << PlainTable << all << 1 << 12 << "C" << DumpPlain << Basic;
+    QTest::newRow("rules in any order") << PlainTable << QStringList{u"3:4:MaxV"_s, u"1:1:Key"_s, u"2:3:MinV"_s}
+                                        << 1 << 12 << "C" << DumpPlain << Basic;
+    QTest::newRow("decimal comma (ru_RU)") << PlainTable << all << 1 << 12 << "ru_RU" << DumpPlain << Basic;
+    QTest::newRow("only a key") << PlainTable << QStringList{u"1:1:Key"_s} << 1 << 12 << "C" << DumpPlain
+                                << keysOnly(u"NULL"_s, u"NULL"_s);
+    QTest::newRow("key and maximum only") << PlainTable << QStringList{u"1:1:Key"_s, u"3:4:MaxV"_s} << 1 << 12 << "C"
+                                          << DumpPlain << keysOnly(u"NULL"_s, QString());
+    QTest::newRow("a rule 5 link is not applied") << PlainTable << QStringList{u"1:1:Key"_s, u"5:3:MinV"_s} << 1 << 12
+                                                  << "C" << DumpPlain << keysOnly(u"NULL"_s, u"NULL"_s);
+    QTest::newRow("the later of two key links wins") << PlainTable << QStringList{u"1:2:Key"_s, u"1:1:Key"_s} << 1
+                                                     << 12 << "C" << DumpPlain << keysOnly(u"NULL"_s, u"NULL"_s);
+    QTest::newRow("rows up to the last row only")
+        << PlainTable << all << 1 << 6 << "C" << DumpPlain << QStringList{u"'A-1'|3.0|30.0"_s, u"'B-2'|7.0|8.0"_s};
+    QTest::newRow("header row equal to last row") << PlainTable << all << 12 << 12 << "C" << DumpPlain << QStringList{};
+    QTest::newRow("last row 0") << PlainTable << all << 1 << 0 << "C" << DumpPlain << QStringList{};
+    QTest::newRow("last row negative") << PlainTable << all << 1 << -5 << "C" << DumpPlain << QStringList{};
+    QTest::newRow("key field named with a space")
+        << u"CREATE TABLE tblData (`Код товара` TEXT, `Мин цена` REAL, MaxV REAL)"_s
+        << QStringList{u"1:1:Код товара"_s, u"2:3:Мин цена"_s, u"3:4:MaxV"_s} << 1 << 12 << "C"
+        << u"SELECT quote(`Код товара`), quote(`Мин цена`), quote(MaxV) FROM tblData ORDER BY 1"_s << Basic;
+}
+
+void TstDataLoad::load()
+{
+    QFETCH(QString, table);
+    QFETCH(QStringList, links);
+    QFETCH(int, headerRow);
+    QFETCH(int, lastRow);
+    QFETCH(QString, locale);
+    QFETCH(QString, dump);
+    QFETCH(QStringList, expected);
+    Database db(table);
+    Form form(links);
+    form.count.setText(u"0"_s);
+
+    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"basic.xls"_s, headerRow, lastRow, QLocale(locale)), false);
+    QCOMPARE(form.dialogs.texts(), QStringList{});
+    QCOMPARE(db.rows(dump), expected);
+    QCOMPARE(form.countNew.text(), QString::number(expected.size()));
+    QCOMPARE(form.count.text(), QString::number(expected.size()));
+    QCOMPARE(form.pb.value(), 0.f);
+    QCOMPARE(form.pb.highest(), float(std::max(0, lastRow - headerRow)));   // every row counted, skipped or not
+    QVERIFY(form.pb.max() > form.pb.min());
+    QCOMPARE(form.pointer.shape(), Pointer::Default);
+    QVERIFY(form.pointer.wasBusy());
+}
+
+void TstDataLoad::loadTwiceChangesNothing()
+{
+    Database db(PlainTable);
+    const QStringList links{u"1:1:Key"_s, u"2:3:MinV"_s, u"3:4:MaxV"_s};
+    Form first(links), second(links);
+    second.count.setText(u"7"_s);
+    QCOMPARE(xls_DataUpdate(db.state, first.ui, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
+    QCOMPARE(xls_DataUpdate(db.state, second.ui, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
+    QCOMPARE(db.rows(DumpPlain), Basic);
+    QCOMPARE(second.countNew.text(), u"0"_s);
+    QCOMPARE(second.count.text(), u"7"_s);
+}
+
+void TstDataLoad::widening()
+{
+    // Untyped min / max columns keep what was stored as it was stored: numbers, Null, texts.
+    Database db(u"CREATE TABLE tblData (Key TEXT, MinV, MaxV);\n"
+                "INSERT INTO tblData VALUES ('W1', 10, 20), ('N1', NULL, NULL), ('T1', '10', '20'),"
+                " ('T2', 'abc', 'xyz'), ('T3', '10', '20')"_s);
+    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
+    form.count.setText(u"5"_s);
+    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"widen.xls"_s, 1, 8, QLocale::c()), false);
+    QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY Key"_s),
+             (QStringList{u"'N1'|NULL|NULL"_s,      // Null keeps Null
+                          u"'T1'|5.0|30.0"_s,       // texts that read as numbers compare as numbers
+                          u"'T2'|'abc'|'xyz'"_s,    // texts that do not are left as they are
+                          u"'T3'|'10'|'20'"_s,      // 15/15 lies inside: nothing rewritten
+                          u"'W1'|5.0|30.0"_s}));    // 5/30 widens 10/20; 15/15 and empty cells leave it
+    QCOMPARE(form.countNew.text(), u"0"_s);
+    QCOMPARE(form.count.text(), u"5"_s);
+}
+
+void TstDataLoad::keyComparison_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("added");
+    const QStringList nocase{u"'ABC'|0.0|200.0"_s, u"'7'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s};
+    const QString nocaseTable =
+        u"CREATE TABLE tblData (Key TEXT COLLATE NOCASE, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('ABC', 10, 20)"_s;
+    QTest::newRow("COLLATE NOCASE, no index") << nocaseTable << nocase << "2";
+    QTest::newRow("COLLATE NOCASE, index") << nocaseTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << nocase << "2";
+    QTest::newRow("COLLATE NOCASE, unique index")
+        << nocaseTable + u";\nCREATE UNIQUE INDEX ik ON tblData (Key)"_s << nocase << "2";
+
+    const QStringList integer{u"7|1.0|100.0"_s, u"'abc'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s, u"'ABC'|0.0|200.0"_s};
+    const QString integerTable =
+        u"CREATE TABLE tblData (Key INTEGER, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES (7, 10, 20)"_s;
+    QTest::newRow("INTEGER key, no index") << integerTable << integer << "3";
+    QTest::newRow("INTEGER key, index") << integerTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << integer << "3";
+
+    QTest::newRow("COLLATE RTRIM: trailing spaces of a stored key ignored")
+        << u"CREATE TABLE tblData (Key TEXT COLLATE RTRIM, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('abc  ', 10, 20)"_s
+        << QStringList{u"'abc  '|1.0|100.0"_s, u"'7'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s, u"'ABC'|0.0|200.0"_s} << "3";
+    QTest::newRow("untyped key field: no conversion, binary comparison")
+        << u"CREATE TABLE tblData (Key, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('ABC', 10, 20), (7, 10, 20)"_s
+        << QStringList{u"'ABC'|0.0|200.0"_s, u"7|10.0|20.0"_s, u"'abc'|1.0|100.0"_s, u"'7'|1.0|100.0"_s,
+                       u"'dup'|5.0|6.0"_s}
+        << "3";
+    QTest::newRow("NUMERIC key with COLLATE NOCASE")
+        << u"CREATE TABLE tblData (Key NUMERIC COLLATE NOCASE, MinV REAL, MaxV REAL);\n"
+           "INSERT INTO tblData VALUES ('ABC', 10, 20), (7, 10, 20)"_s
+        << QStringList{u"'ABC'|0.0|200.0"_s, u"7|1.0|100.0"_s, u"'dup'|5.0|6.0"_s} << "1";
+
+    const QStringList twice{u"'dup'|5.0|20.0"_s, u"'dup'|10.0|20.0"_s, u"'abc'|1.0|100.0"_s, u"'7'|1.0|100.0"_s,
+                            u"'ABC'|0.0|200.0"_s};
+    const QString twiceTable =
+        u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('dup', 10, 20), ('dup', 10, 20)"_s;
+    QTest::newRow("one key stored twice, no index") << twiceTable << twice << "3";
+    QTest::newRow("one key stored twice, index") << twiceTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << twice << "3";
+}
+
+void TstDataLoad::keyComparison()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, added);
+    Database db(sql);
+    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
+    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"keys.xls"_s, 1, 5, QLocale::c()), false);
+    QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY rowid"_s), expected);
+    QCOMPARE(form.countNew.text(), added);
+}
+
+void TstDataLoad::keyWarning_data()
+{
+    QTest::addColumn<QStringList>("links");
+    QTest::newRow("rules 2, 3 and 4") << QStringList{u"2:1:Key"_s, u"3:2:MinV"_s, u"4:3:MaxV"_s};
+    QTest::newRow("rule typed as 01") << QStringList{u"01:1:Key"_s};
+    QTest::newRow("rule with a blank") << QStringList{u" 1:1:Key"_s};
+}
+
+void TstDataLoad::keyWarning()
+{
+    QFETCH(QStringList, links);
+    Database db(PlainTable);
+    Form form(links);
+    form.count.setText(u"5"_s);
+    form.countNew.setText(u"12"_s);
+    // A path that fails to open proves the workbook is never opened.
+    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"нет такого.xls"_s, 1, 12, QLocale::c()), true);
+    QCOMPARE(form.dialogs.shown.size(), 1);
+    QCOMPARE(form.dialogs.shown[0].text, u"Не определено поле, по которому проверяется уникальность записи"_s);
+    QCOMPARE(form.dialogs.shown[0].title, u"Kalder"_s);
+    QCOMPARE(form.dialogs.shown[0].icon, Dialogs::Icon::Exclamation);
+    QCOMPARE(form.count.text(), u"5"_s);
+    QCOMPARE(form.countNew.text(), u"0"_s);
+    QCOMPARE(form.pb.value(), 0.f);
+    QCOMPARE(form.pointer.shape(), Pointer::Default);
+    QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
+}
+
+void TstDataLoad::failureInTheMiddle_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("failingRow");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QString>("countBefore");
+    QTest::addColumn<QString>("countAfter");
+    QTest::addColumn<QString>("countNew");
+    QTest::newRow("maximum that is no number at row 51") << PlainTable << int(err::TypeMismatch) << 51 << 49 << "0"
+                                                         << "49" << "49";
+    // K001..K048 stored; K049 (row 50) would be a new record without its required name.
+    QString notNull = u"CREATE TABLE tblData (Key TEXT, Name TEXT NOT NULL, MinV REAL, MaxV REAL)"_s;
+    for (int i = 1; i <= 48; ++i)
+        notNull += u";\nINSERT INTO tblData VALUES ('K%1', 'x', 1000, -1000)"_s.arg(i, 3, 10, QLatin1Char('0'));
+    // 1299: SQLITE_CONSTRAINT_NOTNULL, the engine's extended code as the driver reports it
+    QTest::newRow("record refused by a NOT NULL field at row 50") << notNull << 1299 << 50 << 48 << "48" << "48" << "0";
+}
+
+void TstDataLoad::failureInTheMiddle()
+{
+    QFETCH(QString, sql);
+    QFETCH(int, number);
+    QFETCH(int, failingRow);
+    QFETCH(int, stored);
+    QFETCH(QString, countBefore);
+    QFETCH(QString, countAfter);
+    QFETCH(QString, countNew);
+    Database db(sql);
+    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
+    form.count.setText(countBefore);
+    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"fail.xls"_s, 1, 101, QLocale::c()), true);
+    QCOMPARE(form.dialogs.shown.size(), 1);
+    const auto& shown = form.dialogs.shown[0];
+    QCOMPARE(shown.title, u"xls_DataUpdate"_s);
+    QCOMPARE(shown.icon, Dialogs::Icon::Exclamation);
+    QVERIFY2(shown.text.endsWith(u" (%1)"_s.arg(number)), qPrintable(shown.text));
+    QVERIFY2(shown.text.contains(QString::number(failingRow)), qPrintable(shown.text));
+
+    // Every row before the failing one is stored, with its own values; none after it.
+    QStringList expected;
+    for (int i = 1; i <= stored; ++i)
+        expected.append(u"K%1|%2|%3"_s.arg(i, 3, 10, QLatin1Char('0')).arg(i).arg(2 * i));
+    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s), expected);
+    // The counters agree with the table.
+    QCOMPARE(form.count.text(), countAfter);
+    QCOMPARE(form.countNew.text(), countNew);
+    QCOMPARE(form.pb.value(), 0.f);
+    QCOMPARE(form.pointer.shape(), Pointer::Default);
+}
+
+void TstDataLoad::failureBeforeAnyRow_data()
+{
+    QTest::addColumn<QString>("workbook");
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<int>("number");   // 0: the reader's or the engine's own
+    const QStringList all{u"1:1:Key"_s, u"2:3:MinV"_s, u"3:4:MaxV"_s};
+    QTest::newRow("missing workbook") << u"нет такого.xls"_s << all << 0;
+    QTest::newRow("column number that is no number") << u"basic.xls"_s << QStringList{u"1:x:Key"_s} << int(err::TypeMismatch);
+    QTest::newRow("column number beyond 16 bits") << u"basic.xls"_s << QStringList{u"1:70000:Key"_s} << int(err::Overflow);
+    QTest::newRow("field that tblData does not have") << u"basic.xls"_s << QStringList{u"1:1:Нет"_s} << int(err::ItemNotFound);
+    QTest::newRow("key link without a field") << u"basic.xls"_s << QStringList{u"1:1:"_s} << int(err::ItemNotFound);
+}
+
+void TstDataLoad::failureBeforeAnyRow()
+{
+    QFETCH(QString, workbook);
+    QFETCH(QStringList, links);
+    QFETCH(int, number);
+    Database db(PlainTable);
+    Form form(links);
+    form.count.setText(u"3"_s);
+    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + workbook, 1, 12, QLocale::c()), true);
+    QCOMPARE(form.dialogs.shown.size(), 1);
+    QCOMPARE(form.dialogs.shown[0].title, u"xls_DataUpdate"_s);
+    QVERIFY2(QRegularExpression(u"^.+ \\(-?\\d+\\)$"_s).match(form.dialogs.shown[0].text).hasMatch(),
+             qPrintable(form.dialogs.shown[0].text));
+    if (number)
+        QVERIFY2(form.dialogs.shown[0].text.endsWith(u" (%1)"_s.arg(number)), qPrintable(form.dialogs.shown[0].text));
+    QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
+    QCOMPARE(form.count.text(), u"3"_s);
+    QCOMPARE(form.countNew.text(), u"0"_s);
+    QCOMPARE(form.pb.value(), 0.f);
+    QCOMPARE(form.pointer.shape(), Pointer::Default);
+}
+
+void TstDataLoad::emptyFileNameLoadsNothing()
+{
+    Database db(PlainTable);
+    Form form({u"1:1:Key"_s});
+    form.countNew.setText(u"4"_s);
+    QCOMPARE(xls_DataUpdate(db.state, form.ui, QString(), 1, 12, QLocale::c()), true);   // never a success
+    QVERIFY(form.dialogs.shown.isEmpty());
+    QCOMPARE(form.countNew.text(), u"4"_s);
+    QVERIFY(!form.pointer.wasBusy());
+}
+
+void TstDataLoad::refusedRecordAfterSeveralBatches()
+{
+    // Batches of 3: the refusal of the 11th key comes after three commits and one open batch.
+    Database db(u"CREATE TABLE tblData (Key TEXT CHECK (Key <> 'bad'), MinV REAL, MaxV REAL)"_s);
+    {
+        KeyedMerge merge(*db.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s, 3);
+        for (int i = 1; i <= 10; ++i)
+            QVERIFY(merge.merge(u"k%1"_s.arg(i, 2, 10, QLatin1Char('0')), i, std::nullopt));
+        QVERIFY(!merge.merge(u"k01"_s, 0, 50));   // widens the record of the first batch
+        const auto f = failureOf([&] { merge.merge(u"bad"_s, 1, 1); });
+        QVERIFY(f);
+        QVERIFY2(f->description().contains(u"bad"_s), qPrintable(f->description()));
+        merge.commit();
+        QCOMPARE(merge.committedAdded(), 10);
+    }
+    QStringList expected{u"k01|0|50"_s};
+    for (int i = 2; i <= 10; ++i)
+        expected.append(u"k%1|%2|0"_s.arg(i, 2, 10, QLatin1Char('0')).arg(i));
+    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s), expected);
+    // Nothing of the merge is left in the connection.
+    QCOMPARE(db.rows(u"SELECT count(*) FROM temp.sqlite_master"_s), QStringList{u"0"_s});
+}
+
+QTEST_GUILESS_MAIN(TstDataLoad)
+#include "tst_data_load.moc"

@@ -1,0 +1,231 @@
+// The load over the workbook reader and the keyed merge. The workbook is decoded once when it
+// opens; every row then costs a few cell lookups and a few prepared statements. Rows are
+// committed in batches, and a failure commits the rows before it before it is reported, so the
+// table never holds part of a row and a load run again after any interruption gives the same
+// table.
+#include "workbook/data_load.h"
+
+#include "app/failure.h"
+#include "app/version.h"
+#include "db/keyed_merge.h"
+#include "workbook/workbook.h"
+
+#include <QScopeGuard>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <optional>
+
+namespace kalder {
+
+namespace {
+
+const QString Title = QStringLiteral("xls_DataUpdate");
+const QString TableData = QStringLiteral("tblData");
+const QString KeyWarning = QStringLiteral("Не определено поле, по которому проверяется уникальность записи");
+constexpr int ProgressStep = 64;   // rows between repaints of the bar
+
+struct Slot {
+    bool linked = false;
+    int colNo = 0;
+    QString dbField;
+};
+
+// Only the space character: a tab or another blank is part of the key.
+QString trimSpaces(const QString& text)
+{
+    qsizetype from = 0, to = text.size();
+    while (from < to && text[from] == QLatin1Char(' '))
+        ++from;
+    while (to > from && text[to - 1] == QLatin1Char(' '))
+        --to;
+    return text.mid(from, to - from);
+}
+
+// The workbook column of a link, as a 16-bit integer the way the link list holds it.
+int columnOf(const QString& text, int entry, const QLocale& locale)
+{
+    bool ok = false;
+    double v = text.trimmed().toInt(&ok);
+    if (!ok)
+        v = locale.toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(v))
+        throw Failure(err::TypeMismatch,
+                      QStringLiteral("Номер колонки «%1» в связи %2 не является числом").arg(text).arg(entry));
+    v = std::nearbyint(v);   // half to even, as the platform rounds
+    if (v < std::numeric_limits<qint16>::min() || v > std::numeric_limits<qint16>::max())
+        throw Failure(err::Overflow, QStringLiteral("Номер колонки «%1» в связи %2 вне допустимых пределов").arg(text).arg(entry));
+    return int(v);
+}
+
+// A minimum or maximum cell: nothing when empty, else its number in the locale's format.
+std::optional<double> cellNumber(const Workbook& book, qint64 row, int col, const QLocale& locale)
+{
+    const QString text = trimSpaces(book.cellText(int(row), col));
+    if (text.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const double v = locale.toDouble(text, &ok);
+    if (!ok || !std::isfinite(v))
+        throw Failure(err::TypeMismatch,
+                      QStringLiteral("Значение «%1» в ячейке (%2, %3) не является числом").arg(text).arg(row).arg(col));
+    return v;
+}
+
+} // namespace
+
+double leadingNumber(const QString& text)
+{
+    QString s;
+    for (QChar c : text)
+        if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            s.append(c);
+    qsizetype i = 0;
+    QString num;
+    if (i < s.size() && (s[i] == QLatin1Char('+') || s[i] == QLatin1Char('-')))
+        num.append(s[i++]);
+    bool digits = false;
+    while (i < s.size() && s[i].isDigit() && s[i].unicode() < 128) {
+        num.append(s[i++]);
+        digits = true;
+    }
+    if (i < s.size() && s[i] == QLatin1Char('.')) {
+        num.append(s[i++]);
+        while (i < s.size() && s[i].isDigit() && s[i].unicode() < 128) {
+            num.append(s[i++]);
+            digits = true;
+        }
+    }
+    if (!digits)
+        return 0;
+    if (i < s.size() && (s[i] == QLatin1Char('e') || s[i] == QLatin1Char('E') || s[i] == QLatin1Char('d') ||
+                         s[i] == QLatin1Char('D'))) {
+        QString exp = QStringLiteral("e");
+        qsizetype j = i + 1;
+        if (j < s.size() && (s[j] == QLatin1Char('+') || s[j] == QLatin1Char('-')))
+            exp.append(s[j++]);
+        bool expDigits = false;
+        while (j < s.size() && s[j].isDigit() && s[j].unicode() < 128) {
+            exp.append(s[j++]);
+            expDigits = true;
+        }
+        if (expDigits)
+            num.append(exp);
+    }
+    bool ok = false;
+    const double v = QLocale::c().toDouble(num, &ok);
+    return ok ? v : 0;
+}
+
+QString counterText(double value)
+{
+    if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15)
+        return QString::number(qint64(value));
+    return QString::number(value, 'g', 15);
+}
+
+bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, qint32 headerRow, qint32 lastRow,
+                    const QLocale& locale)
+{
+    // Refused by the caller before it gets here; loading nothing must not read as success.
+    if (fileName.isEmpty())
+        return true;
+
+    bool result = true;
+    std::unique_ptr<Workbook> book;
+    std::unique_ptr<KeyedMerge> merge;
+    const auto cleanUp = qScopeGuard([&] {
+        merge.reset();   // drops a batch not committed: only ever rows after a failure
+        if (book)
+            book->close();
+        book.reset();
+        try {   // a bar that refuses 0 must not hide the report already shown
+            ui.pb->setValue(0);
+        } catch (const Failure&) {
+        }
+        ui.pointer->set(Pointer::Default);
+    });
+    const auto showCounters = [&](qint64 added) {
+        ui.Text_DBRecordCount->setText(counterText(leadingNumber(ui.Text_DBRecordCount->text()) + double(added)));
+        ui.Text_DBRecordCountNew->setText(QString::number(added));
+    };
+
+    try {
+        // The link scan: the last link of a rule wins; other rule texts take no part.
+        Slot key, minimum, maximum;
+        ListView& lv = *ui.lv;
+        for (int i = 1; i <= lv.count(); ++i) {
+            const QString rule = lv.text(i);
+            Slot* slot = rule == RuleKey ? &key : rule == RuleMin ? &minimum : rule == RuleMax ? &maximum : nullptr;
+            if (!slot)
+                continue;
+            slot->colNo = columnOf(lv.subItem(i, 1), i, locale);
+            slot->dbField = lv.subItem(i, 3);
+            slot->linked = true;
+        }
+        if (!key.linked) {
+            ui.dialogs->message(KeyWarning, QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
+            showCounters(0);
+            return true;   // refused: the caller shows nothing more
+        }
+
+        ui.pointer->set(Pointer::Hourglass);
+        book = Workbook::open(fileName, locale);
+        ui.pb->setValue(0);
+        // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
+        ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
+
+        const std::optional<QString> minField = minimum.linked ? std::optional(minimum.dbField) : std::nullopt;
+        const std::optional<QString> maxField = maximum.linked ? std::optional(maximum.dbField) : std::nullopt;
+        // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
+        qint64 done = 0;
+        const auto advance = [&](bool last) {
+            if (++done % ProgressStep == 0 || last)
+                ui.pb->setValue(std::min(float(done), ui.pb->max()));
+        };
+        for (qint64 row = qint64(headerRow) + 1; row <= lastRow; ++row) {
+            const bool last = row == lastRow;
+            const QString k = trimSpaces(book->cellText(int(row), key.colNo));
+            if (k.isEmpty()) {
+                advance(last);
+                continue;
+            }
+            const std::optional<double> lo = minimum.linked ? cellNumber(*book, row, minimum.colNo, locale) : std::nullopt;
+            const std::optional<double> hi = maximum.linked ? cellNumber(*book, row, maximum.colNo, locale) : std::nullopt;
+            if (!merge) {
+                Connection* conn = state.connection();
+                if (!conn)
+                    throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
+                merge = std::make_unique<KeyedMerge>(*conn, TableData, key.dbField, minField, maxField);
+            }
+            try {
+                merge->merge(k, lo, hi);
+            } catch (const Failure& f) {
+                throw Failure(f.number(), QStringLiteral("Строка %1: %2").arg(row).arg(f.description()));
+            }
+            advance(last);
+        }
+        if (merge)
+            merge->commit();
+        book->close();
+        book.reset();
+
+        showCounters(merge ? merge->committedAdded() : 0);
+        result = false;
+    } catch (const Failure& f) {
+        // Rows before the failing one are kept, and the counters show what is in the table.
+        qint64 added = 0;
+        if (merge) {
+            try {
+                merge->commit();
+            } catch (const Failure&) {   // the first failure is the one to report
+            }
+            added = merge->committedAdded();
+        }
+        showCounters(added);
+        ui.dialogs->message(f.text(), Title, Dialogs::Icon::Exclamation);
+    }
+    return result;
+}
+
+} // namespace kalder
