@@ -38,6 +38,7 @@ inline constexpr int InputPastEnd = 62;
 inline constexpr int DeviceUnavailable = 68;
 inline constexpr int PathFileAccess = 75;
 inline constexpr int PathNotFound = 76;
+inline constexpr int ObjectNotSet = 91;      // a list asked for its selected row, none selected
 inline constexpr int InvalidProperty = 380;   // a control refused a value
 inline constexpr int ItemNotFound = 3265;     // no field of that name in the record
 inline constexpr int NotOpen = 3704;          // operation on a closed connection or recordset

@@ -8,6 +8,7 @@
 #include "config/db_settings.h"
 #include "config/settings_file.h"
 #include "db/inspection.h"
+#include "window/form_logic.h"
 #include "workbook/data_load.h"
 #include "workbook/header_analysis.h"
 
@@ -91,16 +92,9 @@ void Command_SetPathToDB_Click(AppState& state, FormControls& ui)
         if (get_PathToDB(state, *ui.dialogs))
             state.PathToDB = path;   // settings.cfg did not read back: the open database counts
 
-        QString lastFileName;
-        qint32 header = 0, last = 0;
-        if (!get_Settings(state, lastFileName, header, last)) {
-            ui.Text_FileName->setText(lastFileName);
-            ui.Text_StrNumWithCapt->setText(QString::number(header));
-            ui.Text_StrNumMAX->setText(QString::number(last));
-        }
+        restoreSettings(state, ui);
         ui.Text_DBRecordCount->setText(QString::number(get_DBRecCount(state)));
-        ui.Command_Analize->setEnabled(true);
-        ui.Command_Update->setEnabled(true);
+        set_CommandsEnabled(ui, true);
         ui.Text_PathToDB->setText(state.PathToDB);
         // The database fields belong to the new database.
         ui.lv_DB->clear();

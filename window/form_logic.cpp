@@ -12,14 +12,11 @@ namespace kalder {
 
 namespace {
 
-// A list asked for its selected row while none is selected.
-constexpr int ObjectNotSet = 91;
-
 int selectedRow(const ListView& list, const QString& name)
 {
     const int index = list.selectedIndex();
     if (index == 0)
-        throw Failure(ObjectNotSet, QStringLiteral("Не выбрана строка в списке %1").arg(name));
+        throw Failure(err::ObjectNotSet, QStringLiteral("Не выбрана строка в списке %1").arg(name));
     return index;
 }
 
@@ -47,6 +44,21 @@ void set_CommandsEnabled(FormControls& ui, bool enabled)
     ui.Command_Update->setEnabled(enabled);
 }
 
+void restoreSettings(AppState& state, FormControls& ui)
+{
+    QString lastFileName;
+    qint32 strNumWithCapt = 0;
+    qint32 strNumMAX = 0;
+    if (get_Settings(state, lastFileName, strNumWithCapt, strNumMAX))
+        return;
+    ui.Text_FileName->setText(lastFileName);
+    ui.Text_StrNumWithCapt->setText(QString::number(strNumWithCapt));
+    // The last row is restored like the header row: an operator who set it finds it again
+    // after a restart, instead of a silent "100" that cuts the next load short.
+    if (!storedValueIsNull(state, QStringLiteral("StrNumMAX")))
+        ui.Text_StrNumMAX->setText(QString::number(strNumMAX));
+}
+
 void frmMain_Load(AppState& state, FormControls& ui)
 {
     try {
@@ -60,17 +72,7 @@ void frmMain_Load(AppState& state, FormControls& ui)
         ui.Text_Rules->setText(RulesLegend);
 
         if (state.DBIsOpen) {
-            QString lastFileName;
-            qint32 strNumWithCapt = 0;
-            qint32 strNumMAX = 0;
-            if (!get_Settings(state, lastFileName, strNumWithCapt, strNumMAX)) {
-                ui.Text_FileName->setText(lastFileName);
-                ui.Text_StrNumWithCapt->setText(QString::number(strNumWithCapt));
-                // The last row is restored like the header row: an operator who set it finds it
-                // again after a restart, instead of a silent "100" that cuts the next load short.
-                if (!storedValueIsNull(state, QStringLiteral("StrNumMAX")))
-                    ui.Text_StrNumMAX->setText(QString::number(strNumMAX));
-            }
+            restoreSettings(state, ui);
             ui.Text_DBRecordCount->setText(QString::number(get_DBRecCount(state)));
         }
 

@@ -35,6 +35,9 @@ enum DragSource { FromFields = 1, FromDB = 2 };
 // tblSettings, the record count, the three lists' columns, the fields of tblData. A failure
 // is reported titled "Kalder" and ends it.
 void frmMain_Load(AppState& state, FormControls& ui);
+// The values kept in tblSettings into Text_FileName and the two row-number boxes; a
+// StrNumMAX that was never stored leaves the last-row box as it is.
+void restoreSettings(AppState& state, FormControls& ui);
 // The unload handling: closes the connection; any failure is ignored.
 void frmMain_Unload(AppState& state);
 // Enables or disables Command_Analize, then Command_Update.
