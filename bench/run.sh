@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Every benchmark in one command: installs what is missing, makes a Release build of the
+# developer commands in build/ (the folder scripts/run.sh uses) and runs the reader and the
+# load benchmarks, each printing its ratios to references measured in the same run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install.sh
+build=${KALDER_BUILD:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKALDER_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kalder-cells kalder-load >/dev/null
+echo "== reader =="
+bench/cells/run.sh "$build"
+echo
+echo "== load =="
+bench/load/run.sh "$build"
