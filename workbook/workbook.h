@@ -1,6 +1,6 @@
-// A spreadsheet workbook (.xls, BIFF5/7/8) opened for reading: the displayed text of the
-// cells of the sheet that is active when the file opens. The sheet is decoded once at open;
-// a cell read is a lookup and renders the cell's text in the workbook's number format.
+// A spreadsheet workbook opened for reading: the displayed text of the cells of the sheet that
+// is active when the file opens. The sheet is decoded once at open; a cell read is a lookup
+// and renders the cell's text in the workbook's number format.
 #pragma once
 
 #include <QLocale>
@@ -11,6 +11,7 @@ namespace kalder {
 
 class Workbook {
 public:
+    // The limits of an .xls sheet; other formats have their own (maxRows(), maxColumns()).
     static constexpr int MaxRows = 65536;
     static constexpr int MaxColumns = 256;
 
@@ -23,13 +24,17 @@ public:
     virtual ~Workbook() = default;
 
     // The displayed text of a cell, rows and columns from 1; "" for an empty cell.
-    // Row or column 0, or beyond MaxRows / MaxColumns, fails with err::Subscript.
+    // Row or column 0, or beyond maxRows() / maxColumns(), fails with err::Subscript.
     virtual QString cellText(int row, int column) const = 0;
 
     // The last row that holds a cell (0 for an empty sheet) and the last column of a row
     // that holds a non-empty cell (0 when none).
     virtual int lastRow() const = 0;
     virtual int lastColumn(int row) const = 0;
+
+    // The file format's limits of rows and columns.
+    virtual int maxRows() const = 0;
+    virtual int maxColumns() const = 0;
 
     // Releases the decoded sheet; cellText fails afterwards. Harmless twice.
     virtual void close() = 0;

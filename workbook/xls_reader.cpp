@@ -1,14 +1,13 @@
 // The .xls reader: the OLE2 container through libgsf, the BIFF5/7/8 records of the workbook
 // stream by hand. At open the globals (code page, date system, formats, cell formats, shared
-// strings, sheets, active tab) and the active sheet's cells are decoded into a sorted array of
-// 16-byte cells; the displayed text is rendered only when a cell is read.
-#include "workbook/workbook.h"
+// strings, sheets, active tab) and the active sheet's cells are decoded into the cell store
+// the readers share.
+#include "workbook/cell_sheet.h"
+#include "workbook/readers.h"
 
 #include "app/failure.h"
 #include "workbook/number_format.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 #include <QtEndian>
 
@@ -39,8 +38,6 @@ enum : quint16 {
     recRk = 0x027E, recFormat = 0x041E, recBof = 0x0809,
     recBof2 = 0x0009, recBof3 = 0x0209, recBof4 = 0x0409,
 };
-
-constexpr int maxMergedRanges = 8192;
 
 quint16 u16(const uchar* p) { return qFromLittleEndian<quint16>(p); }
 quint32 u32(const uchar* p) { return qFromLittleEndian<quint32>(p); }
@@ -268,70 +265,29 @@ private:
     qsizetype m_pos;
 };
 
-struct Cell {
-    enum Kind : quint8 { Empty, Number, Shared, Own, Boolean, Error };
-    quint32 key; // row << 8 | column, both from 0
-    quint16 xf;
-    Kind kind;
-    quint8 small; // boolean value or error code
-    union {
-        double number;
-        quint32 index;
-    };
-};
-static_assert(sizeof(Cell) == 16);
-
 struct Sheet {
     quint32 offset;
     quint8 type;
     QString name;
 };
 
-class XlsWorkbook final : public Workbook {
+class XlsWorkbook final : public CellSheet {
 public:
-    XlsWorkbook(QString name, const QLocale& locale) : m_name(std::move(name)), m_locale(locale) {}
+    XlsWorkbook(QString name, const QLocale& locale) : CellSheet(std::move(name), locale, Workbook::MaxRows, Workbook::MaxColumns) {}
 
     void load(const QByteArray& stream, bool biff8);
 
-    QString cellText(int row, int column) const override;
-    int lastRow() const override { return m_open ? m_lastRow : 0; }
-    int lastColumn(int row) const override;
-    void close() override
-    {
-        m_open = false;
-        m_cells = {};
-        m_rowStart = {};
-        m_shared = {};
-        m_own = {};
-    }
-
 private:
-    [[noreturn]] void damaged(const QString& what) const
-    {
-        throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: %2"_s.arg(m_name, what));
-    }
-    void checkCell(int row, int column) const;
     QString text8(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
     QString unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
     void readGlobals(const QByteArray& stream, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd);
     void readSheet(const QByteArray& stream, qsizetype offset);
-    void finish(std::vector<std::array<quint16, 4>>& merged);
-    const NumberFormat& formatOf(quint16 xf) const;
+    void setFormats();
 
-    QString m_name;
-    QLocale m_locale;
-    bool m_open = true;
     bool m_biff8 = true;
-    bool m_date1904 = false;
     CodePage m_codePage;
     std::map<int, QString> m_formatCodes;
     std::vector<quint16> m_xfFormat;
-    std::vector<std::shared_ptr<NumberFormat>> m_xfNumberFormat;
-    std::vector<QString> m_shared;
-    std::vector<QString> m_own;
-    std::vector<Cell> m_cells;
-    std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
-    int m_lastRow = 0;
 };
 
 QString XlsWorkbook::text8(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used) const
@@ -394,7 +350,7 @@ void XlsWorkbook::readGlobals(const QByteArray& stream, std::vector<Sheet>& shee
     Record r;
     if (!records.next(r)) damaged(u"поток книги пуст"_s);
     if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4)
-        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(m_name));
+        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(name()));
     if (r.type != recBof) damaged(u"нет записи начала книги"_s);
     if (r.size >= 2) {
         const quint16 version = u16(r.data);
@@ -409,12 +365,12 @@ void XlsWorkbook::readGlobals(const QByteArray& stream, std::vector<Sheet>& shee
             globalsEnd = records.position();
             return;
         case recFilepass:
-            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(m_name));
+            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
         case recCodepage:
             if (r.size >= 2) m_codePage.set(u16(r.data));
             break;
         case recDatemode:
-            if (r.size >= 2) m_date1904 = u16(r.data) == 1;
+            if (r.size >= 2) setDate1904(u16(r.data) == 1);
             break;
         case recWindow1:
             if (r.size >= 12) activeTab = u16(r.data + 10);
@@ -443,14 +399,15 @@ void XlsWorkbook::readGlobals(const QByteArray& stream, std::vector<Sheet>& shee
                 in.add(c.data, c.size);
             }
             // The counts are often wrong: read every string the records hold.
-            m_shared.clear();
+            auto& shared = sharedStrings();
+            shared.clear();
             QString s;
             while (!in.atEnd()) {
                 if (!readSharedString(in, s)) {
-                    if (!s.isEmpty()) m_shared.push_back(s);
+                    if (!s.isEmpty()) shared.push_back(s);
                     break;
                 }
-                m_shared.push_back(s);
+                shared.push_back(s);
             }
             break;
         }
@@ -467,18 +424,7 @@ void XlsWorkbook::readSheet(const QByteArray& stream, qsizetype offset)
     Record r;
     records.next(r); // the sheet's BOF
     int depth = 1;
-    std::vector<std::array<quint16, 4>> merged;
-    qsizetype pendingString = -1; // the formula cell whose text follows in a STRING record
-
-    auto add = [&](quint16 row, quint16 col, quint16 xf, Cell::Kind kind) -> Cell* {
-        if (col >= Workbook::MaxColumns) return nullptr;
-        Cell c{};
-        c.key = (quint32(row) << 8) | col;
-        c.xf = xf;
-        c.kind = kind;
-        m_cells.push_back(c);
-        return &m_cells.back();
-    };
+    qint64 pendingString = -1; // the text of the formula cell whose result follows in a STRING record
 
     while (depth > 0 && records.next(r)) {
         if (r.type == recBof) {
@@ -496,60 +442,45 @@ void XlsWorkbook::readSheet(const QByteArray& stream, qsizetype offset)
             pendingString = -1;
         switch (r.type) {
         case recNumber:
-            if (n >= 14)
-                if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Number)) c->number = f64(d + 6);
+            if (n >= 14) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
             break;
         case recRk:
-            if (n >= 10)
-                if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Number)) c->number = rkValue(u32(d + 6));
+            if (n >= 10) addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
             break;
         case recMulrk:
             if (n >= 6) {
                 const quint16 row = u16(d);
-                const quint16 first = u16(d + 2);
+                const quint32 first = u16(d + 2);
                 const qsizetype count = (n - 6) / 6;
-                for (qsizetype i = 0; i < count && first + i < Workbook::MaxColumns; ++i) {
+                for (qsizetype i = 0; i < count && first + i < quint32(Workbook::MaxColumns); ++i) {
                     const uchar* p = d + 4 + 6 * i;
-                    if (Cell* c = add(row, quint16(first + i), u16(p), Cell::Number)) c->number = rkValue(u32(p + 2));
+                    addNumber(row, quint32(first + i), u16(p), rkValue(u32(p + 2)));
                 }
             }
             break;
         case recLabelSst:
-            if (n >= 10) {
-                const quint32 index = u32(d + 6);
-                if (index < m_shared.size() && !m_shared[index].isEmpty())
-                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Shared)) c->index = index;
-            }
+            if (n >= 10) addShared(u16(d), u16(d + 2), u16(d + 4), u32(d + 6));
             break;
         case recLabel:
         case recRstring:
             if (n >= 8) {
                 QString s = unicodeText(d + 6, n - 6, true);
-                if (!s.isEmpty())
-                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Own)) {
-                        c->index = quint32(m_own.size());
-                        m_own.push_back(std::move(s));
-                    }
+                if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), std::move(s));
             }
             break;
         case recBoolErr:
-            if (n >= 8)
-                if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), d[7] ? Cell::Error : Cell::Boolean)) c->small = d[6];
+            if (n >= 8) {
+                if (d[7]) addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
+                else addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
+            }
             break;
         case recFormula:
             if (n >= 14) {
                 const uchar* v = d + 6;
-                if (u16(v + 6) != 0xFFFF) {
-                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Number)) c->number = f64(v);
-                } else if (v[0] == 0) {
-                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), Cell::Own)) {
-                        c->index = quint32(m_own.size());
-                        m_own.emplace_back();
-                        pendingString = qsizetype(m_cells.size()) - 1;
-                    }
-                } else if (v[0] == 1 || v[0] == 2) {
-                    if (Cell* c = add(u16(d), u16(d + 2), u16(d + 4), v[0] == 1 ? Cell::Boolean : Cell::Error)) c->small = v[2];
-                }
+                if (u16(v + 6) != 0xFFFF) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(v));
+                else if (v[0] == 0) pendingString = addText(u16(d), u16(d + 2), u16(d + 4), QString());
+                else if (v[0] == 1) addBoolean(u16(d), u16(d + 2), u16(d + 4), v[2] != 0);
+                else if (v[0] == 2) addError(u16(d), u16(d + 2), u16(d + 4), v[2]);
             }
             break;
         case recString:
@@ -567,113 +498,41 @@ void XlsWorkbook::readSheet(const QByteArray& stream, qsizetype offset)
                 } else {
                     s = text8(d, n, true);
                 }
-                m_own[m_cells[size_t(pendingString)].index] = std::move(s);
+                setText(quint32(pendingString), std::move(s));
                 pendingString = -1;
             }
             break;
         case recMergedCells:
-            for (qsizetype i = 0; i < (n - 2) / 8 && merged.size() < maxMergedRanges; ++i) {
+            for (qsizetype i = 0; i < (n - 2) / 8; ++i) {
                 const uchar* p = d + 2 + 8 * i;
-                merged.push_back({u16(p), u16(p + 2), u16(p + 4), u16(p + 6)});
+                addMerged(u16(p), u16(p + 2), u16(p + 4), u16(p + 6));
             }
             break;
         case recFilepass:
-            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(m_name));
+            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
         default:
             break;
         }
     }
-    finish(merged);
+    finish();
+    setFormats();
 }
 
-void XlsWorkbook::finish(std::vector<std::array<quint16, 4>>& merged)
+void XlsWorkbook::setFormats()
 {
-    // Sort by position; of two records for one cell the later wins.
-    auto byKey = [](const Cell& a, const Cell& b) { return a.key < b.key; };
-    if (!std::is_sorted(m_cells.begin(), m_cells.end(), byKey)) std::stable_sort(m_cells.begin(), m_cells.end(), byKey);
-    std::vector<Cell> cells;
-    cells.reserve(m_cells.size());
-    for (size_t i = 0; i < m_cells.size(); ++i) {
-        if (i + 1 < m_cells.size() && m_cells[i + 1].key == m_cells[i].key) continue;
-        const Cell& c = m_cells[i];
-        if (c.kind == Cell::Own && m_own[c.index].isEmpty()) continue;
-        cells.push_back(c);
-    }
-    // In a merged area only the top-left cell shows its text.
-    for (const auto& m : merged) {
-        const quint32 r1 = m[0], r2 = std::max(m[0], m[1]), c1 = m[2], c2 = std::max(m[2], m[3]);
-        auto it = std::lower_bound(cells.begin(), cells.end(), r1 << 8, [](const Cell& c, quint32 k) { return c.key < k; });
-        for (; it != cells.end() && (it->key >> 8) <= r2; ++it) {
-            const quint32 col = it->key & 0xFF;
-            if (col >= c1 && col <= c2 && !((it->key >> 8) == r1 && col == c1)) it->kind = Cell::Empty;
-        }
-    }
-    std::erase_if(cells, [](const Cell& c) { return c.kind == Cell::Empty; });
-    cells.shrink_to_fit();
-    m_cells = std::move(cells);
-
-    m_lastRow = m_cells.empty() ? 0 : int(m_cells.back().key >> 8) + 1;
-    m_rowStart.assign(size_t(m_lastRow) + 1, 0);
-    size_t i = 0;
-    for (int row = 0; row < m_lastRow; ++row) {
-        m_rowStart[size_t(row)] = quint32(i);
-        while (i < m_cells.size() && int(m_cells[i].key >> 8) == row) ++i;
-    }
-    m_rowStart[size_t(m_lastRow)] = quint32(m_cells.size());
-
-    // One parsed format per cell format.
+    // One parsed format per format index, shared by the cell formats that use it.
     std::map<int, std::shared_ptr<NumberFormat>> parsed;
-    m_xfNumberFormat.resize(m_xfFormat.size());
+    std::vector<std::shared_ptr<NumberFormat>> formats(m_xfFormat.size());
     for (size_t x = 0; x < m_xfFormat.size(); ++x) {
         const int index = m_xfFormat[x];
         auto& p = parsed[index];
         if (!p) {
             auto code = m_formatCodes.find(index);
-            p = std::make_shared<NumberFormat>(code != m_formatCodes.end() ? code->second : builtinFormatCode(index, m_locale));
+            p = std::make_shared<NumberFormat>(code != m_formatCodes.end() ? code->second : builtinFormatCode(index, locale()));
         }
-        m_xfNumberFormat[x] = p;
+        formats[x] = p;
     }
-}
-
-const NumberFormat& XlsWorkbook::formatOf(quint16 xf) const
-{
-    static const NumberFormat general;
-    return xf < m_xfNumberFormat.size() ? *m_xfNumberFormat[xf] : general;
-}
-
-void XlsWorkbook::checkCell(int row, int column) const
-{
-    if (!m_open) throw Failure(err::NotOpen, u"Книга %1 закрыта"_s.arg(m_name));
-    if (row < 1 || row > MaxRows || column < 1 || column > MaxColumns)
-        throw Failure(err::Subscript, u"Ячейка (%1, %2) вне листа книги %3"_s.arg(row).arg(column).arg(m_name));
-}
-
-QString XlsWorkbook::cellText(int row, int column) const
-{
-    checkCell(row, column);
-    if (row > m_lastRow) return {};
-    const quint32 key = (quint32(row - 1) << 8) | quint32(column - 1);
-    auto begin = m_cells.begin() + m_rowStart[size_t(row - 1)];
-    auto end = m_cells.begin() + m_rowStart[size_t(row)];
-    auto it = std::lower_bound(begin, end, key, [](const Cell& c, quint32 k) { return c.key < k; });
-    if (it == end || it->key != key) return {};
-    switch (it->kind) {
-    case Cell::Number: return formatOf(it->xf).format(it->number, m_locale, m_date1904);
-    case Cell::Shared: return formatOf(it->xf).formatText(m_shared[it->index]);
-    case Cell::Own: return formatOf(it->xf).formatText(m_own[it->index]);
-    case Cell::Boolean: return booleanText(it->small != 0, m_locale);
-    case Cell::Error: return errorText(it->small, m_locale);
-    case Cell::Empty: break;
-    }
-    return {};
-}
-
-int XlsWorkbook::lastColumn(int row) const
-{
-    checkCell(row, 1);
-    if (row > m_lastRow) return 0;
-    const quint32 a = m_rowStart[size_t(row - 1)], b = m_rowStart[size_t(row)];
-    return a == b ? 0 : int(m_cells[b - 1].key & 0xFF) + 1;
+    setCellFormats(std::move(formats));
 }
 
 struct GsfRelease {
@@ -683,18 +542,7 @@ template <typename T> using GsfPtr = std::unique_ptr<T, GsfRelease>;
 
 } // namespace
 
-std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& locale)
-{
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) throw Failure(err::FileNotFound, u"Файл книги не найден: %1"_s.arg(path));
-    if (info.isDir()) throw Failure(err::PathFileAccess, u"Вместо файла книги указана папка: %1"_s.arg(path));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
-    const QByteArray bytes = file.readAll();
-    return fromBytes(bytes, path, locale);
-}
-
-std::unique_ptr<Workbook> Workbook::fromBytes(const QByteArray& bytes, const QString& name, const QLocale& locale)
+std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, const QLocale& locale)
 {
     static std::once_flag gsfStarted;
     std::call_once(gsfStarted, [] {
@@ -710,8 +558,6 @@ std::unique_ptr<Workbook> Workbook::fromBytes(const QByteArray& bytes, const QSt
     if (bytes.size() >= 4 && u16(raw) != 0 && (u16(raw) == recBof2 || u16(raw) == recBof3 || u16(raw) == recBof4)
         && u16(raw + 2) <= 32)
         throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(name));
-    if (bytes.startsWith("PK\x03\x04"))
-        throw Failure(err::BookNotWorkbook, u"Файл %1 — книга формата .xlsx, читаются только книги .xls"_s.arg(name));
 
     GsfPtr<GsfInput> input(gsf_input_memory_new(raw, bytes.size(), FALSE));
     if (!input) throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));

@@ -1,0 +1,155 @@
+#include "workbook/cell_sheet.h"
+
+#include "app/failure.h"
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kalder {
+
+CellSheet::CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns)
+    : m_name(std::move(name)), m_locale(locale), m_maxRows(maxRows), m_maxColumns(maxColumns)
+{
+}
+
+void CellSheet::close()
+{
+    m_open = false;
+    m_cells = {};
+    m_rowStart = {};
+    m_shared = {};
+    m_own = {};
+    m_formats = {};
+    m_merged = {};
+}
+
+void CellSheet::damaged(const QString& what) const
+{
+    throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: %2"_s.arg(m_name, what));
+}
+
+CellSheet::Cell* CellSheet::add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind)
+{
+    if (row >= quint32(m_maxRows) || col >= quint32(m_maxColumns)) return nullptr;
+    Cell& c = m_cells.emplace_back();
+    c.row = row;
+    c.kind = kind;
+    c.col = quint16(col);
+    c.xf = xf <= 0xFFFF ? quint16(xf) : 0;
+    c.number = 0;
+    return &c;
+}
+
+void CellSheet::addNumber(quint32 row, quint32 col, quint32 xf, double value)
+{
+    if (Cell* c = add(row, col, xf, Cell::Number)) c->number = value;
+}
+
+void CellSheet::addShared(quint32 row, quint32 col, quint32 xf, quint32 index)
+{
+    if (index >= m_shared.size() || m_shared[index].isEmpty()) return;
+    if (Cell* c = add(row, col, xf, Cell::Shared)) c->index = index;
+}
+
+quint32 CellSheet::addText(quint32 row, quint32 col, quint32 xf, QString text)
+{
+    const quint32 index = quint32(m_own.size());
+    m_own.push_back(std::move(text));
+    if (Cell* c = add(row, col, xf, Cell::Own)) c->index = index;
+    return index;
+}
+
+void CellSheet::addBoolean(quint32 row, quint32 col, quint32 xf, bool value)
+{
+    if (Cell* c = add(row, col, xf, Cell::Boolean)) c->small = value ? 1 : 0;
+}
+
+void CellSheet::addError(quint32 row, quint32 col, quint32 xf, quint8 code)
+{
+    if (Cell* c = add(row, col, xf, Cell::Error)) c->small = code;
+}
+
+void CellSheet::addMerged(quint32 row1, quint32 row2, quint32 col1, quint32 col2)
+{
+    constexpr size_t maxMergedRanges = 65536;
+    if (m_merged.size() < maxMergedRanges && (row1 != row2 || col1 != col2))
+        m_merged.push_back({row1, std::max(row1, row2), col1, std::max(col1, col2)});
+}
+
+void CellSheet::finish()
+{
+    // Sort by position; of two cells for one position the later wins.
+    auto before = [](const Cell& a, const Cell& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; };
+    if (!std::is_sorted(m_cells.begin(), m_cells.end(), before)) std::stable_sort(m_cells.begin(), m_cells.end(), before);
+    size_t out = 0;
+    for (size_t i = 0; i < m_cells.size(); ++i) {
+        const Cell& c = m_cells[i];
+        if (i + 1 < m_cells.size() && m_cells[i + 1].row == c.row && m_cells[i + 1].col == c.col) continue;
+        if (c.kind == Cell::Own && m_own[c.index].isEmpty()) continue;
+        m_cells[out++] = c;
+    }
+    m_cells.resize(out);
+
+    // In a merged area only the top-left cell shows its text.
+    for (const auto& m : m_merged) {
+        auto it = std::lower_bound(m_cells.begin(), m_cells.end(), m[0], [](const Cell& c, quint32 r) { return c.row < r; });
+        for (; it != m_cells.end() && it->row <= m[1]; ++it)
+            if (it->col >= m[2] && it->col <= m[3] && !(it->row == m[0] && it->col == m[2])) it->kind = Cell::Empty;
+    }
+    m_merged = {};
+    std::erase_if(m_cells, [](const Cell& c) { return c.kind == Cell::Empty; });
+    m_cells.shrink_to_fit();
+
+    m_lastRow = m_cells.empty() ? 0 : int(m_cells.back().row) + 1;
+    m_rowStart.assign(size_t(m_lastRow) + 1, 0);
+    size_t i = 0;
+    for (int row = 0; row < m_lastRow; ++row) {
+        m_rowStart[size_t(row)] = quint32(i);
+        while (i < m_cells.size() && int(m_cells[i].row) == row) ++i;
+    }
+    m_rowStart[size_t(m_lastRow)] = quint32(m_cells.size());
+}
+
+const NumberFormat& CellSheet::formatOf(quint16 xf) const
+{
+    static const NumberFormat general;
+    return xf < m_formats.size() && m_formats[xf] ? *m_formats[xf] : general;
+}
+
+void CellSheet::checkCell(int row, int column) const
+{
+    if (!m_open) throw Failure(err::NotOpen, u"Книга %1 закрыта"_s.arg(m_name));
+    if (row < 1 || row > m_maxRows || column < 1 || column > m_maxColumns)
+        throw Failure(err::Subscript, u"Ячейка (%1, %2) вне листа книги %3"_s.arg(row).arg(column).arg(m_name));
+}
+
+QString CellSheet::cellText(int row, int column) const
+{
+    checkCell(row, column);
+    if (row > m_lastRow) return {};
+    const quint16 col = quint16(column - 1);
+    const auto begin = m_cells.begin() + m_rowStart[size_t(row - 1)];
+    const auto end = m_cells.begin() + m_rowStart[size_t(row)];
+    const auto it = std::lower_bound(begin, end, col, [](const Cell& c, quint16 k) { return c.col < k; });
+    if (it == end || it->col != col) return {};
+    switch (it->kind) {
+    case Cell::Number: return formatOf(it->xf).format(it->number, m_locale, m_date1904);
+    case Cell::Shared: return formatOf(it->xf).formatText(m_shared[it->index]);
+    case Cell::Own: return formatOf(it->xf).formatText(m_own[it->index]);
+    case Cell::Boolean: return booleanText(it->small != 0, m_locale);
+    case Cell::Error: return errorText(it->small, m_locale);
+    default: break;
+    }
+    return {};
+}
+
+int CellSheet::lastColumn(int row) const
+{
+    checkCell(row, 1);
+    if (row > m_lastRow) return 0;
+    const quint32 a = m_rowStart[size_t(row - 1)], b = m_rowStart[size_t(row)];
+    return a == b ? 0 : int(m_cells[b - 1].col) + 1;
+}
+
+} // namespace kalder

@@ -1,0 +1,88 @@
+// The decoded cells of one sheet, common to every reader: a sorted array of 16-byte cells
+// (numbers as doubles, texts as indexes into the sheet's strings) with the cell formats of the
+// workbook. A reader adds cells in any order while it decodes the file, then calls finish();
+// the displayed text is rendered by the one number-format renderer only when a cell is read.
+#pragma once
+
+#include "workbook/number_format.h"
+#include "workbook/workbook.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace kalder {
+
+class CellSheet : public Workbook {
+public:
+    // name serves the failure texts; maxRows and maxColumns are the file format's limits.
+    CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns);
+
+    QString cellText(int row, int column) const override;
+    int lastRow() const override { return m_open ? m_lastRow : 0; }
+    int lastColumn(int row) const override;
+    int maxRows() const override { return m_maxRows; }
+    int maxColumns() const override { return m_maxColumns; }
+    void close() override;
+
+protected:
+    // Rows and columns from 0; a cell beyond the limits is dropped. Of two cells added for
+    // one position the later wins.
+    void addNumber(quint32 row, quint32 col, quint32 xf, double value);
+    void addShared(quint32 row, quint32 col, quint32 xf, quint32 index); // index into sharedStrings()
+    // Returns the index of the text, which setText() may replace later (a formula's string).
+    quint32 addText(quint32 row, quint32 col, quint32 xf, QString text);
+    void setText(quint32 index, QString text) { m_own[index] = std::move(text); }
+    void addBoolean(quint32 row, quint32 col, quint32 xf, bool value);
+    void addError(quint32 row, quint32 col, quint32 xf, quint8 code);
+    // A merged area, first and last row and column inclusive; only its top-left cell shows.
+    void addMerged(quint32 row1, quint32 row2, quint32 col1, quint32 col2);
+    std::vector<QString>& sharedStrings() { return m_shared; }
+    // The number format of each cell format (xf) index; an index without one is General.
+    void setCellFormats(std::vector<std::shared_ptr<NumberFormat>> formats) { m_formats = std::move(formats); }
+    void setDate1904(bool on) { m_date1904 = on; }
+    bool date1904() const { return m_date1904; }
+    const QLocale& locale() const { return m_locale; }
+    const QString& name() const { return m_name; }
+    qsizetype cellCount() const { return qsizetype(m_cells.size()); }
+
+    // Sorts the cells, drops duplicates, empty texts and the hidden cells of merged areas.
+    void finish();
+
+    [[noreturn]] void damaged(const QString& what) const;
+
+private:
+    struct Cell {
+        enum Kind : quint8 { Empty, Number, Shared, Own, Boolean, Error };
+        quint32 row : 24; // from 0
+        quint32 kind : 8;
+        quint16 col;
+        quint16 xf;
+        union {
+            double number;
+            quint32 index;
+            quint8 small; // boolean value or error code
+        };
+    };
+    static_assert(sizeof(Cell) == 16);
+
+    Cell* add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind);
+    void checkCell(int row, int column) const;
+    const NumberFormat& formatOf(quint16 xf) const;
+
+    QString m_name;
+    QLocale m_locale;
+    int m_maxRows;
+    int m_maxColumns;
+    bool m_open = true;
+    bool m_date1904 = false;
+    std::vector<std::shared_ptr<NumberFormat>> m_formats;
+    std::vector<QString> m_shared;
+    std::vector<QString> m_own;
+    std::vector<Cell> m_cells;
+    std::vector<std::array<quint32, 4>> m_merged;
+    std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
+    int m_lastRow = 0;
+};
+
+} // namespace kalder

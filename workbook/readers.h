@@ -1,0 +1,12 @@
+// The readers behind Workbook::fromBytes, one per file format; each fails (Failure) on a file
+// it cannot read. fromBytes chooses among them by the file's content.
+#pragma once
+
+#include "workbook/workbook.h"
+
+namespace kalder {
+
+// .xls: an OLE2 container holding a BIFF5/7/8 workbook stream.
+std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, const QLocale& locale);
+
+} // namespace kalder
