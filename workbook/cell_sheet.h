@@ -26,8 +26,10 @@ public:
     void close() override;
 
 protected:
+    // The number of cells about to be added, when the reader can tell, saves regrowing.
     // Rows and columns from 0; a cell beyond the limits is dropped. Of two cells added for
     // one position the later wins.
+    void reserveCells(size_t count) { m_cells.reserve(count); }
     void addNumber(quint32 row, quint32 col, quint32 xf, double value);
     void addShared(quint32 row, quint32 col, quint32 xf, quint32 index); // index into sharedStrings()
     // Returns the index of the text, which setText() may replace later (a formula's string).

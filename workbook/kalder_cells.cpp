@@ -10,12 +10,57 @@
 
 namespace {
 
-QByteArray csvField(const QString& text)
+// Appends UTF-16 text as UTF-8 without a temporary; a lone surrogate becomes U+FFFD.
+void appendUtf8(QByteArray& out, QStringView text)
 {
-    QByteArray utf8 = text.toUtf8();
-    if (!utf8.contains(',') && !utf8.contains('"') && !utf8.contains('\n') && !utf8.contains('\r')) return utf8;
-    utf8.replace("\"", "\"\"");
-    return '"' + utf8 + '"';
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = text[i].unicode();
+        if (c < 0x80) {
+            out += char(c);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < n && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(char16_t(c), text[++i].unicode());
+        } else if (QChar::isSurrogate(c)) {
+            c = 0xFFFD;
+        }
+        if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+        }
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Appends the text as one CSV field in UTF-8, quoted when it holds a comma, a quote or a
+// line break.
+void appendField(QByteArray& out, const QString& text)
+{
+    bool quote = false;
+    for (QChar c : text)
+        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
+            quote = true;
+            break;
+        }
+    if (!quote) {
+        appendUtf8(out, text);
+        return;
+    }
+    out += '"';
+    qsizetype from = 0;
+    for (qsizetype at; (at = text.indexOf(u'"', from)) >= 0; from = at + 1) {
+        appendUtf8(out, QStringView(text).sliced(from, at + 1 - from));
+        out += '"';
+    }
+    appendUtf8(out, QStringView(text).sliced(from));
+    out += '"';
 }
 
 int usage()
@@ -41,17 +86,18 @@ int main(int argc, char** argv)
     try {
         auto book = kalder::Workbook::open(args.front(), locale);
         QByteArray out;
+        out.reserve(1 << 21);
         const int rows = book->lastRow();
         for (int row = 1; row <= rows; ++row) {
             const int columns = book->lastColumn(row);
             for (int col = 1; col <= columns; ++col) {
                 if (col > 1) out += ',';
-                out += csvField(book->cellText(row, col));
+                appendField(out, book->cellText(row, col));
             }
             out += "\r\n";
             if (out.size() > (1 << 20)) {
                 std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-                out.clear();
+                out.resize(0); // keeps the buffer
             }
         }
         std::fwrite(out.constData(), 1, size_t(out.size()), stdout);

@@ -1,8 +1,13 @@
 #include "workbook/number_format.h"
 
 #include <QDate>
+#include <QVarLengthArray>
+
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -186,85 +191,337 @@ bool isTextSection(const Section& s)
     return hasKind(s, Token::Text) && !hasKind(s, Token::Digit) && !isDateSection(s) && !s.general;
 }
 
-QString pad2(qint64 v) { return QString::number(v).rightJustified(2, u'0'); }
+// The output of one rendering, built in place and turned into a QString once.
+class Builder {
+public:
+    void add(char16_t c) { m_buf.append(c); }
+    void add(QStringView s) { m_buf.append(s.utf16(), s.size()); }
+    void addAscii(const char* p, qsizetype n)
+    {
+        const qsizetype at = m_buf.size();
+        m_buf.resize(at + n);
+        for (qsizetype i = 0; i < n; ++i) m_buf[at + i] = char16_t(uchar(p[i]));
+    }
+    void addNumber(qint64 v, int width = 1)
+    {
+        char digits[24];
+        const auto r = std::to_chars(digits, digits + sizeof digits, v);
+        for (qsizetype n = r.ptr - digits; n < width; ++n) add(u'0');
+        addAscii(digits, r.ptr - digits);
+    }
+    void addRepeated(char16_t c, qsizetype n)
+    {
+        for (qsizetype i = 0; i < n; ++i) add(c);
+    }
+    QString take() const { return QString(reinterpret_cast<const QChar*>(m_buf.constData()), m_buf.size()); }
+
+private:
+    QVarLengthArray<char16_t, 96> m_buf;
+};
+
+// The separators of the locale last asked for, so that rendering many cells does not look
+// them up for each one.
+struct LocaleTexts {
+    QLocale locale;
+    QString decimalPoint, groupSeparator, negativeSign;
+};
+
+const LocaleTexts& localeTexts(const QLocale& locale)
+{
+    thread_local std::optional<LocaleTexts> last;
+    if (!last || !(last->locale == locale))
+        last = LocaleTexts{locale, locale.decimalPoint(), locale.groupSeparator(), locale.negativeSign()};
+    return *last;
+}
+
+// Digits of a non-negative finite value with the given number of decimals, rounded from the
+// exact binary value, a tie away from zero: "2.5" with no decimals is "3".
+using Digits = QVarLengthArray<char, 128>;
+void fixedDigits(double a, int decimals, Digits& out)
+{
+    out.resize(330 + decimals);
+    // a tie is a value whose double times 2^(decimals + 1) is an odd integer
+    const double t = std::ldexp(a, decimals + 1);
+    const bool tie = t < 9007199254740992.0 && std::floor(t) == t && std::fmod(t, 2.0) == 1.0;
+    const auto r = std::to_chars(out.data(), out.data() + out.size(), a, std::chars_format::fixed, tie ? decimals + 1 : decimals);
+    qsizetype n = r.ptr - out.data();
+    if (!tie) {
+        out.resize(n);
+        return;
+    }
+    --n;                                       // the tie's final "5"
+    if (decimals == 0) --n;                    // and the point before it
+    out.resize(n);
+    for (qsizetype i = n; i-- > 0;) {          // add one in the last place kept
+        if (out[i] == '.') continue;
+        if (out[i] != '9') {
+            ++out[i];
+            return;
+        }
+        out[i] = '0';
+    }
+    out.insert(out.begin(), 1, '1');
+}
+
+// d.dddE+xx with the given number of decimals in the mantissa, rounded as fixedDigits does.
+void scientificDigits(double a, int decimals, Digits& out)
+{
+    // Enough digits to see whether the rest is exactly one half of the last place kept.
+    Digits wide;
+    wide.resize(400);
+    const auto r = std::to_chars(wide.data(), wide.data() + wide.size(), a, std::chars_format::scientific, decimals + 40);
+    const qsizetype e = std::find(wide.data(), r.ptr, 'e') - wide.data();
+    bool tie = wide[2 + decimals] == '5' || (decimals == 0 && wide[2] == '5');
+    const qsizetype restFrom = decimals == 0 ? 3 : 3 + decimals;
+    for (qsizetype i = restFrom; tie && i < e; ++i) tie = wide[i] == '0';
+    out.resize(400);
+    if (!tie) {
+        const auto s = std::to_chars(out.data(), out.data() + out.size(), a, std::chars_format::scientific, decimals);
+        out.resize(s.ptr - out.data());
+        return;
+    }
+    // round the tie up: the mantissa's digits plus one in its last place
+    int exponent = 0;
+    std::from_chars(wide.data() + e + 1 + (wide[e + 1] == '+' ? 1 : 0), r.ptr, exponent);
+    QVarLengthArray<char, 64> m;
+    m.append(wide[0]);
+    for (int i = 0; i < decimals; ++i) m.append(wide[2 + i]);
+    qsizetype i = m.size();
+    while (i-- > 0) {
+        if (m[i] != '9') {
+            ++m[i];
+            break;
+        }
+        m[i] = '0';
+    }
+    if (i < 0) {
+        m.insert(m.begin(), 1, '1');
+        m.removeLast();
+        ++exponent;
+    }
+    out.clear();
+    out.append(m[0]);
+    if (decimals > 0) {
+        out.append('.');
+        for (int k = 1; k <= decimals; ++k) out.append(m[k]);
+    }
+    char tail[16];
+    const auto x = std::to_chars(tail, tail + sizeof tail, std::abs(exponent));
+    out.append('e');
+    out.append(exponent < 0 ? '-' : '+');
+    if (x.ptr - tail < 2) out.append('0');
+    out.append(tail, x.ptr - tail);
+}
+
+bool isLiteral(const Token& t) { return t.kind == Token::Literal || t.kind == Token::Point; }
+
+void addLiteral(Builder& out, const Token& t, const LocaleTexts& lt)
+{
+    if (t.kind == Token::Point) out.add(lt.decimalPoint);
+    else out.add(t.text);
+}
 
 // Fills the integer placeholders right to left with the digits; the leftmost takes the rest.
-QString fillInteger(const std::vector<Token>& toks, QString digits, bool grouping, const QLocale& locale)
+void fillInteger(Builder& out, const NumberFormat::NumberPlan& plan, const char* digits, qsizetype len, const LocaleTexts& lt)
 {
-    std::vector<size_t> ph;
-    bool anyZero = false;
-    for (size_t i = 0; i < toks.size(); ++i)
-        if (toks[i].kind == Token::Digit) {
-            ph.push_back(i);
-            if (toks[i].text == u"0") anyZero = true;
-        }
-    if (digits == u"0" && !anyZero) digits.clear();
-    if (ph.empty()) {
-        QString out;
+    const auto& toks = plan.intT;
+    if (len == 1 && digits[0] == '0' && !plan.anyZero) len = 0;
+    const qsizetype places = plan.intPlaces;
+    if (places == 0) {
+        out.addAscii(digits, len);
         for (const Token& t : toks)
-            if (t.kind == Token::Literal) out += t.text;
-        return digits + out;
+            if (isLiteral(t)) addLiteral(out, t, lt);
+        return;
     }
-    if (grouping) {
-        QString body;
-        const qsizetype len = digits.size();
-        for (size_t k = 0; k < ph.size(); ++k) {
-            const size_t pos = ph.size() - 1 - k; // k-th from the right
-            const QString& p = toks[ph[pos]].text;
-            if (qsizetype(k) < len) continue;
-            if (p == u"0") body.prepend(u'0');
-            else if (p == u"?") body.prepend(u' ');
+    if (plan.grouping) {
+        // the placeholders beyond the digits, then the digits, grouped by threes from the right
+        QVarLengthArray<char16_t, 64> all;
+        qsizetype k = 0;
+        for (const Token& t : toks) {
+            if (t.kind != Token::Digit) continue;
+            if (k++ >= places - len) continue;
+            if (t.text == u"0") all.append(u'0');
+            else if (t.text == u"?") all.append(u' ');
         }
-        QString all = body + digits;
-        QString grouped;
+        for (qsizetype i = 0; i < len; ++i) all.append(char16_t(digits[i]));
+        QVarLengthArray<qsizetype, 32> breaks; // positions before which a separator goes
         int count = 0;
         for (qsizetype i = all.size(); i-- > 0;) {
-            if (count > 0 && count % 3 == 0 && all[i] != u' ') grouped.prepend(locale.groupSeparator());
-            grouped.prepend(all[i]);
+            if (count > 0 && count % 3 == 0 && all[i] != u' ') breaks.append(i + 1);
             ++count;
         }
-        QString out;
         bool placed = false;
-        for (size_t i = 0; i < toks.size(); ++i) {
-            if (toks[i].kind == Token::Literal && (i < ph.front() || i > ph.back())) out += toks[i].text;
-            else if (toks[i].kind == Token::Digit && !placed) {
-                out += grouped;
+        qsizetype firstPlace = -1, lastPlace = -1;
+        for (qsizetype i = 0; i < qsizetype(toks.size()); ++i)
+            if (toks[size_t(i)].kind == Token::Digit) {
+                if (firstPlace < 0) firstPlace = i;
+                lastPlace = i;
+            }
+        for (qsizetype i = 0; i < qsizetype(toks.size()); ++i) {
+            const Token& t = toks[size_t(i)];
+            if (isLiteral(t) && (i < firstPlace || i > lastPlace)) {
+                addLiteral(out, t, lt);
+            } else if (t.kind == Token::Digit && !placed) {
+                qsizetype b = breaks.size();
+                for (qsizetype c = 0; c < all.size(); ++c) {
+                    if (b > 0 && breaks[b - 1] == c) {
+                        out.add(lt.groupSeparator);
+                        --b;
+                    }
+                    out.add(all[c]);
+                }
                 placed = true;
             }
         }
-        return out;
+        return;
     }
-    std::vector<QString> fill(toks.size());
-    qsizetype di = digits.size();
-    for (size_t k = ph.size(); k-- > 0;) {
-        const QString& p = toks[ph[k]].text;
-        if (k == 0) fill[ph[k]] = digits.left(di);
-        else if (di > 0) fill[ph[k]] = digits.mid(--di, 1);
-        if (fill[ph[k]].isEmpty()) fill[ph[k]] = p == u"0" ? u"0"_s : p == u"?" ? u" "_s : QString();
-        if (k == 0) di = 0;
+    qsizetype k = 0;
+    for (const Token& t : toks) {
+        if (t.kind != Token::Digit) {
+            if (isLiteral(t)) addLiteral(out, t, lt);
+            continue;
+        }
+        // placeholder k of the places: the leftmost takes every digit the others leave
+        qsizetype from, to;
+        if (k == 0) {
+            from = 0;
+            to = std::max<qsizetype>(0, len - (places - 1));
+        } else {
+            from = len - (places - k);
+            to = from + 1;
+        }
+        ++k;
+        if (from >= 0 && to > from) out.addAscii(digits + from, to - from);
+        else if (t.text == u"0") out.add(u'0');
+        else if (t.text == u"?") out.add(u' ');
     }
-    QString out;
-    for (size_t i = 0; i < toks.size(); ++i)
-        out += toks[i].kind == Token::Literal ? toks[i].text : fill[i];
-    return out;
 }
 
-QString fillFraction(const std::vector<Token>& toks, const QString& digits)
+// Fills the decimal placeholders left to right; trailing zeros of "#" and "?" are not shown.
+void fillFraction(Builder& out, const std::vector<Token>& toks, const char* digits, qsizetype len, const LocaleTexts& lt)
 {
-    std::vector<size_t> ph;
-    for (size_t i = 0; i < toks.size(); ++i)
-        if (toks[i].kind == Token::Digit) ph.push_back(i);
-    std::vector<QString> fill(toks.size());
-    for (size_t k = 0; k < ph.size(); ++k) fill[ph[k]] = k < size_t(digits.size()) ? digits.mid(qsizetype(k), 1) : u"0"_s;
-    for (size_t k = ph.size(); k-- > 0;) {
-        const QString& p = toks[ph[k]].text;
-        if (fill[ph[k]] != u"0" || p == u"0") break;
-        fill[ph[k]] = p == u"?" ? u" "_s : QString();
+    // the last placeholder that shows its digit
+    qsizetype places = 0;
+    for (const Token& t : toks)
+        if (t.kind == Token::Digit) ++places;
+    qsizetype shown = places;
+    {
+        qsizetype k = places;
+        for (auto it = toks.rbegin(); it != toks.rend(); ++it) {
+            if (it->kind != Token::Digit) continue;
+            --k;
+            const char d = k < len ? digits[k] : '0';
+            if (d != '0' || it->text == u"0") break;
+            shown = k;
+        }
     }
-    QString out;
-    for (size_t i = 0; i < toks.size(); ++i)
-        out += toks[i].kind == Token::Literal ? toks[i].text : fill[i];
-    return out;
+    qsizetype k = 0;
+    for (const Token& t : toks) {
+        if (t.kind != Token::Digit) {
+            if (isLiteral(t)) addLiteral(out, t, lt);
+            continue;
+        }
+        if (k < shown) out.add(char16_t(k < len ? digits[k] : '0'));
+        else if (t.text == u"?") out.add(u' ');
+        ++k;
+    }
+}
+
+// Splits a numeric section into the parts the renderer fills.
+void makePlan(Section& sec)
+{
+    auto& p = sec.plan;
+    std::vector<Token> intT, fracT, expT;
+    int stage = 0;
+    for (const Token& t : sec.tokens) {
+        if (t.kind == Token::Percent) {
+            ++p.percents;
+            (stage == 0 ? intT : stage == 1 ? fracT : expT).push_back({Token::Literal, u"%"_s});
+            continue;
+        }
+        if (t.kind == Token::Point && stage == 0) {
+            p.point = true;
+            stage = 1;
+            continue;
+        }
+        if (t.kind == Token::Exponent && stage < 2) {
+            p.expSign = t.text;
+            stage = 2;
+            continue;
+        }
+        Token c = t;
+        if (c.kind == Token::Slash) c = {Token::Literal, u"/"_s};
+        if (c.kind == Token::Text) c = {Token::Literal, QString()};
+        (stage == 0 ? intT : stage == 1 ? fracT : expT).push_back(c);
+    }
+    // Commas: between integer digits they group; after the last digit each divides by 1000.
+    int lastDigit = -1;
+    for (size_t i = 0; i < intT.size(); ++i)
+        if (intT[i].kind == Token::Digit) lastDigit = int(i);
+    for (size_t i = 0; i < intT.size(); ++i) {
+        if (intT[i].kind != Token::Group) {
+            p.intT.push_back(intT[i]);
+            continue;
+        }
+        if (int(i) > lastDigit) {
+            // scaling only when nothing but commas follows the digits in this part
+            bool onlyCommas = true;
+            for (size_t k = i; k < intT.size(); ++k)
+                if (intT[k].kind == Token::Digit) onlyCommas = false;
+            if (onlyCommas && lastDigit >= 0) ++p.scale;
+            else p.intT.push_back({Token::Literal, u","_s});
+        } else if (lastDigit >= 0) {
+            p.grouping = true;
+        }
+    }
+    for (const Token& t : fracT) {
+        if (t.kind == Token::Group) {
+            if (p.point) ++p.scale; // "0.0,": a comma after the decimals also scales
+            continue;
+        }
+        p.fracT.push_back(t);
+    }
+    for (const Token& t : expT) p.expT.push_back(t.kind == Token::Group ? Token{Token::Literal, u","_s} : t);
+
+    for (const Token& t : p.fracT)
+        if (t.kind == Token::Digit) ++p.fracDigits;
+    for (const Token& t : p.intT)
+        if (t.kind == Token::Digit) {
+            ++p.intPlaces;
+            if (t.text != u"0") p.intHash = true;
+            else p.anyZero = true;
+        }
+    for (const Token& t : p.expT)
+        if (t.kind == Token::Digit) ++p.expDigits;
+}
+
+void classify(Section& sec)
+{
+    if (isDateSection(sec)) {
+        sec.shape = NumberFormat::Shape::Date;
+        for (const Token& t : sec.tokens) {
+            if (t.kind == Token::Date && t.text[0] == u'.') sec.subSecondDigits = std::max(sec.subSecondDigits, int(t.text.size()) - 1);
+            if (t.kind == Token::AmPm) sec.ampm = true;
+            if (t.kind == Token::Date && t.text[0] == u'd') sec.hasDay = true;
+        }
+    } else if (sec.general) {
+        sec.shape = NumberFormat::Shape::General;
+    } else if (hasKind(sec, Token::Slash) && hasKind(sec, Token::Digit)) {
+        sec.shape = NumberFormat::Shape::Fraction;
+    } else if (isTextSection(sec)) {
+        sec.shape = NumberFormat::Shape::Text;
+    } else if (!hasKind(sec, Token::Digit)) {
+        sec.shape = NumberFormat::Shape::LiteralsOnly;
+    } else {
+        sec.shape = NumberFormat::Shape::Number;
+        makePlan(sec);
+    }
+    using C = NumberFormat::Condition;
+    if (sec.hasCondition) {
+        const QString& op = sec.conditionOp;
+        sec.condition = op == u"<" ? C::Less : op == u"<=" ? C::LessEqual : op == u">" ? C::Greater : op == u">=" ? C::GreaterEqual
+                      : op == u"<>" ? C::NotEqual : C::Equal;
+    }
 }
 
 struct DayParts {
@@ -341,34 +598,44 @@ QString generalText(double value, const QLocale& locale)
 {
     if (std::isnan(value) || std::isinf(value)) return errorText(0x24, locale);
     if (value == 0) return u"0"_s;
+    const LocaleTexts& lt = localeTexts(locale);
     const double a = std::fabs(value);
-    QString s;
+    Builder out;
+    if (value < 0) out.add(u'-');
+    Digits s;
     if (a >= 1e15 || a < 1e-9) {
-        s = QString::number(value, 'E', 14); // d.ddddddddddddddE+xx
-        qsizetype e = s.indexOf(u'E');
-        QString mant = s.left(e);
-        QString exp = s.mid(e + 1);
-        if (mant.contains(u'.')) {
-            while (mant.endsWith(u'0')) mant.chop(1);
-            if (mant.endsWith(u'.')) mant.chop(1);
+        scientificDigits(a, 14, s); // d.dddddddddddddde+xx
+        const qsizetype e = std::find(s.begin(), s.end(), 'e') - s.begin();
+        qsizetype end = e;
+        while (end > 1 && s[end - 1] == '0') --end;
+        if (end > 1 && s[end - 1] == '.') --end;
+        for (qsizetype i = 0; i < end; ++i) {
+            if (s[i] == '.') out.add(lt.decimalPoint);
+            else out.add(char16_t(s[i]));
         }
-        QChar sign = exp[0];
-        QString digits = exp.mid(1);
-        while (digits.size() > 2 && digits.startsWith(u'0')) digits.remove(0, 1);
-        s = mant + u'E' + sign + digits.rightJustified(2, u'0');
+        out.add(u'E');
+        out.add(char16_t(s[e + 1]));
+        qsizetype d = e + 2;
+        while (s.size() - d > 2 && s[d] == '0') ++d;
+        if (s.size() - d < 2) out.add(u'0');
+        out.addAscii(s.data() + d, s.size() - d);
     } else {
         const int intDigits = a >= 1 ? int(std::floor(std::log10(a))) + 1 : 0;
         int decimals = std::max(0, 15 - std::max(intDigits, 1));
         if (a < 1) decimals = std::min(30, 15 - int(std::floor(std::log10(a))) - 1);
-        s = QString::number(value, 'f', decimals);
-        if (s.contains(u'.')) {
-            while (s.endsWith(u'0')) s.chop(1);
-            if (s.endsWith(u'.')) s.chop(1);
+        fixedDigits(a, decimals, s);
+        qsizetype end = s.size();
+        if (std::find(s.begin(), s.end(), '.') != s.end()) {
+            while (s[end - 1] == '0') --end;
+            if (s[end - 1] == '.') --end;
         }
-        if (s == u"-0") s = u"0"_s;
+        if (end == 1 && s[0] == '0') return u"0"_s;
+        for (qsizetype i = 0; i < end; ++i) {
+            if (s[i] == '.') out.add(lt.decimalPoint);
+            else out.add(char16_t(s[i]));
+        }
     }
-    s.replace(u'.', locale.decimalPoint());
-    return s;
+    return out.take();
 }
 
 QString booleanText(bool value, const QLocale& locale)
@@ -421,9 +688,14 @@ NumberFormat::NumberFormat(const QString& code)
     }
     m_sections.push_back(parseSection(part));
     if (m_sections.size() > 4) m_sections.resize(4);
+    const size_t numeric = std::min<size_t>(m_sections.size(), 3);
+    for (size_t i = 0; i < m_sections.size(); ++i) {
+        classify(m_sections[i]);
+        if (i < numeric) m_conditional = m_conditional || m_sections[i].hasCondition;
+    }
 }
 
-bool NumberFormat::isDate() const { return !m_sections.empty() && isDateSection(m_sections.front()); }
+bool NumberFormat::isDate() const { return !m_sections.empty() && m_sections.front().shape == Shape::Date; }
 
 QString NumberFormat::format(double value, const QLocale& locale, bool date1904) const
 {
@@ -433,25 +705,29 @@ QString NumberFormat::format(double value, const QLocale& locale, bool date1904)
     // Numeric sections: a fourth one (or a text-only one) is for text.
     size_t numeric = m_sections.size();
     if (numeric == 4) numeric = 3;
-    bool conditional = false;
-    for (size_t i = 0; i < numeric; ++i) conditional = conditional || m_sections[i].hasCondition;
 
     const Section* sec = nullptr;
     bool withSign = true;
-    if (conditional) {
+    if (m_conditional) {
         for (size_t i = 0; i < numeric && !sec; ++i) {
             const Section& s = m_sections[i];
             if (!s.hasCondition) {
                 sec = &s;
                 break;
             }
-            const QString& op = s.conditionOp;
             const double c = s.conditionValue;
-            bool hit = op == u"<" ? value < c : op == u"<=" ? value <= c : op == u">" ? value > c : op == u">=" ? value >= c
-                     : op == u"<>" ? value != c : value == c;
+            bool hit = false;
+            switch (s.condition) {
+            case Condition::Less: hit = value < c; break;
+            case Condition::LessEqual: hit = value <= c; break;
+            case Condition::Greater: hit = value > c; break;
+            case Condition::GreaterEqual: hit = value >= c; break;
+            case Condition::NotEqual: hit = value != c; break;
+            default: hit = value == c; break;
+            }
             if (hit) {
                 sec = &s;
-                withSign = !((op == u"<" || op == u"<=") && c <= 0);
+                withSign = !((s.condition == Condition::Less || s.condition == Condition::LessEqual) && c <= 0);
             }
         }
         if (!sec) return generalText(value, locale);
@@ -463,163 +739,105 @@ QString NumberFormat::format(double value, const QLocale& locale, bool date1904)
     } else {
         sec = &m_sections[numeric >= 3 ? 2 : 0];
     }
-    if (isTextSection(*sec)) return generalText(value, locale);
+    if (sec->shape == Shape::Text) return generalText(value, locale);
     return formatSection(*sec, value, withSign, locale, date1904);
 }
 
 QString NumberFormat::formatSection(const Section& sec, double value, bool withSign, const QLocale& locale,
                                     bool date1904) const
 {
-    if (isDateSection(sec)) return formatDate(sec, value, locale, date1904);
-    const bool negative = value < 0;
-    const QString sign = withSign && negative ? QString(locale.negativeSign()) : QString();
-    double a = std::fabs(value);
-
-    if (sec.general) {
-        QString out;
+    switch (sec.shape) {
+    case Shape::Date: return formatDate(sec, value, locale, date1904);
+    case Shape::Fraction: return formatFraction(sec, value, withSign);
+    case Shape::General: {
+        Builder out;
+        if (withSign && value < 0) out.add(localeTexts(locale).negativeSign);
         for (const Token& t : sec.tokens) {
-            if (t.kind == Token::Literal) out += t.text;
-            else if (t.kind == Token::GeneralNum) out += generalText(a, locale);
+            if (t.kind == Token::Literal) out.add(t.text);
+            else if (t.kind == Token::GeneralNum) out.add(generalText(std::fabs(value), locale));
         }
-        return sign + out;
+        return out.take();
     }
-    if (hasKind(sec, Token::Slash) && hasKind(sec, Token::Digit)) return formatFraction(sec, value, withSign);
-    if (!hasKind(sec, Token::Digit)) {
+    case Shape::LiteralsOnly:
+    case Shape::Text: {
         // a section of literals only ("zero", "-") shows them without the number
-        QString out;
+        Builder out;
         for (const Token& t : sec.tokens)
-            if (t.kind == Token::Literal) out += t.text;
-        return out;
+            if (t.kind == Token::Literal) out.add(t.text);
+        return out.take();
+    }
+    case Shape::Number: break;
     }
 
-    // Split into integer, fraction and exponent parts.
-    std::vector<Token> intT, fracT, expT;
-    bool point = false;
-    QString expSign;
-    int percents = 0;
-    int stage = 0;
-    for (const Token& t : sec.tokens) {
-        if (t.kind == Token::Percent) {
-            ++percents;
-            (stage == 0 ? intT : stage == 1 ? fracT : expT).push_back({Token::Literal, u"%"_s});
-            continue;
-        }
-        if (t.kind == Token::Point && stage == 0) {
-            point = true;
-            stage = 1;
-            continue;
-        }
-        if (t.kind == Token::Exponent && stage < 2) {
-            expSign = t.text;
-            stage = 2;
-            continue;
-        }
-        Token c = t;
-        if (c.kind == Token::Point) c = {Token::Literal, QString(locale.decimalPoint())};
-        if (c.kind == Token::Slash) c = {Token::Literal, u"/"_s};
-        if (c.kind == Token::Text) c = {Token::Literal, QString()};
-        (stage == 0 ? intT : stage == 1 ? fracT : expT).push_back(c);
-    }
-    // Commas: between integer digits they group; after the last digit each divides by 1000.
-    bool grouping = false;
-    int scale = 0;
-    {
-        int lastDigit = -1;
-        for (size_t i = 0; i < intT.size(); ++i)
-            if (intT[i].kind == Token::Digit) lastDigit = int(i);
-        std::vector<Token> kept;
-        for (size_t i = 0; i < intT.size(); ++i) {
-            if (intT[i].kind != Token::Group) {
-                kept.push_back(intT[i]);
-                continue;
-            }
-            if (int(i) > lastDigit) {
-                // scaling only when nothing but commas follows the digits in this part
-                bool onlyCommas = true;
-                for (size_t k = i; k < intT.size(); ++k)
-                    if (intT[k].kind == Token::Digit) onlyCommas = false;
-                if (onlyCommas && lastDigit >= 0) ++scale;
-                else kept.push_back({Token::Literal, u","_s});
-            } else if (lastDigit >= 0) {
-                grouping = true;
-            }
-        }
-        intT = std::move(kept);
-        std::vector<Token> f;
-        for (const Token& t : fracT) {
-            if (t.kind == Token::Group) {
-                if (!point) continue;
-                ++scale; // "0.0,": a comma after the decimals also scales
-                continue;
-            }
-            f.push_back(t);
-        }
-        fracT = std::move(f);
-        std::vector<Token> e;
-        for (const Token& t : expT) e.push_back(t.kind == Token::Group ? Token{Token::Literal, u","_s} : t);
-        expT = std::move(e);
-    }
-    for (int i = 0; i < percents; ++i) a *= 100;
-    for (int i = 0; i < scale; ++i) a /= 1000;
+    const NumberPlan& p = sec.plan;
+    const LocaleTexts& lt = localeTexts(locale);
+    double a = std::fabs(value);
+    for (int i = 0; i < p.percents; ++i) a *= 100;
+    for (int i = 0; i < p.scale; ++i) a /= 1000;
 
-    int fracDigits = 0;
-    for (const Token& t : fracT)
-        if (t.kind == Token::Digit) ++fracDigits;
-    int intDigitsCount = 0;
-    bool intHash = false;
-    for (const Token& t : intT)
-        if (t.kind == Token::Digit) {
-            ++intDigitsCount;
-            if (t.text != u"0") intHash = true;
-        }
-
-    QString expText;
-    if (!expSign.isEmpty()) {
+    Builder expText;
+    if (!p.expSign.isEmpty()) {
         int e = 0;
         if (a != 0) {
             e = int(std::floor(std::log10(a)));
-            const int n = std::max(1, intDigitsCount);
-            if (intHash && n > 1) e = int(std::floor(double(e) / n)) * n;
+            const int n = std::max(1, p.intPlaces);
+            const bool engineering = p.intHash && n > 1;
+            if (engineering) e = int(std::floor(double(e) / n)) * n;
             else e -= n - 1;
             double m = a / std::pow(10.0, e);
-            QString ms = QString::number(m, 'f', fracDigits);
-            if (!(intHash && n > 1) && ms.indexOf(u'.') > n) {
-                ++e;
-                m = a / std::pow(10.0, e);
+            if (!engineering) {
+                Digits ms;
+                fixedDigits(m, p.fracDigits, ms);
+                // a mantissa that rounds up to one more integer digit moves the exponent
+                const qsizetype intLen = std::find(ms.begin(), ms.end(), '.') - ms.begin();
+                if (intLen > n) {
+                    ++e;
+                    m = a / std::pow(10.0, e);
+                }
             }
             a = m;
         }
-        int expDigits = 0;
-        for (const Token& t : expT)
-            if (t.kind == Token::Digit) ++expDigits;
-        QString digits = QString::number(std::abs(e)).rightJustified(std::max(1, expDigits), u'0');
-        QString es = e < 0 ? u"-"_s : expSign == u"+" ? u"+"_s : QString();
-        expText = u"E"_s + es + digits;
-        QString tail;
-        bool digitsPlaced = false;
-        for (const Token& t : expT) {
-            if (t.kind == Token::Literal) tail += t.text;
-            else if (!digitsPlaced) {
-                tail += expText;
-                digitsPlaced = true;
+        Builder mark;
+        mark.add(u'E');
+        if (e < 0) mark.add(u'-');
+        else if (p.expSign == u"+") mark.add(u'+');
+        mark.addNumber(std::abs(e), std::max(1, p.expDigits));
+        bool placed = false;
+        for (const Token& t : p.expT) {
+            if (isLiteral(t)) {
+                if (t.kind == Token::Point) expText.add(lt.decimalPoint);
+                else expText.add(t.text);
+            } else if (!placed) {
+                expText.add(mark.take());
+                placed = true;
             }
         }
-        expText = digitsPlaced ? tail : expText + tail;
+        if (!placed) {
+            Builder both;
+            both.add(mark.take());
+            both.add(expText.take());
+            expText = both;
+        }
     }
 
-    QString s = QString::number(a, 'f', fracDigits);
-    const qsizetype dot = s.indexOf(u'.');
-    const QString intDigits = dot < 0 ? s : s.left(dot);
-    const QString fracDigitsText = dot < 0 ? QString() : s.mid(dot + 1);
-
-    QString out = fillInteger(intT, intDigits, grouping, locale);
-    if (point) out += locale.decimalPoint() + fillFraction(fracT, fracDigitsText);
-    out += expText;
+    Digits s;
+    fixedDigits(a, p.fracDigits, s);
+    const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
     // "-0" is not shown: a value that rounds to zero has no sign
     bool allZero = true;
-    for (QChar ch : s)
-        if (ch.isDigit() && ch != u'0') allZero = false;
-    return (allZero ? QString() : sign) + out;
+    for (char ch : s)
+        if (ch >= '1' && ch <= '9') allZero = false;
+
+    Builder out;
+    if (withSign && value < 0 && !allZero) out.add(lt.negativeSign);
+    fillInteger(out, p, s.data(), dot, lt);
+    if (p.point) {
+        out.add(lt.decimalPoint);
+        if (dot < s.size()) fillFraction(out, p.fracT, s.data() + dot + 1, s.size() - dot - 1, lt);
+        else fillFraction(out, p.fracT, nullptr, 0, lt);
+    }
+    out.add(expText.take());
+    return out.take();
 }
 
 QString NumberFormat::formatFraction(const Section& sec, double value, bool withSign) const
@@ -724,13 +942,7 @@ QString NumberFormat::formatFraction(const Section& sec, double value, bool with
 QString NumberFormat::formatDate(const Section& sec, double value, const QLocale& locale, bool date1904) const
 {
     if (value < 0 || value > 2958466.0) return generalText(value, locale);
-    int subDigits = 0;
-    bool ampm = false, hasDay = false;
-    for (const Token& t : sec.tokens) {
-        if (t.kind == Token::Date && t.text[0] == u'.') subDigits = std::max(subDigits, int(t.text.size()) - 1);
-        if (t.kind == Token::AmPm) ampm = true;
-        if (t.kind == Token::Date && t.text[0] == u'd') hasDay = true;
-    }
+    const int subDigits = sec.subSecondDigits;
     qint64 unitsPerSecond = 1;
     for (int i = 0; i < subDigits; ++i) unitsPerSecond *= 10;
     const qint64 unitsPerDay = 86400 * unitsPerSecond;
@@ -743,63 +955,64 @@ QString NumberFormat::formatDate(const Section& sec, double value, const QLocale
     DayParts dp;
     if (!dayParts(day, date1904, dp)) return generalText(value, locale);
 
-    QString out;
+    Builder out;
     for (const Token& t : sec.tokens) {
         if (t.kind == Token::Literal) {
-            out += t.text;
+            out.add(t.text);
         } else if (t.kind == Token::AmPm) {
             const bool pm = hour >= 12;
             if (t.text.size() == 5) {
                 const bool lower = t.text[0].isLower();
-                QString s = pm ? u"PM"_s : u"AM"_s;
-                out += lower ? s.toLower() : s;
+                out.add(pm ? (lower ? u"pm" : u"PM") : (lower ? u"am" : u"AM"));
             } else {
-                const QChar c = pm ? t.text[2] : t.text[0];
-                out += c;
+                out.add((pm ? t.text[2] : t.text[0]).unicode());
             }
         } else if (t.kind == Token::Elapsed) {
             const qint64 totalSecs = units / unitsPerSecond;
             const qint64 v = t.text[0] == u'h' ? totalSecs / 3600 : t.text[0] == u'm' ? totalSecs / 60 : totalSecs;
-            out += QString::number(v).rightJustified(t.text.size(), u'0');
+            out.addNumber(v, int(t.text.size()));
         } else if (t.kind == Token::Date) {
             const QString& f = t.text;
             const qsizetype len = f.size();
             switch (f[0].unicode()) {
-            case u'y': out += len <= 2 ? pad2(dp.year % 100) : QString::number(dp.year); break;
+            case u'y':
+                if (len <= 2) out.addNumber(dp.year % 100, 2);
+                else out.addNumber(dp.year);
+                break;
             case u'm':
-                if (len == 1) out += QString::number(dp.month);
-                else if (len == 2) out += pad2(dp.month);
-                else if (len == 3) out += locale.monthName(dp.month, QLocale::ShortFormat);
-                else if (len == 5) out += locale.standaloneMonthName(dp.month, QLocale::LongFormat).left(1);
-                else out += hasDay ? locale.monthName(dp.month, QLocale::LongFormat) : locale.standaloneMonthName(dp.month, QLocale::LongFormat);
+                if (len <= 2) out.addNumber(dp.month, int(len));
+                else if (len == 3) out.add(locale.monthName(dp.month, QLocale::ShortFormat));
+                else if (len == 5) out.add(locale.standaloneMonthName(dp.month, QLocale::LongFormat).left(1));
+                else out.add(sec.hasDay ? locale.monthName(dp.month, QLocale::LongFormat) : locale.standaloneMonthName(dp.month, QLocale::LongFormat));
                 break;
             case u'd':
-                if (len == 1) out += QString::number(dp.day);
-                else if (len == 2) out += pad2(dp.day);
-                else if (len == 3) out += locale.dayName(dp.dayOfWeek, QLocale::ShortFormat);
-                else out += locale.dayName(dp.dayOfWeek, QLocale::LongFormat);
+                if (len <= 2) out.addNumber(dp.day, int(len));
+                else if (len == 3) out.add(locale.dayName(dp.dayOfWeek, QLocale::ShortFormat));
+                else out.add(locale.dayName(dp.dayOfWeek, QLocale::LongFormat));
                 break;
             case u'h': {
                 qint64 h = hour;
-                if (ampm) {
+                if (sec.ampm) {
                     h %= 12;
                     if (h == 0) h = 12;
                 }
-                out += len >= 2 ? pad2(h) : QString::number(h);
+                out.addNumber(h, len >= 2 ? 2 : 1);
                 break;
             }
-            case u'n': out += len >= 2 ? pad2(minute) : QString::number(minute); break;
-            case u's': out += len >= 2 ? pad2(second) : QString::number(second); break;
+            case u'n': out.addNumber(minute, len >= 2 ? 2 : 1); break;
+            case u's': out.addNumber(second, len >= 2 ? 2 : 1); break;
             case u'.': {
-                QString s = QString::number(sub).rightJustified(subDigits, u'0').left(len - 1);
-                out += locale.decimalPoint() + s;
+                Builder digits;
+                digits.addNumber(sub, subDigits);
+                out.add(localeTexts(locale).decimalPoint);
+                out.add(QStringView(digits.take()).left(len - 1));
                 break;
             }
             default: break;
             }
         }
     }
-    return out;
+    return out.take();
 }
 
 QString NumberFormat::formatText(const QString& text) const

@@ -36,12 +36,36 @@ public:
         enum Kind { Literal, Digit, Point, Group, Percent, Exponent, Slash, Text, Date, AmPm, Elapsed, GeneralNum } kind;
         QString text; // literal text, date/time form ("yyyy", "mm", "s.00"), digit char, exponent sign
     };
+    // What a section shows, found once when the code is parsed.
+    enum class Shape : quint8 { Number, Date, Fraction, General, LiteralsOnly, Text };
+    enum class Condition : quint8 { None, Less, LessEqual, Greater, GreaterEqual, NotEqual, Equal };
+    // A numeric section split into its integer, fraction and exponent parts, with the number
+    // of placeholders and the scaling of each.
+    struct NumberPlan {
+        std::vector<Token> intT, fracT, expT;
+        bool point = false;
+        bool grouping = false;
+        bool intHash = false;  // an integer placeholder other than "0"
+        bool anyZero = false;  // an integer placeholder "0"
+        QString expSign;       // "+" or "-" after E; empty without an exponent
+        int scale = 0;         // thousands divided away by trailing commas
+        int percents = 0;
+        int fracDigits = 0;
+        int intPlaces = 0;
+        int expDigits = 0;
+    };
     struct Section {
         std::vector<Token> tokens;
         bool hasCondition = false;
         QString conditionOp;
         double conditionValue = 0;
         bool general = false;
+        Shape shape = Shape::Number;
+        Condition condition = Condition::None;
+        NumberPlan plan;
+        int subSecondDigits = 0; // dates: ".00" after seconds
+        bool ampm = false;
+        bool hasDay = false;
     };
 
 private:
@@ -52,6 +76,7 @@ private:
 
     std::vector<Section> m_sections;
     bool m_general = true;
+    bool m_conditional = false;
 };
 
 // One-off convenience: parses the code and formats the value.

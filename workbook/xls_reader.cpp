@@ -422,6 +422,18 @@ void XlsWorkbook::readSheet(const QByteArray& stream, qsizetype offset)
 {
     Records records(stream, offset);
     Record r;
+    {
+        // Count the cell records first, so the cell array is allocated once.
+        size_t cells = 0;
+        Records scan = records;
+        while (scan.next(r) && r.type != recEof) {
+            if (r.type == recMulrk) cells += size_t(std::max<qsizetype>(0, (r.size - 6) / 6));
+            else if (r.type == recNumber || r.type == recRk || r.type == recLabelSst || r.type == recLabel || r.type == recFormula
+                     || r.type == recBoolErr || r.type == recRstring)
+                ++cells;
+        }
+        reserveCells(cells);
+    }
     records.next(r); // the sheet's BOF
     int depth = 1;
     qint64 pendingString = -1; // the text of the formula cell whose result follows in a STRING record

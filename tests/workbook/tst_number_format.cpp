@@ -56,6 +56,8 @@ void TstNumberFormat::display_data()
     // exponents
     row("exponent", u"0.00E+00"_s, 12345, "C", u"1.23E+04"_s);
     row("exponent negative", u"0.00E+00"_s, 0.000123, "C", u"1.23E-04"_s);
+    row("exponent mantissa rounding up", u"0E+0"_s, 987.77, "C", u"1E+3"_s);
+    row("ties away from zero", u"0.00"_s, 0.125, "C", u"0.13"_s);
     row("exponent minus form", u"0.0E-0"_s, 12345, "C", u"1.2E4"_s);
     row("engineering", u"##0.0E+0"_s, 12345, "C", u"12.3E+3"_s);
     // sections, conditions, colours, literals
