@@ -4,6 +4,7 @@
 // the displayed text is rendered by the one number-format renderer only when a cell is read.
 #pragma once
 
+#include "workbook/big_buffer.h"
 #include "workbook/number_format.h"
 #include "workbook/workbook.h"
 
@@ -81,7 +82,7 @@ private:
     std::vector<std::shared_ptr<NumberFormat>> m_formats;
     std::vector<QString> m_shared;
     std::vector<QString> m_own;
-    std::vector<Cell> m_cells;
+    std::vector<Cell, BigAllocator<Cell>> m_cells;
     std::vector<std::array<quint32, 4>> m_merged;
     std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
     int m_lastRow = 0;

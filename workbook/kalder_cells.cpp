@@ -7,17 +7,21 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
 // Appends UTF-16 text as UTF-8 without a temporary; a lone surrogate becomes U+FFFD.
-void appendUtf8(QByteArray& out, QStringView text)
+void appendUtf8(std::string& out, QStringView text)
 {
     const qsizetype n = text.size();
+    const size_t start = out.size();
+    out.resize(start + size_t(n) * 3); // the most a UTF-16 unit becomes
+    char* d = out.data() + start;
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = text[i].unicode();
         if (c < 0x80) {
-            out += char(c);
+            *d++ = char(c);
             continue;
         }
         if (QChar::isHighSurrogate(c) && i + 1 < n && text[i + 1].isLowSurrogate()) {
@@ -26,22 +30,23 @@ void appendUtf8(QByteArray& out, QStringView text)
             c = 0xFFFD;
         }
         if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
+            *d++ = char(0xC0 | (c >> 6));
         } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
+            *d++ = char(0xE0 | (c >> 12));
+            *d++ = char(0x80 | ((c >> 6) & 0x3F));
+        } else { // two units became four bytes
+            *d++ = char(0xF0 | (c >> 18));
+            *d++ = char(0x80 | ((c >> 12) & 0x3F));
+            *d++ = char(0x80 | ((c >> 6) & 0x3F));
         }
-        out += char(0x80 | (c & 0x3F));
+        *d++ = char(0x80 | (c & 0x3F));
     }
+    out.resize(size_t(d - out.data()));
 }
 
 // Appends the text as one CSV field in UTF-8, quoted when it holds a comma, a quote or a
 // line break.
-void appendField(QByteArray& out, const QString& text)
+void appendField(std::string& out, const QString& text)
 {
     bool quote = false;
     for (QChar c : text)
@@ -85,7 +90,7 @@ int main(int argc, char** argv)
 
     try {
         auto book = kalder::Workbook::open(args.front(), locale);
-        QByteArray out;
+        std::string out;
         out.reserve(1 << 21);
         const int rows = book->lastRow();
         for (int row = 1; row <= rows; ++row) {
@@ -96,11 +101,11 @@ int main(int argc, char** argv)
             }
             out += "\r\n";
             if (out.size() > (1 << 20)) {
-                std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-                out.resize(0); // keeps the buffer
+                std::fwrite(out.data(), 1, size_t(out.size()), stdout);
+                out.clear(); // keeps the buffer
             }
         }
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+        std::fwrite(out.data(), 1, size_t(out.size()), stdout);
         book->close();
     } catch (const kalder::Failure& failure) {
         std::fprintf(stderr, "%s\n", failure.text().toUtf8().constData());

@@ -239,10 +239,47 @@ const LocaleTexts& localeTexts(const QLocale& locale)
 using Digits = QVarLengthArray<char, 128>;
 void fixedDigits(double a, int decimals, Digits& out)
 {
+    // Most values: the shortest decimal that reads back as the value decides the rounding.
+    // When it has no more decimals than asked and the value's spacing is finer than the last
+    // place, it is the answer padded with zeros; when it has more, rounding it rounds the exact
+    // value the same way, except for a final 5 just past the last place (a possible tie).
+    static constexpr double lastPlace[] = {1, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+    if (decimals <= 15 && a < 1e15) {
+        char s[64];
+        const auto r = std::to_chars(s, s + sizeof s, a, std::chars_format::fixed);
+        const char* dot = std::find(s, r.ptr, '.');
+        const qsizetype shortest = dot == r.ptr ? 0 : r.ptr - dot - 1;
+        const qsizetype intLen = dot - s;
+        if (shortest <= decimals) {
+            if (std::nextafter(a, 2 * a + 1) - a < lastPlace[decimals]) {
+                out.clear();
+                out.append(s, r.ptr - s);
+                if (decimals > 0 && shortest == 0) out.append('.');
+                for (qsizetype i = shortest; i < decimals; ++i) out.append('0');
+                return;
+            }
+        } else if (!(shortest == decimals + 1 && dot[decimals + 1] == '5')) {
+            out.clear();
+            out.append(s, intLen + (decimals > 0 ? 1 + decimals : 0));
+            if (dot[decimals + 1] >= '5') {
+                qsizetype i = out.size();
+                while (i-- > 0) {
+                    if (out[i] == '.') continue;
+                    if (out[i] != '9') {
+                        ++out[i];
+                        break;
+                    }
+                    out[i] = '0';
+                }
+                if (i < 0) out.insert(out.begin(), 1, '1');
+            }
+            return;
+        }
+    }
     out.resize(330 + decimals);
     // a tie is a value whose double times 2^(decimals + 1) is an odd integer
     const double t = std::ldexp(a, decimals + 1);
-    const bool tie = t < 9007199254740992.0 && std::floor(t) == t && std::fmod(t, 2.0) == 1.0;
+    const bool tie = t < 9007199254740992.0 && std::floor(t) == t && (qint64(t) & 1) != 0;
     const auto r = std::to_chars(out.data(), out.data() + out.size(), a, std::chars_format::fixed, tie ? decimals + 1 : decimals);
     qsizetype n = r.ptr - out.data();
     if (!tie) {

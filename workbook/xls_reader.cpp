@@ -2,6 +2,7 @@
 // stream by hand. At open the globals (code page, date system, formats, cell formats, shared
 // strings, sheets, active tab) and the active sheet's cells are decoded into the cell store
 // the readers share.
+#include "workbook/big_buffer.h"
 #include "workbook/cell_sheet.h"
 #include "workbook/readers.h"
 
@@ -604,18 +605,26 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
 
     // The stream cannot honestly be longer than the file that holds it.
     const gsf_off_t size = std::min<gsf_off_t>(gsf_input_size(stream.get()), bytes.size());
-    QByteArray data;
-    data.reserve(qsizetype(size));
-    while (data.size() < size) {
-        const gsf_off_t chunk = std::min<gsf_off_t>(size - data.size(), 65536);
-        const guint8* got = gsf_input_read(stream.get(), size_t(chunk), nullptr);
-        if (!got) break; // a short last sector: keep what was read
-        data.append(reinterpret_cast<const char*>(got), qsizetype(chunk));
+    std::vector<char, BigAllocator<char>> data(size_t(std::max<gsf_off_t>(size, 0)));
+    gsf_off_t got = 0;
+    gsf_off_t step = 65536;
+    while (got < size) {
+        const gsf_off_t chunk = std::min<gsf_off_t>(size - got, step);
+        if (gsf_input_read(stream.get(), size_t(chunk), reinterpret_cast<guint8*>(data.data() + got))) {
+            got += chunk;
+        } else if (step > 512) {
+            step = 512; // a short last sector: read up to it sector by sector
+        } else {
+            break;
+        }
     }
-    if (data.isEmpty()) throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: поток книги не читается"_s.arg(name));
+    if (got == 0) throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: поток книги не читается"_s.arg(name));
+    stream.reset();
+    ole.reset();
+    input.reset();
 
     auto book = std::make_unique<XlsWorkbook>(name, locale);
-    book->load(data, biff8);
+    book->load(QByteArray::fromRawData(data.data(), qsizetype(got)), biff8);
     return book;
 }
 
