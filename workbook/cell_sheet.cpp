@@ -48,7 +48,7 @@ void CellSheet::addNumber(quint32 row, quint32 col, quint32 xf, double value)
 
 void CellSheet::addShared(quint32 row, quint32 col, quint32 xf, quint32 index)
 {
-    if (index >= m_shared.size() || m_shared[index].isEmpty()) return;
+    if (!hasShared(index)) return;
     if (Cell* c = add(row, col, xf, Cell::Shared)) c->index = index;
 }
 
@@ -135,7 +135,7 @@ QString CellSheet::cellText(int row, int column) const
     if (it == end || it->col != col) return {};
     switch (it->kind) {
     case Cell::Number: return formatOf(it->xf).format(it->number, m_locale, m_date1904);
-    case Cell::Shared: return formatOf(it->xf).formatText(m_shared[it->index]);
+    case Cell::Shared: return formatOf(it->xf).formatText(sharedText(it->index));
     case Cell::Own: return formatOf(it->xf).formatText(m_own[it->index]);
     case Cell::Boolean: return booleanText(it->small != 0, m_locale);
     case Cell::Error: return errorText(it->small, m_locale);

@@ -41,6 +41,10 @@ protected:
     // A merged area, first and last row and column inclusive; only its top-left cell shows.
     void addMerged(quint32 row1, quint32 row2, quint32 col1, quint32 col2);
     std::vector<QString>& sharedStrings() { return m_shared; }
+    // The shared texts: sharedStrings() unless a reader that keeps them encoded until a cell
+    // shows one overrides both. hasShared: a text that is not empty at index.
+    virtual bool hasShared(quint32 index) const { return index < m_shared.size() && !m_shared[index].isEmpty(); }
+    virtual QString sharedText(quint32 index) const { return m_shared[index]; }
     // The number format of each cell format (xf) index; an index without one is General.
     void setCellFormats(std::vector<std::shared_ptr<NumberFormat>> formats) { m_formats = std::move(formats); }
     void setDate1904(bool on) { m_date1904 = on; }

@@ -11,6 +11,8 @@
 #include "workbook/workbook.h"
 
 #include <QScopeGuard>
+
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -58,15 +60,77 @@ int columnOf(const QString& text, int entry, const QLocale& locale)
     return int(v);
 }
 
+// Numbers in the locale's format. The locale is asked for its decimal point and signs once;
+// a plain number ("-12", "3,5" where the decimal point is a comma) is then converted without
+// asking it again, and every other text goes to the locale's own conversion, which decides.
+class LocaleNumbers {
+public:
+    explicit LocaleNumbers(const QLocale& locale) : m_locale(locale)
+    {
+        const QString point = locale.decimalPoint(), minus = locale.negativeSign(), zero = locale.zeroDigit();
+        m_plain = point.size() == 1 && point[0].unicode() < 128 && !point[0].isDigit() && minus == QLatin1String("-") &&
+                  zero == QLatin1String("0");
+        m_point = m_plain ? char(point[0].unicode()) : '.';
+    }
+
+    std::optional<double> toDouble(const QString& text) const
+    {
+        if (m_plain) {
+            if (const auto v = plain(text))
+                return v;
+        }
+        bool ok = false;
+        const double v = m_locale.toDouble(text, &ok);
+        return ok ? std::optional(v) : std::nullopt;
+    }
+
+private:
+    // [-]digits[<point>digits], no leading zero but a lone one before the point.
+    std::optional<double> plain(const QString& text) const
+    {
+        const qsizetype n = text.size();
+        if (n == 0 || n > 40)
+            return std::nullopt;
+        char buf[48];
+        qsizetype i = 0, intDigits = 0, fracDigits = 0;
+        bool point = false;
+        if (text[0] == QLatin1Char('-'))
+            buf[i++] = '-';
+        const qsizetype first = i;
+        for (; i < n; ++i) {
+            const char16_t c = text[i].unicode();
+            if (c >= '0' && c <= '9') {
+                (point ? fracDigits : intDigits)++;
+                buf[i] = char(c);
+            } else if (c == char16_t(m_point) && !point) {
+                point = true;
+                buf[i] = '.';
+            } else {
+                return std::nullopt;
+            }
+        }
+        if (intDigits == 0 || (point && fracDigits == 0) || (intDigits > 1 && text[first] == QLatin1Char('0')))
+            return std::nullopt;
+        double v = 0;
+        const auto r = std::from_chars(buf, buf + n, v);
+        if (r.ec != std::errc() || r.ptr != buf + n)
+            return std::nullopt;
+        return v;
+    }
+
+    QLocale m_locale;
+    bool m_plain = false;
+    char m_point = '.';
+};
+
 // A minimum or maximum cell: nothing when empty, else its number in the locale's format.
-std::optional<double> cellNumber(const Workbook& book, qint64 row, int col, const QLocale& locale)
+std::optional<double> cellNumber(const Workbook& book, qint64 row, int col, const LocaleNumbers& numbers)
 {
     const QString text = trimSpaces(book.cellText(int(row), col));
     if (text.isEmpty())
         return std::nullopt;
-    bool ok = false;
-    const double v = locale.toDouble(text, &ok);
-    if (!ok || !std::isfinite(v))
+    const std::optional<double> v = numbers.toDouble(text);
+    if (!v || !std::isfinite(*v))
         throw Failure(err::TypeMismatch,
                       QStringLiteral("Значение «%1» в ячейке (%2, %3) не является числом").arg(text).arg(row).arg(col));
     return v;
@@ -175,6 +239,7 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
         // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
         ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
 
+        const LocaleNumbers numbers(locale);
         const std::optional<QString> minField = minimum.linked ? std::optional(minimum.dbField) : std::nullopt;
         const std::optional<QString> maxField = maximum.linked ? std::optional(maximum.dbField) : std::nullopt;
         // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
@@ -190,8 +255,8 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
                 advance(last);
                 continue;
             }
-            const std::optional<double> lo = minimum.linked ? cellNumber(*book, row, minimum.colNo, locale) : std::nullopt;
-            const std::optional<double> hi = maximum.linked ? cellNumber(*book, row, maximum.colNo, locale) : std::nullopt;
+            const std::optional<double> lo = minimum.linked ? cellNumber(*book, row, minimum.colNo, numbers) : std::nullopt;
+            const std::optional<double> hi = maximum.linked ? cellNumber(*book, row, maximum.colNo, numbers) : std::nullopt;
             if (!merge) {
                 Connection* conn = state.connection();
                 if (!conn)

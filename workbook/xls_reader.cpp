@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -127,9 +128,31 @@ private:
 
 // Bytes of a record and the CONTINUE records after it, read across their boundaries. A
 // string's characters that run into the next piece are preceded there by a new flags byte.
+using Piece = std::pair<const uchar*, qsizetype>;
+
 class Pieces {
 public:
-    void add(const uchar* p, qsizetype n) { if (n > 0) m_pieces.push_back({p, n}); }
+    Pieces() = default;
+    // A view of pieces kept elsewhere, from a position within them.
+    Pieces(std::span<const Piece> pieces, size_t index, qsizetype offset) : m_pieces(pieces), m_index(index), m_offset(offset) {}
+    Pieces(const Pieces&) = delete;
+    Pieces& operator=(const Pieces&) = delete;
+
+    void add(const uchar* p, qsizetype n)
+    {
+        if (n <= 0) return;
+        m_own.push_back({p, n});
+        m_pieces = m_own;
+        m_size += n;
+    }
+    const std::vector<Piece>& pieces() const { return m_own; }
+    // The position of the next byte: a piece and an offset in it.
+    std::pair<size_t, qsizetype> position()
+    {
+        skipEmpty();
+        return {m_index, m_offset};
+    }
+    qsizetype size() const { return m_size; }
     bool atEnd()
     {
         skipEmpty();
@@ -165,10 +188,24 @@ public:
         }
     }
     // An XLUnicodeString whose character count was already read.
-    bool chars(quint32 count, uchar flags, QString& out)
+    // Without out the characters are only skipped; taken counts those there were.
+    bool chars(quint32 count, uchar flags, QString* out, quint32* taken = nullptr)
     {
         bool high = flags & 0x01;
-        out.clear();
+        if (m_index < m_pieces.size()) {
+            // the common case: the whole string in the current piece
+            const auto& piece = m_pieces[m_index];
+            const qsizetype bytes = qsizetype(count) * (high ? 2 : 1);
+            if (m_offset + bytes <= piece.second) {
+                const uchar* p = piece.first + m_offset;
+                if (out) *out = high ? fromUtf16Le(p, count) : QString::fromLatin1(reinterpret_cast<const char*>(p), count);
+                if (taken) *taken = count;
+                m_offset += bytes;
+                return true;
+            }
+        }
+        if (out) out->clear();
+        if (taken) *taken = 0;
         while (count > 0) {
             if (m_index < m_pieces.size() && m_offset >= m_pieces[m_index].second) {
                 ++m_index;
@@ -189,7 +226,8 @@ public:
                 continue;
             }
             const uchar* p = piece.first + m_offset;
-            out += high ? fromUtf16Le(p, take) : QString::fromLatin1(reinterpret_cast<const char*>(p), take);
+            if (out) *out += high ? fromUtf16Le(p, take) : QString::fromLatin1(reinterpret_cast<const char*>(p), take);
+            if (taken) *taken += quint32(take);
             m_offset += high ? take * 2 : take;
             count -= quint32(take);
         }
@@ -204,14 +242,18 @@ private:
             m_offset = 0;
         }
     }
-    std::vector<std::pair<const uchar*, qsizetype>> m_pieces;
+    std::vector<Piece> m_own;
+    std::span<const Piece> m_pieces;
     size_t m_index = 0;
     qsizetype m_offset = 0;
+    qsizetype m_size = 0;
 };
 
 // One unicode string of the shared string table or a STRING record (BIFF8).
-bool readSharedString(Pieces& in, QString& out, bool wideCount = true)
+// Reads (out given) or skips (out null) one string; taken counts its characters there were.
+bool sharedString(Pieces& in, QString* out, bool wideCount, quint32* taken)
 {
+    if (taken) *taken = 0;
     quint32 count = 0;
     if (wideCount) {
         quint16 c;
@@ -228,9 +270,16 @@ bool readSharedString(Pieces& in, QString& out, bool wideCount = true)
     quint32 ext = 0;
     if ((flags & 0x08) && !in.word(runs)) return false;
     if ((flags & 0x04) && !in.dword(ext)) return false;
-    const bool complete = in.chars(count, flags, out);
+    quint32 got = 0;
+    const bool complete = in.chars(count, flags, out, &got);
     in.skip(quint64(runs) * 4 + ext);
-    return complete || !out.isEmpty();
+    if (taken) *taken = got;
+    return complete || got > 0;
+}
+
+bool readSharedString(Pieces& in, QString& out, bool wideCount = true)
+{
+    return sharedString(in, &out, wideCount, nullptr);
 }
 
 struct Record {
@@ -277,6 +326,13 @@ public:
     XlsWorkbook(QString name, const QLocale& locale) : CellSheet(std::move(name), locale, Workbook::MaxRows, Workbook::MaxColumns) {}
 
     void load(const QByteArray& stream, bool biff8);
+    void close() override
+    {
+        CellSheet::close();
+        m_sst = {};
+        m_sstPieces = {};
+        m_sstBytes = {};
+    }
 
 private:
     QString text8(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
@@ -285,8 +341,27 @@ private:
     void readSheet(const QByteArray& stream, qsizetype offset);
     void setFormats();
 
+    bool hasShared(quint32 index) const override { return index < m_sst.size() && m_sst[index].piece != noText; }
+    QString sharedText(quint32 index) const override
+    {
+        const SstEntry& e = m_sst[index];
+        Pieces in(m_sstPieces, e.piece, e.offset);
+        QString s;
+        readSharedString(in, s);
+        return s;
+    }
+    // Where a string of the shared table starts; noText for an empty one.
+    struct SstEntry {
+        quint32 piece;
+        quint32 offset;
+    };
+    static constexpr quint32 noText = 0xFFFFFFFFu;
+
     bool m_biff8 = true;
     CodePage m_codePage;
+    std::vector<uchar, BigAllocator<uchar>> m_sstBytes;
+    std::vector<Piece> m_sstPieces; // the table's records within m_sstBytes
+    std::vector<SstEntry> m_sst;
     std::map<int, QString> m_formatCodes;
     std::vector<quint16> m_xfFormat;
 };
@@ -392,23 +467,34 @@ void XlsWorkbook::readGlobals(const QByteArray& stream, std::vector<Sheet>& shee
             if (r.size >= 4) m_xfFormat.push_back(u16(r.data + 2));
             break;
         case recSst: {
-            Pieces in;
-            if (r.size > 8) in.add(r.data + 8, r.size - 8);
+            // The table is kept as it is written; a string is decoded when a cell shows it.
+            std::vector<Piece> spans;
+            if (r.size > 8) spans.push_back({r.data + 8, r.size - 8});
             Record c;
             while (records.peek(c) && c.type == recContinue) {
                 records.next(c);
-                in.add(c.data, c.size);
+                if (c.size > 0) spans.push_back({c.data, c.size});
             }
-            // The counts are often wrong: read every string the records hold.
-            auto& shared = sharedStrings();
-            shared.clear();
-            QString s;
+            qsizetype total = 0;
+            for (const Piece& span : spans) total += span.second;
+            m_sstBytes.assign(size_t(total), 0);
+            m_sstPieces.clear();
+            m_sst.clear();
+            qsizetype at = 0;
+            for (const Piece& span : spans) {
+                std::memcpy(m_sstBytes.data() + at, span.first, size_t(span.second));
+                m_sstPieces.push_back({m_sstBytes.data() + at, span.second});
+                at += span.second;
+            }
+            // The counts are often wrong: find every string the records hold.
+            if (r.size >= 8) m_sst.reserve(std::min<size_t>(u32(r.data + 4), size_t(total / 3)));
+            Pieces in(m_sstPieces, 0, 0);
             while (!in.atEnd()) {
-                if (!readSharedString(in, s)) {
-                    if (!s.isEmpty()) shared.push_back(s);
-                    break;
-                }
-                shared.push_back(s);
+                const auto [piece, offset] = in.position();
+                quint32 taken = 0;
+                const bool read = sharedString(in, nullptr, true, &taken);
+                m_sst.push_back({taken > 0 ? quint32(piece) : noText, quint32(offset)});
+                if (!read) break;
             }
             break;
         }
