@@ -99,7 +99,7 @@ void CellSheet::finish()
     }
     m_merged = {};
     std::erase_if(m_cells, [](const Cell& c) { return c.kind == Cell::Empty; });
-    m_cells.shrink_to_fit();
+    // no shrink: the array's unused room was never touched, so it costs no memory
 
     m_lastRow = m_cells.empty() ? 0 : int(m_cells.back().row) + 1;
     m_rowStart.assign(size_t(m_lastRow) + 1, 0);

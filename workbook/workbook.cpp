@@ -17,6 +17,8 @@ std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& loc
     if (info.isDir()) throw Failure(err::PathFileAccess, u"Вместо файла книги указана папка: %1"_s.arg(path));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
+    const QByteArray head = file.peek(8);
+    if (head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return openXlsFile(path, head, file.size(), locale);
     const QByteArray bytes = file.readAll();
     return fromBytes(bytes, path, locale);
 }

@@ -9,6 +9,7 @@
 #include "app/failure.h"
 #include "workbook/number_format.h"
 
+#include <QFile>
 #include <QStringDecoder>
 #include <QtEndian>
 
@@ -288,31 +289,87 @@ struct Record {
     qsizetype size;
 };
 
-// Records of the workbook stream from an offset; a length that runs past the end is cut.
-class Records {
+struct GsfRelease {
+    void operator()(gpointer p) const { if (p) g_object_unref(p); }
+};
+template <typename T> using GsfPtr = std::unique_ptr<T, GsfRelease>;
+
+// Records of the workbook stream, read through a window of it so that the stream is never
+// held whole; a length that runs past the end is cut. A record's data stays valid until the
+// next call of next(), peekType() or seek().
+class RecordStream {
 public:
-    Records(const QByteArray& stream, qsizetype offset) : m_data(reinterpret_cast<const uchar*>(stream.constData())), m_size(stream.size()), m_pos(offset) {}
+    RecordStream(GsfInput* input, qsizetype size)
+        : m_input(input), m_size(size), m_capacity(std::min(window, size) + 16), m_buf(new uchar[size_t(m_capacity)])
+    {
+    }
+
+    void seek(qsizetype pos)
+    {
+        m_start = pos;
+        m_pos = m_end = 0;
+        m_step = window;
+        m_eof = pos < 0 || pos > m_size || gsf_input_seek(m_input, gsf_off_t(pos), G_SEEK_SET) != 0;
+    }
+    qsizetype position() const { return m_start + m_pos; }
+
     bool next(Record& r)
     {
-        if (m_pos < 0 || m_pos + 4 > m_size) return false;
-        r.type = u16(m_data + m_pos);
-        const qsizetype len = u16(m_data + m_pos + 2);
-        r.data = m_data + m_pos + 4;
-        r.size = std::min(len, m_size - m_pos - 4);
+        if (!fill(4)) return false;
+        const uchar* h = m_buf.get() + m_pos;
+        r.type = u16(h);
+        const qsizetype len = u16(h + 2);
+        fill(4 + len);
+        r.size = std::min(len, m_end - m_pos - 4);
+        r.data = m_buf.get() + m_pos + 4;
         m_pos += 4 + r.size;
         return true;
     }
-    bool peek(Record& r) const
+    bool peekType(quint16& type)
     {
-        Records copy = *this;
-        return copy.next(r);
+        if (!fill(4)) return false;
+        type = u16(m_buf.get() + m_pos);
+        return true;
     }
-    qsizetype position() const { return m_pos; }
 
 private:
-    const uchar* m_data;
+    static constexpr qsizetype window = 128 * 1024; // more than the longest record
+
+    // At least need bytes from the current position in the window, or what the stream has.
+    bool fill(qsizetype need)
+    {
+        if (m_end - m_pos >= need) return true;
+        if (m_pos > 0) {
+            std::memmove(m_buf.get(), m_buf.get() + m_pos, size_t(m_end - m_pos));
+            m_start += m_pos;
+            m_end -= m_pos;
+            m_pos = 0;
+        }
+        while (!m_eof && m_end < need) {
+            const qsizetype left = m_size - (m_start + m_end);
+            const qsizetype chunk = std::min({m_step, m_capacity - m_end, left});
+            if (chunk <= 0) {
+                m_eof = true;
+            } else if (gsf_input_read(m_input, size_t(chunk), m_buf.get() + m_end)) {
+                m_end += chunk;
+            } else if (m_step > 512) {
+                m_step = 512; // a short last sector: read up to it sector by sector
+            } else {
+                m_eof = true;
+            }
+        }
+        return m_end - m_pos >= need;
+    }
+
+    GsfInput* m_input;
     qsizetype m_size;
-    qsizetype m_pos;
+    qsizetype m_capacity;
+    std::unique_ptr<uchar[]> m_buf;
+    qsizetype m_start = 0; // the stream position of m_buf[0]
+    qsizetype m_pos = 0;
+    qsizetype m_end = 0;
+    qsizetype m_step = window;
+    bool m_eof = false;
 };
 
 struct Sheet {
@@ -325,7 +382,7 @@ class XlsWorkbook final : public CellSheet {
 public:
     XlsWorkbook(QString name, const QLocale& locale) : CellSheet(std::move(name), locale, Workbook::MaxRows, Workbook::MaxColumns) {}
 
-    void load(const QByteArray& stream, bool biff8);
+    void load(RecordStream& stream, qsizetype streamSize, bool biff8);
     void close() override
     {
         CellSheet::close();
@@ -337,8 +394,8 @@ public:
 private:
     QString text8(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
     QString unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
-    void readGlobals(const QByteArray& stream, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd);
-    void readSheet(const QByteArray& stream, qsizetype offset);
+    void readGlobals(RecordStream& records, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd);
+    void readSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
     void setFormats();
 
     bool hasShared(quint32 index) const override { return index < m_sst.size() && m_sst[index].piece != noText; }
@@ -359,7 +416,7 @@ private:
 
     bool m_biff8 = true;
     CodePage m_codePage;
-    std::vector<uchar, BigAllocator<uchar>> m_sstBytes;
+    QByteArray m_sstBytes;
     std::vector<Piece> m_sstPieces; // the table's records within m_sstBytes
     std::vector<SstEntry> m_sst;
     std::map<int, QString> m_formatCodes;
@@ -395,12 +452,13 @@ QString XlsWorkbook::unicodeText(const uchar* p, qsizetype avail, bool wideCount
     return s;
 }
 
-void XlsWorkbook::load(const QByteArray& stream, bool biff8)
+void XlsWorkbook::load(RecordStream& stream, qsizetype streamSize, bool biff8)
 {
     m_biff8 = biff8;
     std::vector<Sheet> sheets;
     int activeTab = 0;
     qsizetype globalsEnd = -1;
+    stream.seek(0);
     readGlobals(stream, sheets, activeTab, globalsEnd);
 
     // The active tab, or the first sheet when the window record names none that exists.
@@ -408,8 +466,9 @@ void XlsWorkbook::load(const QByteArray& stream, bool biff8)
     if (activeTab >= 0 && size_t(activeTab) < sheets.size()) offset = sheets[size_t(activeTab)].offset;
     else if (!sheets.empty()) offset = sheets.front().offset;
     auto bofAt = [&](qsizetype at) {
-        if (at < 0 || at + 4 > stream.size()) return false;
-        return u16(reinterpret_cast<const uchar*>(stream.constData()) + at) == recBof;
+        quint16 type = 0;
+        stream.seek(at);
+        return at >= 0 && stream.peekType(type) && type == recBof;
     };
     if (!bofAt(offset)) {
         // a sheet position that misses: try the sheet that follows the globals
@@ -417,12 +476,11 @@ void XlsWorkbook::load(const QByteArray& stream, bool biff8)
         else if (sheets.empty()) damaged(u"в книге нет листов"_s);
         else damaged(u"лист «%1» не найден"_s.arg(activeTab >= 0 && size_t(activeTab) < sheets.size() ? sheets[size_t(activeTab)].name : sheets.front().name));
     }
-    readSheet(stream, offset);
+    readSheet(stream, offset, streamSize);
 }
 
-void XlsWorkbook::readGlobals(const QByteArray& stream, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd)
+void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd)
 {
-    Records records(stream, 0);
     Record r;
     if (!records.next(r)) damaged(u"поток книги пуст"_s);
     if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4)
@@ -468,26 +526,31 @@ void XlsWorkbook::readGlobals(const QByteArray& stream, std::vector<Sheet>& shee
             break;
         case recSst: {
             // The table is kept as it is written; a string is decoded when a cell shows it.
-            std::vector<Piece> spans;
-            if (r.size > 8) spans.push_back({r.data + 8, r.size - 8});
-            Record c;
-            while (records.peek(c) && c.type == recContinue) {
+            std::vector<qsizetype> ends; // where each record's bytes end in the table
+            m_sstBytes.clear();
+            const auto keep = [&](const uchar* p, qsizetype n) {
+                if (n <= 0) return;
+                m_sstBytes.append(reinterpret_cast<const char*>(p), n);
+                ends.push_back(m_sstBytes.size());
+            };
+            const quint32 unique = r.size >= 8 ? u32(r.data + 4) : 0;
+            if (r.size > 8) keep(r.data + 8, r.size - 8);
+            quint16 type;
+            while (records.peekType(type) && type == recContinue) {
+                Record c;
                 records.next(c);
-                if (c.size > 0) spans.push_back({c.data, c.size});
+                keep(c.data, c.size);
             }
-            qsizetype total = 0;
-            for (const Piece& span : spans) total += span.second;
-            m_sstBytes.assign(size_t(total), 0);
             m_sstPieces.clear();
             m_sst.clear();
             qsizetype at = 0;
-            for (const Piece& span : spans) {
-                std::memcpy(m_sstBytes.data() + at, span.first, size_t(span.second));
-                m_sstPieces.push_back({m_sstBytes.data() + at, span.second});
-                at += span.second;
+            for (const qsizetype end : ends) {
+                m_sstPieces.push_back({reinterpret_cast<const uchar*>(m_sstBytes.constData()) + at, end - at});
+                at = end;
             }
+            const qsizetype total = at;
             // The counts are often wrong: find every string the records hold.
-            if (r.size >= 8) m_sst.reserve(std::min<size_t>(u32(r.data + 4), size_t(total / 3)));
+            m_sst.reserve(std::min<size_t>(unique, size_t(total / 3)));
             Pieces in(m_sstPieces, 0, 0);
             while (!in.atEnd()) {
                 const auto [piece, offset] = in.position();
@@ -505,22 +568,13 @@ void XlsWorkbook::readGlobals(const QByteArray& stream, std::vector<Sheet>& shee
     globalsEnd = records.position();
 }
 
-void XlsWorkbook::readSheet(const QByteArray& stream, qsizetype offset)
+void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype streamSize)
 {
-    Records records(stream, offset);
     Record r;
-    {
-        // Count the cell records first, so the cell array is allocated once.
-        size_t cells = 0;
-        Records scan = records;
-        while (scan.next(r) && r.type != recEof) {
-            if (r.type == recMulrk) cells += size_t(std::max<qsizetype>(0, (r.size - 6) / 6));
-            else if (r.type == recNumber || r.type == recRk || r.type == recLabelSst || r.type == recLabel || r.type == recFormula
-                     || r.type == recBoolErr || r.type == recRstring)
-                ++cells;
-        }
-        reserveCells(cells);
-    }
+    // Room for as many cells as the rest of the stream could hold (six bytes a cell in a
+    // MULRK): the array is allocated once, and what is never filled is never touched.
+    reserveCells(size_t(std::max<qsizetype>(0, streamSize - offset)) / 6 + 16);
+    records.seek(offset);
     records.next(r); // the sheet's BOF
     int depth = 1;
     qint64 pendingString = -1; // the text of the formula cell whose result follows in a STRING record
@@ -586,13 +640,16 @@ void XlsWorkbook::readSheet(const QByteArray& stream, qsizetype offset)
             if (pendingString >= 0) {
                 QString s;
                 if (m_biff8) {
-                    Pieces in;
-                    in.add(d, n);
-                    Record c;
-                    while (records.peek(c) && c.type == recContinue) {
+                    // the record and its CONTINUE records, kept before the next is read
+                    std::vector<std::vector<uchar>> parts{std::vector<uchar>(d, d + n)};
+                    quint16 type;
+                    while (records.peekType(type) && type == recContinue) {
+                        Record c;
                         records.next(c);
-                        in.add(c.data, c.size);
+                        parts.emplace_back(c.data, c.data + c.size);
                     }
+                    Pieces in;
+                    for (const auto& part : parts) in.add(part.data(), qsizetype(part.size()));
                     readSharedString(in, s);
                 } else {
                     s = text8(d, n, true);
@@ -634,14 +691,11 @@ void XlsWorkbook::setFormats()
     setCellFormats(std::move(formats));
 }
 
-struct GsfRelease {
-    void operator()(gpointer p) const { if (p) g_object_unref(p); }
-};
-template <typename T> using GsfPtr = std::unique_ptr<T, GsfRelease>;
-
 } // namespace
 
-std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, const QLocale& locale)
+namespace {
+
+void startGsf()
 {
     static std::once_flag gsfStarted;
     std::call_once(gsfStarted, [] {
@@ -652,19 +706,17 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
             g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
                               [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
     });
+}
 
-    const auto* raw = reinterpret_cast<const guint8*>(bytes.constData());
-    if (bytes.size() >= 4 && u16(raw) != 0 && (u16(raw) == recBof2 || u16(raw) == recBof3 || u16(raw) == recBof4)
-        && u16(raw + 2) <= 32)
-        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(name));
-
-    GsfPtr<GsfInput> input(gsf_input_memory_new(raw, bytes.size(), FALSE));
-    if (!input) throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
+// The workbook in an OLE2 container read through input; head is the file's first bytes.
+std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, const QByteArray& head, const QString& name,
+                                        const QLocale& locale)
+{
     GError* error = nullptr;
-    GsfPtr<GsfInfile> ole(gsf_infile_msole_new(input.get(), &error));
+    GsfPtr<GsfInfile> ole(gsf_infile_msole_new(input, &error));
     if (error) g_error_free(error);
     if (!ole) {
-        if (bytes.size() < 512 || !bytes.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
+        if (fileSize < 512 || !head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
             throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
         throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: контейнер не читается"_s.arg(name));
     }
@@ -690,28 +742,36 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
     if (!stream) throw Failure(err::BookNotWorkbook, u"В файле %1 нет листов книги .xls"_s.arg(name));
 
     // The stream cannot honestly be longer than the file that holds it.
-    const gsf_off_t size = std::min<gsf_off_t>(gsf_input_size(stream.get()), bytes.size());
-    std::vector<char, BigAllocator<char>> data(size_t(std::max<gsf_off_t>(size, 0)));
-    gsf_off_t got = 0;
-    gsf_off_t step = 65536;
-    while (got < size) {
-        const gsf_off_t chunk = std::min<gsf_off_t>(size - got, step);
-        if (gsf_input_read(stream.get(), size_t(chunk), reinterpret_cast<guint8*>(data.data() + got))) {
-            got += chunk;
-        } else if (step > 512) {
-            step = 512; // a short last sector: read up to it sector by sector
-        } else {
-            break;
-        }
-    }
-    if (got == 0) throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: поток книги не читается"_s.arg(name));
-    stream.reset();
-    ole.reset();
-    input.reset();
-
+    const qsizetype size = qsizetype(std::clamp<gsf_off_t>(gsf_input_size(stream.get()), 0, fileSize));
+    RecordStream records(stream.get(), size);
     auto book = std::make_unique<XlsWorkbook>(name, locale);
-    book->load(QByteArray::fromRawData(data.data(), qsizetype(got)), biff8);
+    book->load(records, size, biff8);
     return book;
+}
+
+} // namespace
+
+std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, const QLocale& locale)
+{
+    startGsf();
+    const auto* raw = reinterpret_cast<const guint8*>(bytes.constData());
+    if (bytes.size() >= 4 && u16(raw) != 0 && (u16(raw) == recBof2 || u16(raw) == recBof3 || u16(raw) == recBof4)
+        && u16(raw + 2) <= 32)
+        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(name));
+
+    GsfPtr<GsfInput> input(gsf_input_memory_new(raw, bytes.size(), FALSE));
+    if (!input) throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
+    return openContainer(input.get(), bytes.size(), bytes.left(8), name, locale);
+}
+
+std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& head, qsizetype fileSize, const QLocale& locale)
+{
+    startGsf();
+    GError* error = nullptr;
+    GsfPtr<GsfInput> input(gsf_input_stdio_new(QFile::encodeName(path).constData(), &error));
+    if (error) g_error_free(error);
+    if (!input) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
+    return openContainer(input.get(), fileSize, head, path, locale);
 }
 
 } // namespace kalder
