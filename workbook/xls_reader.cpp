@@ -768,7 +768,12 @@ std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& hea
 {
     startGsf();
     GError* error = nullptr;
-    GsfPtr<GsfInput> input(gsf_input_stdio_new(QFile::encodeName(path).constData(), &error));
+#ifdef Q_OS_WIN
+    const QByteArray fileName = path.toUtf8(); // GLib's file names are UTF-8 there
+#else
+    const QByteArray fileName = QFile::encodeName(path);
+#endif
+    GsfPtr<GsfInput> input(gsf_input_stdio_new(fileName.constData(), &error));
     if (error) g_error_free(error);
     if (!input) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
     return openContainer(input.get(), fileSize, head, path, locale);

@@ -31,6 +31,7 @@ private slots:
     void refusedCells_data();
     void refusedCells();
     void closed();
+    void cyrillicPath();
     void refusedFiles_data();
     void refusedFiles();
     void damagedNeverCrash();
@@ -140,6 +141,15 @@ void TstXlsReader::closed()
     book->close();
     QVERIFY(kalder::failureOf([&] { book->cellText(1, 1); }));
     QCOMPARE(book->lastRow(), 0);
+}
+
+void TstXlsReader::cyrillicPath()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"Отчёт за март.xls"_s);
+    QVERIFY(QFile::copy(fixture("xls_basic.xls"), path));
+    auto book = Workbook::open(path, QLocale::c());
+    QCOMPARE(book->cellText(1, 1), u"Код"_s);
 }
 
 void TstXlsReader::refusedFiles_data()
