@@ -57,6 +57,13 @@ std::optional<double> storedNumber(sqlite3_stmt* stmt, int col)
     }
 }
 
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+std::string_view view(const QByteArray& bytes)
+{
+    return {bytes.constData(), size_t(bytes.size())};
+}
+
 void bindText(sqlite3_stmt* stmt, int i, const QByteArray& utf8)
 {
     sqlite3_bind_text(stmt, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
@@ -202,16 +209,16 @@ void KeyedMerge::gatherInMemory(const QString& table, const QString& key, const 
             continue;
         const QByteArray k(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)), sqlite3_column_bytes(stmt, 1));
         const QByteArray f = folded(k);
-        if (m_known.contains(f))
+        if (m_known.contains(view(f)))
             continue;   // the first record, in row id order, is the one a query updates
         Known known;
         known.rid = sqlite3_column_int64(stmt, 0);
         int col = 2;
         if (m_hasMin)
-            known.min = storedNumber(stmt, col++);
+            known.min = storedNumber(stmt, col++).value_or(NaN);
         if (m_hasMax)
-            known.max = storedNumber(stmt, col++);
-        m_known.insert(f, known);
+            known.max = storedNumber(stmt, col++).value_or(NaN);
+        m_known.emplace(m_keys.keep(f), known);
     }
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE)
@@ -240,6 +247,22 @@ QByteArray KeyedMerge::folded(const QByteArray& key) const
         break;
     }
     return key;
+}
+
+std::string_view KeyedMerge::KeyStore::keep(const QByteArray& key)
+{
+    const size_t n = size_t(key.size());
+    if (n > m_left) {
+        const size_t block = std::max<size_t>(n, 256 * 1024);
+        m_blocks.push_back(std::make_unique<char[]>(block));
+        m_next = m_blocks.back().get();
+        m_left = block;
+    }
+    std::memcpy(m_next, key.constData(), n);
+    const std::string_view kept(m_next, n);
+    m_next += n;
+    m_left -= n;
+    return kept;
 }
 
 KeyedMerge::~KeyedMerge()
@@ -337,19 +360,21 @@ bool KeyedMerge::merge(const QString& key, std::optional<double> min, std::optio
     bool added = false;
     if (m_inMemory) {
         const QByteArray f = folded(keyUtf8);
-        const auto it = m_known.find(f);
+        const auto it = m_known.find(view(f));
         if (it != m_known.end()) {
-            const std::optional<double> newMin = min && it->min && *min < *it->min ? min : std::nullopt;
-            const std::optional<double> newMax = max && it->max && *max > *it->max ? max : std::nullopt;
+            Known& k = it->second;
+            // a NaN (no number stored) compares false: never widened
+            const std::optional<double> newMin = min && *min < k.min ? min : std::nullopt;
+            const std::optional<double> newMax = max && *max > k.max ? max : std::nullopt;
             if ((m_hasMin && newMin) || (m_hasMax && newMax)) {
                 bindNumber(m_widen, 1, m_hasMin ? newMin : std::nullopt);
                 bindNumber(m_widen, 2, m_hasMax ? newMax : std::nullopt);
-                sqlite3_bind_int64(m_widen, 3, it->rid);
+                sqlite3_bind_int64(m_widen, 3, k.rid);
                 stepDone(m_widen);
                 if (m_hasMin && newMin)
-                    it->min = newMin;
+                    k.min = *newMin;
                 if (m_hasMax && newMax)
-                    it->max = newMax;
+                    k.max = *newMax;
             }
         } else {
             bindText(m_insert, 1, keyUtf8);
@@ -365,7 +390,7 @@ bool KeyedMerge::merge(const QString& key, std::optional<double> min, std::optio
                 known.min = min.value_or(0.0);
             if (m_hasMax)
                 known.max = max.value_or(0.0);
-            m_known.insert(f, known);
+            m_known.emplace(m_keys.keep(f), known);
             added = true;
         }
         if (++m_inBatch >= m_batchRows)

@@ -10,9 +10,14 @@
 #include "db/connection.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
+
+#include <limits>
+#include <memory>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -59,10 +64,22 @@ private:
     QByteArray folded(const QByteArray& key) const;
 
     // A stored record as the memory path knows it: its row id and the numbers of its minimum
-    // and maximum (nothing for Null or a text that is no number: such a field is never widened).
+    // and maximum (NaN for Null or a text that is no number: such a field is never widened;
+    // the engine never stores a NaN).
     struct Known {
         qint64 rid = 0;
-        std::optional<double> min, max;
+        double min = std::numeric_limits<double>::quiet_NaN();
+        double max = std::numeric_limits<double>::quiet_NaN();
+    };
+    // The folded keys, kept together in large blocks rather than one allocation each.
+    class KeyStore {
+    public:
+        std::string_view keep(const QByteArray& key);
+
+    private:
+        std::vector<std::unique_ptr<char[]>> m_blocks;
+        char* m_next = nullptr;
+        size_t m_left = 0;
     };
     enum class Fold { None, Case, TrailingSpaces };
 
@@ -76,7 +93,8 @@ private:
     bool m_tempMade = false;
     bool m_inMemory = false;
     Fold m_fold = Fold::None;
-    QHash<QByteArray, Known> m_known;
+    KeyStore m_keys;
+    std::unordered_map<std::string_view, Known> m_known;
     bool m_inTransaction = false;
     int m_batchRows;
     int m_inBatch = 0;

@@ -388,6 +388,7 @@ public:
         CellSheet::close();
         m_sst = {};
         m_sstPieces = {};
+        m_sstEnds = {};
         m_sstBytes = {};
     }
 
@@ -398,27 +399,27 @@ private:
     void readSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
     void setFormats();
 
-    bool hasShared(quint32 index) const override { return index < m_sst.size() && m_sst[index].piece != noText; }
+    bool hasShared(quint32 index) const override { return index < m_sst.size() && m_sst[index] != noText; }
     QString sharedText(quint32 index) const override
     {
-        const SstEntry& e = m_sst[index];
-        Pieces in(m_sstPieces, e.piece, e.offset);
+        // the record that holds the string's start, and the offset in it
+        const quint32 at = m_sst[index];
+        const size_t piece = size_t(std::upper_bound(m_sstEnds.begin(), m_sstEnds.end(), at) - m_sstEnds.begin());
+        const qsizetype offset = qsizetype(at) - (piece > 0 ? m_sstEnds[piece - 1] : 0);
+        Pieces in(m_sstPieces, piece, offset);
         QString s;
         readSharedString(in, s);
         return s;
     }
-    // Where a string of the shared table starts; noText for an empty one.
-    struct SstEntry {
-        quint32 piece;
-        quint32 offset;
-    };
+    // Where a string of the shared table starts in m_sstBytes; noText for an empty one.
     static constexpr quint32 noText = 0xFFFFFFFFu;
 
     bool m_biff8 = true;
     CodePage m_codePage;
     QByteArray m_sstBytes;
     std::vector<Piece> m_sstPieces; // the table's records within m_sstBytes
-    std::vector<SstEntry> m_sst;
+    std::vector<quint32> m_sstEnds; // where each of them ends there
+    std::vector<quint32> m_sst;
     std::map<int, QString> m_formatCodes;
     std::vector<quint16> m_xfFormat;
 };
@@ -542,10 +543,13 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
                 keep(c.data, c.size);
             }
             m_sstPieces.clear();
+            m_sstEnds.clear();
             m_sst.clear();
+            if (m_sstBytes.size() >= qsizetype(noText)) damaged(u"таблица строк слишком велика"_s);
             qsizetype at = 0;
             for (const qsizetype end : ends) {
                 m_sstPieces.push_back({reinterpret_cast<const uchar*>(m_sstBytes.constData()) + at, end - at});
+                m_sstEnds.push_back(quint32(end));
                 at = end;
             }
             const qsizetype total = at;
@@ -556,7 +560,7 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
                 const auto [piece, offset] = in.position();
                 quint32 taken = 0;
                 const bool read = sharedString(in, nullptr, true, &taken);
-                m_sst.push_back({taken > 0 ? quint32(piece) : noText, quint32(offset)});
+                m_sst.push_back(taken > 0 ? quint32((piece > 0 ? m_sstEnds[piece - 1] : 0) + offset) : noText);
                 if (!read) break;
             }
             break;
