@@ -244,6 +244,16 @@ void fixedDigits(double a, int decimals, Digits& out)
     // place, it is the answer padded with zeros; when it has more, rounding it rounds the exact
     // value the same way, except for a final 5 just past the last place (a possible tie).
     static constexpr double lastPlace[] = {1, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+    if (a < 9007199254740992.0 && a == std::floor(a)) {
+        // a whole number: its digits exactly, then the zeros
+        char s[24];
+        const auto r = std::to_chars(s, s + sizeof s, qint64(a));
+        out.clear();
+        out.append(s, r.ptr - s);
+        if (decimals > 0) out.append('.');
+        for (int i = 0; i < decimals; ++i) out.append('0');
+        return;
+    }
     if (decimals <= 15 && a < 1e15) {
         char s[64];
         const auto r = std::to_chars(s, s + sizeof s, a, std::chars_format::fixed);
