@@ -13,3 +13,4 @@ bench/cells/run.sh "$build"
 echo
 echo "== load =="
 bench/load/run.sh "$build"
+bench/formats/run.sh "$build"

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libgsf-1-dev
   fonts-liberation fonts-dejavu-core fontconfig
   xvfb xauth imagemagick
-  python3 python3-xlwt python3-xlrd sqlite3
+  python3 python3-xlwt python3-xlrd python3-openpyxl unzip sqlite3
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "app/failure.h"
 #include "workbook/readers.h"
+#include "workbook/zip_archive.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,55 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace kalder {
 
+namespace {
+
+bool isZip(const QByteArray& head) { return head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06"); }
+
+// A zip package: an OpenDocument spreadsheet by its mimetype, an Office Open XML workbook by
+// its workbook part; anything else is named as well as it can be.
+std::unique_ptr<Workbook> openPackage(const ZipArchive& zip, const QLocale& locale)
+{
+    const QByteArray mimetype = zip.readSmall(u"mimetype"_s, 256).trimmed();
+    if (mimetype == "application/vnd.oasis.opendocument.spreadsheet" ||
+        mimetype == "application/vnd.oasis.opendocument.spreadsheet-template")
+        return openOds(zip, locale);
+    if (mimetype.startsWith("application/vnd.oasis.opendocument."))
+        throw Failure(err::BookNotWorkbook, u"Файл %1 — документ OpenDocument, но не электронная таблица"_s.arg(zip.name()));
+    if (zip.has(u"xl/workbook.bin"_s))
+        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в двоичном формате .xlsb, он не читается"_s.arg(zip.name()));
+    if (zip.has(u"xl/workbook.xml"_s) || zip.has(u"[Content_Types].xml"_s) || zip.has(u"_rels/.rels"_s)) {
+        if (!zip.has(u"xl/workbook.xml"_s) && (zip.has(u"word/document.xml"_s) || zip.has(u"ppt/presentation.xml"_s)))
+            throw Failure(err::BookNotWorkbook, u"Файл %1 — документ Office, но не книга .xlsx"_s.arg(zip.name()));
+        return openXlsx(zip, locale);
+    }
+    if (zip.has(u"content.xml"_s)) return openOds(zip, locale);
+    throw Failure(err::BookNotWorkbook, u"Файл %1 — архив zip, но не книга .xlsx или .ods"_s.arg(zip.name()));
+}
+
+// Markup (an HTML table or an XML document saved under a workbook's name) rather than
+// delimited text: the first thing after blanks is a tag.
+bool isMarkup(const QByteArray& bytes)
+{
+    qsizetype i = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (i < bytes.size() && i < 4096 && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n')) ++i;
+    if (i + 1 >= bytes.size() || bytes[i] != '<') return false;
+    const char c = bytes[i + 1];
+    return c == '?' || c == '!' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isOle(const QByteArray& head) { return head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"); }
+
+// The first record of a BIFF2-BIFF4 file, which the .xls reader names.
+bool isOldBiff(const QByteArray& head)
+{
+    if (head.size() < 4) return false;
+    const uchar* p = reinterpret_cast<const uchar*>(head.constData());
+    const int type = p[0] | (p[1] << 8), length = p[2] | (p[3] << 8);
+    return (type == 0x0009 || type == 0x0209 || type == 0x0409) && length <= 32;
+}
+
+} // namespace
+
 std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& locale)
 {
     const QFileInfo info(path);
@@ -17,17 +67,33 @@ std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& loc
     if (info.isDir()) throw Failure(err::PathFileAccess, u"Вместо файла книги указана папка: %1"_s.arg(path));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
+    // A zip package is read from the file as it is unpacked, an OLE2 container record by
+    // record; other formats are read whole.
     const QByteArray head = file.peek(8);
-    if (head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return openXlsFile(path, head, file.size(), locale);
+    if (isZip(head)) {
+        file.close();
+        const ZipArchive zip(path);
+        return openPackage(zip, locale);
+    }
+    if (isOle(head)) return openXlsFile(path, head, file.size(), locale);
     const QByteArray bytes = file.readAll();
     return fromBytes(bytes, path, locale);
 }
 
 std::unique_ptr<Workbook> Workbook::fromBytes(const QByteArray& bytes, const QString& name, const QLocale& locale)
 {
-    if (bytes.startsWith("PK\x03\x04"))
-        throw Failure(err::BookNotWorkbook, u"Файл %1 — книга формата .xlsx, читаются только книги .xls"_s.arg(name));
-    return openXls(bytes, name, locale);
+    if (isZip(bytes)) {
+        const ZipArchive zip(bytes, name);
+        return openPackage(zip, locale);
+    }
+    if (isOle(bytes) || isOldBiff(bytes)) return openXls(bytes, name, locale);
+    if (bytes.isEmpty()) throw Failure(err::BookNotWorkbook, u"Файл %1 пуст"_s.arg(name));
+    if (looksLikeText(bytes)) {
+        if (isMarkup(bytes))
+            throw Failure(err::BookNotWorkbook, u"Файл %1 — документ HTML или XML, а не книга .xls, .xlsx, .ods или текст .csv"_s.arg(name));
+        return openCsv(bytes, name, locale);
+    }
+    throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls, .xlsx, .ods или текстом .csv"_s.arg(name));
 }
 
 } // namespace kalder

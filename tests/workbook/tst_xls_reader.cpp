@@ -158,7 +158,7 @@ void TstXlsReader::refusedFiles_data()
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("words");
     QTest::newRow("missing") << QByteArray() << kalder::err::FileNotFound << u"не найден"_s;
-    QTest::newRow("text renamed") << QByteArray("name;value\nfirst;1\n") << kalder::err::BookNotWorkbook << u"не является"_s;
+    QTest::newRow("binary renamed") << QByteArray("\x01\x02 binary data") << kalder::err::BookNotWorkbook << u"не является"_s;
     QTest::newRow("password") << bytesOf("xls_password.xls") << kalder::err::BookNotWorkbook << u"паролем"_s;
     QTest::newRow("truncated") << bytesOf("xls_basic.xls").left(1000) << kalder::err::BookNotWorkbook << u"xls"_s;
     QTest::newRow("xlsx") << QByteArray("PK\x03\x04 rest of a zip") << kalder::err::BookNotWorkbook << u"xlsx"_s;

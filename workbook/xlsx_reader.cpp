@@ -1,0 +1,451 @@
+// The .xlsx / .xlsm reader: the package's relationships lead from the workbook part to the
+// sheets, the shared strings and the styles; the active sheet's XML is streamed once through
+// the scanner into the cell store. Parts that a writer left out (relationships, styles, shared
+// strings) are looked for at their usual places, or done without.
+#include "workbook/cell_sheet.h"
+#include "workbook/readers.h"
+
+#include "app/failure.h"
+#include "workbook/cell_values.h"
+#include "workbook/number_format.h"
+#include "workbook/xml_scanner.h"
+#include "workbook/zip_archive.h"
+
+#include <QStringList>
+
+#include <map>
+#include <string>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace kalder {
+
+namespace {
+
+constexpr int xlsxRows = 1048576;
+constexpr int xlsxColumns = 16384;
+// Cells kept of one sheet: 256 MB of the cell store.
+constexpr qsizetype maxCells = 16 * 1024 * 1024;
+
+bool isTrue(std::string_view v) { return v == "1" || v == "true" || v == "on"; }
+
+bool parseUInt(std::string_view v, quint64& out)
+{
+    while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+    if (v.empty() || v.size() > 12) return false;
+    quint64 n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + quint64(c - '0');
+    }
+    out = n;
+    return true;
+}
+
+// "B12" or "$B$12": column and row from 0; false for another text.
+bool cellRef(std::string_view v, quint64& row, quint64& col, bool needRow = true)
+{
+    size_t i = 0;
+    if (i < v.size() && v[i] == '$') ++i;
+    quint64 c = 0;
+    size_t letters = 0;
+    for (; i < v.size(); ++i) {
+        char ch = v[i];
+        if (ch >= 'a' && ch <= 'z') ch = char(ch - 32);
+        if (ch < 'A' || ch > 'Z') break;
+        if (++letters > 4) return false;
+        c = c * 26 + quint64(ch - 'A' + 1);
+    }
+    if (letters == 0) return false;
+    if (i < v.size() && v[i] == '$') ++i;
+    quint64 r = 0;
+    if (!parseUInt(v.substr(i), r) || r == 0) {
+        if (needRow || i < v.size()) return false;
+        r = 1;
+    }
+    row = r - 1;
+    col = c - 1;
+    return true;
+}
+
+// The text of _xHHHH_ escapes, with which the format writes characters XML cannot hold.
+void unescapeX(QString& s)
+{
+    if (!s.contains(u"_x")) return;
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == u'_' && i + 6 < s.size() && s[i + 1] == u'x' && s[i + 6] == u'_') {
+            bool ok = false;
+            const uint code = QStringView(s).mid(i + 2, 4).toUInt(&ok, 16);
+            if (ok) {
+                out += QChar(char16_t(code));
+                i += 6;
+                continue;
+            }
+        }
+        out += s[i];
+    }
+    s = out;
+}
+
+// A part's path relative to the folder of the part that names it.
+QString resolve(const QString& base, const QString& target)
+{
+    QString t = target;
+    t.replace(u'\\', u'/');
+    QStringList parts;
+    if (!t.startsWith(u'/')) {
+        parts = base.split(u'/');
+        parts.removeLast(); // the file name of the base part
+    }
+    for (const QString& p : t.split(u'/', Qt::SkipEmptyParts)) {
+        if (p == u".") continue;
+        if (p == u"..") {
+            if (!parts.isEmpty()) parts.removeLast();
+            continue;
+        }
+        parts.append(p);
+    }
+    return parts.join(u'/');
+}
+
+// The relationships part of a part: "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels".
+QString relsOf(const QString& part)
+{
+    const qsizetype slash = part.lastIndexOf(u'/');
+    return part.left(slash + 1) + u"_rels/"_s + part.mid(slash + 1) + u".rels"_s;
+}
+
+struct Relationship {
+    QString type; // the last word of the type URI: "worksheet", "sharedStrings" ...
+    QString target;
+};
+
+class XlsxWorkbook final : public CellSheet {
+public:
+    XlsxWorkbook(const ZipArchive& zip, const QString& name, const QLocale& locale)
+        : CellSheet(name, locale, xlsxRows, xlsxColumns), m_zip(zip)
+    {
+    }
+
+    void load();
+
+private:
+    XmlScanner scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream) const;
+    std::map<QString, Relationship> relationships(const QString& part) const;
+    void readSharedStrings(const QString& part);
+    void readStyles(const QString& part);
+    void readSheet(const QString& part);
+    void cellsBeyond() const;
+
+    const ZipArchive& m_zip; // only read while load() runs
+};
+
+XmlScanner XlsxWorkbook::scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream) const
+{
+    stream = m_zip.open(part);
+    ZipArchive::Stream* s = stream.get();
+    const QString partName = part;
+    return XmlScanner([s](char* dst, qsizetype max) { return s->read(dst, max); },
+                      [this, partName](const QString& what) { damaged(u"%1 (часть %2)"_s.arg(what, partName)); });
+}
+
+std::map<QString, Relationship> XlsxWorkbook::relationships(const QString& part) const
+{
+    std::map<QString, Relationship> out;
+    const QString rels = relsOf(part);
+    if (!m_zip.has(rels)) return out;
+    std::unique_ptr<ZipArchive::Stream> stream;
+    XmlScanner x = scanner(rels, stream);
+    for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
+        if (t != XmlScanner::Start || !x.is("Relationship")) continue;
+        if (x.attributeText("TargetMode").compare(u"External", Qt::CaseInsensitive) == 0) continue;
+        QString type = x.attributeText("Type");
+        type = type.mid(type.lastIndexOf(u'/') + 1);
+        out[x.attributeText("Id")] = {type, resolve(part, x.attributeText("Target"))};
+        if (out.size() > 100000) break;
+    }
+    return out;
+}
+
+void XlsxWorkbook::load()
+{
+    // The workbook part: named by the package's relationships, or at its usual place.
+    QString book = u"xl/workbook.xml"_s;
+    for (const auto& [id, rel] : relationships(QString())) // the package's own: _rels/.rels
+        if (rel.type == u"officeDocument" && m_zip.has(rel.target)) book = rel.target;
+    if (!m_zip.has(book)) damaged(u"нет части книги xl/workbook.xml"_s);
+
+    struct SheetEntry {
+        QString name;
+        QString rid;
+    };
+    std::vector<SheetEntry> sheets;
+    int activeTab = 0;
+    bool viewSeen = false;
+    {
+        std::unique_ptr<ZipArchive::Stream> stream;
+        XmlScanner x = scanner(book, stream);
+        for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
+            if (t != XmlScanner::Start) continue;
+            std::string_view v;
+            if (x.is("workbookPr")) {
+                if (x.attribute("date1904", v)) setDate1904(isTrue(v));
+            } else if (x.is("workbookView") && !viewSeen) {
+                viewSeen = true;
+                quint64 n = 0;
+                if (x.attribute("activeTab", v) && parseUInt(v, n) && n < 65536) activeTab = int(n);
+            } else if (x.is("sheet") && sheets.size() < 65536) {
+                sheets.push_back({x.attributeText("name"), x.attributeText("id")});
+            }
+        }
+    }
+    if (sheets.empty()) damaged(u"в книге нет листов"_s);
+    if (size_t(activeTab) >= sheets.size()) activeTab = 0;
+
+    const auto rels = relationships(book);
+    QString sharedPart, stylesPart;
+    for (const auto& [id, rel] : rels) {
+        if (rel.type == u"sharedStrings") sharedPart = rel.target;
+        else if (rel.type == u"styles") stylesPart = rel.target;
+    }
+    const QString folder = book.left(book.lastIndexOf(u'/') + 1);
+    if (sharedPart.isEmpty() || !m_zip.has(sharedPart)) sharedPart = folder + u"sharedStrings.xml"_s;
+    if (stylesPart.isEmpty() || !m_zip.has(stylesPart)) stylesPart = folder + u"styles.xml"_s;
+
+    const SheetEntry& active = sheets[size_t(activeTab)];
+    QString sheetPart;
+    bool chart = false;
+    if (auto it = rels.find(active.rid); it != rels.end()) {
+        sheetPart = it->second.target;
+        chart = it->second.type != u"worksheet";
+    }
+    if (sheetPart.isEmpty() || !m_zip.has(sheetPart)) {
+        sheetPart = folder + u"worksheets/sheet%1.xml"_s.arg(activeTab + 1);
+        chart = false;
+    }
+
+    if (m_zip.has(sharedPart)) readSharedStrings(sharedPart);
+    if (m_zip.has(stylesPart)) readStyles(stylesPart);
+    if (chart) { // a chart sheet holds no cells
+        finish();
+        return;
+    }
+    if (!m_zip.has(sheetPart)) damaged(u"лист «%1» не найден"_s.arg(active.name));
+    readSheet(sheetPart);
+}
+
+void XlsxWorkbook::readSharedStrings(const QString& part)
+{
+    std::unique_ptr<ZipArchive::Stream> stream;
+    XmlScanner x = scanner(part, stream);
+    auto& shared = sharedStrings();
+    QString text;
+    int siDepth = 0, tDepth = 0, skipDepth = 0;
+    for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
+        if (t == XmlScanner::Start) {
+            if (x.is("sst")) {
+                // room for the strings the table counts, as far as the part can hold them
+                std::string_view v;
+                quint64 n = 0;
+                if (x.attribute("uniqueCount", v) && parseUInt(v, n)) shared.reserve(size_t(std::min<quint64>(n, 1u << 22)));
+            } else if (x.is("si")) {
+                siDepth = x.depth();
+                text.clear();
+            } else if (siDepth && !skipDepth && (x.is("rPh") || x.is("phoneticPr"))) {
+                skipDepth = x.depth(); // the phonetic reading is not part of the text
+            } else if (siDepth && !skipDepth && x.is("t")) {
+                tDepth = x.depth();
+            }
+        } else if (t == XmlScanner::End) {
+            if (skipDepth && x.depth() < skipDepth) skipDepth = 0;
+            if (tDepth && x.depth() < tDepth) tDepth = 0;
+            if (siDepth && x.depth() < siDepth) {
+                siDepth = 0;
+                unescapeX(text);
+                shared.push_back(text);
+            }
+        } else if (t == XmlScanner::Text && tDepth && !skipDepth) {
+            x.appendText(text);
+        }
+    }
+}
+
+void XlsxWorkbook::readStyles(const QString& part)
+{
+    std::unique_ptr<ZipArchive::Stream> stream;
+    XmlScanner x = scanner(part, stream);
+    std::map<quint64, QString> codes;
+    std::vector<quint64> xfFormat;
+    bool inCellXfs = false;
+    for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
+        std::string_view v;
+        if (t == XmlScanner::Start) {
+            if (x.is("numFmt")) {
+                quint64 id;
+                if (x.attribute("numFmtId", v) && parseUInt(v, id) && codes.size() < 65536) codes[id] = x.attributeText("formatCode");
+            } else if (x.is("cellXfs")) {
+                inCellXfs = true;
+            } else if (inCellXfs && x.is("xf") && xfFormat.size() < 65536) {
+                quint64 id = 0;
+                if (!x.attribute("numFmtId", v) || !parseUInt(v, id)) id = 0;
+                xfFormat.push_back(id);
+            }
+        } else if (t == XmlScanner::End && x.is("cellXfs")) {
+            inCellXfs = false;
+        }
+    }
+    std::map<quint64, std::shared_ptr<NumberFormat>> parsed;
+    std::vector<std::shared_ptr<NumberFormat>> formats(xfFormat.size());
+    for (size_t i = 0; i < xfFormat.size(); ++i) {
+        const quint64 id = xfFormat[i];
+        auto& p = parsed[id];
+        if (!p) {
+            const auto code = codes.find(id);
+            p = std::make_shared<NumberFormat>(code != codes.end() ? code->second : builtinFormatCode(id < 50 ? int(id) : 0, locale()));
+        }
+        formats[i] = p;
+    }
+    setCellFormats(std::move(formats));
+}
+
+void XlsxWorkbook::cellsBeyond() const
+{
+    throw Failure(err::BookNotWorkbook,
+                  u"Лист книги %1 больше допустимого: %2 строк, %3 столбцов, не более %4 заполненных ячеек"_s.arg(name())
+                      .arg(xlsxRows)
+                      .arg(xlsxColumns)
+                      .arg(maxCells));
+}
+
+void XlsxWorkbook::readSheet(const QString& part)
+{
+    std::unique_ptr<ZipArchive::Stream> stream;
+    XmlScanner x = scanner(part, stream);
+    qint64 row = -1;       // the current row, from 0
+    qint64 col = -1;       // the last column seen in the row
+    bool inData = false;
+    std::string value;     // the text of <v>, UTF-8
+    QString inline_;       // the text of <is>
+    for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
+        if (t != XmlScanner::Start) {
+            if (t == XmlScanner::End && x.is("sheetData")) inData = false;
+            continue;
+        }
+        std::string_view v;
+        if (x.is("sheetData")) {
+            inData = true;
+        } else if (inData && x.is("row")) {
+            quint64 r;
+            if (x.attribute("r", v) && parseUInt(v, r) && r > 0) row = qint64(r) - 1;
+            else ++row;
+            col = -1;
+            if (row >= xlsxRows) cellsBeyond();
+        } else if (inData && x.is("c")) {
+            quint64 r = 0, c = 0;
+            if (x.attribute("r", v) && cellRef(v, r, c)) {
+                row = qint64(r);
+                col = qint64(c);
+            } else {
+                if (row < 0) row = 0;
+                ++col;
+            }
+            if (row >= xlsxRows || col >= xlsxColumns) cellsBeyond();
+            quint64 xf = 0;
+            if (!x.attribute("s", v) || !parseUInt(v, xf) || xf > 0xFFFF) xf = 0;
+            enum { Number, Shared, Inline, Str, Boolean, Error, Date } type = Number;
+            if (x.attribute("t", v)) {
+                if (v == "s") type = Shared;
+                else if (v == "inlineStr") type = Inline;
+                else if (v == "str") type = Str;
+                else if (v == "b") type = Boolean;
+                else if (v == "e") type = Error;
+                else if (v == "d") type = Date;
+            }
+            // the cell's content: <v>, <is> of an inline string, <f> (skipped)
+            value.clear();
+            inline_.clear();
+            bool hasValue = false, hasInline = false;
+            const int depth = x.depth();
+            int vDepth = 0, tDepth = 0, skipDepth = 0;
+            for (XmlScanner::Token u; (u = x.next()) != XmlScanner::Eof;) {
+                if (u == XmlScanner::End) {
+                    if (x.depth() < depth) break;
+                    if (vDepth && x.depth() < vDepth) vDepth = 0;
+                    if (tDepth && x.depth() < tDepth) tDepth = 0;
+                    if (skipDepth && x.depth() < skipDepth) skipDepth = 0;
+                } else if (u == XmlScanner::Start) {
+                    if (x.depth() == depth + 1 && x.is("v")) {
+                        vDepth = x.depth();
+                        hasValue = true;
+                    } else if (x.depth() == depth + 1 && x.is("is")) {
+                        hasInline = true;
+                    } else if (hasInline && !skipDepth && (x.is("rPh") || x.is("phoneticPr"))) {
+                        skipDepth = x.depth();
+                    } else if (hasInline && !skipDepth && x.is("t")) {
+                        tDepth = x.depth();
+                    }
+                } else if (u == XmlScanner::Text) {
+                    if (vDepth) x.appendText(value);
+                    else if (tDepth && !skipDepth) x.appendText(inline_);
+                }
+            }
+            const auto r32 = quint32(row), c32 = quint32(col), xf32 = quint32(xf);
+            if (type == Inline || (hasInline && !hasValue)) {
+                unescapeX(inline_);
+                addText(r32, c32, xf32, inline_);
+            } else if (!hasValue) {
+                // a cell with a style and no value shows nothing
+            } else if (type == Shared) {
+                quint64 index;
+                if (parseUInt(value, index) && index < 0xFFFFFFFFull) addShared(r32, c32, xf32, quint32(index));
+            } else if (type == Str) {
+                QString s = QString::fromUtf8(value.data(), qsizetype(value.size()));
+                unescapeX(s);
+                addText(r32, c32, xf32, s);
+            } else if (type == Boolean) {
+                double d = 0;
+                addBoolean(r32, c32, xf32, parseNumber(value, d) ? d != 0 : isTrue(value));
+            } else if (type == Error) {
+                const QString s = QString::fromUtf8(value.data(), qsizetype(value.size()));
+                const int code = errorCode(s);
+                if (code >= 0) addError(r32, c32, xf32, quint8(code));
+                else addText(r32, c32, xf32, s);
+            } else if (type == Date) {
+                double serial;
+                if (isoDateSerial(value, date1904(), serial)) addNumber(r32, c32, xf32, serial);
+                else addText(r32, c32, xf32, QString::fromUtf8(value.data(), qsizetype(value.size())));
+            } else {
+                double d;
+                if (parseNumber(value, d)) addNumber(r32, c32, xf32, d);
+                else if (!value.empty()) addText(r32, c32, xf32, QString::fromUtf8(value.data(), qsizetype(value.size())));
+            }
+            if (cellCount() > maxCells) cellsBeyond();
+        } else if (x.is("mergeCell")) {
+            const QString ref = x.attributeText("ref");
+            const qsizetype colon = ref.indexOf(u':');
+            quint64 r1, c1, r2, c2;
+            const QByteArray a = ref.left(colon < 0 ? ref.size() : colon).toLatin1();
+            const QByteArray b = colon < 0 ? a : ref.mid(colon + 1).toLatin1();
+            if (cellRef(std::string_view(a.constData(), size_t(a.size())), r1, c1) &&
+                cellRef(std::string_view(b.constData(), size_t(b.size())), r2, c2) && r1 < quint64(xlsxRows) &&
+                r2 < quint64(xlsxRows) && c1 < quint64(xlsxColumns) && c2 < quint64(xlsxColumns))
+                addMerged(quint32(std::min(r1, r2)), quint32(std::max(r1, r2)), quint32(std::min(c1, c2)),
+                          quint32(std::max(c1, c2)));
+        }
+    }
+    finish();
+}
+
+} // namespace
+
+std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale)
+{
+    auto book = std::make_unique<XlsxWorkbook>(zip, zip.name(), locale);
+    book->load();
+    return book;
+}
+
+} // namespace kalder
