@@ -2,6 +2,7 @@
 // sheets, the shared strings and the styles; the active sheet's XML is streamed once through
 // the scanner into the cell store. Parts that a writer left out (relationships, styles, shared
 // strings) are looked for at their usual places, or done without.
+#include "workbook/big_buffer.h"
 #include "workbook/cell_sheet.h"
 #include "workbook/readers.h"
 
@@ -136,11 +137,29 @@ private:
     XmlScanner scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream) const;
     std::map<QString, Relationship> relationships(const QString& part) const;
     void readSharedStrings(const QString& part);
+    // The shared strings, kept as UTF-8 one after another and decoded when a cell shows one.
+    bool hasShared(quint32 index) const override
+    {
+        return index + 1 < m_sharedEnds.size() && m_sharedEnds[index + 1] > m_sharedEnds[index];
+    }
+    QString sharedText(quint32 index) const override
+    {
+        const quint32 from = m_sharedEnds[index];
+        return QString::fromUtf8(m_sharedBytes.data() + from, qsizetype(m_sharedEnds[index + 1] - from));
+    }
+    void close() override
+    {
+        CellSheet::close();
+        m_sharedBytes = {};
+        m_sharedEnds = {};
+    }
     void readStyles(const QString& part);
     void readSheet(const QString& part);
     void cellsBeyond() const;
 
     const ZipArchive& m_zip; // only read while load() runs
+    std::vector<char, BigAllocator<char>> m_sharedBytes;
+    std::vector<quint32> m_sharedEnds{0}; // string i is m_sharedBytes[m_sharedEnds[i] .. m_sharedEnds[i + 1])
 };
 
 XmlScanner XlsxWorkbook::scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream) const
@@ -241,7 +260,8 @@ void XlsxWorkbook::readSharedStrings(const QString& part)
 {
     std::unique_ptr<ZipArchive::Stream> stream;
     XmlScanner x = scanner(part, stream);
-    auto& shared = sharedStrings();
+    m_sharedBytes.clear();
+    m_sharedEnds.assign(1, 0);
     QString text;
     int siDepth = 0, tDepth = 0, skipDepth = 0;
     for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
@@ -250,7 +270,7 @@ void XlsxWorkbook::readSharedStrings(const QString& part)
                 // room for the strings the table counts, as far as the part can hold them
                 std::string_view v;
                 quint64 n = 0;
-                if (x.attribute("uniqueCount", v) && parseUInt(v, n)) shared.reserve(size_t(std::min<quint64>(n, 1u << 22)));
+                if (x.attribute("uniqueCount", v) && parseUInt(v, n)) m_sharedEnds.reserve(size_t(std::min<quint64>(n, 1u << 22)) + 1);
             } else if (x.is("si")) {
                 siDepth = x.depth();
                 text.clear();
@@ -265,7 +285,10 @@ void XlsxWorkbook::readSharedStrings(const QString& part)
             if (siDepth && x.depth() < siDepth) {
                 siDepth = 0;
                 unescapeX(text);
-                shared.push_back(text);
+                const QByteArray utf8 = text.toUtf8();
+                if (m_sharedBytes.size() + size_t(utf8.size()) >= 0xFFFFFFFFu) damaged(u"таблица строк слишком велика"_s);
+                m_sharedBytes.insert(m_sharedBytes.end(), utf8.constBegin(), utf8.constEnd());
+                m_sharedEnds.push_back(quint32(m_sharedBytes.size()));
             }
         } else if (t == XmlScanner::Text && tDepth && !skipDepth) {
             x.appendText(text);
@@ -335,7 +358,15 @@ void XlsxWorkbook::readSheet(const QString& part)
             continue;
         }
         std::string_view v;
-        if (x.is("sheetData")) {
+        if (x.is("dimension") && x.attribute("ref", v)) {
+            // The used range, when the writer states it, sizes the cell array at once; room
+            // that is never filled is never touched.
+            const size_t colon = v.find(':');
+            quint64 r1, c1, r2, c2;
+            if (colon != std::string_view::npos && cellRef(v.substr(0, colon), r1, c1) && cellRef(v.substr(colon + 1), r2, c2)
+                && r2 >= r1 && c2 >= c1 && r2 < quint64(xlsxRows) && c2 < quint64(xlsxColumns))
+                reserveCells(size_t(std::min<quint64>((r2 - r1 + 1) * (c2 - c1 + 1), quint64(maxCells))));
+        } else if (x.is("sheetData")) {
             inData = true;
         } else if (inData && x.is("row")) {
             quint64 r;
