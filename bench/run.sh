@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark in one command: installs what is missing, makes a Release build of the
-# developer commands in build/ (the folder scripts/run.sh uses) and runs the reader and the
-# load benchmarks, each printing its ratios to references measured in the same run.
+# developer commands in build/ (the folder scripts/run.sh uses) and runs the .xls reader, the
+# load and the .xlsx reader benchmarks, each printing its ratios to references measured in the
+# same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install.sh
@@ -13,4 +14,6 @@ bench/cells/run.sh "$build"
 echo
 echo "== load =="
 bench/load/run.sh "$build"
+echo
+echo "== .xlsx reader =="
 bench/formats/run.sh "$build"
