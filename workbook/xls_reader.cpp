@@ -4,6 +4,7 @@
 // the readers share.
 #include "workbook/big_buffer.h"
 #include "workbook/cell_sheet.h"
+#include "workbook/gsf_library.h"
 #include "workbook/readers.h"
 
 #include "app/failure.h"
@@ -23,7 +24,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <vector>
 
@@ -698,19 +698,6 @@ void XlsWorkbook::setFormats()
 } // namespace
 
 namespace {
-
-void startGsf()
-{
-    static std::once_flag gsfStarted;
-    std::call_once(gsfStarted, [] {
-        gsf_init();
-        // A damaged container is reported as a Failure; the library's own warnings would
-        // only repeat it on standard error.
-        for (const char* domain : {"libgsf:msole", "libgsf"})
-            g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
-                              [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
-    });
-}
 
 // The workbook in an OLE2 container read through input; head is the file's first bytes.
 std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, const QByteArray& head, const QString& name,

@@ -1,6 +1,7 @@
 #include "workbook/zip_archive.h"
 
 #include "app/failure.h"
+#include "workbook/gsf_library.h"
 
 #include <QFile>
 #include <QStringList>
@@ -12,7 +13,6 @@
 #pragma pop_macro("signals")
 
 #include <algorithm>
-#include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -25,20 +25,6 @@ namespace {
 constexpr qint64 inflateFloor = 64ll * 1024 * 1024;
 constexpr qint64 inflateRatio = 200;
 constexpr size_t maxEntries = 65536;
-
-void startGsf()
-{
-    static std::once_flag started;
-    std::call_once(started, [] {
-        gsf_init();
-        // A damaged archive is reported as a Failure; the library's own warnings (logged
-        // without a domain) would only repeat it on standard error.
-        for (const char* domain : {"libgsf:zip", "libgsf:msole", "libgsf", static_cast<const char*>(nullptr)})
-            g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
-                              [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
-        g_set_printerr_handler([](const gchar*) {});
-    });
-}
 
 QString normalized(const QString& path)
 {
