@@ -18,7 +18,6 @@ void CellSheet::close()
     m_open = false;
     m_cells = {};
     m_rowStart = {};
-    m_shared = {};
     m_own = {};
     m_formats = {};
     m_merged = {};

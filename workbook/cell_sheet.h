@@ -14,6 +14,12 @@
 
 namespace kalder {
 
+// The limits of an .xlsx, .ods or .csv sheet, as today's spreadsheet programs have them, and
+// the most cells kept of one sheet (256 MB of the cell store).
+constexpr int LargeSheetRows = 1048576;
+constexpr int LargeSheetColumns = 16384;
+constexpr qsizetype MaxSheetCells = 16 * 1024 * 1024;
+
 class CellSheet : public Workbook {
 public:
     // name serves the failure texts; maxRows and maxColumns are the file format's limits.
@@ -32,7 +38,7 @@ protected:
     // one position the later wins.
     void reserveCells(size_t count) { m_cells.reserve(count); }
     void addNumber(quint32 row, quint32 col, quint32 xf, double value);
-    void addShared(quint32 row, quint32 col, quint32 xf, quint32 index); // index into sharedStrings()
+    void addShared(quint32 row, quint32 col, quint32 xf, quint32 index); // index into the shared texts
     // Returns the index of the text, which setText() may replace later (a formula's string).
     quint32 addText(quint32 row, quint32 col, quint32 xf, QString text);
     void setText(quint32 index, QString text) { m_own[index] = std::move(text); }
@@ -40,11 +46,10 @@ protected:
     void addError(quint32 row, quint32 col, quint32 xf, quint8 code);
     // A merged area, first and last row and column inclusive; only its top-left cell shows.
     void addMerged(quint32 row1, quint32 row2, quint32 col1, quint32 col2);
-    std::vector<QString>& sharedStrings() { return m_shared; }
-    // The shared texts: sharedStrings() unless a reader that keeps them encoded until a cell
-    // shows one overrides both. hasShared: a text that is not empty at index.
-    virtual bool hasShared(quint32 index) const { return index < m_shared.size() && !m_shared[index].isEmpty(); }
-    virtual QString sharedText(quint32 index) const { return m_shared[index]; }
+    // The shared texts of a format that has a table of them, which its reader keeps encoded
+    // and decodes when a cell shows one. hasShared: a text that is not empty at index.
+    virtual bool hasShared(quint32 /*index*/) const { return false; }
+    virtual QString sharedText(quint32 /*index*/) const { return {}; }
     // The number format of each cell format (xf) index; an index without one is General.
     void setCellFormats(std::vector<std::shared_ptr<NumberFormat>> formats) { m_formats = std::move(formats); }
     void setDate1904(bool on) { m_date1904 = on; }
@@ -84,7 +89,6 @@ private:
     bool m_open = true;
     bool m_date1904 = false;
     std::vector<std::shared_ptr<NumberFormat>> m_formats;
-    std::vector<QString> m_shared;
     std::vector<QString> m_own;
     std::vector<Cell, BigAllocator<Cell>> m_cells;
     std::vector<std::array<quint32, 4>> m_merged;

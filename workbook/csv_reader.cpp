@@ -17,9 +17,6 @@ namespace kalder {
 
 namespace {
 
-constexpr int csvRows = 1048576;
-constexpr int csvColumns = 16384;
-
 // The Windows code page of the locale's language, as a codec name.
 const char* windowsCodePage(const QLocale& locale)
 {
@@ -105,15 +102,15 @@ QChar findSeparator(QStringView text)
 
 class CsvWorkbook final : public CellSheet {
 public:
-    CsvWorkbook(const QString& name, const QLocale& locale) : CellSheet(name, locale, csvRows, csvColumns) {}
+    CsvWorkbook(const QString& name, const QLocale& locale) : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns) {}
     void load(const QByteArray& bytes);
 
 private:
     [[noreturn]] void tooLarge() const
     {
         throw Failure(err::BookNotWorkbook, u"Файл %1 больше допустимого листа: не более %2 строк и %3 столбцов"_s.arg(name())
-                                               .arg(csvRows)
-                                               .arg(csvColumns));
+                                               .arg(LargeSheetRows)
+                                               .arg(LargeSheetColumns));
     }
 };
 
@@ -170,7 +167,7 @@ void CsvWorkbook::load(const QByteArray& bytes)
         if (i >= n) break;
         if (rest[i] == sep) {
             ++i;
-            if (++col >= quint32(csvColumns)) tooLarge();
+            if (++col >= quint32(LargeSheetColumns)) tooLarge();
             if (i >= n) break;
             continue;
         }
@@ -178,7 +175,7 @@ void CsvWorkbook::load(const QByteArray& bytes)
         if (rest[i] == u'\r' && i + 1 < n && rest[i + 1] == u'\n') ++i;
         ++i;
         col = 0;
-        if (i < n && ++row >= quint32(csvRows)) tooLarge();
+        if (i < n && ++row >= quint32(LargeSheetRows)) tooLarge();
     }
     text.clear();
     finish();

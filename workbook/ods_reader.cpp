@@ -23,10 +23,6 @@ namespace kalder {
 
 namespace {
 
-constexpr int odsRows = 1048576;
-constexpr int odsColumns = 16384;
-constexpr qsizetype maxCells = 16 * 1024 * 1024;
-
 quint64 count(const XmlScanner& x, std::string_view attr, quint64 fallback = 1)
 {
     std::string_view v;
@@ -35,7 +31,7 @@ quint64 count(const XmlScanner& x, std::string_view attr, quint64 fallback = 1)
     size_t digits = 0;
     for (char c : v) {
         if (c < '0' || c > '9') return fallback;
-        if (++digits > 10) return quint64(odsRows) * odsColumns; // clipped by the caller
+        if (++digits > 10) return quint64(LargeSheetRows) * LargeSheetColumns; // clipped by the caller
         n = n * 10 + quint64(c - '0');
     }
     return digits == 0 ? fallback : n;
@@ -88,7 +84,7 @@ struct CellStyle {
 
 class OdsWorkbook final : public CellSheet {
 public:
-    OdsWorkbook(const ZipArchive& zip, const QLocale& locale) : CellSheet(zip.name(), locale, odsRows, odsColumns), m_zip(zip) {}
+    OdsWorkbook(const ZipArchive& zip, const QLocale& locale) : CellSheet(zip.name(), locale, LargeSheetRows, LargeSheetColumns), m_zip(zip) {}
     void load();
 
 private:
@@ -137,7 +133,7 @@ XmlScanner OdsWorkbook::scanner(const QString& part, std::unique_ptr<ZipArchive:
 void OdsWorkbook::tooLarge() const
 {
     throw Failure(err::BookNotWorkbook,
-                  u"Лист книги %1 больше допустимого: не более %2 заполненных ячеек"_s.arg(name()).arg(maxCells));
+                  u"Лист книги %1 больше допустимого: не более %2 заполненных ячеек"_s.arg(name()).arg(MaxSheetCells));
 }
 
 QString OdsWorkbook::activeTable()
@@ -473,8 +469,8 @@ void OdsWorkbook::readTable(XmlScanner& x)
         if (t != XmlScanner::Start) continue;
         if (x.is("table-column")) {
             const quint64 n = count(x, "number-columns-repeated");
-            if (columns < quint32(odsColumns)) columnStyles.emplace_back(columns, x.attributeText("default-cell-style-name"));
-            columns = quint32(std::min<quint64>(quint64(columns) + n, quint64(odsColumns)));
+            if (columns < quint32(LargeSheetColumns)) columnStyles.emplace_back(columns, x.attributeText("default-cell-style-name"));
+            columns = quint32(std::min<quint64>(quint64(columns) + n, quint64(LargeSheetColumns)));
         } else if (x.is("table-row")) {
             const quint64 repeat = count(x, "number-rows-repeated");
             const QString rowStyle = x.attributeText("default-cell-style-name");
@@ -490,21 +486,21 @@ void OdsWorkbook::readTable(XmlScanner& x)
                 }
                 const quint64 n = std::max<quint64>(count(x, "number-columns-repeated"), 1);
                 const quint64 spanCols = count(x, "number-columns-spanned"), spanRows = count(x, "number-rows-spanned");
-                if ((spanCols > 1 || spanRows > 1) && row < quint64(odsRows) && col < quint64(odsColumns))
-                    addMerged(quint32(row), quint32(std::min<quint64>(row + spanRows - 1, odsRows - 1)), quint32(col),
-                              quint32(std::min<quint64>(col + spanCols - 1, odsColumns - 1)));
+                if ((spanCols > 1 || spanRows > 1) && row < quint64(LargeSheetRows) && col < quint64(LargeSheetColumns))
+                    addMerged(quint32(row), quint32(std::min<quint64>(row + spanRows - 1, LargeSheetRows - 1)), quint32(col),
+                              quint32(std::min<quint64>(col + spanCols - 1, LargeSheetColumns - 1)));
                 Value v = readCell(x, rowStyle.isEmpty() ? columnStyle(col) : rowStyle);
-                if (v.kind != Value::None && col < quint64(odsColumns))
-                    entries.push_back({quint32(col), quint32(std::min<quint64>(n, odsColumns - col)), std::move(v)});
+                if (v.kind != Value::None && col < quint64(LargeSheetColumns))
+                    entries.push_back({quint32(col), quint32(std::min<quint64>(n, LargeSheetColumns - col)), std::move(v)});
                 col += n;
             }
             // a repeated row is refused before its copies are made when they would be too many
             quint64 perRow = 0;
             for (const Entry& e : entries) perRow += e.count;
-            if (quint64(cellCount()) + perRow * std::min<quint64>(repeat, quint64(odsRows) - std::min<quint64>(row, odsRows)) >
-                quint64(maxCells))
+            if (quint64(cellCount()) + perRow * std::min<quint64>(repeat, quint64(LargeSheetRows) - std::min<quint64>(row, LargeSheetRows)) >
+                quint64(MaxSheetCells))
                 tooLarge();
-            for (quint64 r = 0; r < repeat && row < quint64(odsRows); ++r, ++row) {
+            for (quint64 r = 0; r < repeat && row < quint64(LargeSheetRows); ++r, ++row) {
                 for (const Entry& e : entries) {
                     for (quint32 c = e.col; c < e.col + e.count; ++c) {
                         const Value& v = e.value;
@@ -518,7 +514,7 @@ void OdsWorkbook::readTable(XmlScanner& x)
                     }
                 }
                 if (entries.empty()) { // a run of empty rows: skipped at once
-                    row = std::min<quint64>(row + (repeat - r), quint64(odsRows));
+                    row = std::min<quint64>(row + (repeat - r), quint64(LargeSheetRows));
                     break;
                 }
             }

@@ -23,11 +23,6 @@ namespace kalder {
 
 namespace {
 
-constexpr int xlsxRows = 1048576;
-constexpr int xlsxColumns = 16384;
-// Cells kept of one sheet: 256 MB of the cell store.
-constexpr qsizetype maxCells = 16 * 1024 * 1024;
-
 bool isTrue(std::string_view v) { return v == "1" || v == "true" || v == "on"; }
 
 bool parseUInt(std::string_view v, quint64& out)
@@ -127,7 +122,7 @@ struct Relationship {
 class XlsxWorkbook final : public CellSheet {
 public:
     XlsxWorkbook(const ZipArchive& zip, const QString& name, const QLocale& locale)
-        : CellSheet(name, locale, xlsxRows, xlsxColumns), m_zip(zip)
+        : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns), m_zip(zip)
     {
     }
 
@@ -338,9 +333,9 @@ void XlsxWorkbook::cellsBeyond() const
 {
     throw Failure(err::BookNotWorkbook,
                   u"Лист книги %1 больше допустимого: %2 строк, %3 столбцов, не более %4 заполненных ячеек"_s.arg(name())
-                      .arg(xlsxRows)
-                      .arg(xlsxColumns)
-                      .arg(maxCells));
+                      .arg(LargeSheetRows)
+                      .arg(LargeSheetColumns)
+                      .arg(MaxSheetCells));
 }
 
 void XlsxWorkbook::readSheet(const QString& part)
@@ -364,8 +359,8 @@ void XlsxWorkbook::readSheet(const QString& part)
             const size_t colon = v.find(':');
             quint64 r1, c1, r2, c2;
             if (colon != std::string_view::npos && cellRef(v.substr(0, colon), r1, c1) && cellRef(v.substr(colon + 1), r2, c2)
-                && r2 >= r1 && c2 >= c1 && r2 < quint64(xlsxRows) && c2 < quint64(xlsxColumns))
-                reserveCells(size_t(std::min<quint64>((r2 - r1 + 1) * (c2 - c1 + 1), quint64(maxCells))));
+                && r2 >= r1 && c2 >= c1 && r2 < quint64(LargeSheetRows) && c2 < quint64(LargeSheetColumns))
+                reserveCells(size_t(std::min<quint64>((r2 - r1 + 1) * (c2 - c1 + 1), quint64(MaxSheetCells))));
         } else if (x.is("sheetData")) {
             inData = true;
         } else if (inData && x.is("row")) {
@@ -373,7 +368,7 @@ void XlsxWorkbook::readSheet(const QString& part)
             if (x.attribute("r", v) && parseUInt(v, r) && r > 0) row = qint64(r) - 1;
             else ++row;
             col = -1;
-            if (row >= xlsxRows) cellsBeyond();
+            if (row >= LargeSheetRows) cellsBeyond();
         } else if (inData && x.is("c")) {
             quint64 r = 0, c = 0;
             if (x.attribute("r", v) && cellRef(v, r, c)) {
@@ -383,7 +378,7 @@ void XlsxWorkbook::readSheet(const QString& part)
                 if (row < 0) row = 0;
                 ++col;
             }
-            if (row >= xlsxRows || col >= xlsxColumns) cellsBeyond();
+            if (row >= LargeSheetRows || col >= LargeSheetColumns) cellsBeyond();
             quint64 xf = 0;
             if (!x.attribute("s", v) || !parseUInt(v, xf) || xf > 0xFFFF) xf = 0;
             enum { Number, Shared, Inline, Str, Boolean, Error, Date } type = Number;
@@ -453,7 +448,7 @@ void XlsxWorkbook::readSheet(const QString& part)
                 if (parseNumber(value, d)) addNumber(r32, c32, xf32, d);
                 else if (!value.empty()) addText(r32, c32, xf32, QString::fromUtf8(value.data(), qsizetype(value.size())));
             }
-            if (cellCount() > maxCells) cellsBeyond();
+            if (cellCount() > MaxSheetCells) cellsBeyond();
         } else if (x.is("mergeCell")) {
             const QString ref = x.attributeText("ref");
             const qsizetype colon = ref.indexOf(u':');
@@ -461,8 +456,8 @@ void XlsxWorkbook::readSheet(const QString& part)
             const QByteArray a = ref.left(colon < 0 ? ref.size() : colon).toLatin1();
             const QByteArray b = colon < 0 ? a : ref.mid(colon + 1).toLatin1();
             if (cellRef(std::string_view(a.constData(), size_t(a.size())), r1, c1) &&
-                cellRef(std::string_view(b.constData(), size_t(b.size())), r2, c2) && r1 < quint64(xlsxRows) &&
-                r2 < quint64(xlsxRows) && c1 < quint64(xlsxColumns) && c2 < quint64(xlsxColumns))
+                cellRef(std::string_view(b.constData(), size_t(b.size())), r2, c2) && r1 < quint64(LargeSheetRows) &&
+                r2 < quint64(LargeSheetRows) && c1 < quint64(LargeSheetColumns) && c2 < quint64(LargeSheetColumns))
                 addMerged(quint32(std::min(r1, r2)), quint32(std::max(r1, r2)), quint32(std::min(c1, c2)),
                           quint32(std::max(c1, c2)));
         }

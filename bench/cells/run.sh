@@ -12,12 +12,7 @@ trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 "$here/make_big.py" "$work/big.xls"
 size=$(stat -c %s "$work/big.xls")
 
-measure() { # command... -> "seconds peak_kb"
-    /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt"
-    secs=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time.txt" | awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')
-    kb=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
-    echo "$secs $kb"
-}
+. "$here/../measure.sh"
 set -- $(measure "$cells" --locale C "$work/big.xls"); k_s=$1; k_kb=$2
 set -- $(measure /usr/bin/python3 "$here/xlrd_read.py" "$work/big.xls"); x_s=$1; x_kb=$2
 awk -v ks="$k_s" -v kkb="$k_kb" -v xs="$x_s" -v xkb="$x_kb" -v size="$size" 'BEGIN {

@@ -15,20 +15,7 @@ rows=${KALDER_BENCH_ROWS:-200000}
 size=$(stat -c %s "$work/big.xlsx")
 sheet=$(unzip -Z1 "$work/big.xlsx" | grep '^xl/worksheets/.*\.xml$' | head -n 1)
 
-measure() { # command... -> "seconds peak_kb"
-    /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt"
-    secs=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time.txt" | awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')
-    kb=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
-    echo "$secs $kb"
-}
-# the best of three runs for the two fast commands, whose times are short enough to jitter
-best() { # command... -> "seconds peak_kb"
-    b=""; for i in 1 2 3; do
-        set -- "$@"; r=$(measure "$@")
-        if [ -z "$b" ] || [ "$(echo "$r $b" | awk '{ print ($1 < $3) }')" = 1 ]; then b=$r; fi
-    done
-    echo "$b"
-}
+. "$here/../measure.sh"
 set -- $(best unzip -p "$work/big.xlsx" "$sheet"); u_s=$1
 set -- $(best "$cells" --locale C "$work/big.xlsx"); k_s=$1; k_kb=$2
 set -- $(measure /usr/bin/python3 "$here/openpyxl_read.py" "$work/big.xlsx"); o_s=$1; o_kb=$2
