@@ -78,8 +78,11 @@ Section parseSection(const QString& code)
                 bool ok = false;
                 const double v = inner.mid(k).trimmed().toDouble(&ok);
                 if (ok) {
+                    using C = NumberFormat::Condition;
+                    const QStringView op = QStringView(inner).left(k);
                     sec.hasCondition = true;
-                    sec.conditionOp = inner.left(k);
+                    sec.condition = op == u"<" ? C::Less : op == u"<=" ? C::LessEqual : op == u">" ? C::Greater
+                                  : op == u">=" ? C::GreaterEqual : op == u"<>" ? C::NotEqual : C::Equal;
                     sec.conditionValue = v;
                 }
             } else {
@@ -562,12 +565,6 @@ void classify(Section& sec)
     } else {
         sec.shape = NumberFormat::Shape::Number;
         makePlan(sec);
-    }
-    using C = NumberFormat::Condition;
-    if (sec.hasCondition) {
-        const QString& op = sec.conditionOp;
-        sec.condition = op == u"<" ? C::Less : op == u"<=" ? C::LessEqual : op == u">" ? C::Greater : op == u">=" ? C::GreaterEqual
-                      : op == u"<>" ? C::NotEqual : C::Equal;
     }
 }
 

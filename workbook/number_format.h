@@ -57,7 +57,6 @@ public:
     struct Section {
         std::vector<Token> tokens;
         bool hasCondition = false;
-        QString conditionOp;
         double conditionValue = 0;
         bool general = false;
         Shape shape = Shape::Number;

@@ -144,16 +144,13 @@ public:
         if (n <= 0) return;
         m_own.push_back({p, n});
         m_pieces = m_own;
-        m_size += n;
     }
-    const std::vector<Piece>& pieces() const { return m_own; }
     // The position of the next byte: a piece and an offset in it.
     std::pair<size_t, qsizetype> position()
     {
         skipEmpty();
         return {m_index, m_offset};
     }
-    qsizetype size() const { return m_size; }
     bool atEnd()
     {
         skipEmpty();
@@ -247,7 +244,6 @@ private:
     std::span<const Piece> m_pieces;
     size_t m_index = 0;
     qsizetype m_offset = 0;
-    qsizetype m_size = 0;
 };
 
 // One unicode string of the shared string table or a STRING record (BIFF8).
