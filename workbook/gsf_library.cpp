@@ -1,11 +1,5 @@
 #include "workbook/gsf_library.h"
 
-// glib names a struct member "signals", a macro of Qt.
-#pragma push_macro("signals")
-#undef signals
-#include <gsf/gsf.h>
-#pragma pop_macro("signals")
-
 #include <mutex>
 
 namespace kalder {

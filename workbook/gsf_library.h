@@ -1,5 +1,12 @@
-// libgsf, which reads the OLE2 containers of .xls and the zip packages of .xlsx and .ods.
+// libgsf, which reads the OLE2 containers of .xls and the zip packages of .xlsx and .ods; its
+// header, included the one way it compiles beside Qt.
 #pragma once
+
+// glib names a struct member "signals", a macro of Qt.
+#pragma push_macro("signals")
+#undef signals
+#include <gsf/gsf.h>
+#pragma pop_macro("signals")
 
 namespace kalder {
 

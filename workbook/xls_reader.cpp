@@ -14,12 +14,6 @@
 #include <QStringDecoder>
 #include <QtEndian>
 
-// glib names a struct member "signals", a macro of Qt.
-#pragma push_macro("signals")
-#undef signals
-#include <gsf/gsf.h>
-#pragma pop_macro("signals")
-
 #include <algorithm>
 #include <cstring>
 #include <map>

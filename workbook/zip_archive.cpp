@@ -6,12 +6,6 @@
 #include <QFile>
 #include <QStringList>
 
-// glib names a struct member "signals", a macro of Qt.
-#pragma push_macro("signals")
-#undef signals
-#include <gsf/gsf.h>
-#pragma pop_macro("signals")
-
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
