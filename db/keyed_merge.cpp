@@ -8,6 +8,7 @@
 
 #include <QLocale>
 #include <QSqlDriver>
+#include <QStringEncoder>
 #include <sqlite3.h>
 
 #include <cmath>
@@ -338,12 +339,15 @@ void KeyedMerge::commit()
     m_inBatch = 0;
 }
 
-bool KeyedMerge::merge(const QString& key, std::optional<double> min, std::optional<double> max)
+bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional<double> max)
 {
     if (!m_inTransaction)
         begin();
-    const QByteArray keyUtf8 = key.toUtf8();
-    const auto what = [&] { return QStringLiteral("Запись с ключом «%1» в таблице %2").arg(key, m_table); };
+    m_keyUtf8.resize(key.size() * 3);   // the most UTF-8 a UTF-16 unit becomes
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    m_keyUtf8.resize(utf8.appendToBuffer(m_keyUtf8.data(), key) - m_keyUtf8.constData());
+    const QByteArray& keyUtf8 = m_keyUtf8;
+    const auto what = [&] { return QStringLiteral("Запись с ключом «%1» в таблице %2").arg(key.toString(), m_table); };
     const auto stepDone = [&](sqlite3_stmt* stmt) {
         const int rc = sqlite3_step(stmt);
         sqlite3_reset(stmt);

@@ -43,7 +43,7 @@ public:
     // row id): the minimum only goes down, the maximum only up; an empty cell, a Null field or
     // a text field that does not read as a number is left as it is. True: a record was added.
     // A record the table refuses fails with the engine's number; rows before it stay merged.
-    bool merge(const QString& key, std::optional<double> min, std::optional<double> max);
+    bool merge(QStringView key, std::optional<double> min, std::optional<double> max);
 
     // After a failure, the only call that makes sense is commit(): the rows before it stay.
     // Commits what was merged. Added records counted by committedAdded() from then on.
@@ -94,6 +94,7 @@ private:
     bool m_inMemory = false;
     Fold m_fold = Fold::None;
     KeyStore m_keys;
+    QByteArray m_keyUtf8;   // the key of the row in hand, its buffer reused
     std::unordered_map<std::string_view, Known> m_known;
     bool m_inTransaction = false;
     int m_batchRows;

@@ -110,10 +110,13 @@ void CellSheet::finish()
     m_rowStart[size_t(m_lastRow)] = quint32(m_cells.size());
 }
 
-const NumberFormat& CellSheet::formatOf(quint16 xf) const
+namespace {
+const NumberFormat generalFormat;
+}
+
+inline const NumberFormat& CellSheet::formatOf(quint16 xf) const
 {
-    static const NumberFormat general;
-    return xf < m_formats.size() && m_formats[xf] ? *m_formats[xf] : general;
+    return xf < m_formats.size() && m_formats[xf] ? *m_formats[xf] : generalFormat;
 }
 
 void CellSheet::checkCell(int row, int column) const
@@ -123,24 +126,28 @@ void CellSheet::checkCell(int row, int column) const
         throw Failure(err::Subscript, u"Ячейка (%1, %2) вне листа книги %3"_s.arg(row).arg(column).arg(m_name));
 }
 
-QString CellSheet::cellText(int row, int column) const
+void CellSheet::cellText(int row, int column, QString& out) const
 {
-    checkCell(row, column);
-    if (row > m_lastRow) return {};
+    if (!m_open || row < 1 || row > m_maxRows || column < 1 || column > m_maxColumns) checkCell(row, column);
+    const auto none = [&] { out.resize(0); }; // keeps the buffer
+    if (row > m_lastRow) return none();
     const quint16 col = quint16(column - 1);
     const auto begin = m_cells.begin() + m_rowStart[size_t(row - 1)];
     const auto end = m_cells.begin() + m_rowStart[size_t(row)];
     const auto it = std::lower_bound(begin, end, col, [](const Cell& c, quint16 k) { return c.col < k; });
-    if (it == end || it->col != col) return {};
+    if (it == end || it->col != col) return none();
+    const NumberFormat& format = formatOf(it->xf);
     switch (it->kind) {
-    case Cell::Number: return formatOf(it->xf).format(it->number, m_locale, m_date1904);
-    case Cell::Shared: return formatOf(it->xf).formatText(sharedText(it->index));
-    case Cell::Own: return formatOf(it->xf).formatText(m_own[it->index]);
-    case Cell::Boolean: return booleanText(it->small != 0, m_locale);
-    case Cell::Error: return errorText(it->small, m_locale);
-    default: break;
+    case Cell::Number: format.format(it->number, m_locale, m_date1904, out); break;
+    case Cell::Shared:
+        sharedText(it->index, out);
+        if (!format.showsTextAsIs()) out = format.formatText(out);
+        break;
+    case Cell::Own: out = format.formatText(m_own[it->index]); break;
+    case Cell::Boolean: out = booleanText(it->small != 0, m_locale); break;
+    case Cell::Error: out = errorText(it->small, m_locale); break;
+    default: none(); break;
     }
-    return {};
 }
 
 int CellSheet::lastColumn(int row) const

@@ -25,7 +25,8 @@ public:
     // name serves the failure texts; maxRows and maxColumns are the file format's limits.
     CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns);
 
-    QString cellText(int row, int column) const override;
+    using Workbook::cellText;
+    void cellText(int row, int column, QString& out) const override;
     int lastRow() const override { return m_open ? m_lastRow : 0; }
     int lastColumn(int row) const override;
     int maxRows() const override { return m_maxRows; }
@@ -49,7 +50,7 @@ protected:
     // The shared texts of a format that has a table of them, which its reader keeps encoded
     // and decodes when a cell shows one. hasShared: a text that is not empty at index.
     virtual bool hasShared(quint32 /*index*/) const { return false; }
-    virtual QString sharedText(quint32 /*index*/) const { return {}; }
+    virtual void sharedText(quint32 /*index*/, QString& out) const { out.resize(0); }
     // The number format of each cell format (xf) index; an index without one is General.
     void setCellFormats(std::vector<std::shared_ptr<NumberFormat>> formats) { m_formats = std::move(formats); }
     void setDate1904(bool on) { m_date1904 = on; }

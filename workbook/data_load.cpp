@@ -34,14 +34,14 @@ struct Slot {
 };
 
 // Only the space character: a tab or another blank is part of the key.
-QString trimSpaces(const QString& text)
+QStringView trimSpaces(QStringView text)
 {
     qsizetype from = 0, to = text.size();
     while (from < to && text[from] == QLatin1Char(' '))
         ++from;
     while (to > from && text[to - 1] == QLatin1Char(' '))
         --to;
-    return text.mid(from, to - from);
+    return text.sliced(from, to - from);
 }
 
 // The workbook column of a link, as a 16-bit integer the way the link list holds it.
@@ -73,7 +73,7 @@ public:
         m_point = m_plain ? char(point[0].unicode()) : '.';
     }
 
-    std::optional<double> toDouble(const QString& text) const
+    std::optional<double> toDouble(QStringView text) const
     {
         if (m_plain) {
             if (const auto v = plain(text))
@@ -86,7 +86,7 @@ public:
 
 private:
     // [-]digits[<point>digits], no leading zero but a lone one before the point.
-    std::optional<double> plain(const QString& text) const
+    std::optional<double> plain(QStringView text) const
     {
         const qsizetype n = text.size();
         if (n == 0 || n > 40)
@@ -124,15 +124,20 @@ private:
 };
 
 // A minimum or maximum cell: nothing when empty, else its number in the locale's format.
-std::optional<double> cellNumber(const Workbook& book, qint64 row, int col, const LocaleNumbers& numbers)
+// buffer holds the cell's text, reused from cell to cell.
+std::optional<double> cellNumber(const Workbook& book, qint64 row, int col, const LocaleNumbers& numbers,
+                                 QString& buffer)
 {
-    const QString text = trimSpaces(book.cellText(int(row), col));
+    book.cellText(int(row), col, buffer);
+    const QStringView text = trimSpaces(buffer);
     if (text.isEmpty())
         return std::nullopt;
     const std::optional<double> v = numbers.toDouble(text);
     if (!v || !std::isfinite(*v))
-        throw Failure(err::TypeMismatch,
-                      QStringLiteral("Значение «%1» в ячейке (%2, %3) не является числом").arg(text).arg(row).arg(col));
+        throw Failure(err::TypeMismatch, QStringLiteral("Значение «%1» в ячейке (%2, %3) не является числом")
+                                             .arg(text.toString())
+                                             .arg(row)
+                                             .arg(col));
     return v;
 }
 
@@ -248,15 +253,19 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
             if (++done % ProgressStep == 0 || last)
                 ui.pb->setValue(std::min(float(done), ui.pb->max()));
         };
+        QString keyText, numberText;   // reused from row to row
         for (qint64 row = qint64(headerRow) + 1; row <= lastRow; ++row) {
             const bool last = row == lastRow;
-            const QString k = trimSpaces(book->cellText(int(row), key.colNo));
+            book->cellText(int(row), key.colNo, keyText);
+            const QStringView k = trimSpaces(keyText);
             if (k.isEmpty()) {
                 advance(last);
                 continue;
             }
-            const std::optional<double> lo = minimum.linked ? cellNumber(*book, row, minimum.colNo, numbers) : std::nullopt;
-            const std::optional<double> hi = maximum.linked ? cellNumber(*book, row, maximum.colNo, numbers) : std::nullopt;
+            const std::optional<double> lo =
+                minimum.linked ? cellNumber(*book, row, minimum.colNo, numbers, numberText) : std::nullopt;
+            const std::optional<double> hi =
+                maximum.linked ? cellNumber(*book, row, maximum.colNo, numbers, numberText) : std::nullopt;
             if (!merge) {
                 Connection* conn = state.connection();
                 if (!conn)

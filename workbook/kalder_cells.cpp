@@ -7,66 +7,110 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <string>
+#include <cstring>
+#include <vector>
 
 namespace {
 
-// Appends UTF-16 text as UTF-8 without a temporary; a lone surrogate becomes U+FFFD.
-void appendUtf8(std::string& out, QStringView text)
-{
-    const qsizetype n = text.size();
-    const size_t start = out.size();
-    out.resize(start + size_t(n) * 3); // the most a UTF-16 unit becomes
-    char* d = out.data() + start;
-    for (qsizetype i = 0; i < n; ++i) {
-        char32_t c = text[i].unicode();
-        if (c < 0x80) {
-            *d++ = char(c);
-            continue;
-        }
-        if (QChar::isHighSurrogate(c) && i + 1 < n && text[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(char16_t(c), text[++i].unicode());
-        } else if (QChar::isSurrogate(c)) {
-            c = 0xFFFD;
-        }
-        if (c < 0x800) {
-            *d++ = char(0xC0 | (c >> 6));
-        } else if (c < 0x10000) {
-            *d++ = char(0xE0 | (c >> 12));
-            *d++ = char(0x80 | ((c >> 6) & 0x3F));
-        } else { // two units became four bytes
-            *d++ = char(0xF0 | (c >> 18));
-            *d++ = char(0x80 | ((c >> 12) & 0x3F));
-            *d++ = char(0x80 | ((c >> 6) & 0x3F));
-        }
-        *d++ = char(0x80 | (c & 0x3F));
-    }
-    out.resize(size_t(d - out.data()));
-}
+// Standard output through a large buffer, written as UTF-8 straight from UTF-16 text.
+class Output {
+public:
+    Output() : m_buf(1 << 20) {}
+    ~Output() { flush(); }
 
-// Appends the text as one CSV field in UTF-8, quoted when it holds a comma, a quote or a
-// line break.
-void appendField(std::string& out, const QString& text)
-{
-    bool quote = false;
-    for (QChar c : text)
-        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
-            quote = true;
-            break;
+    void add(char c)
+    {
+        room(1);
+        m_buf[m_used++] = c;
+    }
+    void add(const char* text)
+    {
+        while (*text) add(*text++);
+    }
+    // A lone surrogate becomes U+FFFD.
+    void addUtf8(QStringView text)
+    {
+        const qsizetype n = text.size();
+        room(size_t(n) * 3); // the most a UTF-16 unit becomes
+        char* d = m_buf.data() + m_used;
+        const char16_t* u = text.utf16();
+        for (qsizetype i = 0; i < n; ++i) {
+            // a run of ASCII four units at a time
+            while (i + 4 <= n) {
+                quint64 four;
+                std::memcpy(&four, u + i, sizeof four);
+                if (four & 0xFF80FF80FF80FF80u) break;
+                d[0] = char(u[i]);
+                d[1] = char(u[i + 1]);
+                d[2] = char(u[i + 2]);
+                d[3] = char(u[i + 3]);
+                d += 4;
+                i += 4;
+            }
+            if (i >= n) break;
+            char32_t c = u[i];
+            if (c < 0x80) {
+                *d++ = char(c);
+                continue;
+            }
+            if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(u[i + 1])) {
+                c = QChar::surrogateToUcs4(char16_t(c), u[++i]);
+            } else if (QChar::isSurrogate(c)) {
+                c = 0xFFFD;
+            }
+            if (c < 0x800) {
+                *d++ = char(0xC0 | (c >> 6));
+            } else if (c < 0x10000) {
+                *d++ = char(0xE0 | (c >> 12));
+                *d++ = char(0x80 | ((c >> 6) & 0x3F));
+            } else { // two units became four bytes
+                *d++ = char(0xF0 | (c >> 18));
+                *d++ = char(0x80 | ((c >> 12) & 0x3F));
+                *d++ = char(0x80 | ((c >> 6) & 0x3F));
+            }
+            *d++ = char(0x80 | (c & 0x3F));
         }
-    if (!quote) {
-        appendUtf8(out, text);
-        return;
+        m_used = size_t(d - m_buf.data());
     }
-    out += '"';
-    qsizetype from = 0;
-    for (qsizetype at; (at = text.indexOf(u'"', from)) >= 0; from = at + 1) {
-        appendUtf8(out, QStringView(text).sliced(from, at + 1 - from));
-        out += '"';
+    // The text as one CSV field, quoted when it holds a comma, a quote or a line break.
+    void addField(QStringView text)
+    {
+        bool quote = false;
+        for (QChar c : text)
+            if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
+                quote = true;
+                break;
+            }
+        if (!quote) {
+            addUtf8(text);
+            return;
+        }
+        add('"');
+        qsizetype from = 0;
+        for (qsizetype at; (at = text.indexOf(u'"', from)) >= 0; from = at + 1) {
+            addUtf8(text.sliced(from, at + 1 - from));
+            add('"');
+        }
+        addUtf8(text.sliced(from));
+        add('"');
     }
-    appendUtf8(out, QStringView(text).sliced(from));
-    out += '"';
-}
+    void flush()
+    {
+        std::fwrite(m_buf.data(), 1, m_used, stdout);
+        m_used = 0;
+    }
+
+private:
+    void room(size_t n)
+    {
+        if (m_buf.size() - m_used >= n) return;
+        flush();
+        if (m_buf.size() < n) m_buf.resize(n);
+    }
+
+    std::vector<char> m_buf;
+    size_t m_used = 0;
+};
 
 int usage()
 {
@@ -90,22 +134,18 @@ int main(int argc, char** argv)
 
     try {
         auto book = kalder::Workbook::open(args.front(), locale);
-        std::string out;
-        out.reserve(1 << 21);
+        Output out;
+        QString text;
         const int rows = book->lastRow();
         for (int row = 1; row <= rows; ++row) {
             const int columns = book->lastColumn(row);
             for (int col = 1; col <= columns; ++col) {
-                if (col > 1) out += ',';
-                appendField(out, book->cellText(row, col));
+                if (col > 1) out.add(',');
+                book->cellText(row, col, text);
+                out.addField(text);
             }
-            out += "\r\n";
-            if (out.size() > (1 << 20)) {
-                std::fwrite(out.data(), 1, size_t(out.size()), stdout);
-                out.clear(); // keeps the buffer
-            }
+            out.add("\r\n");
         }
-        std::fwrite(out.data(), 1, size_t(out.size()), stdout);
         book->close();
     } catch (const kalder::Failure& failure) {
         std::fprintf(stderr, "%s\n", failure.text().toUtf8().constData());

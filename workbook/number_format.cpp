@@ -1,6 +1,5 @@
 #include "workbook/number_format.h"
 
-#include <QDate>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -194,11 +193,17 @@ bool isTextSection(const Section& s)
     return hasKind(s, Token::Text) && !hasKind(s, Token::Digit) && !isDateSection(s) && !s.general;
 }
 
-// The output of one rendering, built in place and turned into a QString once.
-class Builder {
+} // namespace
+
+// The output of one rendering, built in place and copied out once.
+class TextBuilder {
 public:
     void add(char16_t c) { m_buf.append(c); }
-    void add(QStringView s) { m_buf.append(s.utf16(), s.size()); }
+    void add(QStringView s)
+    {
+        if (s.size() == 1) m_buf.append(s.front().unicode());
+        else m_buf.append(s.utf16(), s.size());
+    }
     void addAscii(const char* p, qsizetype n)
     {
         const qsizetype at = m_buf.size();
@@ -207,6 +212,11 @@ public:
     }
     void addNumber(qint64 v, int width = 1)
     {
+        if (v >= 0 && v < 100 && width <= 2) { // the day, month, hour, minute of a date
+            if (v >= 10 || width == 2) add(char16_t(u'0' + v / 10));
+            add(char16_t(u'0' + v % 10));
+            return;
+        }
         char digits[24];
         const auto r = std::to_chars(digits, digits + sizeof digits, v);
         for (qsizetype n = r.ptr - digits; n < width; ++n) add(u'0');
@@ -216,11 +226,22 @@ public:
     {
         for (qsizetype i = 0; i < n; ++i) add(c);
     }
-    QString take() const { return QString(reinterpret_cast<const QChar*>(m_buf.constData()), m_buf.size()); }
+    QStringView view() const { return QStringView(m_buf.constData(), m_buf.size()); }
+    QString take() const { return view().toString(); }
+    // Copies the text into out; out's buffer is kept when it is large enough.
+    void copyTo(QString& out) const
+    {
+        out.resize(m_buf.size());
+        std::copy(m_buf.begin(), m_buf.end(), reinterpret_cast<char16_t*>(out.data()));
+    }
 
 private:
     QVarLengthArray<char16_t, 96> m_buf;
 };
+
+namespace {
+
+using Builder = TextBuilder;
 
 // The separators of the locale last asked for, so that rendering many cells does not look
 // them up for each one.
@@ -256,6 +277,38 @@ void fixedDigits(double a, int decimals, Digits& out)
         if (decimals > 0) out.append('.');
         for (int i = 0; i < decimals; ++i) out.append('0');
         return;
+    }
+    // Most others: the value scaled to an integer of the last place, when the scaled double is
+    // near enough to the exact product (within 2^-4 below 2^50) that rounding it to the
+    // nearest integer cannot go the other way than rounding the exact value.
+    static constexpr double scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (decimals <= 22) {
+        const double m = a * scale[decimals];
+        if (m < 1125899906842624.0) { // 2^50
+            const double whole = std::floor(m);
+            const double rest = m - whole;
+            if (std::fabs(rest - 0.5) > 0.0625) {
+                const qint64 v = qint64(whole) + (rest > 0.5 ? 1 : 0);
+                char d[24];
+                const auto r = std::to_chars(d, d + sizeof d, v);
+                const qsizetype n = r.ptr - d;
+                out.clear();
+                if (n <= decimals) {
+                    out.append('0');
+                    out.append('.');
+                    for (qsizetype i = n; i < decimals; ++i) out.append('0');
+                    out.append(d, n);
+                } else {
+                    out.append(d, n - decimals);
+                    if (decimals > 0) {
+                        out.append('.');
+                        out.append(d + n - decimals, decimals);
+                    }
+                }
+                return;
+            }
+        }
     }
     if (decimals <= 15 && a < 1e15) {
         char s[64];
@@ -363,6 +416,9 @@ void scientificDigits(double a, int decimals, Digits& out)
     out.append(tail, x.ptr - tail);
 }
 
+// A digit placeholder's character, compared without a call.
+bool placeIs(const Token& t, char16_t c) { return t.text.size() == 1 && t.text.front() == c; }
+
 bool isLiteral(const Token& t) { return t.kind == Token::Literal || t.kind == Token::Point; }
 
 void addLiteral(Builder& out, const Token& t, const LocaleTexts& lt)
@@ -390,8 +446,8 @@ void fillInteger(Builder& out, const NumberFormat::NumberPlan& plan, const char*
         for (const Token& t : toks) {
             if (t.kind != Token::Digit) continue;
             if (k++ >= places - len) continue;
-            if (t.text == u"0") all.append(u'0');
-            else if (t.text == u"?") all.append(u' ');
+            if (placeIs(t, u'0')) all.append(u'0');
+            else if (placeIs(t, u'?')) all.append(u' ');
         }
         for (qsizetype i = 0; i < len; ++i) all.append(char16_t(digits[i]));
         QVarLengthArray<qsizetype, 32> breaks; // positions before which a separator goes
@@ -442,8 +498,8 @@ void fillInteger(Builder& out, const NumberFormat::NumberPlan& plan, const char*
         }
         ++k;
         if (from >= 0 && to > from) out.addAscii(digits + from, to - from);
-        else if (t.text == u"0") out.add(u'0');
-        else if (t.text == u"?") out.add(u' ');
+        else if (placeIs(t, u'0')) out.add(u'0');
+        else if (placeIs(t, u'?')) out.add(u' ');
     }
 }
 
@@ -461,7 +517,7 @@ void fillFraction(Builder& out, const std::vector<Token>& toks, const char* digi
             if (it->kind != Token::Digit) continue;
             --k;
             const char d = k < len ? digits[k] : '0';
-            if (d != '0' || it->text == u"0") break;
+            if (d != '0' || placeIs(*it, u'0')) break;
             shown = k;
         }
     }
@@ -472,7 +528,7 @@ void fillFraction(Builder& out, const std::vector<Token>& toks, const char* digi
             continue;
         }
         if (k < shown) out.add(char16_t(k < len ? digits[k] : '0'));
-        else if (t.text == u"?") out.add(u' ');
+        else if (placeIs(t, u'?')) out.add(u' ');
         ++k;
     }
 }
@@ -572,11 +628,32 @@ struct DayParts {
     int year = 1900, month = 1, day = 0, dayOfWeek = 6; // dayOfWeek 1 = Monday
 };
 
+// The proleptic Gregorian date of a day counted from 1970-01-01.
+DayParts civilDay(qint64 z)
+{
+    // years of 400 from 0000-03-01, so that the leap day ends a year
+    z += 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const qint64 dayOfEra = z - era * 146097;
+    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 mp = (5 * dayOfYear + 2) / 153; // month from March
+    DayParts out;
+    out.day = int(dayOfYear - (153 * mp + 2) / 5 + 1);
+    out.month = int(mp < 10 ? mp + 3 : mp - 9);
+    out.year = int(yearOfEra + era * 400 + (out.month <= 2 ? 1 : 0));
+    out.dayOfWeek = int(((z - 719468) % 7 + 7 + 3) % 7) + 1; // 1970-01-01 was a Thursday
+    return out;
+}
+
 bool dayParts(qint64 serialDay, bool date1904, DayParts& out)
 {
-    QDate d;
+    // day 1 is 1900-01-01 (1904-01-02 in the 1904 system); the 1900 system counts a
+    // 29 February 1900 that never was, day 60
+    constexpr qint64 from1899_12_31 = -25568, from1904_01_01 = -24107;
+    qint64 z;
     if (date1904) {
-        d = QDate(1904, 1, 1).addDays(serialDay);
+        z = from1904_01_01 + serialDay;
     } else if (serialDay == 0) {
         out = {1900, 1, 0, 6};
         return true;
@@ -584,11 +661,10 @@ bool dayParts(qint64 serialDay, bool date1904, DayParts& out)
         out = {1900, 2, 29, 3};
         return true;
     } else {
-        d = QDate(1899, 12, serialDay < 60 ? 31 : 30).addDays(serialDay);
+        z = from1899_12_31 + serialDay - (serialDay > 60 ? 1 : 0);
     }
-    if (!d.isValid() || d.year() > 9999) return false;
-    out = {d.year(), d.month(), d.day(), d.dayOfWeek()};
-    return true;
+    out = civilDay(z);
+    return out.year >= 1 && out.year <= 9999;
 }
 
 } // namespace
@@ -638,16 +714,24 @@ QString builtinFormatCode(int index, const QLocale& locale)
     }
 }
 
-QString generalText(double value, const QLocale& locale)
+namespace {
+
+// A number in the General format, appended to out.
+void appendGeneral(Builder& out, double value, const QLocale& locale)
 {
-    if (std::isnan(value) || std::isinf(value)) return errorText(0x24, locale);
-    if (value == 0) return u"0"_s;
+    if (std::isnan(value) || std::isinf(value)) {
+        out.add(errorText(0x24, locale));
+        return;
+    }
+    if (value == 0) {
+        out.add(u'0');
+        return;
+    }
     const LocaleTexts& lt = localeTexts(locale);
     const double a = std::fabs(value);
-    Builder out;
-    if (value < 0) out.add(u'-');
     Digits s;
     if (a >= 1e15 || a < 1e-9) {
+        if (value < 0) out.add(u'-');
         scientificDigits(a, 14, s); // d.dddddddddddddde+xx
         const qsizetype e = std::find(s.begin(), s.end(), 'e') - s.begin();
         qsizetype end = e;
@@ -673,12 +757,20 @@ QString generalText(double value, const QLocale& locale)
             while (s[end - 1] == '0') --end;
             if (s[end - 1] == '.') --end;
         }
-        if (end == 1 && s[0] == '0') return u"0"_s;
+        if (value < 0 && !(end == 1 && s[0] == '0')) out.add(u'-');
         for (qsizetype i = 0; i < end; ++i) {
             if (s[i] == '.') out.add(lt.decimalPoint);
             else out.add(char16_t(s[i]));
         }
     }
+}
+
+} // namespace
+
+QString generalText(double value, const QLocale& locale)
+{
+    Builder out;
+    appendGeneral(out, value, locale);
     return out.take();
 }
 
@@ -737,14 +829,28 @@ NumberFormat::NumberFormat(const QString& code)
         classify(m_sections[i]);
         if (i < numeric) m_conditional = m_conditional || m_sections[i].hasCondition;
     }
+    m_textAsIs = m_sections.size() != 4 && !hasKind(m_sections[0], Token::Text);
 }
 
 bool NumberFormat::isDate() const { return !m_sections.empty() && m_sections.front().shape == Shape::Date; }
 
 QString NumberFormat::format(double value, const QLocale& locale, bool date1904) const
 {
-    if (m_general || m_sections.empty()) return generalText(value, locale);
-    if (std::isnan(value) || std::isinf(value)) return errorText(0x24, locale);
+    Builder out;
+    formatInto(out, value, locale, date1904);
+    return out.take();
+}
+
+void NumberFormat::format(double value, const QLocale& locale, bool date1904, QString& out) const
+{
+    Builder b;
+    formatInto(b, value, locale, date1904);
+    b.copyTo(out);
+}
+
+void NumberFormat::formatInto(Builder& out, double value, const QLocale& locale, bool date1904) const
+{
+    if (m_general || m_sections.empty() || std::isnan(value) || std::isinf(value)) return appendGeneral(out, value, locale);
 
     // Numeric sections: a fourth one (or a text-only one) is for text.
     size_t numeric = m_sections.size();
@@ -774,7 +880,7 @@ QString NumberFormat::format(double value, const QLocale& locale, bool date1904)
                 withSign = !((s.condition == Condition::Less || s.condition == Condition::LessEqual) && c <= 0);
             }
         }
-        if (!sec) return generalText(value, locale);
+        if (!sec) return appendGeneral(out, value, locale);
     } else if (numeric == 1 || value > 0) {
         sec = &m_sections[0];
     } else if (value < 0) {
@@ -783,32 +889,30 @@ QString NumberFormat::format(double value, const QLocale& locale, bool date1904)
     } else {
         sec = &m_sections[numeric >= 3 ? 2 : 0];
     }
-    if (sec->shape == Shape::Text) return generalText(value, locale);
-    return formatSection(*sec, value, withSign, locale, date1904);
+    if (sec->shape == Shape::Text) return appendGeneral(out, value, locale);
+    formatSection(out, *sec, value, withSign, locale, date1904);
 }
 
-QString NumberFormat::formatSection(const Section& sec, double value, bool withSign, const QLocale& locale,
-                                    bool date1904) const
+void NumberFormat::formatSection(Builder& out, const Section& sec, double value, bool withSign, const QLocale& locale,
+                                 bool date1904) const
 {
     switch (sec.shape) {
-    case Shape::Date: return formatDate(sec, value, locale, date1904);
-    case Shape::Fraction: return formatFraction(sec, value, withSign);
+    case Shape::Date: return formatDate(out, sec, value, locale, date1904);
+    case Shape::Fraction: return out.add(formatFraction(sec, value, withSign));
     case Shape::General: {
-        Builder out;
         if (withSign && value < 0) out.add(localeTexts(locale).negativeSign);
         for (const Token& t : sec.tokens) {
             if (t.kind == Token::Literal) out.add(t.text);
-            else if (t.kind == Token::GeneralNum) out.add(generalText(std::fabs(value), locale));
+            else if (t.kind == Token::GeneralNum) appendGeneral(out, std::fabs(value), locale);
         }
-        return out.take();
+        return;
     }
     case Shape::LiteralsOnly:
     case Shape::Text: {
         // a section of literals only ("zero", "-") shows them without the number
-        Builder out;
         for (const Token& t : sec.tokens)
             if (t.kind == Token::Literal) out.add(t.text);
-        return out.take();
+        return;
     }
     case Shape::Number: break;
     }
@@ -872,7 +976,6 @@ QString NumberFormat::formatSection(const Section& sec, double value, bool withS
     for (char ch : s)
         if (ch >= '1' && ch <= '9') allZero = false;
 
-    Builder out;
     if (withSign && value < 0 && !allZero) out.add(lt.negativeSign);
     fillInteger(out, p, s.data(), dot, lt);
     if (p.point) {
@@ -880,8 +983,7 @@ QString NumberFormat::formatSection(const Section& sec, double value, bool withS
         if (dot < s.size()) fillFraction(out, p.fracT, s.data() + dot + 1, s.size() - dot - 1, lt);
         else fillFraction(out, p.fracT, nullptr, 0, lt);
     }
-    out.add(expText.take());
-    return out.take();
+    out.add(expText.view());
 }
 
 QString NumberFormat::formatFraction(const Section& sec, double value, bool withSign) const
@@ -983,9 +1085,9 @@ QString NumberFormat::formatFraction(const Section& sec, double value, bool with
     return out;
 }
 
-QString NumberFormat::formatDate(const Section& sec, double value, const QLocale& locale, bool date1904) const
+void NumberFormat::formatDate(Builder& out, const Section& sec, double value, const QLocale& locale, bool date1904) const
 {
-    if (value < 0 || value > 2958466.0) return generalText(value, locale);
+    if (value < 0 || value > 2958466.0) return appendGeneral(out, value, locale);
     const int subDigits = sec.subSecondDigits;
     qint64 unitsPerSecond = 1;
     for (int i = 0; i < subDigits; ++i) unitsPerSecond *= 10;
@@ -997,9 +1099,8 @@ QString NumberFormat::formatDate(const Section& sec, double value, const QLocale
     const qint64 sub = rem % unitsPerSecond;
     const qint64 hour = secs / 3600, minute = (secs / 60) % 60, second = secs % 60;
     DayParts dp;
-    if (!dayParts(day, date1904, dp)) return generalText(value, locale);
+    if (!dayParts(day, date1904, dp)) return appendGeneral(out, value, locale);
 
-    Builder out;
     for (const Token& t : sec.tokens) {
         if (t.kind == Token::Literal) {
             out.add(t.text);
@@ -1049,14 +1150,13 @@ QString NumberFormat::formatDate(const Section& sec, double value, const QLocale
                 Builder digits;
                 digits.addNumber(sub, subDigits);
                 out.add(localeTexts(locale).decimalPoint);
-                out.add(QStringView(digits.take()).left(len - 1));
+                out.add(digits.view().left(len - 1));
                 break;
             }
             default: break;
             }
         }
     }
-    return out.take();
 }
 
 QString NumberFormat::formatText(const QString& text) const

@@ -10,6 +10,8 @@
 
 namespace kalder {
 
+class TextBuilder;
+
 // The code of a built-in format by its index (0 to 49); the short-date and currency ones
 // follow the locale. An unknown index gives "General".
 QString builtinFormatCode(int index, const QLocale& locale);
@@ -28,7 +30,11 @@ public:
 
     // date1904: the workbook counts dates from 1904-01-01 rather than 1900.
     QString format(double value, const QLocale& locale, bool date1904 = false) const;
+    // The same into out, whose buffer is reused: rendering many cells allocates nothing.
+    void format(double value, const QLocale& locale, bool date1904, QString& out) const;
     QString formatText(const QString& text) const;
+    // A text is shown as it is (no text section with literals around "@").
+    bool showsTextAsIs() const { return m_textAsIs; }
     bool isDate() const;
     bool isGeneral() const { return m_general; }
 
@@ -68,14 +74,16 @@ public:
     };
 
 private:
-    QString formatSection(const Section& section, double value, bool withSign, const QLocale& locale,
-                          bool date1904) const;
-    QString formatDate(const Section& section, double value, const QLocale& locale, bool date1904) const;
+    void formatInto(TextBuilder& out, double value, const QLocale& locale, bool date1904) const;
+    void formatSection(TextBuilder& out, const Section& section, double value, bool withSign, const QLocale& locale,
+                       bool date1904) const;
+    void formatDate(TextBuilder& out, const Section& section, double value, const QLocale& locale, bool date1904) const;
     QString formatFraction(const Section& section, double value, bool withSign) const;
 
     std::vector<Section> m_sections;
     bool m_general = true;
     bool m_conditional = false;
+    bool m_textAsIs = true;
 };
 
 // One-off convenience: parses the code and formats the value.

@@ -25,7 +25,14 @@ public:
 
     // The displayed text of a cell, rows and columns from 1; "" for an empty cell.
     // Row or column 0, or beyond maxRows() / maxColumns(), fails with err::Subscript.
-    virtual QString cellText(int row, int column) const = 0;
+    QString cellText(int row, int column) const
+    {
+        QString text;
+        cellText(row, column, text);
+        return text;
+    }
+    // The same into out, whose buffer is reused: reading many cells allocates nothing.
+    virtual void cellText(int row, int column, QString& out) const = 0;
 
     // The last row that holds a cell (0 for an empty sheet) and the last column of a row
     // that holds a non-empty cell (0 when none).

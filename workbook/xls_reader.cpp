@@ -66,6 +66,18 @@ QString fromUtf16Le(const uchar* p, qsizetype chars)
     return s;
 }
 
+// The characters, 16-bit little-endian (high) or 8-bit, into out, whose buffer is kept when
+// it is large enough.
+void assignChars(QString& out, const uchar* p, qsizetype chars, bool high)
+{
+    out.resize(chars);
+    char16_t* d = reinterpret_cast<char16_t*>(out.data());
+    if (high)
+        for (qsizetype i = 0; i < chars; ++i) d[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
+    else
+        for (qsizetype i = 0; i < chars; ++i) d[i] = char16_t(p[i]);
+}
+
 // 8-bit texts of BIFF5/7 in the workbook's code page.
 class CodePage {
 public:
@@ -190,13 +202,13 @@ public:
             const qsizetype bytes = qsizetype(count) * (high ? 2 : 1);
             if (m_offset + bytes <= piece.second) {
                 const uchar* p = piece.first + m_offset;
-                if (out) *out = high ? fromUtf16Le(p, count) : QString::fromLatin1(reinterpret_cast<const char*>(p), count);
+                if (out) assignChars(*out, p, count, high);
                 if (taken) *taken = count;
                 m_offset += bytes;
                 return true;
             }
         }
-        if (out) out->clear();
+        if (out) out->resize(0); // keeps the buffer
         if (taken) *taken = 0;
         while (count > 0) {
             if (m_index < m_pieces.size() && m_offset >= m_pieces[m_index].second) {
@@ -390,16 +402,14 @@ private:
     void setFormats();
 
     bool hasShared(quint32 index) const override { return index < m_sst.size() && m_sst[index] != noText; }
-    QString sharedText(quint32 index) const override
+    void sharedText(quint32 index, QString& out) const override
     {
         // the record that holds the string's start, and the offset in it
         const quint32 at = m_sst[index];
         const size_t piece = size_t(std::upper_bound(m_sstEnds.begin(), m_sstEnds.end(), at) - m_sstEnds.begin());
         const qsizetype offset = qsizetype(at) - (piece > 0 ? m_sstEnds[piece - 1] : 0);
         Pieces in(m_sstPieces, piece, offset);
-        QString s;
-        readSharedString(in, s);
-        return s;
+        readSharedString(in, out);
     }
     // Where a string of the shared table starts in m_sstBytes; noText for an empty one.
     static constexpr quint32 noText = 0xFFFFFFFFu;

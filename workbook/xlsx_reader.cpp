@@ -12,6 +12,7 @@
 #include "workbook/xml_scanner.h"
 #include "workbook/zip_archive.h"
 
+#include <QStringDecoder>
 #include <QStringList>
 
 #include <map>
@@ -137,10 +138,13 @@ private:
     {
         return index + 1 < m_sharedEnds.size() && m_sharedEnds[index + 1] > m_sharedEnds[index];
     }
-    QString sharedText(quint32 index) const override
+    void sharedText(quint32 index, QString& out) const override
     {
         const quint32 from = m_sharedEnds[index];
-        return QString::fromUtf8(m_sharedBytes.data() + from, qsizetype(m_sharedEnds[index + 1] - from));
+        const QByteArrayView bytes(m_sharedBytes.data() + from, qsizetype(m_sharedEnds[index + 1] - from));
+        out.resize(bytes.size()); // UTF-16 takes at most as many units as UTF-8 has bytes
+        QChar* end = m_utf8.appendToBuffer(out.data(), bytes);
+        out.resize(end - out.constData());
     }
     void close() override
     {
@@ -154,6 +158,7 @@ private:
 
     const ZipArchive& m_zip; // only read while load() runs
     std::vector<char, BigAllocator<char>> m_sharedBytes;
+    mutable QStringDecoder m_utf8{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
     std::vector<quint32> m_sharedEnds{0}; // string i is m_sharedBytes[m_sharedEnds[i] .. m_sharedEnds[i + 1])
 };
 
