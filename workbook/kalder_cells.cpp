@@ -7,8 +7,10 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -27,29 +29,66 @@ public:
     {
         while (*text) add(*text++);
     }
-    // A lone surrogate becomes U+FFFD.
-    void addUtf8(QStringView text)
+    // The text as one CSV field, quoted when it holds a comma, a quote or a line break.
+    void addField(QStringView text)
+    {
+        room(size_t(text.size()) * 3 + 2); // the most a field becomes: 3 bytes a unit, 2 quotes
+        const size_t start = m_used;
+        if (addUtf8(text, true)) return;
+        m_used = start;
+        m_buf[m_used++] = '"';
+        qsizetype from = 0;
+        for (qsizetype at; (at = text.indexOf(u'"', from)) >= 0; from = at + 1) {
+            addUtf8(text.sliced(from, at + 1 - from), false);
+            m_buf[m_used++] = '"';
+        }
+        addUtf8(text.sliced(from), false);
+        m_buf[m_used++] = '"';
+    }
+    void flush()
+    {
+        std::fwrite(m_buf.data(), 1, m_used, stdout);
+        m_used = 0;
+    }
+
+private:
+    void room(size_t n)
+    {
+        if (m_buf.size() - m_used >= n) return;
+        flush();
+        if (m_buf.size() < n) m_buf.resize(n);
+    }
+
+    static bool special(char16_t c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; }
+
+    // The text as UTF-8 into the room made for it; a lone surrogate becomes U+FFFD. With
+    // stopAtSpecial, false as soon as a character that needs quoting comes.
+    bool addUtf8(QStringView text, bool stopAtSpecial)
     {
         const qsizetype n = text.size();
-        room(size_t(n) * 3); // the most a UTF-16 unit becomes
         char* d = m_buf.data() + m_used;
         const char16_t* u = text.utf16();
         for (qsizetype i = 0; i < n; ++i) {
-            // a run of ASCII four units at a time
-            while (i + 4 <= n) {
-                quint64 four;
-                std::memcpy(&four, u + i, sizeof four);
-                if (four & 0xFF80FF80FF80FF80u) break;
-                d[0] = char(u[i]);
-                d[1] = char(u[i + 1]);
-                d[2] = char(u[i + 2]);
-                d[3] = char(u[i + 3]);
-                d += 4;
-                i += 4;
+#if defined(__SSE2__)
+            // a run of plain ASCII eight units at a time
+            while (i + 8 <= n) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+                const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(short(0xFF80))), _mm_setzero_si128());
+                __m128i stop = _mm_xor_si128(ascii, _mm_set1_epi16(-1));
+                if (stopAtSpecial) {
+                    stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(',')), _mm_cmpeq_epi16(v, _mm_set1_epi16('"'))));
+                    stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\n')), _mm_cmpeq_epi16(v, _mm_set1_epi16('\r'))));
+                }
+                if (_mm_movemask_epi8(stop) != 0) break;
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(v, v));
+                d += 8;
+                i += 8;
             }
             if (i >= n) break;
+#endif
             char32_t c = u[i];
             if (c < 0x80) {
+                if (stopAtSpecial && special(char16_t(c))) return false;
                 *d++ = char(c);
                 continue;
             }
@@ -71,41 +110,7 @@ public:
             *d++ = char(0x80 | (c & 0x3F));
         }
         m_used = size_t(d - m_buf.data());
-    }
-    // The text as one CSV field, quoted when it holds a comma, a quote or a line break.
-    void addField(QStringView text)
-    {
-        bool quote = false;
-        for (QChar c : text)
-            if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
-                quote = true;
-                break;
-            }
-        if (!quote) {
-            addUtf8(text);
-            return;
-        }
-        add('"');
-        qsizetype from = 0;
-        for (qsizetype at; (at = text.indexOf(u'"', from)) >= 0; from = at + 1) {
-            addUtf8(text.sliced(from, at + 1 - from));
-            add('"');
-        }
-        addUtf8(text.sliced(from));
-        add('"');
-    }
-    void flush()
-    {
-        std::fwrite(m_buf.data(), 1, m_used, stdout);
-        m_used = 0;
-    }
-
-private:
-    void room(size_t n)
-    {
-        if (m_buf.size() - m_used >= n) return;
-        flush();
-        if (m_buf.size() < n) m_buf.resize(n);
+        return true;
     }
 
     std::vector<char> m_buf;

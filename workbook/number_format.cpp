@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -195,20 +196,25 @@ bool isTextSection(const Section& s)
 
 } // namespace
 
-// The output of one rendering, built in place and copied out once.
+// The output of one rendering, built in place and copied out once: a short text stays in
+// the object itself.
 class TextBuilder {
 public:
-    void add(char16_t c) { m_buf.append(c); }
-    void add(QStringView s)
+    TextBuilder() = default;
+    TextBuilder(const TextBuilder&) = delete;
+    TextBuilder& operator=(const TextBuilder&) = delete;
+
+    void add(char16_t c)
     {
-        if (s.size() == 1) m_buf.append(s.front().unicode());
-        else m_buf.append(s.utf16(), s.size());
+        if (m_size == m_capacity) grow(1);
+        m_data[m_size++] = c;
     }
+    void add(QStringView s) { addUnits(s.utf16(), s.size()); }
     void addAscii(const char* p, qsizetype n)
     {
-        const qsizetype at = m_buf.size();
-        m_buf.resize(at + n);
-        for (qsizetype i = 0; i < n; ++i) m_buf[at + i] = char16_t(uchar(p[i]));
+        if (m_capacity - m_size < n) grow(n);
+        for (qsizetype i = 0; i < n; ++i) m_data[m_size + i] = char16_t(uchar(p[i]));
+        m_size += n;
     }
     void addNumber(qint64 v, int width = 1)
     {
@@ -226,17 +232,38 @@ public:
     {
         for (qsizetype i = 0; i < n; ++i) add(c);
     }
-    QStringView view() const { return QStringView(m_buf.constData(), m_buf.size()); }
+    void clear() { m_size = 0; }
+    QStringView view() const { return QStringView(m_data, m_size); }
     QString take() const { return view().toString(); }
     // Copies the text into out; out's buffer is kept when it is large enough.
     void copyTo(QString& out) const
     {
-        out.resize(m_buf.size());
-        std::copy(m_buf.begin(), m_buf.end(), reinterpret_cast<char16_t*>(out.data()));
+        out.resize(m_size);
+        std::copy_n(m_data, m_size, reinterpret_cast<char16_t*>(out.data()));
     }
 
 private:
-    QVarLengthArray<char16_t, 96> m_buf;
+    void addUnits(const char16_t* p, qsizetype n)
+    {
+        if (m_capacity - m_size < n) grow(n);
+        std::copy_n(p, n, m_data + m_size);
+        m_size += n;
+    }
+    Q_NEVER_INLINE void grow(qsizetype more)
+    {
+        const qsizetype capacity = std::max(m_capacity * 2, m_size + more);
+        auto bigger = std::make_unique<char16_t[]>(size_t(capacity));
+        std::copy_n(m_data, m_size, bigger.get());
+        m_heap = std::move(bigger);
+        m_data = m_heap.get();
+        m_capacity = capacity;
+    }
+
+    char16_t m_local[96];
+    char16_t* m_data = m_local;
+    qsizetype m_size = 0;
+    qsizetype m_capacity = 96;
+    std::unique_ptr<char16_t[]> m_heap;
 };
 
 namespace {
@@ -310,9 +337,12 @@ void fixedDigits(double a, int decimals, Digits& out)
             }
         }
     }
-    if (decimals <= 15 && a < 1e15) {
-        char s[64];
-        const auto r = std::to_chars(s, s + sizeof s, a, std::chars_format::fixed);
+    char s[64];
+    // (a shortest form too long for the buffer, 5e-324 say, takes the exact way)
+    const auto shortestForm = decimals <= 15 && a < 1e15 ? std::to_chars(s, s + sizeof s, a, std::chars_format::fixed)
+                                                         : std::to_chars_result{s, std::errc::value_too_large};
+    if (shortestForm.ec == std::errc()) {
+        const auto& r = shortestForm;
         const char* dot = std::find(s, r.ptr, '.');
         const qsizetype shortest = dot == r.ptr ? 0 : r.ptr - dot - 1;
         const qsizetype intLen = dot - s;
@@ -599,6 +629,33 @@ void makePlan(Section& sec)
         }
     for (const Token& t : p.expT)
         if (t.kind == Token::Digit) ++p.expDigits;
+
+    // Whether the section has the common shape the renderer fills without its placeholder walk.
+    const auto suffixFrom = [&](const std::vector<Token>& toks, size_t from) {
+        for (size_t i = from; i < toks.size(); ++i) {
+            if (toks[i].kind != Token::Literal) return false;
+            p.suffix += toks[i].text;
+        }
+        return true;
+    };
+    bool simple = p.expSign.isEmpty() && p.intPlaces > 0;
+    size_t i = 0;
+    for (bool zeros = false; simple && i < p.intT.size() && p.intT[i].kind == Token::Digit; ++i) {
+        const QString& d = p.intT[i].text;
+        if (d == u"0") zeros = true;
+        else if (d != u"#" || zeros) simple = false;
+        if (d == u"0") ++p.minInt;
+    }
+    if (simple && p.point) {
+        simple = i == p.intT.size();
+        size_t k = 0;
+        while (simple && k < p.fracT.size() && p.fracT[k].kind == Token::Digit) simple = p.fracT[k++].text == u"0";
+        simple = simple && suffixFrom(p.fracT, k);
+    } else if (simple) {
+        simple = p.fracT.empty() && suffixFrom(p.intT, i);
+    }
+    p.simple = simple;
+    if (!simple) p.suffix.clear();
 }
 
 void classify(Section& sec)
@@ -923,6 +980,28 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
     for (int i = 0; i < p.percents; ++i) a *= 100;
     for (int i = 0; i < p.scale; ++i) a /= 1000;
 
+    if (p.simple) {
+        Digits s;
+        fixedDigits(a, p.fracDigits, s);
+        const char* d = s.data();
+        const qsizetype dot = p.fracDigits > 0 ? s.size() - p.fracDigits - 1 : s.size();
+        bool allZero = true; // "-0" is not shown: a value that rounds to zero has no sign
+        for (char ch : s)
+            if (ch >= '1' && ch <= '9') allZero = false;
+        if (withSign && value < 0 && !allZero) out.add(lt.negativeSign);
+        const qsizetype len = dot == 1 && d[0] == '0' && p.minInt == 0 ? 0 : dot;
+        const qsizetype zeros = std::max<qsizetype>(0, p.minInt - len);
+        const qsizetype all = zeros + len;
+        for (qsizetype i = 0; i < all; ++i) {
+            if (p.grouping && i > 0 && (all - i) % 3 == 0) out.add(lt.groupSeparator);
+            out.add(i < zeros ? u'0' : char16_t(d[i - zeros]));
+        }
+        if (p.point) out.add(lt.decimalPoint);
+        if (p.fracDigits > 0) out.addAscii(d + dot + 1, p.fracDigits);
+        out.add(p.suffix);
+        return;
+    }
+
     Builder expText;
     if (!p.expSign.isEmpty()) {
         int e = 0;
@@ -961,10 +1040,10 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
             }
         }
         if (!placed) {
-            Builder both;
-            both.add(mark.take());
-            both.add(expText.take());
-            expText = both;
+            const QString literals = expText.take();
+            expText.clear();
+            expText.add(mark.view());
+            expText.add(literals);
         }
     }
 

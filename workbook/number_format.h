@@ -59,6 +59,11 @@ public:
         int fracDigits = 0;
         int intPlaces = 0;
         int expDigits = 0;
+        // The common shape: "#" then "0" placeholders with no literal among them, "0" decimals,
+        // no exponent, literals only at the end; minInt is the number of "0" before the point.
+        bool simple = false;
+        int minInt = 0;
+        QString suffix;
     };
     struct Section {
         std::vector<Token> tokens;

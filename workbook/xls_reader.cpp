@@ -408,6 +408,21 @@ private:
         const quint32 at = m_sst[index];
         const size_t piece = size_t(std::upper_bound(m_sstEnds.begin(), m_sstEnds.end(), at) - m_sstEnds.begin());
         const qsizetype offset = qsizetype(at) - (piece > 0 ? m_sstEnds[piece - 1] : 0);
+        if (piece < m_sstPieces.size()) {
+            // the common case: the whole string within one record
+            const uchar* p = m_sstPieces[piece].first + offset;
+            const qsizetype avail = m_sstPieces[piece].second - offset;
+            if (avail >= 3) {
+                const quint32 count = u16(p);
+                const uchar flags = p[2];
+                const qsizetype head = 3 + ((flags & 0x08) ? 2 : 0) + ((flags & 0x04) ? 4 : 0);
+                const bool high = flags & 0x01;
+                if (head + qsizetype(count) * (high ? 2 : 1) <= avail) {
+                    assignChars(out, p + head, count, high);
+                    return;
+                }
+            }
+        }
         Pieces in(m_sstPieces, piece, offset);
         readSharedString(in, out);
     }

@@ -58,6 +58,12 @@ void TstNumberFormat::display_data()
     row("exponent negative", u"0.00E+00"_s, 0.000123, "C", u"1.23E-04"_s);
     row("exponent mantissa rounding up", u"0E+0"_s, 987.77, "C", u"1E+3"_s);
     row("ties away from zero", u"0.00"_s, 0.125, "C", u"0.13"_s);
+    // the smallest numbers, whose shortest decimal form runs to hundreds of digits
+    row("denormal", u"0.00"_s, 4.9406564584124654e-324, "C", u"0.00"_s);
+    row("negative denormal grouped", u"#,##0.00"_s, -4.9406564584124654e-324, "C", u"0.00"_s);
+    row("denormal many decimals", u"0.000000000000000000000000"_s, 1e-310, "C", u"0.000000000000000000000000"_s);
+    row("near tie many decimals", u"0.0000000000000000000000000"_s, 1.00000000000000005e-5, "C",
+        u"0.0000100000000000000008180"_s);
     row("exponent minus form", u"0.0E-0"_s, 12345, "C", u"1.2E4"_s);
     row("engineering", u"##0.0E+0"_s, 12345, "C", u"12.3E+3"_s);
     // sections, conditions, colours, literals
