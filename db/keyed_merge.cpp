@@ -7,6 +7,7 @@
 #include "db/sqlite_dialect.h"
 
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSqlDriver>
 #include <QStringEncoder>
 #include <sqlite3.h>
@@ -65,9 +66,10 @@ std::string_view view(const QByteArray& bytes)
     return {bytes.constData(), size_t(bytes.size())};
 }
 
+// The text is not copied: every statement is stepped and reset while the text lives.
 void bindText(sqlite3_stmt* stmt, int i, const QByteArray& utf8)
 {
-    sqlite3_bind_text(stmt, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt, i, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
 }
 
 void bindNumber(sqlite3_stmt* stmt, int i, std::optional<double> v)
@@ -137,8 +139,27 @@ void KeyedMerge::prepareAll(const QString& t, const QString& key, const QString&
                             const QString& keyAffinity, const QString& collation, const QString& what)
 {
     if (m_inMemory) {
+        m_gatherSql = QStringLiteral("SELECT rowid, ") + key;
+        if (m_hasMin)
+            m_gatherSql += QStringLiteral(", ") + minName;
+        if (m_hasMax)
+            m_gatherSql += QStringLiteral(", ") + maxName;
+        m_gatherSql += QStringLiteral(" FROM main.%1 ORDER BY rowid").arg(t);
+        // A trigger of the table would see the rows written in another order and fewer
+        // updates; under one the rows are written as they come.
+        sqlite3_stmt* triggers =
+            prepare(QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE "
+                                   "UNION ALL SELECT 1 FROM temp.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE"),
+                    what);
+        const QByteArray name = m_table.toUtf8();
+        sqlite3_bind_text(triggers, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+        const int rc = sqlite3_step(triggers);
+        sqlite3_finalize(triggers);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            fail(what);
+        m_deferred = rc == SQLITE_DONE;
         begin();
-        gatherInMemory(t, key, minName, maxName);
+        gatherInMemory();
     } else {
         exec("PRAGMA temp_store = MEMORY", what);
         exec("DROP TABLE IF EXISTS temp.kalder_keys", what);
@@ -193,15 +214,9 @@ void KeyedMerge::prepareAll(const QString& t, const QString& key, const QString&
     }
 }
 
-void KeyedMerge::gatherInMemory(const QString& table, const QString& key, const QString& minName,
-                                const QString& maxName)
+void KeyedMerge::gatherInMemory()
 {
-    QString sql = QStringLiteral("SELECT rowid, ") + key;
-    if (m_hasMin)
-        sql += QStringLiteral(", ") + minName;
-    if (m_hasMax)
-        sql += QStringLiteral(", ") + maxName;
-    sql += QStringLiteral(" FROM main.%1 ORDER BY rowid").arg(table);
+    const QString& sql = m_gatherSql;
     sqlite3_stmt* stmt = prepare(sql, QStringLiteral("Чтение ключей таблицы %1").arg(m_table));
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -320,8 +335,11 @@ void KeyedMerge::rollback() noexcept
 
 void KeyedMerge::commit()
 {
+    m_failedRow.reset();
     if (!m_inTransaction)
         return;
+    if (m_deferred && !m_replaying)
+        flush();   // after a failure of one of its rows, the batch holds the rows before it
     if (sqlite3_get_autocommit(m_db)) {   // the engine already rolled the batch back
         m_inTransaction = false;
         m_pendingAdded = 0;
@@ -337,33 +355,152 @@ void KeyedMerge::commit()
     m_committedAdded += m_pendingAdded;
     m_pendingAdded = 0;
     m_inBatch = 0;
+    m_log.clear();         // keeps its room for the next batch
+    m_logKeys.resize(0);
 }
 
-bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional<double> max)
+bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional<double> max, qint64 row)
 {
     if (!m_inTransaction)
         begin();
     m_keyUtf8.resize(key.size() * 3);   // the most UTF-8 a UTF-16 unit becomes
     QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
     m_keyUtf8.resize(utf8.appendToBuffer(m_keyUtf8.data(), key) - m_keyUtf8.constData());
+    m_row = row;
+    if (m_deferred) {
+        if (m_log.empty())
+            m_log.reserve(size_t(std::min(m_batchRows, 1 << 16)));
+        m_logKeys.append(m_keyUtf8);
+        m_log.push_back({min.value_or(NaN), max.value_or(NaN), row, size_t(m_logKeys.size())});
+    }
+    const bool added = mergeKey(min, max);
+    if (++m_inBatch >= m_batchRows && !m_replaying)
+        commit();
+    return added;
+}
+
+void KeyedMerge::failRow(const QString& what)
+{
+    m_failedRow = m_row;
+    if (sqlite3_get_autocommit(m_db)) {   // an error that ended the transaction
+        m_inTransaction = false;
+        m_pendingAdded = 0;
+    }
+    fail(what);
+}
+
+// The record of a key in the batch in hand, kept in memory until the batch is written.
+bool KeyedMerge::mergeDeferred(const QByteArray& f, std::optional<double> min, std::optional<double> max)
+{
+    const auto it = m_known.find(view(f));
+    if (it != m_known.end()) {
+        Known& k = it->second;
+        const bool lower = m_hasMin && min && *min < k.min;   // a NaN compares false: never widened
+        const bool higher = m_hasMax && max && *max > k.max;
+        if (lower)
+            k.min = *min;
+        if (higher)
+            k.max = *max;
+        if ((lower || higher) && !(k.batch & (Known::Unwritten | Known::MinWidened | Known::MaxWidened)))
+            m_widened.push_back(&*it);
+        if (!(k.batch & Known::Unwritten))
+            k.batch |= (lower ? Known::MinWidened : 0) | (higher ? Known::MaxWidened : 0);
+        return false;
+    }
+    Known known;
+    if (m_hasMin)
+        known.min = min.value_or(0.0);
+    if (m_hasMax)
+        known.max = max.value_or(0.0);
+    known.batch = Known::Unwritten;
+    const std::string_view stored = m_keys.keep(f);
+    Entry& entry = *m_known.emplace(stored, known).first;
+    m_unwritten.emplace_back(&entry, m_fold == Fold::None ? stored : m_keys.keep(m_keyUtf8));
+    ++m_pendingAdded;
+    return true;
+}
+
+// Writes the batch in hand: the new records in the order of their first rows, then the
+// widened ones. A failure takes the batch back and merges its rows again one by one.
+void KeyedMerge::flush()
+{
+    const auto step = [&](sqlite3_stmt* stmt) {
+        const int rc = sqlite3_step(stmt);
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        return rc == SQLITE_DONE;
+    };
+    bool written = true;
+    for (const auto& [entry, key] : m_unwritten) {
+        Known& k = entry->second;
+        sqlite3_bind_text(m_insert, 1, key.data(), int(key.size()), SQLITE_STATIC);
+        if (m_hasMin)
+            sqlite3_bind_double(m_insert, 2, k.min);
+        if (m_hasMax)
+            sqlite3_bind_double(m_insert, 3, k.max);
+        if (!(written = step(m_insert)))
+            break;
+        k.rid = sqlite3_last_insert_rowid(m_db);
+        k.batch = 0;
+    }
+    for (size_t i = 0; written && i < m_widened.size(); ++i) {
+        Known& k = m_widened[i]->second;
+        bindNumber(m_widen, 1, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt);
+        bindNumber(m_widen, 2, (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
+        sqlite3_bind_int64(m_widen, 3, k.rid);
+        if (!(written = step(m_widen)))
+            break;
+        k.batch = 0;
+    }
+    m_unwritten.clear();
+    m_widened.clear();
+    if (!written)
+        replay();
+}
+
+// After a failure in writing a batch: the table back as it was before the batch, and the
+// batch's rows merged again as they come, so that the one the table refuses fails alone.
+void KeyedMerge::replay()
+{
+    rollback();
+    m_known.clear();
+    m_keys = KeyStore();
+    m_deferred = false;
+    m_replaying = true;
+    const auto done = qScopeGuard([&] { m_replaying = false; });
+    begin();
+    gatherInMemory();
+    size_t from = 0;
+    for (const Logged& row : m_log) {
+        m_keyUtf8 = m_logKeys.mid(qsizetype(from), qsizetype(row.keyEnd) - qsizetype(from));
+        from = row.keyEnd;
+        m_row = row.row;
+        const auto number = [](double v) { return std::isnan(v) ? std::nullopt : std::optional(v); };
+        mergeKey(number(row.min), number(row.max));
+        ++m_inBatch;
+    }
+    // every row went in this time (the failure was not a row's): the batch stands as merged
+}
+
+bool KeyedMerge::mergeKey(std::optional<double> min, std::optional<double> max)
+{
     const QByteArray& keyUtf8 = m_keyUtf8;
-    const auto what = [&] { return QStringLiteral("Запись с ключом «%1» в таблице %2").arg(key.toString(), m_table); };
+    const auto what = [&] {
+        return QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(keyUtf8), m_table);
+    };
     const auto stepDone = [&](sqlite3_stmt* stmt) {
         const int rc = sqlite3_step(stmt);
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
-        if (rc != SQLITE_DONE) {
-            if (sqlite3_get_autocommit(m_db)) {   // an error that ended the transaction
-                m_inTransaction = false;
-                m_pendingAdded = 0;
-            }
-            fail(what());
-        }
+        if (rc != SQLITE_DONE)
+            failRow(what());
     };
 
     bool added = false;
     if (m_inMemory) {
         const QByteArray f = folded(keyUtf8);
+        if (m_deferred)
+            return mergeDeferred(f, min, max);
         const auto it = m_known.find(view(f));
         if (it != m_known.end()) {
             Known& k = it->second;
@@ -397,8 +534,6 @@ bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional
             m_known.emplace(m_keys.keep(f), known);
             added = true;
         }
-        if (++m_inBatch >= m_batchRows)
-            commit();
         return added;
     }
 
@@ -430,7 +565,7 @@ bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional
         sqlite3_reset(m_find);
         sqlite3_clear_bindings(m_find);
         if (rc != SQLITE_DONE)
-            fail(what());
+            failRow(what());
         bindText(m_insert, 1, keyUtf8);
         if (m_hasMin)
             sqlite3_bind_double(m_insert, 2, min.value_or(0.0));
@@ -443,8 +578,6 @@ bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional
         stepDone(m_remember);
         added = true;
     }
-    if (++m_inBatch >= m_batchRows)
-        commit();
     return added;
 }
 

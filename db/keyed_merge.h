@@ -42,14 +42,23 @@ public:
     // maximum as numbers, 0 for an empty cell), or widens the first record holding it (lowest
     // row id): the minimum only goes down, the maximum only up; an empty cell, a Null field or
     // a text field that does not read as a number is left as it is. True: a record was added.
-    // A record the table refuses fails with the engine's number; rows before it stay merged.
-    bool merge(QStringView key, std::optional<double> min, std::optional<double> max);
+    // row is the caller's number of the row, for failedRow().
+    //
+    // Where it can, the merge writes a batch only when it commits it: the records of new keys
+    // with the values of all their rows, each widened record once. A record the table refuses
+    // fails, in merge() or in the commit() that writes its batch, with the engine's number;
+    // the batch is then merged again row by row up to the refused row, so that every row
+    // before it is merged and none after it, as if each row had been written at once.
+    bool merge(QStringView key, std::optional<double> min, std::optional<double> max, qint64 row = 0);
 
     // After a failure, the only call that makes sense is commit(): the rows before it stay.
     // Commits what was merged. Added records counted by committedAdded() from then on.
     void commit();
     qint64 committedAdded() const { return m_committedAdded; }
     qint64 pendingAdded() const { return m_pendingAdded; }
+    // After a failure: the row whose record the table refused; nothing when the failure was
+    // not one row's (the commit itself, say).
+    std::optional<qint64> failedRow() const { return m_failedRow; }
 
 private:
     void exec(const char* sql, const QString& what);
@@ -60,16 +69,30 @@ private:
     void release() noexcept;
     void prepareAll(const QString& table, const QString& key, const QString& minName, const QString& maxName,
                     const QString& keyAffinity, const QString& collation, const QString& what);
-    void gatherInMemory(const QString& table, const QString& key, const QString& minName, const QString& maxName);
+    void gatherInMemory();
     QByteArray folded(const QByteArray& key) const;
+    bool mergeKey(std::optional<double> min, std::optional<double> max);
+    bool mergeDeferred(const QByteArray& folded, std::optional<double> min, std::optional<double> max);
+    void flush();
+    void replay();
+    [[noreturn]] void failRow(const QString& what);
 
     // A stored record as the memory path knows it: its row id and the numbers of its minimum
     // and maximum (NaN for Null or a text that is no number: such a field is never widened;
     // the engine never stores a NaN).
     struct Known {
-        qint64 rid = 0;
+        enum : quint8 { Unwritten = 1, MinWidened = 2, MaxWidened = 4 };
+        qint64 rid = 0;   // 0 while Unwritten
         double min = std::numeric_limits<double>::quiet_NaN();
         double max = std::numeric_limits<double>::quiet_NaN();
+        quint8 batch = 0; // what the batch in hand has to write of it
+    };
+    using Entry = std::pair<const std::string_view, Known>;
+    // A row of the batch in hand, kept to merge it again after a failure.
+    struct Logged {
+        double min, max;   // NaN: none
+        qint64 row;
+        size_t keyEnd;     // in m_logKeys
     };
     // The folded keys, kept together in large blocks rather than one allocation each.
     class KeyStore {
@@ -96,6 +119,15 @@ private:
     KeyStore m_keys;
     QByteArray m_keyUtf8;   // the key of the row in hand, its buffer reused
     std::unordered_map<std::string_view, Known> m_known;
+    QString m_gatherSql;      // the stored keys, for the memory path
+    bool m_deferred = false;  // the memory path writes each batch when it commits it
+    bool m_replaying = false;
+    std::vector<std::pair<Entry*, std::string_view>> m_unwritten;   // new keys, as first written
+    std::vector<Entry*> m_widened;                                  // stored records widened
+    std::vector<Logged> m_log;
+    QByteArray m_logKeys;
+    qint64 m_row = 0;
+    std::optional<qint64> m_failedRow;
     bool m_inTransaction = false;
     int m_batchRows;
     int m_inBatch = 0;

@@ -8,9 +8,13 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace kalder {
 
-CellSheet::CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns)
+CellSheet::CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns, const Columns& columns)
     : m_name(std::move(name)), m_locale(locale), m_maxRows(maxRows), m_maxColumns(maxColumns)
 {
+    if (columns.empty()) return;
+    m_kept.assign(size_t(maxColumns), false);
+    for (int c : columns)
+        if (c >= 1 && c <= maxColumns) m_kept[size_t(c - 1)] = true;
 }
 
 void CellSheet::close()
@@ -28,34 +32,12 @@ void CellSheet::damaged(const QString& what) const
     throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: %2"_s.arg(m_name, what));
 }
 
-CellSheet::Cell* CellSheet::add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind)
-{
-    if (row >= quint32(m_maxRows) || col >= quint32(m_maxColumns)) return nullptr;
-    Cell& c = m_cells.emplace_back();
-    c.row = row;
-    c.kind = kind;
-    c.col = quint16(col);
-    c.xf = xf <= 0xFFFF ? quint16(xf) : 0;
-    c.number = 0;
-    return &c;
-}
-
-void CellSheet::addNumber(quint32 row, quint32 col, quint32 xf, double value)
-{
-    if (Cell* c = add(row, col, xf, Cell::Number)) c->number = value;
-}
-
-void CellSheet::addShared(quint32 row, quint32 col, quint32 xf, quint32 index)
-{
-    if (!hasShared(index)) return;
-    if (Cell* c = add(row, col, xf, Cell::Shared)) c->index = index;
-}
-
 quint32 CellSheet::addText(quint32 row, quint32 col, quint32 xf, QString text)
 {
     const quint32 index = quint32(m_own.size());
-    m_own.push_back(std::move(text));
-    if (Cell* c = add(row, col, xf, Cell::Own)) c->index = index;
+    Cell* c = add(row, col, xf, Cell::Own);
+    m_own.push_back(c ? std::move(text) : QString()); // a dropped cell's text is not kept
+    if (c) c->index = index;
     return index;
 }
 

@@ -22,8 +22,9 @@ constexpr qsizetype MaxSheetCells = 16 * 1024 * 1024;
 
 class CellSheet : public Workbook {
 public:
-    // name serves the failure texts; maxRows and maxColumns are the file format's limits.
-    CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns);
+    // name serves the failure texts; maxRows and maxColumns are the file format's limits;
+    // columns: the columns kept (empty: all).
+    CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns, const Columns& columns = {});
 
     using Workbook::cellText;
     void cellText(int row, int column, QString& out) const override;
@@ -38,8 +39,15 @@ protected:
     // Rows and columns from 0; a cell beyond the limits is dropped. Of two cells added for
     // one position the later wins.
     void reserveCells(size_t count) { m_cells.reserve(count); }
-    void addNumber(quint32 row, quint32 col, quint32 xf, double value);
-    void addShared(quint32 row, quint32 col, quint32 xf, quint32 index); // index into the shared texts
+    void addNumber(quint32 row, quint32 col, quint32 xf, double value)
+    {
+        if (Cell* c = add(row, col, xf, Cell::Number)) c->number = value;
+    }
+    void addShared(quint32 row, quint32 col, quint32 xf, quint32 index) // index into the shared texts
+    {
+        if (!hasShared(index)) return;
+        if (Cell* c = add(row, col, xf, Cell::Shared)) c->index = index;
+    }
     // Returns the index of the text, which setText() may replace later (a formula's string).
     quint32 addText(quint32 row, quint32 col, quint32 xf, QString text);
     void setText(quint32 index, QString text) { m_own[index] = std::move(text); }
@@ -79,7 +87,18 @@ private:
     };
     static_assert(sizeof(Cell) == 16);
 
-    Cell* add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind);
+    Cell* add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind)
+    {
+        if (row >= quint32(m_maxRows) || col >= quint32(m_maxColumns)) return nullptr;
+        if (!m_kept.empty() && !m_kept[col]) return nullptr;
+        Cell& c = m_cells.emplace_back();
+        c.row = row;
+        c.kind = kind;
+        c.col = quint16(col);
+        c.xf = xf <= 0xFFFF ? quint16(xf) : 0;
+        c.number = 0;
+        return &c;
+    }
     void checkCell(int row, int column) const;
     const NumberFormat& formatOf(quint16 xf) const;
 
@@ -93,6 +112,7 @@ private:
     std::vector<QString> m_own;
     std::vector<Cell, BigAllocator<Cell>> m_cells;
     std::vector<std::array<quint32, 4>> m_merged;
+    std::vector<bool> m_kept; // by column from 0; empty: every column
     std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
     int m_lastRow = 0;
 };

@@ -102,7 +102,10 @@ QChar findSeparator(QStringView text)
 
 class CsvWorkbook final : public CellSheet {
 public:
-    CsvWorkbook(const QString& name, const QLocale& locale) : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns) {}
+    CsvWorkbook(const QString& name, const QLocale& locale, const Columns& columns)
+        : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns, columns)
+    {
+    }
     void load(const QByteArray& bytes);
 
 private:
@@ -194,9 +197,10 @@ bool looksLikeText(const QByteArray& bytes)
     return true;
 }
 
-std::unique_ptr<Workbook> openCsv(const QByteArray& bytes, const QString& name, const QLocale& locale)
+std::unique_ptr<Workbook> openCsv(const QByteArray& bytes, const QString& name, const QLocale& locale,
+                                  const Workbook::Columns& columns)
 {
-    auto book = std::make_unique<CsvWorkbook>(name, locale);
+    auto book = std::make_unique<CsvWorkbook>(name, locale, columns);
     book->load(bytes);
     return book;
 }

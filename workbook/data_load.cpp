@@ -141,6 +141,12 @@ std::optional<double> cellNumber(const Workbook& book, qint64 row, int col, cons
     return v;
 }
 
+// A failure of the row's record, with the row's number.
+Failure rowFailure(const Failure& f, qint64 row)
+{
+    return Failure(f.number(), QStringLiteral("Строка %1: %2").arg(row).arg(f.description()));
+}
+
 } // namespace
 
 double leadingNumber(const QString& text)
@@ -239,7 +245,12 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
         }
 
         ui.pointer->set(Pointer::Hourglass);
-        book = Workbook::open(fileName, locale);
+        // only the linked columns are decoded
+        Workbook::Columns columns{key.colNo};
+        for (const Slot* s : {&minimum, &maximum})
+            if (s->linked)
+                columns.push_back(s->colNo);
+        book = Workbook::open(fileName, locale, columns);
         ui.pb->setValue(0);
         // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
         ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
@@ -273,14 +284,21 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
                 merge = std::make_unique<KeyedMerge>(*conn, TableData, key.dbField, minField, maxField);
             }
             try {
-                merge->merge(k, lo, hi);
+                merge->merge(k, lo, hi, row);
             } catch (const Failure& f) {
-                throw Failure(f.number(), QStringLiteral("Строка %1: %2").arg(row).arg(f.description()));
+                throw rowFailure(f, merge->failedRow().value_or(row));
             }
             advance(last);
         }
-        if (merge)
-            merge->commit();
+        if (merge) {
+            try {
+                merge->commit();
+            } catch (const Failure& f) {
+                if (const auto at = merge->failedRow())
+                    throw rowFailure(f, *at);
+                throw;
+            }
+        }
         book->close();
         book.reset();
 
@@ -288,16 +306,27 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
         result = false;
     } catch (const Failure& f) {
         // Rows before the failing one are kept, and the counters show what is in the table.
+        std::optional<Failure> report = f;
         qint64 added = 0;
         if (merge) {
-            try {
-                merge->commit();
-            } catch (const Failure&) {   // the first failure is the one to report
+            // The first failure is the one to report, unless writing the rows before it found
+            // a row the table refuses: the load ends there, and the rows before that one are
+            // committed by the second call.
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                try {
+                    merge->commit();
+                    break;
+                } catch (const Failure& g) {
+                    const auto at = merge->failedRow();
+                    if (!at)
+                        break;
+                    report = rowFailure(g, *at);
+                }
             }
             added = merge->committedAdded();
         }
         showCounters(added);
-        ui.dialogs->message(f.text(), Title, Dialogs::Icon::Exclamation);
+        ui.dialogs->message(report->text(), Title, Dialogs::Icon::Exclamation);
     }
     return result;
 }

@@ -84,7 +84,10 @@ struct CellStyle {
 
 class OdsWorkbook final : public CellSheet {
 public:
-    OdsWorkbook(const ZipArchive& zip, const QLocale& locale) : CellSheet(zip.name(), locale, LargeSheetRows, LargeSheetColumns), m_zip(zip) {}
+    OdsWorkbook(const ZipArchive& zip, const QLocale& locale, const Columns& columns)
+        : CellSheet(zip.name(), locale, LargeSheetRows, LargeSheetColumns, columns), m_zip(zip)
+    {
+    }
     void load();
 
 private:
@@ -524,9 +527,9 @@ void OdsWorkbook::readTable(XmlScanner& x)
 
 } // namespace
 
-std::unique_ptr<Workbook> openOds(const ZipArchive& zip, const QLocale& locale)
+std::unique_ptr<Workbook> openOds(const ZipArchive& zip, const QLocale& locale, const Workbook::Columns& columns)
 {
-    auto book = std::make_unique<OdsWorkbook>(zip, locale);
+    auto book = std::make_unique<OdsWorkbook>(zip, locale, columns);
     book->load();
     return book;
 }

@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QString>
 #include <memory>
+#include <vector>
 
 namespace kalder {
 
@@ -15,12 +16,17 @@ public:
     static constexpr int MaxRows = 65536;
     static constexpr int MaxColumns = 256;
 
+    // The columns to keep, from 1, for a caller that reads only those (the others then read
+    // as empty); empty: every column.
+    using Columns = std::vector<int>;
+
     // Opens the file; fails (Failure) on a missing file, a file that is not a workbook,
     // a password-protected or a damaged one. Texts are rendered for the given locale.
-    static std::unique_ptr<Workbook> open(const QString& path, const QLocale& locale = QLocale::system());
+    static std::unique_ptr<Workbook> open(const QString& path, const QLocale& locale = QLocale::system(),
+                                          const Columns& columns = {});
     // The same for a file already read into memory; name only serves the failure texts.
     static std::unique_ptr<Workbook> fromBytes(const QByteArray& bytes, const QString& name,
-                                               const QLocale& locale = QLocale::system());
+                                               const QLocale& locale = QLocale::system(), const Columns& columns = {});
     virtual ~Workbook() = default;
 
     // The displayed text of a cell, rows and columns from 1; "" for an empty cell.

@@ -122,8 +122,8 @@ struct Relationship {
 
 class XlsxWorkbook final : public CellSheet {
 public:
-    XlsxWorkbook(const ZipArchive& zip, const QString& name, const QLocale& locale)
-        : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns), m_zip(zip)
+    XlsxWorkbook(const ZipArchive& zip, const QString& name, const QLocale& locale, const Columns& columns)
+        : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns, columns), m_zip(zip)
     {
     }
 
@@ -472,9 +472,9 @@ void XlsxWorkbook::readSheet(const QString& part)
 
 } // namespace
 
-std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale)
+std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale, const Workbook::Columns& columns)
 {
-    auto book = std::make_unique<XlsxWorkbook>(zip, zip.name(), locale);
+    auto book = std::make_unique<XlsxWorkbook>(zip, zip.name(), locale, columns);
     book->load();
     return book;
 }

@@ -134,6 +134,9 @@ private slots:
     void failureBeforeAnyRow();
     void emptyFileNameLoadsNothing();
     void refusedRecordAfterSeveralBatches();
+    void refusalFoundWhenTheBatchIsWritten_data();
+    void refusalFoundWhenTheBatchIsWritten();
+    void triggerSeesEveryRow();
 };
 
 void TstDataLoad::load_data()
@@ -424,6 +427,69 @@ void TstDataLoad::refusedRecordAfterSeveralBatches()
     QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s), expected);
     // Nothing of the merge is left in the connection.
     QCOMPARE(db.rows(u"SELECT count(*) FROM temp.sqlite_master"_s), QStringList{u"0"_s});
+}
+
+void TstDataLoad::refusalFoundWhenTheBatchIsWritten_data()
+{
+    // A batch is written when it commits, each record once with the values of all its rows;
+    // the table's refusal must still end the load at the row that would have been refused,
+    // with every row before it merged and none after it.
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("failingRow");
+    QTest::addColumn<QStringList>("stored");
+    const QString table = u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL CHECK (MaxV < 100))"_s;
+    // row 3 widens the new record of row 2 beyond the check; the record would be written
+    // with 150 at once, but row 2 on its own is valid
+    QTest::newRow("new record widened beyond a check") << table << 3 << QStringList{u"k1|5|30"_s};
+    // a stored record widened beyond the check at row 4, after a valid widening at row 3
+    QTest::newRow("stored record widened beyond a check")
+        << table + u";\nINSERT INTO tblData VALUES ('k0', 10, 20)"_s << 4 << QStringList{u"k0|5|50"_s, u"k1|5|30"_s};
+}
+
+void TstDataLoad::refusalFoundWhenTheBatchIsWritten()
+{
+    QFETCH(QString, sql);
+    QFETCH(int, failingRow);
+    QFETCH(QStringList, stored);
+    Database db(sql);
+    {
+        KeyedMerge merge(*db.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s, 1000);
+        merge.merge(u"k1"_s, 5, 30, 2);
+        if (failingRow == 3) {
+            merge.merge(u"k1"_s, 6, 150, 3);   // refused only when written
+        } else {
+            merge.merge(u"k0"_s, 5, 50, 3);
+            merge.merge(u"k0"_s, 1, 500, 4);
+        }
+        merge.merge(u"k2"_s, 1, 2, 5);   // after the refused row: never merged
+        const auto f = failureOf([&] { merge.commit(); });
+        QVERIFY(f);
+        QCOMPARE(f->number(), 275);   // SQLITE_CONSTRAINT_CHECK
+        QCOMPARE(merge.failedRow(), std::optional<qint64>(failingRow));
+        merge.commit();   // the rows before the refused one
+        QCOMPARE(merge.failedRow(), std::nullopt);
+        QCOMPARE(merge.committedAdded(), 1);
+    }
+    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s), stored);
+}
+
+void TstDataLoad::triggerSeesEveryRow()
+{
+    // Under a trigger the rows are written as they come: it sees every insert and every widening.
+    Database db(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\n"
+                u"CREATE TABLE seen (what TEXT, k TEXT, lo REAL, hi REAL);\n"
+                u"CREATE TRIGGER t1 AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES ('i', new.Key, new.MinV, new.MaxV); END;\n"
+                u"CREATE TRIGGER t2 AFTER UPDATE ON TBLDATA BEGIN INSERT INTO seen VALUES ('u', new.Key, new.MinV, new.MaxV); END"_s);
+    {
+        KeyedMerge merge(*db.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s);
+        merge.merge(u"a"_s, 5, 30);
+        merge.merge(u"a"_s, 4, 30);
+        merge.merge(u"b"_s, 1, 1);
+        merge.merge(u"a"_s, 4, 31);
+        merge.commit();
+    }
+    QCOMPARE(db.rows(u"SELECT what, k, lo, hi FROM seen ORDER BY rowid"_s),
+             (QStringList{u"i|a|5|30"_s, u"u|a|4|30"_s, u"i|b|1|1"_s, u"u|a|4|31"_s}));
 }
 
 QTEST_GUILESS_MAIN(TstDataLoad)

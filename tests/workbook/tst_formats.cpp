@@ -29,6 +29,8 @@ private slots:
     void csvText();
     void sheetShape_data();
     void sheetShape();
+    void keptColumns_data();
+    void keptColumns();
     void refusedCells_data();
     void refusedCells();
     void refusedFiles_data();
@@ -203,6 +205,30 @@ void TstFormats::sheetShape()
     auto book = Workbook::open(fixture(file), QLocale::c());
     QCOMPARE(book->lastRow(), lastRow);
     for (int r = 0; r < lastColumns.size(); ++r) QCOMPARE(book->lastColumn(r + 1), lastColumns[r]);
+}
+
+void TstFormats::keptColumns_data()
+{
+    QTest::addColumn<QString>("file");
+    for (const char* f : {"basic.xlsx", "basic.ods", "comma.csv", "../xls_basic.xls", "../xls_biff5.xls"})
+        QTest::newRow(f) << QString::fromLatin1(f);
+}
+
+void TstFormats::keptColumns()
+{
+    // A reader asked for some columns gives their texts as the whole sheet has them, and
+    // every other column empty.
+    QFETCH(QString, file);
+    auto all = Workbook::open(fixture(file), QLocale::c());
+    auto kept = Workbook::open(fixture(file), QLocale::c(), {2, 3});
+    int shown = 0;
+    for (int row = 1; row <= all->lastRow(); ++row)
+        for (int col = 1; col <= std::max(all->lastColumn(row), 4); ++col) {
+            const QString text = col == 2 || col == 3 ? all->cellText(row, col) : QString();
+            QCOMPARE(kept->cellText(row, col), text);
+            shown += text.isEmpty() ? 0 : 1;
+        }
+    QVERIFY(shown > 0);
 }
 
 void TstFormats::refusedCells_data()
