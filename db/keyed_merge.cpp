@@ -72,6 +72,15 @@ void bindText(sqlite3_stmt* stmt, int i, const QByteArray& utf8)
     sqlite3_bind_text(stmt, i, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
 }
 
+// Steps a statement that returns no row and makes it ready for the next; true when it ran.
+bool stepOnce(sqlite3_stmt* stmt)
+{
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return rc == SQLITE_DONE;
+}
+
 void bindNumber(sqlite3_stmt* stmt, int i, std::optional<double> v)
 {
     if (v)
@@ -401,10 +410,11 @@ bool KeyedMerge::mergeDeferred(const QByteArray& f, std::optional<double> min, s
             k.min = *min;
         if (higher)
             k.max = *max;
-        if ((lower || higher) && !(k.batch & (Known::Unwritten | Known::MinWidened | Known::MaxWidened)))
+        if (k.batch & Known::Unwritten)
+            return false;   // written with its final values
+        if ((lower || higher) && !k.batch)
             m_widened.push_back(&*it);
-        if (!(k.batch & Known::Unwritten))
-            k.batch |= (lower ? Known::MinWidened : 0) | (higher ? Known::MaxWidened : 0);
+        k.batch |= (lower ? Known::MinWidened : 0) | (higher ? Known::MaxWidened : 0);
         return false;
     }
     Known known;
@@ -424,12 +434,6 @@ bool KeyedMerge::mergeDeferred(const QByteArray& f, std::optional<double> min, s
 // widened ones. A failure takes the batch back and merges its rows again one by one.
 void KeyedMerge::flush()
 {
-    const auto step = [&](sqlite3_stmt* stmt) {
-        const int rc = sqlite3_step(stmt);
-        sqlite3_reset(stmt);
-        sqlite3_clear_bindings(stmt);
-        return rc == SQLITE_DONE;
-    };
     bool written = true;
     for (const auto& [entry, key] : m_unwritten) {
         Known& k = entry->second;
@@ -438,7 +442,7 @@ void KeyedMerge::flush()
             sqlite3_bind_double(m_insert, 2, k.min);
         if (m_hasMax)
             sqlite3_bind_double(m_insert, 3, k.max);
-        if (!(written = step(m_insert)))
+        if (!(written = stepOnce(m_insert)))
             break;
         k.rid = sqlite3_last_insert_rowid(m_db);
         k.batch = 0;
@@ -448,7 +452,7 @@ void KeyedMerge::flush()
         bindNumber(m_widen, 1, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt);
         bindNumber(m_widen, 2, (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
         sqlite3_bind_int64(m_widen, 3, k.rid);
-        if (!(written = step(m_widen)))
+        if (!(written = stepOnce(m_widen)))
             break;
         k.batch = 0;
     }
@@ -489,10 +493,7 @@ bool KeyedMerge::mergeKey(std::optional<double> min, std::optional<double> max)
         return QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(keyUtf8), m_table);
     };
     const auto stepDone = [&](sqlite3_stmt* stmt) {
-        const int rc = sqlite3_step(stmt);
-        sqlite3_reset(stmt);
-        sqlite3_clear_bindings(stmt);
-        if (rc != SQLITE_DONE)
+        if (!stepOnce(stmt))
             failRow(what());
     };
 

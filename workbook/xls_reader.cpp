@@ -58,14 +58,6 @@ double rkValue(quint32 rk)
     return (rk & 0x01) ? v / 100.0 : v;
 }
 
-QString fromUtf16Le(const uchar* p, qsizetype chars)
-{
-    QString s(chars, Qt::Uninitialized);
-    char16_t* d = reinterpret_cast<char16_t*>(s.data());
-    for (qsizetype i = 0; i < chars; ++i) d[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
-    return s;
-}
-
 // The characters, 16-bit little-endian (high) or 8-bit, into out, whose buffer is kept when
 // it is large enough.
 void assignChars(QString& out, const uchar* p, qsizetype chars, bool high)
@@ -76,6 +68,13 @@ void assignChars(QString& out, const uchar* p, qsizetype chars, bool high)
         for (qsizetype i = 0; i < chars; ++i) d[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
     else
         for (qsizetype i = 0; i < chars; ++i) d[i] = char16_t(p[i]);
+}
+
+QString fromUtf16Le(const uchar* p, qsizetype chars)
+{
+    QString s;
+    assignChars(s, p, chars, true);
+    return s;
 }
 
 // 8-bit texts of BIFF5/7 in the workbook's code page.
