@@ -107,18 +107,27 @@ QStringList headerTexts(const Arguments& a)
     QStringList out;
     std::unique_ptr<Workbook> book;
     const auto row = toInt32(a.header);
-    try {   // an unreadable workbook leaves the texts empty; the load reports it
-        if (row)
-            book = Workbook::open(a.workbook);
-    } catch (const Failure&) {
-    }
+    QList<std::optional<int>> columns;
+    Workbook::Part part;   // only the header row of the linked columns is decoded
     for (const Link& link : a.links) {
-        QString text;
         bool ok = false;
         const int col = link.column.trimmed().toInt(&ok);
+        columns.append(ok ? std::optional(col) : std::nullopt);
+        if (ok)
+            part.columns.push_back(col);
+    }
+    try {   // an unreadable workbook leaves the texts empty; the load reports it
+        if (row && !part.columns.empty()) {
+            part.rows = std::max(*row, 1);
+            book = Workbook::open(a.workbook, QLocale::system(), part);
+        }
+    } catch (const Failure&) {
+    }
+    for (const std::optional<int>& col : columns) {
+        QString text;
         try {   // a cell beyond the sheet, or a column that is no number, has no text
-            if (book && ok)
-                text = book->cellText(*row, col);
+            if (book && col)
+                text = book->cellText(*row, *col);
         } catch (const Failure&) {
         }
         out.append(text);

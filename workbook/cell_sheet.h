@@ -23,8 +23,8 @@ constexpr qsizetype MaxSheetCells = 16 * 1024 * 1024;
 class CellSheet : public Workbook {
 public:
     // name serves the failure texts; maxRows and maxColumns are the file format's limits;
-    // columns: the columns kept (empty: all).
-    CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns, const Columns& columns = {});
+    // part: the columns and rows kept.
+    CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns, const Part& part = {});
 
     using Workbook::cellText;
     void cellText(int row, int column, QString& out) const override;
@@ -89,7 +89,7 @@ private:
 
     Cell* add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind)
     {
-        if (row >= quint32(m_maxRows) || col >= quint32(m_maxColumns)) return nullptr;
+        if (row >= m_keptRows || col >= quint32(m_maxColumns)) return nullptr;
         if (!m_kept.empty() && !m_kept[col]) return nullptr;
         Cell& c = m_cells.emplace_back();
         c.row = row;
@@ -113,6 +113,7 @@ private:
     std::vector<Cell, BigAllocator<Cell>> m_cells;
     std::vector<std::array<quint32, 4>> m_merged;
     std::vector<bool> m_kept; // by column from 0; empty: every column
+    quint32 m_keptRows;       // the rows kept, up to the format's limit
     std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
     int m_lastRow = 0;
 };

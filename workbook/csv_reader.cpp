@@ -102,8 +102,8 @@ QChar findSeparator(QStringView text)
 
 class CsvWorkbook final : public CellSheet {
 public:
-    CsvWorkbook(const QString& name, const QLocale& locale, const Columns& columns)
-        : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns, columns)
+    CsvWorkbook(const QString& name, const QLocale& locale, const Part& part)
+        : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns, part)
     {
     }
     void load(const QByteArray& bytes);
@@ -198,9 +198,9 @@ bool looksLikeText(const QByteArray& bytes)
 }
 
 std::unique_ptr<Workbook> openCsv(const QByteArray& bytes, const QString& name, const QLocale& locale,
-                                  const Workbook::Columns& columns)
+                                  const Workbook::Part& part)
 {
-    auto book = std::make_unique<CsvWorkbook>(name, locale, columns);
+    auto book = std::make_unique<CsvWorkbook>(name, locale, part);
     book->load(bytes);
     return book;
 }

@@ -246,11 +246,11 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
 
         ui.pointer->set(Pointer::Hourglass);
         // only the linked columns are decoded
-        Workbook::Columns columns{key.colNo};
+        Workbook::Part part{{key.colNo}, lastRow > 0 ? lastRow : 1};
         for (const Slot* s : {&minimum, &maximum})
             if (s->linked)
-                columns.push_back(s->colNo);
-        book = Workbook::open(fileName, locale, columns);
+                part.columns.push_back(s->colNo);
+        book = Workbook::open(fileName, locale, part);
         ui.pb->setValue(0);
         // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
         ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);

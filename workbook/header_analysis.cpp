@@ -45,7 +45,7 @@ bool xls_FieldsName(ListView& lv_Fields, ProgressBar& pb, Pointer& pointer, Dial
         }
         result = true;
         pointer.set(Pointer::Hourglass);
-        book = Workbook::open(fileName);
+        book = Workbook::open(fileName, QLocale::system(), {{}, headerRow > 0 ? headerRow : 1});
         pb.setValue(0);
         pb.setMax(ProgressMax);
 

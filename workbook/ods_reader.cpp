@@ -84,8 +84,8 @@ struct CellStyle {
 
 class OdsWorkbook final : public CellSheet {
 public:
-    OdsWorkbook(const ZipArchive& zip, const QLocale& locale, const Columns& columns)
-        : CellSheet(zip.name(), locale, LargeSheetRows, LargeSheetColumns, columns), m_zip(zip)
+    OdsWorkbook(const ZipArchive& zip, const QLocale& locale, const Part& part)
+        : CellSheet(zip.name(), locale, LargeSheetRows, LargeSheetColumns, part), m_zip(zip)
     {
     }
     void load();
@@ -527,9 +527,9 @@ void OdsWorkbook::readTable(XmlScanner& x)
 
 } // namespace
 
-std::unique_ptr<Workbook> openOds(const ZipArchive& zip, const QLocale& locale, const Workbook::Columns& columns)
+std::unique_ptr<Workbook> openOds(const ZipArchive& zip, const QLocale& locale, const Workbook::Part& part)
 {
-    auto book = std::make_unique<OdsWorkbook>(zip, locale, columns);
+    auto book = std::make_unique<OdsWorkbook>(zip, locale, part);
     book->load();
     return book;
 }

@@ -10,18 +10,18 @@ class ZipArchive;
 
 // .xls: an OLE2 container holding a BIFF5/7/8 workbook stream.
 std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, const QLocale& locale,
-                                  const Workbook::Columns& columns);
+                                  const Workbook::Part& part);
 // The same, read from the file as it is decoded rather than held in memory; head holds the
 // file's first bytes.
 std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& head, qsizetype fileSize, const QLocale& locale,
-                                      const Workbook::Columns& columns);
+                                      const Workbook::Part& part);
 // .xlsx / .xlsm: a zip package with xl/workbook.xml; the archive is only read while it opens.
-std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale, const Workbook::Columns& columns);
+std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale, const Workbook::Part& part);
 // .ods: a zip package whose mimetype is that of an OpenDocument spreadsheet.
-std::unique_ptr<Workbook> openOds(const ZipArchive& zip, const QLocale& locale, const Workbook::Columns& columns);
+std::unique_ptr<Workbook> openOds(const ZipArchive& zip, const QLocale& locale, const Workbook::Part& part);
 // .csv: delimited text.
 std::unique_ptr<Workbook> openCsv(const QByteArray& bytes, const QString& name, const QLocale& locale,
-                                  const Workbook::Columns& columns);
+                                  const Workbook::Part& part);
 // Text rather than binary data: no control characters but tab, line breaks and form feed in
 // the first 64 KB, or a UTF-16 byte-order mark.
 bool looksLikeText(const QByteArray& bytes);

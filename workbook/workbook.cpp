@@ -17,12 +17,12 @@ bool isZip(const QByteArray& head) { return head.startsWith("PK\x03\x04") || hea
 
 // A zip package: an OpenDocument spreadsheet by its mimetype, an Office Open XML workbook by
 // its workbook part; anything else is named as well as it can be.
-std::unique_ptr<Workbook> openPackage(const ZipArchive& zip, const QLocale& locale, const Workbook::Columns& columns)
+std::unique_ptr<Workbook> openPackage(const ZipArchive& zip, const QLocale& locale, const Workbook::Part& part)
 {
     const QByteArray mimetype = zip.readSmall(u"mimetype"_s, 256).trimmed();
     if (mimetype == "application/vnd.oasis.opendocument.spreadsheet" ||
         mimetype == "application/vnd.oasis.opendocument.spreadsheet-template")
-        return openOds(zip, locale, columns);
+        return openOds(zip, locale, part);
     if (mimetype.startsWith("application/vnd.oasis.opendocument."))
         throw Failure(err::BookNotWorkbook, u"Файл %1 — документ OpenDocument, но не электронная таблица"_s.arg(zip.name()));
     if (zip.has(u"xl/workbook.bin"_s))
@@ -30,9 +30,9 @@ std::unique_ptr<Workbook> openPackage(const ZipArchive& zip, const QLocale& loca
     if (zip.has(u"xl/workbook.xml"_s) || zip.has(u"[Content_Types].xml"_s) || zip.has(u"_rels/.rels"_s)) {
         if (!zip.has(u"xl/workbook.xml"_s) && (zip.has(u"word/document.xml"_s) || zip.has(u"ppt/presentation.xml"_s)))
             throw Failure(err::BookNotWorkbook, u"Файл %1 — документ Office, но не книга .xlsx"_s.arg(zip.name()));
-        return openXlsx(zip, locale, columns);
+        return openXlsx(zip, locale, part);
     }
-    if (zip.has(u"content.xml"_s)) return openOds(zip, locale, columns);
+    if (zip.has(u"content.xml"_s)) return openOds(zip, locale, part);
     throw Failure(err::BookNotWorkbook, u"Файл %1 — архив zip, но не книга .xlsx или .ods"_s.arg(zip.name()));
 }
 
@@ -60,7 +60,7 @@ bool isOldBiff(const QByteArray& head)
 
 } // namespace
 
-std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& locale, const Columns& columns)
+std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& locale, const Part& part)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists()) throw Failure(err::FileNotFound, u"Файл книги не найден: %1"_s.arg(path));
@@ -73,26 +73,26 @@ std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& loc
     if (isZip(head)) {
         file.close();
         const ZipArchive zip(path);
-        return openPackage(zip, locale, columns);
+        return openPackage(zip, locale, part);
     }
-    if (isOle(head)) return openXlsFile(path, head, file.size(), locale, columns);
+    if (isOle(head)) return openXlsFile(path, head, file.size(), locale, part);
     const QByteArray bytes = file.readAll();
-    return fromBytes(bytes, path, locale, columns);
+    return fromBytes(bytes, path, locale, part);
 }
 
 std::unique_ptr<Workbook> Workbook::fromBytes(const QByteArray& bytes, const QString& name, const QLocale& locale,
-                                               const Columns& columns)
+                                               const Part& part)
 {
     if (isZip(bytes)) {
         const ZipArchive zip(bytes, name);
-        return openPackage(zip, locale, columns);
+        return openPackage(zip, locale, part);
     }
-    if (isOle(bytes) || isOldBiff(bytes)) return openXls(bytes, name, locale, columns);
+    if (isOle(bytes) || isOldBiff(bytes)) return openXls(bytes, name, locale, part);
     if (bytes.isEmpty()) throw Failure(err::BookNotWorkbook, u"Файл %1 пуст"_s.arg(name));
     if (looksLikeText(bytes)) {
         if (isMarkup(bytes))
             throw Failure(err::BookNotWorkbook, u"Файл %1 — документ HTML или XML, а не книга .xls, .xlsx, .ods или текст .csv"_s.arg(name));
-        return openCsv(bytes, name, locale, columns);
+        return openCsv(bytes, name, locale, part);
     }
     throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls, .xlsx, .ods или текстом .csv"_s.arg(name));
 }

@@ -10,23 +10,29 @@
 
 namespace kalder {
 
+// The part of a sheet a caller reads, so that the rest is not decoded: the columns to keep,
+// from 1 (empty: every column), and the rows up to the last one it reads (0: every row).
+// The cells outside read as empty.
+struct WorkbookPart {
+    std::vector<int> columns;
+    int rows = 0;
+};
+
 class Workbook {
 public:
     // The limits of an .xls sheet; other formats have their own (maxRows(), maxColumns()).
     static constexpr int MaxRows = 65536;
     static constexpr int MaxColumns = 256;
 
-    // The columns to keep, from 1, for a caller that reads only those (the others then read
-    // as empty); empty: every column.
-    using Columns = std::vector<int>;
+    using Part = WorkbookPart;
 
     // Opens the file; fails (Failure) on a missing file, a file that is not a workbook,
     // a password-protected or a damaged one. Texts are rendered for the given locale.
     static std::unique_ptr<Workbook> open(const QString& path, const QLocale& locale = QLocale::system(),
-                                          const Columns& columns = {});
+                                          const Part& part = {});
     // The same for a file already read into memory; name only serves the failure texts.
     static std::unique_ptr<Workbook> fromBytes(const QByteArray& bytes, const QString& name,
-                                               const QLocale& locale = QLocale::system(), const Columns& columns = {});
+                                               const QLocale& locale = QLocale::system(), const Part& part = {});
     virtual ~Workbook() = default;
 
     // The displayed text of a cell, rows and columns from 1; "" for an empty cell.

@@ -381,8 +381,8 @@ struct Sheet {
 
 class XlsWorkbook final : public CellSheet {
 public:
-    XlsWorkbook(QString name, const QLocale& locale, const Columns& columns)
-        : CellSheet(std::move(name), locale, Workbook::MaxRows, Workbook::MaxColumns, columns)
+    XlsWorkbook(QString name, const QLocale& locale, const Part& part)
+        : CellSheet(std::move(name), locale, Workbook::MaxRows, Workbook::MaxColumns, part)
     {
     }
 
@@ -718,7 +718,7 @@ namespace {
 
 // The workbook in an OLE2 container read through input; head is the file's first bytes.
 std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, const QByteArray& head, const QString& name,
-                                        const QLocale& locale, const Workbook::Columns& columns)
+                                        const QLocale& locale, const Workbook::Part& part)
 {
     GError* error = nullptr;
     GsfPtr<GsfInfile> ole(gsf_infile_msole_new(input, &error));
@@ -752,7 +752,7 @@ std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, con
     // The stream cannot honestly be longer than the file that holds it.
     const qsizetype size = qsizetype(std::clamp<gsf_off_t>(gsf_input_size(stream.get()), 0, fileSize));
     RecordStream records(stream.get(), size);
-    auto book = std::make_unique<XlsWorkbook>(name, locale, columns);
+    auto book = std::make_unique<XlsWorkbook>(name, locale, part);
     book->load(records, size, biff8);
     return book;
 }
@@ -760,7 +760,7 @@ std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, con
 } // namespace
 
 std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, const QLocale& locale,
-                                  const Workbook::Columns& columns)
+                                  const Workbook::Part& part)
 {
     startGsf();
     const auto* raw = reinterpret_cast<const guint8*>(bytes.constData());
@@ -770,11 +770,11 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
 
     GsfPtr<GsfInput> input(gsf_input_memory_new(raw, bytes.size(), FALSE));
     if (!input) throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
-    return openContainer(input.get(), bytes.size(), bytes.left(8), name, locale, columns);
+    return openContainer(input.get(), bytes.size(), bytes.left(8), name, locale, part);
 }
 
 std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& head, qsizetype fileSize, const QLocale& locale,
-                                      const Workbook::Columns& columns)
+                                      const Workbook::Part& part)
 {
     startGsf();
     GError* error = nullptr;
@@ -786,7 +786,7 @@ std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& hea
     GsfPtr<GsfInput> input(gsf_input_stdio_new(fileName.constData(), &error));
     if (error) g_error_free(error);
     if (!input) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
-    return openContainer(input.get(), fileSize, head, path, locale, columns);
+    return openContainer(input.get(), fileSize, head, path, locale, part);
 }
 
 } // namespace kalder

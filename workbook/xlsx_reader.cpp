@@ -122,8 +122,8 @@ struct Relationship {
 
 class XlsxWorkbook final : public CellSheet {
 public:
-    XlsxWorkbook(const ZipArchive& zip, const QString& name, const QLocale& locale, const Columns& columns)
-        : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns, columns), m_zip(zip)
+    XlsxWorkbook(const ZipArchive& zip, const QString& name, const QLocale& locale, const Part& part)
+        : CellSheet(name, locale, LargeSheetRows, LargeSheetColumns, part), m_zip(zip)
     {
     }
 
@@ -472,9 +472,9 @@ void XlsxWorkbook::readSheet(const QString& part)
 
 } // namespace
 
-std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale, const Workbook::Columns& columns)
+std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale, const Workbook::Part& part)
 {
-    auto book = std::make_unique<XlsxWorkbook>(zip, zip.name(), locale, columns);
+    auto book = std::make_unique<XlsxWorkbook>(zip, zip.name(), locale, part);
     book->load();
     return book;
 }

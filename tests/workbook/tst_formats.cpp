@@ -216,16 +216,20 @@ void TstFormats::keptColumns_data()
 
 void TstFormats::keptColumns()
 {
-    // A reader asked for some columns gives their texts as the whole sheet has them, and
-    // every other column empty.
+    // A reader asked for some columns, or for the rows up to one, gives their texts as the
+    // whole sheet has them, and every other cell empty.
     QFETCH(QString, file);
     auto all = Workbook::open(fixture(file), QLocale::c());
-    auto kept = Workbook::open(fixture(file), QLocale::c(), {2, 3});
+    auto kept = Workbook::open(fixture(file), QLocale::c(), {{2, 3}});
+    auto top = Workbook::open(fixture(file), QLocale::c(), {{}, 2});
+    QVERIFY(all->lastRow() > 2);
+    QCOMPARE(top->lastRow(), 2);
     int shown = 0;
     for (int row = 1; row <= all->lastRow(); ++row)
         for (int col = 1; col <= std::max(all->lastColumn(row), 4); ++col) {
             const QString text = col == 2 || col == 3 ? all->cellText(row, col) : QString();
             QCOMPARE(kept->cellText(row, col), text);
+            QCOMPARE(top->cellText(row, col), row <= 2 ? all->cellText(row, col) : QString());
             shown += text.isEmpty() ? 0 : 1;
         }
     QVERIFY(shown > 0);
