@@ -28,12 +28,12 @@ class KeyedMerge {
 public:
     // minField / maxField: nothing when that value is not loaded. A named field that the
     // table does not have fails with err::ItemNotFound. Rows are committed in batches of
-    // batchRows merges (one commit costs a sync of the file, so batches are large; a load cut
-    // off loses at most the batch in hand, which a second run redoes); commit() commits the
-    // rows merged so far.
+    // batchRows merges (one commit costs a sync of the file, so batches are large: an .xls
+    // sheet, at most 65,536 rows, goes in one; a load cut off loses at most the batch in hand,
+    // which a second run redoes); commit() commits the rows merged so far.
     KeyedMerge(Connection& conn, const QString& table, const QString& keyField,
                const std::optional<QString>& minField, const std::optional<QString>& maxField,
-               int batchRows = 32768);
+               int batchRows = 1 << 17);
     ~KeyedMerge();   // rolls back rows not yet committed, drops the temporary index
     KeyedMerge(const KeyedMerge&) = delete;
     KeyedMerge& operator=(const KeyedMerge&) = delete;
