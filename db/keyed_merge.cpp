@@ -232,41 +232,44 @@ void KeyedMerge::gatherInMemory()
         // Under text affinity a stored key is text, Null or a blob; only a text can equal a text.
         if (sqlite3_column_type(stmt, 1) != SQLITE_TEXT)
             continue;
-        const QByteArray k(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)), sqlite3_column_bytes(stmt, 1));
-        const QByteArray f = folded(k);
-        if (m_known.contains(view(f)))
+        const std::string_view f = folded({reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)),
+                                           size_t(sqlite3_column_bytes(stmt, 1))});
+        const quint32 hash = KnownRecords::hashOf(f);
+        if (m_known.find(f, hash))
             continue;   // the first record, in row id order, is the one a query updates
         Known known;
+        known.key = m_keys.keep(f);
         known.rid = sqlite3_column_int64(stmt, 0);
         int col = 2;
         if (m_hasMin)
             known.min = storedNumber(stmt, col++).value_or(NaN);
         if (m_hasMax)
             known.max = storedNumber(stmt, col++).value_or(NaN);
-        m_known.emplace(m_keys.keep(f), known);
+        m_known.add(known, hash);
     }
+    m_firstUnwritten = m_known.size();
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE)
         fail(QStringLiteral("Чтение ключей таблицы %1").arg(m_table));
 }
 
 // The key as the collation compares it: NOCASE folds ASCII letters only, RTRIM ignores
-// trailing spaces, BINARY compares the bytes.
-QByteArray KeyedMerge::folded(const QByteArray& key) const
+// trailing spaces, BINARY compares the bytes. A folded text lives until the next call.
+std::string_view KeyedMerge::folded(std::string_view key)
 {
     switch (m_fold) {
-    case Fold::Case: {
-        QByteArray f = key;
-        for (char& c : f)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-        return f;
-    }
+    case Fold::Case:
+        m_folded.resize(qsizetype(key.size()));
+        for (size_t i = 0; i < key.size(); ++i) {
+            const char c = key[i];
+            m_folded[qsizetype(i)] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        }
+        return view(m_folded);
     case Fold::TrailingSpaces: {
-        qsizetype n = key.size();
+        size_t n = key.size();
         while (n > 0 && key[n - 1] == ' ')
             --n;
-        return key.left(n);
+        return key.substr(0, n);
     }
     case Fold::None:
         break;
@@ -274,16 +277,79 @@ QByteArray KeyedMerge::folded(const QByteArray& key) const
     return key;
 }
 
-std::string_view KeyedMerge::KeyStore::keep(const QByteArray& key)
+quint32 KeyedMerge::KnownRecords::hashOf(std::string_view key)
 {
-    const size_t n = size_t(key.size());
+    // Eight bytes at a time, each step mixed by a multiplication: keys are short texts, and
+    // the hash is only ever asked of keys from the operator's own files.
+    quint64 h = 0x9E3779B97F4A7C15ull ^ key.size();
+    const char* p = key.data();
+    size_t n = key.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        quint64 w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 31;
+    }
+    quint64 w = 0;
+    std::memcpy(&w, p, n);
+    h = (h ^ w) * 0x94D049BB133111EBull;
+    h ^= h >> 29;
+    return quint32(h) ^ quint32(h >> 32);
+}
+
+KeyedMerge::Known* KeyedMerge::KnownRecords::find(std::string_view key, quint32 hash)
+{
+    if (m_slots.empty())
+        return nullptr;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& s = m_slots[i];
+        if (s.record == 0)
+            return nullptr;
+        if (s.hash == hash && m_records[s.record - 1].key == key)
+            return &m_records[s.record - 1];
+    }
+}
+
+KeyedMerge::Known& KeyedMerge::KnownRecords::add(const Known& record, quint32 hash)
+{
+    if ((m_records.size() + 1) * 4 > m_slots.size() * 3) {
+        std::vector<Slot> old(std::max<size_t>(1024, m_slots.size() * 2));
+        old.swap(m_slots);
+        for (const Slot& s : old)
+            if (s.record != 0)
+                place(s.hash, s.record);
+    }
+    m_records.push_back(record);
+    place(hash, quint32(m_records.size()));
+    return m_records.back();
+}
+
+void KeyedMerge::KnownRecords::place(quint32 hash, quint32 record)
+{
+    const size_t mask = m_slots.size() - 1;
+    size_t i = hash & mask;
+    while (m_slots[i].record != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = {hash, record};
+}
+
+void KeyedMerge::KnownRecords::clear()
+{
+    m_records = {};
+    m_slots = {};
+}
+
+std::string_view KeyedMerge::KeyStore::keep(std::string_view key)
+{
+    const size_t n = key.size();
     if (n > m_left) {
         const size_t block = std::max<size_t>(n, 256 * 1024);
         m_blocks.push_back(std::make_unique<char[]>(block));
         m_next = m_blocks.back().get();
         m_left = block;
     }
-    std::memcpy(m_next, key.constData(), n);
+    std::memcpy(m_next, key.data(), n);
     const std::string_view kept(m_next, n);
     m_next += n;
     m_left -= n;
@@ -377,8 +443,6 @@ bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional
     m_keyUtf8.resize(utf8.appendToBuffer(m_keyUtf8.data(), key) - m_keyUtf8.constData());
     m_row = row;
     if (m_deferred) {
-        if (m_log.empty())
-            m_log.reserve(size_t(std::min(m_batchRows, 1 << 16)));
         m_logKeys.append(m_keyUtf8);
         m_log.push_back({min.value_or(NaN), max.value_or(NaN), row, size_t(m_logKeys.size())});
     }
@@ -386,6 +450,16 @@ bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional
     if (++m_inBatch >= m_batchRows && !m_replaying)
         commit();
     return added;
+}
+
+void KeyedMerge::expect(qint64 rows)
+{
+    if (rows <= 0 || !m_inMemory)
+        return;
+    const size_t n = size_t(std::min<qint64>(rows, m_batchRows));
+    m_known.reserve(m_known.size() + size_t(rows));
+    if (m_deferred)
+        m_log.reserve(n);
 }
 
 void KeyedMerge::failRow(const QString& what)
@@ -399,11 +473,11 @@ void KeyedMerge::failRow(const QString& what)
 }
 
 // The record of a key in the batch in hand, kept in memory until the batch is written.
-bool KeyedMerge::mergeDeferred(const QByteArray& f, std::optional<double> min, std::optional<double> max)
+bool KeyedMerge::mergeDeferred(std::string_view f, std::optional<double> min, std::optional<double> max)
 {
-    const auto it = m_known.find(view(f));
-    if (it != m_known.end()) {
-        Known& k = it->second;
+    const quint32 hash = KnownRecords::hashOf(f);
+    if (Known* found = m_known.find(f, hash)) {
+        Known& k = *found;
         const bool lower = m_hasMin && min && *min < k.min;   // a NaN compares false: never widened
         const bool higher = m_hasMax && max && *max > k.max;
         if (lower)
@@ -413,19 +487,19 @@ bool KeyedMerge::mergeDeferred(const QByteArray& f, std::optional<double> min, s
         if (k.batch & Known::Unwritten)
             return false;   // written with its final values
         if ((lower || higher) && !k.batch)
-            m_widened.push_back(&*it);
+            m_widened.push_back(quint32(found - &m_known[0]));
         k.batch |= (lower ? Known::MinWidened : 0) | (higher ? Known::MaxWidened : 0);
         return false;
     }
     Known known;
+    known.key = m_keys.keep(f);
+    known.written = m_fold == Fold::None ? known.key : m_keys.keep(view(m_keyUtf8));
     if (m_hasMin)
         known.min = min.value_or(0.0);
     if (m_hasMax)
         known.max = max.value_or(0.0);
     known.batch = Known::Unwritten;
-    const std::string_view stored = m_keys.keep(f);
-    Entry& entry = *m_known.emplace(stored, known).first;
-    m_unwritten.emplace_back(&entry, m_fold == Fold::None ? stored : m_keys.keep(m_keyUtf8));
+    m_known.add(known, hash);
     ++m_pendingAdded;
     return true;
 }
@@ -435,9 +509,9 @@ bool KeyedMerge::mergeDeferred(const QByteArray& f, std::optional<double> min, s
 void KeyedMerge::flush()
 {
     bool written = true;
-    for (const auto& [entry, key] : m_unwritten) {
-        Known& k = entry->second;
-        sqlite3_bind_text(m_insert, 1, key.data(), int(key.size()), SQLITE_STATIC);
+    for (size_t i = m_firstUnwritten; i < m_known.size(); ++i) {
+        Known& k = m_known[i];
+        sqlite3_bind_text(m_insert, 1, k.written.data(), int(k.written.size()), SQLITE_STATIC);
         if (m_hasMin)
             sqlite3_bind_double(m_insert, 2, k.min);
         if (m_hasMax)
@@ -448,7 +522,7 @@ void KeyedMerge::flush()
         k.batch = 0;
     }
     for (size_t i = 0; written && i < m_widened.size(); ++i) {
-        Known& k = m_widened[i]->second;
+        Known& k = m_known[m_widened[i]];
         bindNumber(m_widen, 1, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt);
         bindNumber(m_widen, 2, (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
         sqlite3_bind_int64(m_widen, 3, k.rid);
@@ -456,7 +530,7 @@ void KeyedMerge::flush()
             break;
         k.batch = 0;
     }
-    m_unwritten.clear();
+    m_firstUnwritten = m_known.size();
     m_widened.clear();
     if (!written)
         replay();
@@ -499,12 +573,12 @@ bool KeyedMerge::mergeKey(std::optional<double> min, std::optional<double> max)
 
     bool added = false;
     if (m_inMemory) {
-        const QByteArray f = folded(keyUtf8);
+        const std::string_view f = folded(view(keyUtf8));
         if (m_deferred)
             return mergeDeferred(f, min, max);
-        const auto it = m_known.find(view(f));
-        if (it != m_known.end()) {
-            Known& k = it->second;
+        const quint32 hash = KnownRecords::hashOf(f);
+        if (Known* found = m_known.find(f, hash)) {
+            Known& k = *found;
             // a NaN (no number stored) compares false: never widened
             const std::optional<double> newMin = min && *min < k.min ? min : std::nullopt;
             const std::optional<double> newMax = max && *max > k.max ? max : std::nullopt;
@@ -527,12 +601,14 @@ bool KeyedMerge::mergeKey(std::optional<double> min, std::optional<double> max)
             stepDone(m_insert);
             ++m_pendingAdded;
             Known known;
+            known.key = m_keys.keep(f);
             known.rid = sqlite3_last_insert_rowid(m_db);
             if (m_hasMin)
                 known.min = min.value_or(0.0);
             if (m_hasMax)
                 known.max = max.value_or(0.0);
-            m_known.emplace(m_keys.keep(f), known);
+            m_known.add(known, hash);
+            m_firstUnwritten = m_known.size();
             added = true;
         }
         return added;

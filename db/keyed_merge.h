@@ -16,7 +16,6 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -50,6 +49,9 @@ public:
     // the batch is then merged again row by row up to the refused row, so that every row
     // before it is merged and none after it, as if each row had been written at once.
     bool merge(QStringView key, std::optional<double> min, std::optional<double> max, qint64 row = 0);
+    // The number of rows about to be merged, when the caller knows it: the memory they take
+    // is then set aside once rather than grown and copied.
+    void expect(qint64 rows);
 
     // After a failure, the only call that makes sense is commit(): the rows before it stay.
     // Commits what was merged. Added records counted by committedAdded() from then on.
@@ -70,9 +72,9 @@ private:
     void prepareAll(const QString& table, const QString& key, const QString& minName, const QString& maxName,
                     const QString& keyAffinity, const QString& collation, const QString& what);
     void gatherInMemory();
-    QByteArray folded(const QByteArray& key) const;
+    std::string_view folded(std::string_view key);
     bool mergeKey(std::optional<double> min, std::optional<double> max);
-    bool mergeDeferred(const QByteArray& folded, std::optional<double> min, std::optional<double> max);
+    bool mergeDeferred(std::string_view folded, std::optional<double> min, std::optional<double> max);
     void flush();
     void replay();
     [[noreturn]] void failRow(const QString& what);
@@ -82,12 +84,37 @@ private:
     // the engine never stores a NaN).
     struct Known {
         enum : quint8 { Unwritten = 1, MinWidened = 2, MaxWidened = 4 };
-        qint64 rid = 0;   // 0 while Unwritten
+        std::string_view key;     // folded: the text as the collation compares it
+        std::string_view written; // the key as its first row gave it, for a new record
+        qint64 rid = 0;           // 0 while Unwritten
         double min = std::numeric_limits<double>::quiet_NaN();
         double max = std::numeric_limits<double>::quiet_NaN();
-        quint8 batch = 0; // what the batch in hand has to write of it
+        quint8 batch = 0;         // what the batch in hand has to write of it
     };
-    using Entry = std::pair<const std::string_view, Known>;
+    // The records the memory path knows, in the order they became known (the stored ones,
+    // then the new ones), found by their folded keys through an open-addressing table.
+    class KnownRecords {
+    public:
+        static quint32 hashOf(std::string_view key);
+        // The record of a folded key with its hash, or null.
+        Known* find(std::string_view key, quint32 hash);
+        // Adds the record of a key that find() did not find; its views must outlive it.
+        Known& add(const Known& record, quint32 hash);
+        size_t size() const { return m_records.size(); }
+        void reserve(size_t records) { m_records.reserve(records); }
+        Known& operator[](size_t i) { return m_records[i]; }
+        void clear();
+
+    private:
+        struct Slot {
+            quint32 hash;
+            quint32 record;   // index + 1; 0: empty
+        };
+        void place(quint32 hash, quint32 record);
+
+        std::vector<Known> m_records;
+        std::vector<Slot> m_slots;   // a power of two, at most three quarters full
+    };
     // A row of the batch in hand, kept to merge it again after a failure.
     struct Logged {
         double min, max;   // NaN: none
@@ -97,7 +124,7 @@ private:
     // The folded keys, kept together in large blocks rather than one allocation each.
     class KeyStore {
     public:
-        std::string_view keep(const QByteArray& key);
+        std::string_view keep(std::string_view key);
 
     private:
         std::vector<std::unique_ptr<char[]>> m_blocks;
@@ -118,12 +145,13 @@ private:
     Fold m_fold = Fold::None;
     KeyStore m_keys;
     QByteArray m_keyUtf8;   // the key of the row in hand, its buffer reused
-    std::unordered_map<std::string_view, Known> m_known;
+    QByteArray m_folded;    // the folded key of the row in hand, when folding changes it
+    KnownRecords m_known;
     QString m_gatherSql;      // the stored keys, for the memory path
     bool m_deferred = false;  // the memory path writes each batch when it commits it
     bool m_replaying = false;
-    std::vector<std::pair<Entry*, std::string_view>> m_unwritten;   // new keys, as first written
-    std::vector<Entry*> m_widened;                                  // stored records widened
+    size_t m_firstUnwritten = 0;       // the records from here on are new in the batch in hand
+    std::vector<quint32> m_widened;    // records written before and widened in this batch
     std::vector<Logged> m_log;
     QByteArray m_logKeys;
     qint64 m_row = 0;

@@ -282,6 +282,7 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
                 if (!conn)
                     throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
                 merge = std::make_unique<KeyedMerge>(*conn, TableData, key.dbField, minField, maxField);
+                merge->expect(qint64(lastRow) - row + 1);
             }
             try {
                 merge->merge(k, lo, hi, row);
