@@ -109,16 +109,29 @@ void CellSheet::checkCell(int row, int column) const
         throw Failure(err::Subscript, u"Ячейка (%1, %2) вне листа книги %3"_s.arg(row).arg(column).arg(m_name));
 }
 
-void CellSheet::cellText(int row, int column, QString& out) const
+// The cell at a position, checked; null for an empty one.
+inline const CellSheet::Cell* CellSheet::find(int row, int column) const
 {
     if (!m_open || row < 1 || row > m_maxRows || column < 1 || column > m_maxColumns) checkCell(row, column);
-    const auto none = [&] { out.resize(0); }; // keeps the buffer
-    if (row > m_lastRow) return none();
+    if (row > m_lastRow) return nullptr;
     const quint16 col = quint16(column - 1);
     const auto begin = m_cells.begin() + m_rowStart[size_t(row - 1)];
     const auto end = m_cells.begin() + m_rowStart[size_t(row)];
     const auto it = std::lower_bound(begin, end, col, [](const Cell& c, quint16 k) { return c.col < k; });
-    if (it == end || it->col != col) return none();
+    return it == end || it->col != col ? nullptr : &*it;
+}
+
+bool CellSheet::plainNumber(int row, int column, double& value) const
+{
+    const Cell* c = find(row, column);
+    return c && c->kind == Cell::Number && formatOf(c->xf).plainNumber(c->number, m_locale, value);
+}
+
+void CellSheet::cellText(int row, int column, QString& out) const
+{
+    const auto none = [&] { out.resize(0); }; // keeps the buffer
+    const Cell* it = find(row, column);
+    if (!it) return none();
     const NumberFormat& format = formatOf(it->xf);
     switch (it->kind) {
     case Cell::Number: format.format(it->number, m_locale, m_date1904, out); break;

@@ -28,6 +28,7 @@ public:
 
     using Workbook::cellText;
     void cellText(int row, int column, QString& out) const override;
+    bool plainNumber(int row, int column, double& value) const override;
     int lastRow() const override { return m_open ? m_lastRow : 0; }
     int lastColumn(int row) const override;
     int maxRows() const override { return m_maxRows; }
@@ -100,6 +101,7 @@ private:
         return &c;
     }
     void checkCell(int row, int column) const;
+    const Cell* find(int row, int column) const;
     const NumberFormat& formatOf(quint16 xf) const;
 
     QString m_name;

@@ -73,6 +73,9 @@ public:
         m_point = m_plain ? char(point[0].unicode()) : '.';
     }
 
+    // Plain numbers are converted without asking the locale.
+    bool isPlain() const { return m_plain; }
+
     std::optional<double> toDouble(QStringView text) const
     {
         if (m_plain) {
@@ -128,6 +131,10 @@ private:
 std::optional<double> cellNumber(const Workbook& book, qint64 row, int col, const LocaleNumbers& numbers,
                                  QString& buffer)
 {
+    // a number shown as a plain decimal reads as the number it shows, found without its text
+    double shown;
+    if (numbers.isPlain() && book.plainNumber(int(row), col, shown))
+        return shown;
     book.cellText(int(row), col, buffer);
     const QStringView text = trimSpaces(buffer);
     if (text.isEmpty())

@@ -891,6 +891,45 @@ NumberFormat::NumberFormat(const QString& code)
 
 bool NumberFormat::isDate() const { return !m_sections.empty() && m_sections.front().shape == Shape::Date; }
 
+bool NumberFormat::plainNumber(double value, const QLocale& locale, double& out) const
+{
+    // the section formatInto() takes, when it is a simple one with one "0" before the point
+    if (m_general || m_sections.empty() || m_conditional || !std::isfinite(value)) return false;
+    if (m_sections.size() > 1 && !(value > 0)) return false;
+    const Section& sec = m_sections[0];
+    const NumberPlan& p = sec.plan;
+    if (sec.shape != Shape::Number || !p.simple || p.minInt != 1 || p.percents != 0 || p.scale != 0 ||
+        !p.suffix.isEmpty() || p.point != (p.fracDigits > 0))
+        return false;
+    const LocaleTexts& lt = localeTexts(locale);
+    if (lt.negativeSign != u"-" || lt.decimalPoint.size() != 1) return false;
+
+    Digits s;
+    fixedDigits(std::fabs(value), p.fracDigits, s);
+    const qsizetype dot = p.fracDigits > 0 ? s.size() - p.fracDigits - 1 : s.size();
+    if (dot < 1 || (p.grouping && dot > 3) || s.size() > 39) return false; // no separator; short enough to read
+    quint64 m = 0;
+    bool exact = s.size() <= 19 && p.fracDigits <= 22;
+    for (char c : s)
+        if (c != '.') m = m * 10 + quint64(c - '0');
+    exact = exact && m < (quint64(1) << 53);
+    if (m == 0) {
+        out = 0; // shown without a sign
+        return true;
+    }
+    double v;
+    if (exact) {
+        // both exact, so the quotient is the correctly rounded value of the decimal
+        static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        v = double(m) / tens[p.fracDigits];
+    } else if (std::from_chars(s.data(), s.data() + s.size(), v).ec != std::errc()) {
+        return false;
+    }
+    out = value < 0 ? -v : v;
+    return true;
+}
+
 QString NumberFormat::format(double value, const QLocale& locale, bool date1904) const
 {
     Builder out;

@@ -33,6 +33,11 @@ public:
     // The same into out, whose buffer is reused: rendering many cells allocates nothing.
     void format(double value, const QLocale& locale, bool date1904, QString& out) const;
     QString formatText(const QString& text) const;
+    // The number that the text format() gives reads as, when that text is a plain decimal
+    // ([-]digits[<point>digits], no leading zero but a lone one before the point, in the
+    // locale's signs): a reader of numbers then need not render the text. False for any
+    // other text, which has to be rendered and read.
+    bool plainNumber(double value, const QLocale& locale, double& out) const;
     // A text is shown as it is (no text section with literals around "@").
     bool showsTextAsIs() const { return m_textAsIs; }
     bool isDate() const;

@@ -46,6 +46,11 @@ public:
     // The same into out, whose buffer is reused: reading many cells allocates nothing.
     virtual void cellText(int row, int column, QString& out) const = 0;
 
+    // When a cell shows a plain decimal ([-]digits[<point>digits] in the locale's signs, no
+    // leading zero but a lone one before the point): true, with the number that text reads
+    // as, found without rendering it. False for every other cell, whose text tells.
+    virtual bool plainNumber(int /*row*/, int /*column*/, double& /*value*/) const { return false; }
+
     // The last row that holds a cell (0 for an empty sheet) and the last column of a row
     // that holds a non-empty cell (0 when none).
     virtual int lastRow() const = 0;

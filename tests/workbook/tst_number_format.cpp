@@ -1,7 +1,12 @@
 // The displayed text of numbers in format codes, for the "C" and Russian locales.
 #include "workbook/number_format.h"
 
+#include <QRandomGenerator>
 #include <QTest>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
 using kalder::NumberFormat;
@@ -16,6 +21,7 @@ private slots:
     void text_data();
     void text();
     void booleansAndErrors();
+    void plainNumbers();
 };
 
 void TstNumberFormat::display_data()
@@ -168,6 +174,49 @@ void TstNumberFormat::booleansAndErrors()
     QCOMPARE(kalder::errorText(0x07, QLocale::c()), u"#DIV/0!"_s);
     QCOMPARE(kalder::errorText(0x2A, QLocale(u"ru_RU"_s)), u"#Н/Д"_s);
     QCOMPARE(NumberFormat(u"yyyy"_s).format(0, QLocale::c(), true), u"1904"_s);
+}
+
+void TstNumberFormat::plainNumbers()
+{
+    // Whenever the renderer says a value shows as a plain decimal, its text is one, and reading
+    // that text gives the very number it reported; the common decimal formats do say so.
+    const QStringList codes{u"0"_s, u"0.00"_s, u"0.000000"_s, u"#,##0.00"_s, u"#,##0"_s, u"00000"_s, u"#.00"_s,
+                            u"0."_s, u"0%"_s, u"0.00;(0.00)"_s, u"0.00\\ \"kg\""_s, u"[<0]0.0;0.00"_s,
+                            u"General"_s, u"0.00E+00"_s, u"dd.mm.yyyy"_s, u"0.0000000000000000000000000"_s};
+    QList<double> values{0, -0.0, 0.004, -0.004, 0.005, 0.125, 2.675, 1.005, -1.5, 999.995, 1000, -123456.789,
+                         1e15, 9007199254740993.0, 1e22, 1e300, -1e-300, 4.9e-324, 65535.99};
+    QRandomGenerator rng(17);
+    for (int i = 0; i < 4000; ++i) {
+        const double v = (rng.generateDouble() - 0.5) * std::pow(10.0, rng.bounded(-6, 20));
+        values.append(i % 3 == 0 ? std::round(v * 100) / 100 : v);
+    }
+    for (const char* name : {"C", "ru_RU"}) {
+        const QLocale locale{QString::fromLatin1(name)};
+        for (const QString& code : codes) {
+            const NumberFormat format(code);
+            int plain = 0;
+            for (const double v : values) {
+                double shown = 0;
+                if (!format.plainNumber(v, locale, shown)) continue;
+                ++plain;
+                QByteArray text = format.format(v, locale).toUtf8();
+                text.replace(locale.decimalPoint().toUtf8(), ".");
+                const qsizetype digits = text.startsWith('-') ? 1 : 0;
+                QVERIFY2(text.size() > digits && (text[digits] != '0' || text.size() == digits + 1 || text[digits + 1] == '.'),
+                         text.constData());
+                for (qsizetype k = digits; k < text.size(); ++k)
+                    QVERIFY2((text[k] >= '0' && text[k] <= '9') || (text[k] == '.' && k > digits && k + 1 < text.size()),
+                             text.constData());
+                double read = 0;
+                QVERIFY(std::from_chars(text.constData(), text.constData() + text.size(), read).ec == std::errc());
+                QVERIFY2(std::memcmp(&read, &shown, sizeof read) == 0,
+                         qPrintable(u"%1 in %2: %3 against %4"_s.arg(v, 0, 'g', 17).arg(code, QString::fromLatin1(text))
+                                        .arg(shown, 0, 'g', 17)));
+            }
+            const bool common = code == u"0" || code == u"0.00" || code == u"0.000000" || code == u"#,##0.00";
+            QVERIFY2(!common || plain > int(values.size()) / 4, qPrintable(code));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TstNumberFormat)
