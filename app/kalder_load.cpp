@@ -20,7 +20,11 @@
 #include <QApplication>
 #include <QTextStream>
 #include <cstdio>
+#include <future>
 #include <memory>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 using namespace kalder;
 
@@ -102,7 +106,7 @@ std::optional<Arguments> parse(int argc, char** argv)
 }
 
 // The header texts of the linked columns, "" for any that cannot be read.
-QStringList headerTexts(const Arguments& a)
+QStringList headerTexts(const Arguments& a, const QLocale& locale)
 {
     QStringList out;
     std::unique_ptr<Workbook> book;
@@ -119,7 +123,7 @@ QStringList headerTexts(const Arguments& a)
     try {   // an unreadable workbook leaves the texts empty; the load reports it
         if (row && !part.columns.empty()) {
             part.rows = std::max(*row, 1);
-            book = Workbook::open(a.workbook, QLocale::system(), part);
+            book = Workbook::open(a.workbook, locale, part);
         }
     } catch (const Failure&) {
     }
@@ -162,6 +166,15 @@ int main(int argc, char** argv)
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The header texts are read while the window is made, neither waiting for the other; the
+    // reading thread has a locale of its own, by the name of the system's. Both threads
+    // allocate from one heap, so that what the reading frees serves the load afterwards.
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
+#endif
+    const QLocale headerLocale(QLocale::system().name());
+    std::future<QStringList> headers =
+        std::async(std::launch::async, [&args, &headerLocale] { return headerTexts(*args, headerLocale); });
     QApplication app(argc, argv);
 
     PrintingDialogs dialogs;
@@ -186,13 +199,13 @@ int main(int argc, char** argv)
     ui.Text_StrNumWithCapt->setText(args->header);
     ui.Text_StrNumMAX->setText(args->last);
 
-    const QStringList headers = headerTexts(*args);
+    const QStringList texts = headers.get();
     for (qsizetype i = 0; i < args->links.size(); ++i) {
         const Link& link = args->links[i];
         const int row = ui.lv->count() + 1;
         ui.lv->add(row, link.rule);
         ui.lv->setSubItem(row, 1, link.column);
-        ui.lv->setSubItem(row, 2, headers.value(i));
+        ui.lv->setSubItem(row, 2, texts.value(i));
         ui.lv->setSubItem(row, 3, link.field);
         ui.lv->setSubItem(row, 4, positionOf(*ui.lv_DB, link.field));
     }
