@@ -166,16 +166,17 @@ int main(int argc, char** argv)
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     // The header texts are read while the window is made, neither waiting for the other; the
-    // reading thread has a locale of its own, by the name of the system's. Both threads
-    // allocate from one heap, so that what the reading frees serves the load afterwards.
+    // reading thread starts once the application has made this one the main thread, and has
+    // a locale of its own, by the name of the system's. Both threads allocate from one heap,
+    // so that what the reading frees serves the load afterwards.
 #if defined(__GLIBC__)
     mallopt(M_ARENA_MAX, 1);
 #endif
     const QLocale headerLocale(QLocale::system().name());
     std::future<QStringList> headers =
         std::async(std::launch::async, [&args, &headerLocale] { return headerTexts(*args, headerLocale); });
-    QApplication app(argc, argv);
 
     PrintingDialogs dialogs;
     AppState state;
