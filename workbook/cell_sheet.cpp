@@ -10,12 +10,13 @@ namespace kalder {
 
 CellSheet::CellSheet(QString name, const QLocale& locale, int maxRows, int maxColumns, const Part& part)
     : m_name(std::move(name)), m_locale(locale), m_maxRows(maxRows), m_maxColumns(maxColumns),
-      m_keptRows(quint32(part.rows > 0 && part.rows < maxRows ? part.rows : maxRows))
+      m_keptRows(quint32(part.rows > 0 && part.rows < maxRows ? part.rows : maxRows)), m_keptColumns(quint32(maxColumns))
 {
     if (part.columns.empty()) return;
     m_kept.assign(size_t(maxColumns), false);
     for (int c : part.columns)
         if (c >= 1 && c <= maxColumns) m_kept[size_t(c - 1)] = true;
+    m_keptColumns = quint32(std::count(m_kept.begin(), m_kept.end(), true));
 }
 
 void CellSheet::close()

@@ -8,6 +8,7 @@
 #include "workbook/number_format.h"
 #include "workbook/workbook.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
@@ -36,10 +37,14 @@ public:
     void close() override;
 
 protected:
-    // The number of cells about to be added, when the reader can tell, saves regrowing.
+    // The number of cells about to be added, when the reader can tell, saves regrowing; no
+    // more than the kept rows and columns can hold is set aside.
     // Rows and columns from 0; a cell beyond the limits is dropped. Of two cells added for
     // one position the later wins.
-    void reserveCells(size_t count) { m_cells.reserve(count); }
+    void reserveCells(size_t count)
+    {
+        m_cells.reserve(std::min(count, size_t(m_keptRows) * size_t(m_keptColumns)));
+    }
     void addNumber(quint32 row, quint32 col, quint32 xf, double value)
     {
         if (Cell* c = add(row, col, xf, Cell::Number)) c->number = value;
@@ -116,6 +121,7 @@ private:
     std::vector<std::array<quint32, 4>> m_merged;
     std::vector<bool> m_kept; // by column from 0; empty: every column
     quint32 m_keptRows;       // the rows kept, up to the format's limit
+    quint32 m_keptColumns;    // how many columns are kept
     std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
     int m_lastRow = 0;
 };
