@@ -212,6 +212,16 @@ void KeyedMerge::prepareAll(const QString& t, const QString& key, const QString&
     m_insert = prepare(QStringLiteral("INSERT INTO main.%1 (%2) VALUES (%3)")
                            .arg(t, names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
                        what);
+    if (m_deferred) {
+        // a batch's new records go in InsertRows at a time: one statement costs far less
+        // than as many
+        const QString group = QLatin1Char('(') + QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
+                              QLatin1Char(')');
+        m_insertMany = prepare(QStringLiteral("INSERT INTO main.%1 (%2) VALUES %3")
+                                   .arg(t, names.join(QLatin1Char(',')), QStringList(InsertRows, group).join(QLatin1Char(','))),
+                               what);
+        m_maxRowid = prepare(QStringLiteral("SELECT max(rowid) FROM main.%1").arg(t), what);
+    }
     if (m_hasMin || m_hasMax) {
         QStringList sets;
         if (m_hasMin)
@@ -363,7 +373,7 @@ KeyedMerge::~KeyedMerge()
 
 void KeyedMerge::release() noexcept
 {
-    for (sqlite3_stmt** s : {&m_find, &m_insert, &m_remember, &m_widen}) {
+    for (sqlite3_stmt** s : {&m_find, &m_insert, &m_insertMany, &m_maxRowid, &m_remember, &m_widen}) {
         sqlite3_finalize(*s);
         *s = nullptr;
     }
@@ -509,7 +519,12 @@ bool KeyedMerge::mergeDeferred(std::string_view f, std::optional<double> min, st
 void KeyedMerge::flush()
 {
     bool written = true;
-    for (size_t i = m_firstUnwritten; i < m_known.size(); ++i) {
+    size_t i = m_firstUnwritten;
+    if (m_insertMany && m_known.size() - i >= size_t(InsertRows) && roomForRowids())
+        for (; i + InsertRows <= m_known.size(); i += InsertRows)
+            if (!(written = insertMany(i)))
+                break;
+    for (; written && i < m_known.size(); ++i) {
         Known& k = m_known[i];
         sqlite3_bind_text(m_insert, 1, k.written.data(), int(k.written.size()), SQLITE_STATIC);
         if (m_hasMin)
@@ -521,8 +536,8 @@ void KeyedMerge::flush()
         k.rid = sqlite3_last_insert_rowid(m_db);
         k.batch = 0;
     }
-    for (size_t i = 0; written && i < m_widened.size(); ++i) {
-        Known& k = m_known[m_widened[i]];
+    for (size_t w = 0; written && w < m_widened.size(); ++w) {
+        Known& k = m_known[m_widened[w]];
         bindNumber(m_widen, 1, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt);
         bindNumber(m_widen, 2, (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
         sqlite3_bind_int64(m_widen, 3, k.rid);
@@ -534,6 +549,40 @@ void KeyedMerge::flush()
     m_widened.clear();
     if (!written)
         replay();
+}
+
+// Whether the new records' row ids follow one another: the engine gives a record without one
+// the next after the largest in the table, unless the largest is the very largest there is.
+bool KeyedMerge::roomForRowids()
+{
+    const int rc = sqlite3_step(m_maxRowid);
+    const qint64 largest = rc == SQLITE_ROW ? sqlite3_column_int64(m_maxRowid, 0) : 0;
+    sqlite3_reset(m_maxRowid);
+    return (rc == SQLITE_ROW || rc == SQLITE_DONE) && largest < std::numeric_limits<qint64>::max() / 2;
+}
+
+// InsertRows new records from the one at first, in one statement; their row ids are the
+// last one's and those before it. False when the table refused one, or did not add them all
+// (a conflict clause of its own): the batch is then merged again row by row.
+bool KeyedMerge::insertMany(size_t first)
+{
+    int mark = 1;
+    for (size_t i = first; i < first + InsertRows; ++i) {
+        const Known& k = m_known[i];
+        sqlite3_bind_text(m_insertMany, mark++, k.written.data(), int(k.written.size()), SQLITE_STATIC);
+        if (m_hasMin)
+            sqlite3_bind_double(m_insertMany, mark++, k.min);
+        if (m_hasMax)
+            sqlite3_bind_double(m_insertMany, mark++, k.max);
+    }
+    if (!stepOnce(m_insertMany) || sqlite3_changes(m_db) != InsertRows)
+        return false;
+    const qint64 last = sqlite3_last_insert_rowid(m_db);
+    for (size_t i = first; i < first + InsertRows; ++i) {
+        m_known[i].rid = last - qint64(first + InsertRows - 1 - i);
+        m_known[i].batch = 0;
+    }
+    return true;
 }
 
 // After a failure in writing a batch: the table back as it was before the batch, and the

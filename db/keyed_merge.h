@@ -76,6 +76,8 @@ private:
     bool mergeKey(std::optional<double> min, std::optional<double> max);
     bool mergeDeferred(std::string_view folded, std::optional<double> min, std::optional<double> max);
     void flush();
+    bool roomForRowids();
+    bool insertMany(size_t first);
     void replay();
     [[noreturn]] void failRow(const QString& what);
 
@@ -138,6 +140,9 @@ private:
     bool m_hasMin = false, m_hasMax = false;
     sqlite3_stmt* m_find = nullptr;        // row id, min, max of the first record with a key
     sqlite3_stmt* m_insert = nullptr;      // a new record
+    sqlite3_stmt* m_insertMany = nullptr;  // InsertRows new records
+    sqlite3_stmt* m_maxRowid = nullptr;    // the largest row id of the table
+    static constexpr int InsertRows = 64;
     sqlite3_stmt* m_remember = nullptr;    // a new key into the index
     sqlite3_stmt* m_widen = nullptr;       // new min / max of a record
     bool m_tempMade = false;
