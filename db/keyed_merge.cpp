@@ -441,7 +441,7 @@ void KeyedMerge::commit()
     m_pendingAdded = 0;
     m_inBatch = 0;
     m_log.clear();         // keeps its room for the next batch
-    m_logKeys.resize(0);
+    m_logKeys.clear();
 }
 
 bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional<double> max, qint64 row)
@@ -453,7 +453,7 @@ bool KeyedMerge::merge(QStringView key, std::optional<double> min, std::optional
     m_keyUtf8.resize(utf8.appendToBuffer(m_keyUtf8.data(), key) - m_keyUtf8.constData());
     m_row = row;
     if (m_deferred) {
-        m_logKeys.append(m_keyUtf8);
+        m_logKeys.insert(m_logKeys.end(), m_keyUtf8.cbegin(), m_keyUtf8.cend());
         m_log.push_back({min.value_or(NaN), max.value_or(NaN), row, size_t(m_logKeys.size())});
     }
     const bool added = mergeKey(min, max);
@@ -599,7 +599,7 @@ void KeyedMerge::replay()
     gatherInMemory();
     size_t from = 0;
     for (const Logged& row : m_log) {
-        m_keyUtf8 = m_logKeys.mid(qsizetype(from), qsizetype(row.keyEnd) - qsizetype(from));
+        m_keyUtf8 = QByteArray(m_logKeys.data() + from, qsizetype(row.keyEnd - from));
         from = row.keyEnd;
         m_row = row.row;
         const auto number = [](double v) { return std::isnan(v) ? std::nullopt : std::optional(v); };

@@ -158,7 +158,7 @@ private:
     size_t m_firstUnwritten = 0;       // the records from here on are new in the batch in hand
     std::vector<quint32> m_widened;    // records written before and widened in this batch
     std::vector<Logged> m_log;
-    QByteArray m_logKeys;
+    std::vector<char> m_logKeys;
     qint64 m_row = 0;
     std::optional<qint64> m_failedRow;
     bool m_inTransaction = false;

@@ -288,6 +288,25 @@ const LocaleTexts& localeTexts(const QLocale& locale)
 // Digits of a non-negative finite value with the given number of decimals, rounded from the
 // exact binary value, a tie away from zero: "2.5" with no decimals is "3".
 using Digits = QVarLengthArray<char, 128>;
+
+// Most values with up to 22 decimals: the value scaled to an integer of the last place, when
+// the scaled double is near enough to the exact product (within 2^-4 below 2^50) that rounding
+// it to the nearest integer cannot go the other way than rounding the exact value. False for
+// the others (whole numbers among them), which take the exact way.
+bool scaledDigits(double a, int decimals, qint64& v)
+{
+    static constexpr double scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (decimals > 22) return false;
+    const double m = a * scale[decimals];
+    if (!(m < 1125899906842624.0)) return false; // 2^50
+    const double whole = std::floor(m);
+    const double rest = m - whole;
+    if (std::fabs(rest - 0.5) <= 0.0625) return false;
+    v = qint64(whole) + (rest > 0.5 ? 1 : 0);
+    return true;
+}
+
 void fixedDigits(double a, int decimals, Digits& out)
 {
     // Most values: the shortest decimal that reads back as the value decides the rounding.
@@ -305,37 +324,25 @@ void fixedDigits(double a, int decimals, Digits& out)
         for (int i = 0; i < decimals; ++i) out.append('0');
         return;
     }
-    // Most others: the value scaled to an integer of the last place, when the scaled double is
-    // near enough to the exact product (within 2^-4 below 2^50) that rounding it to the
-    // nearest integer cannot go the other way than rounding the exact value.
-    static constexpr double scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
-                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    if (decimals <= 22) {
-        const double m = a * scale[decimals];
-        if (m < 1125899906842624.0) { // 2^50
-            const double whole = std::floor(m);
-            const double rest = m - whole;
-            if (std::fabs(rest - 0.5) > 0.0625) {
-                const qint64 v = qint64(whole) + (rest > 0.5 ? 1 : 0);
-                char d[24];
-                const auto r = std::to_chars(d, d + sizeof d, v);
-                const qsizetype n = r.ptr - d;
-                out.clear();
-                if (n <= decimals) {
-                    out.append('0');
-                    out.append('.');
-                    for (qsizetype i = n; i < decimals; ++i) out.append('0');
-                    out.append(d, n);
-                } else {
-                    out.append(d, n - decimals);
-                    if (decimals > 0) {
-                        out.append('.');
-                        out.append(d + n - decimals, decimals);
-                    }
-                }
-                return;
+    // Most others: the digits of the value scaled to an integer of the last place.
+    if (qint64 v; scaledDigits(a, decimals, v)) {
+        char d[24];
+        const auto r = std::to_chars(d, d + sizeof d, v);
+        const qsizetype n = r.ptr - d;
+        out.clear();
+        if (n <= decimals) {
+            out.append('0');
+            out.append('.');
+            for (qsizetype i = n; i < decimals; ++i) out.append('0');
+            out.append(d, n);
+        } else {
+            out.append(d, n - decimals);
+            if (decimals > 0) {
+                out.append('.');
+                out.append(d + n - decimals, decimals);
             }
         }
+        return;
     }
     char s[64];
     // (a shortest form too long for the buffer, 5e-324 say, takes the exact way)
@@ -903,6 +910,25 @@ bool NumberFormat::plainNumber(double value, const QLocale& locale, double& out)
         return false;
     const LocaleTexts& lt = localeTexts(locale);
     if (lt.negativeSign != u"-" || lt.decimalPoint.size() != 1) return false;
+    static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double a = std::fabs(value);
+    if (qint64 scaled; scaledDigits(a, p.fracDigits, scaled)) {
+        // the text is the digits of scaled with the point before the last fracDigits of them
+        // (and a zero before a point that would lead); below 2^50 they are at most 16
+        int digits = 1;
+        for (qint64 t = scaled; t >= 10; t /= 10) ++digits;
+        const int intDigits = std::max(1, digits - p.fracDigits);
+        if (p.grouping && intDigits > 3) return false;
+        if (scaled == 0) {
+            out = 0; // shown without a sign
+            return true;
+        }
+        // both exact, so the quotient is the correctly rounded value of the decimal
+        const double v = double(scaled) / tens[p.fracDigits];
+        out = value < 0 ? -v : v;
+        return true;
+    }
 
     Digits s;
     fixedDigits(std::fabs(value), p.fracDigits, s);
@@ -919,9 +945,6 @@ bool NumberFormat::plainNumber(double value, const QLocale& locale, double& out)
     }
     double v;
     if (exact) {
-        // both exact, so the quotient is the correctly rounded value of the decimal
-        static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
         v = double(m) / tens[p.fracDigits];
     } else if (std::from_chars(s.data(), s.data() + s.size(), v).ec != std::errc()) {
         return false;
