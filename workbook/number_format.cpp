@@ -275,13 +275,16 @@ using Builder = TextBuilder;
 struct LocaleTexts {
     QLocale locale;
     QString decimalPoint, groupSeparator, negativeSign;
+    bool plainSigns = false; // a minus "-" and a decimal point of one character
 };
 
 const LocaleTexts& localeTexts(const QLocale& locale)
 {
     thread_local std::optional<LocaleTexts> last;
-    if (!last || !(last->locale == locale))
+    if (!last || !(last->locale == locale)) {
         last = LocaleTexts{locale, locale.decimalPoint(), locale.groupSeparator(), locale.negativeSign()};
+        last->plainSigns = last->negativeSign == u"-" && last->decimalPoint.size() == 1;
+    }
     return *last;
 }
 
@@ -908,18 +911,14 @@ bool NumberFormat::plainNumber(double value, const QLocale& locale, double& out)
     if (sec.shape != Shape::Number || !p.simple || p.minInt != 1 || p.percents != 0 || p.scale != 0 ||
         !p.suffix.isEmpty() || p.point != (p.fracDigits > 0))
         return false;
-    const LocaleTexts& lt = localeTexts(locale);
-    if (lt.negativeSign != u"-" || lt.decimalPoint.size() != 1) return false;
+    if (!localeTexts(locale).plainSigns) return false;
     static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const double a = std::fabs(value);
     if (qint64 scaled; scaledDigits(a, p.fracDigits, scaled)) {
         // the text is the digits of scaled with the point before the last fracDigits of them
-        // (and a zero before a point that would lead); below 2^50 they are at most 16
-        int digits = 1;
-        for (qint64 t = scaled; t >= 10; t /= 10) ++digits;
-        const int intDigits = std::max(1, digits - p.fracDigits);
-        if (p.grouping && intDigits > 3) return false;
+        // (and a zero before a point that would lead): a separator only from 10^(3 + decimals)
+        if (p.grouping && p.fracDigits + 3 <= 22 && double(scaled) >= tens[p.fracDigits + 3]) return false;
         if (scaled == 0) {
             out = 0; // shown without a sign
             return true;

@@ -161,6 +161,14 @@ public:
         skipEmpty();
         return m_index >= m_pieces.size();
     }
+    // The bytes left in the current piece, and a step over some of them.
+    std::span<const uchar> rest()
+    {
+        skipEmpty();
+        if (m_index >= m_pieces.size()) return {};
+        return {m_pieces[m_index].first + m_offset, size_t(m_pieces[m_index].second - m_offset)};
+    }
+    void advance(qsizetype n) { m_offset += n; }
     bool byte(uchar& b)
     {
         if (atEnd()) return false;
@@ -575,9 +583,27 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
             Pieces in(m_sstPieces, 0, 0);
             while (!in.atEnd()) {
                 const auto [piece, offset] = in.position();
+                const quint32 start = quint32((piece > 0 ? m_sstEnds[piece - 1] : 0) + offset);
+                // the common case: the whole string, runs and extension within one record
+                const std::span<const uchar> p = in.rest();
+                if (p.size() >= 3) {
+                    const quint32 count = u16(p.data());
+                    const uchar flags = p[2];
+                    const size_t head = 3 + ((flags & 0x08) ? 2 : 0) + ((flags & 0x04) ? 4 : 0);
+                    if (p.size() >= head) {
+                        const quint64 runs = (flags & 0x08) ? u16(p.data() + 3) : 0;
+                        const quint64 ext = (flags & 0x04) ? u32(p.data() + head - 4) : 0;
+                        const quint64 all = head + quint64(count) * ((flags & 0x01) ? 2 : 1) + runs * 4 + ext;
+                        if (all <= p.size()) {
+                            m_sst.push_back(count > 0 ? start : noText);
+                            in.advance(qsizetype(all));
+                            continue;
+                        }
+                    }
+                }
                 quint32 taken = 0;
                 const bool read = sharedString(in, nullptr, true, &taken);
-                m_sst.push_back(taken > 0 ? quint32((piece > 0 ? m_sstEnds[piece - 1] : 0) + offset) : noText);
+                m_sst.push_back(taken > 0 ? start : noText);
                 if (!read) break;
             }
             break;
@@ -612,7 +638,8 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
         if (depth > 1) continue; // an embedded chart's records
         const uchar* d = r.data;
         const qsizetype n = r.size;
-        if (r.type != recString && r.type != recContinue && r.type != 0x04BC && r.type != 0x0221 && r.type != 0x0236)
+        if (pendingString >= 0 && r.type != recString && r.type != recContinue && r.type != 0x04BC && r.type != 0x0221 &&
+            r.type != 0x0236)
             pendingString = -1;
         switch (r.type) {
         case recNumber:
