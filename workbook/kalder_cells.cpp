@@ -1,12 +1,20 @@
 // kalder-cells [--locale NAME] FILE: the displayed text of every cell of the workbook's active
-// sheet as UTF-8 CSV, one line per row up to the last row that holds a cell.
+// sheet as UTF-8 CSV, one line per row up to the last row that holds a cell. The rows are
+// rendered in blocks by as many threads as there are cores (up to four) and written in order.
 #include "app/failure.h"
 #include "workbook/workbook.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,10 +22,12 @@
 
 namespace {
 
-// Standard output through a large buffer, written as UTF-8 straight from UTF-16 text.
+// CSV text in a buffer, written as UTF-8 straight from UTF-16 text; with a file, flushed to it
+// whenever the buffer fills, else kept until taken.
 class Output {
 public:
-    Output() : m_buf(1 << 20) {}
+    explicit Output(std::FILE* file = nullptr) : m_file(file), m_buf(file ? 1 << 20 : 1 << 16) {}
+    Output(Output&&) = default;
     ~Output() { flush(); }
 
     void add(char c)
@@ -47,16 +57,33 @@ public:
     }
     void flush()
     {
-        std::fwrite(m_buf.data(), 1, m_used, stdout);
+        if (m_file) write(m_file);
+    }
+    void write(std::FILE* file)
+    {
+        std::fwrite(m_buf.data(), 1, m_used, file);
         m_used = 0;
+    }
+    // Every field of the rows from first to last, one line each.
+    void addRows(const kalder::Workbook& book, int first, int last, QString& text)
+    {
+        for (int row = first; row <= last; ++row) {
+            const int columns = book.lastColumn(row);
+            for (int col = 1; col <= columns; ++col) {
+                if (col > 1) add(',');
+                book.cellText(row, col, text);
+                addField(text);
+            }
+            add("\r\n");
+        }
     }
 
 private:
     void room(size_t n)
     {
         if (m_buf.size() - m_used >= n) return;
-        flush();
-        if (m_buf.size() < n) m_buf.resize(n);
+        if (m_file) flush();
+        if (m_buf.size() - m_used < n) m_buf.resize(std::max(m_used + n, m_buf.size() * 2));
     }
 
     static bool special(char16_t c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; }
@@ -113,9 +140,78 @@ private:
         return true;
     }
 
+    std::FILE* m_file;
     std::vector<char> m_buf;
     size_t m_used = 0;
 };
+
+// The rows in blocks: each thread takes the next block and renders it into its own buffer;
+// the main thread writes the finished blocks in order, and no thread runs more than a few
+// blocks ahead of the writing, so that the text in memory stays small.
+void writeInParallel(const kalder::Workbook& book, int rows, unsigned threads)
+{
+    constexpr int blockRows = 1024;
+    const int blocks = (rows + blockRows - 1) / blockRows;
+    const int ahead = int(threads) * 4;
+    std::vector<std::optional<Output>> done(static_cast<size_t>(blocks)); // a block's text, until it is written
+    std::mutex mutex;
+    std::condition_variable changed;
+    int next = 0, written = 0;
+    std::exception_ptr failure;
+
+    // Only the main thread writes; while it waits it writes what is finished.
+    const auto writeFinished = [&](std::unique_lock<std::mutex>&) {
+        bool any = false;
+        for (; written < blocks && done[size_t(written)]; ++written, any = true) {
+            done[size_t(written)]->write(stdout);
+            done[size_t(written)].reset();
+        }
+        return any;
+    };
+    const auto work = [&](bool writer) {
+        QString text;
+        for (;;) {
+            int block;
+            {
+                std::unique_lock lock(mutex);
+                for (;;) {
+                    if (failure || next >= blocks) return;
+                    if (next < written + ahead) break;
+                    if (writer && writeFinished(lock)) {
+                        changed.notify_all();
+                        continue;
+                    }
+                    changed.wait(lock);
+                }
+                block = next++;
+            }
+            Output out;
+            try {
+                out.addRows(book, block * blockRows + 1, std::min(rows, (block + 1) * blockRows), text);
+            } catch (...) {
+                std::lock_guard lock(mutex);
+                failure = std::current_exception();
+                changed.notify_all();
+                return;
+            }
+            std::unique_lock lock(mutex);
+            done[size_t(block)].emplace(std::move(out));
+            if (writer) writeFinished(lock);
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work, false);
+    work(true);
+    {
+        std::unique_lock lock(mutex);
+        while (!failure && written < blocks) {
+            if (!writeFinished(lock)) changed.wait(lock);
+        }
+    }
+    for (auto& t : helpers) t.join();
+    if (failure) std::rethrow_exception(failure);
+}
 
 int usage()
 {
@@ -139,17 +235,14 @@ int main(int argc, char** argv)
 
     try {
         auto book = kalder::Workbook::open(args.front(), locale);
-        Output out;
-        QString text;
         const int rows = book->lastRow();
-        for (int row = 1; row <= rows; ++row) {
-            const int columns = book->lastColumn(row);
-            for (int col = 1; col <= columns; ++col) {
-                if (col > 1) out.add(',');
-                book->cellText(row, col, text);
-                out.addField(text);
-            }
-            out.add("\r\n");
+        const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+        if (threads > 1 && rows >= 8192) {
+            writeInParallel(*book, rows, threads);
+        } else {
+            Output out(stdout);
+            QString text;
+            out.addRows(*book, 1, rows, text);
         }
         book->close();
     } catch (const kalder::Failure& failure) {

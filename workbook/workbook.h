@@ -1,6 +1,7 @@
 // A spreadsheet workbook opened for reading: the displayed text of the cells of the sheet that
 // is active when the file opens. The sheet is decoded once at open; a cell read is a lookup
-// and renders the cell's text in the workbook's number format.
+// and renders the cell's text in the workbook's number format. Cells may be read from several
+// threads at once; open and close are the owner's alone.
 #pragma once
 
 #include <QLocale>

@@ -143,7 +143,8 @@ private:
         const quint32 from = m_sharedEnds[index];
         const QByteArrayView bytes(m_sharedBytes.data() + from, qsizetype(m_sharedEnds[index + 1] - from));
         out.resize(bytes.size()); // UTF-16 takes at most as many units as UTF-8 has bytes
-        QChar* end = m_utf8.appendToBuffer(out.data(), bytes);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless); // one per read: reads may run at once
+        QChar* end = utf8.appendToBuffer(out.data(), bytes);
         out.resize(end - out.constData());
     }
     void close() override
@@ -158,7 +159,6 @@ private:
 
     const ZipArchive& m_zip; // only read while load() runs
     std::vector<char, BigAllocator<char>> m_sharedBytes;
-    mutable QStringDecoder m_utf8{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
     std::vector<quint32> m_sharedEnds{0}; // string i is m_sharedBytes[m_sharedEnds[i] .. m_sharedEnds[i + 1])
 };
 
