@@ -65,14 +65,6 @@ void CellSheet::finish()
     // Sort by position; of two cells for one position the later wins.
     auto before = [](const Cell& a, const Cell& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; };
     if (!std::is_sorted(m_cells.begin(), m_cells.end(), before)) std::stable_sort(m_cells.begin(), m_cells.end(), before);
-    size_t out = 0;
-    for (size_t i = 0; i < m_cells.size(); ++i) {
-        const Cell& c = m_cells[i];
-        if (i + 1 < m_cells.size() && m_cells[i + 1].row == c.row && m_cells[i + 1].col == c.col) continue;
-        if (c.kind == Cell::Own && m_own[c.index].isEmpty()) continue;
-        m_cells[out++] = c;
-    }
-    m_cells.resize(out);
 
     // In a merged area only the top-left cell shows its text.
     for (const auto& m : m_merged) {
@@ -81,17 +73,25 @@ void CellSheet::finish()
             if (it->col >= m[2] && it->col <= m[3] && !(it->row == m[0] && it->col == m[2])) it->kind = Cell::Empty;
     }
     m_merged = {};
-    std::erase_if(m_cells, [](const Cell& c) { return c.kind == Cell::Empty; });
-    // no shrink: the array's unused room was never touched, so it costs no memory
 
-    m_lastRow = m_cells.empty() ? 0 : int(m_cells.back().row) + 1;
-    m_rowStart.assign(size_t(m_lastRow) + 1, 0);
-    size_t i = 0;
-    for (int row = 0; row < m_lastRow; ++row) {
-        m_rowStart[size_t(row)] = quint32(i);
-        while (i < m_cells.size() && int(m_cells[i].row) == row) ++i;
+    // One pass keeps the cells that show (the last of a position, no empty text, none hidden)
+    // and notes where each row starts.
+    // no shrink: the array's unused room was never touched, so it costs no memory
+    const size_t n = m_cells.size();
+    m_rowStart.assign(n > 0 ? size_t(m_cells.back().row) + 2 : 1, 0);
+    size_t out = 0;
+    quint32 nextRow = 0; // the first row whose start is not yet noted
+    for (size_t i = 0; i < n; ++i) {
+        const Cell& c = m_cells[i];
+        if (i + 1 < n && m_cells[i + 1].row == c.row && m_cells[i + 1].col == c.col) continue;
+        if (c.kind == Cell::Empty || (c.kind == Cell::Own && m_own[c.index].isEmpty())) continue;
+        while (nextRow <= c.row) m_rowStart[nextRow++] = quint32(out);
+        m_cells[out++] = c;
     }
-    m_rowStart[size_t(m_lastRow)] = quint32(m_cells.size());
+    m_cells.resize(out);
+    m_lastRow = out > 0 ? int(m_cells.back().row) + 1 : 0;
+    m_rowStart.resize(size_t(m_lastRow) + 1);
+    m_rowStart[size_t(m_lastRow)] = quint32(out);
 }
 
 namespace {
