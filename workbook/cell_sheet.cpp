@@ -130,9 +130,28 @@ bool CellSheet::plainNumber(int row, int column, double& value) const
 
 void CellSheet::cellText(int row, int column, QString& out) const
 {
+    if (const Cell* c = find(row, column)) render(*c, out);
+    else out.resize(0); // keeps the buffer
+}
+
+void CellSheet::readRow(int row, RowReader& reader, QString& buffer) const
+{
+    checkCell(row, 1);
+    if (row > m_lastRow) return;
+    const QString empty;
+    int next = 1; // the next column to give
+    for (quint32 i = m_rowStart[size_t(row - 1)]; i < m_rowStart[size_t(row)]; ++i) {
+        const Cell& c = m_cells[i];
+        for (; next <= int(c.col); ++next) reader.cell(next, empty);
+        render(c, buffer);
+        reader.cell(next++, buffer);
+    }
+}
+
+void CellSheet::render(const Cell& cell, QString& out) const
+{
     const auto none = [&] { out.resize(0); }; // keeps the buffer
-    const Cell* it = find(row, column);
-    if (!it) return none();
+    const Cell* it = &cell;
     const NumberFormat& format = formatOf(it->xf);
     switch (it->kind) {
     case Cell::Number: format.format(it->number, m_locale, m_date1904, out); break;

@@ -29,6 +29,7 @@ public:
 
     using Workbook::cellText;
     void cellText(int row, int column, QString& out) const override;
+    void readRow(int row, RowReader& reader, QString& buffer) const override;
     bool plainNumber(int row, int column, double& value) const override;
     int lastRow() const override { return m_open ? m_lastRow : 0; }
     int lastColumn(int row) const override;
@@ -107,6 +108,7 @@ private:
     }
     void checkCell(int row, int column) const;
     const Cell* find(int row, int column) const;
+    void render(const Cell& cell, QString& out) const;
     const NumberFormat& formatOf(quint16 xf) const;
 
     QString m_name;

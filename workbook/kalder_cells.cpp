@@ -67,13 +67,17 @@ public:
     // Every field of the rows from first to last, one line each.
     void addRows(const kalder::Workbook& book, int first, int last, QString& text)
     {
-        for (int row = first; row <= last; ++row) {
-            const int columns = book.lastColumn(row);
-            for (int col = 1; col <= columns; ++col) {
-                if (col > 1) add(',');
-                book.cellText(row, col, text);
-                addField(text);
+        struct Fields final : kalder::Workbook::RowReader {
+            explicit Fields(Output& o) : out(o) {}
+            void cell(int column, const QString& t) override
+            {
+                if (column > 1) out.add(',');
+                out.addField(t);
             }
+            Output& out;
+        } fields(*this);
+        for (int row = first; row <= last; ++row) {
+            book.readRow(row, fields, text);
             add("\r\n");
         }
     }

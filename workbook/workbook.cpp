@@ -60,6 +60,15 @@ bool isOldBiff(const QByteArray& head)
 
 } // namespace
 
+void Workbook::readRow(int row, RowReader& reader, QString& buffer) const
+{
+    const int columns = lastColumn(row);
+    for (int col = 1; col <= columns; ++col) {
+        cellText(row, col, buffer);
+        reader.cell(col, buffer);
+    }
+}
+
 std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& locale, const Part& part)
 {
     const QFileInfo info(path);
