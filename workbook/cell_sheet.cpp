@@ -64,7 +64,9 @@ void CellSheet::finish()
 {
     // Sort by position; of two cells for one position the later wins.
     auto before = [](const Cell& a, const Cell& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; };
-    if (!std::is_sorted(m_cells.begin(), m_cells.end(), before)) std::stable_sort(m_cells.begin(), m_cells.end(), before);
+    if (!m_increasing) std::stable_sort(m_cells.begin(), m_cells.end(), before);
+    // every cell shows unless two share a position, a text is empty or a merged area hides one
+    const bool allShow = m_increasing && !m_ownTexts && m_merged.empty();
 
     // In a merged area only the top-left cell shows its text.
     for (const auto& m : m_merged) {
@@ -81,12 +83,17 @@ void CellSheet::finish()
     m_rowStart.assign(n > 0 ? size_t(m_cells.back().row) + 2 : 1, 0);
     size_t out = 0;
     quint32 nextRow = 0; // the first row whose start is not yet noted
-    for (size_t i = 0; i < n; ++i) {
-        const Cell& c = m_cells[i];
-        if (i + 1 < n && m_cells[i + 1].row == c.row && m_cells[i + 1].col == c.col) continue;
-        if (c.kind == Cell::Empty || (c.kind == Cell::Own && m_own[c.index].isEmpty())) continue;
-        while (nextRow <= c.row) m_rowStart[nextRow++] = quint32(out);
-        m_cells[out++] = c;
+    if (allShow) {
+        for (; out < n; ++out)
+            while (nextRow <= m_cells[out].row) m_rowStart[nextRow++] = quint32(out);
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            const Cell& c = m_cells[i];
+            if (i + 1 < n && m_cells[i + 1].row == c.row && m_cells[i + 1].col == c.col) continue;
+            if (c.kind == Cell::Empty || (c.kind == Cell::Own && m_own[c.index].isEmpty())) continue;
+            while (nextRow <= c.row) m_rowStart[nextRow++] = quint32(out);
+            m_cells[out++] = c;
+        }
     }
     m_cells.resize(out);
     m_lastRow = out > 0 ? int(m_cells.back().row) + 1 : 0;

@@ -98,6 +98,12 @@ private:
     {
         if (row >= m_keptRows || col >= quint32(m_maxColumns)) return nullptr;
         if (!m_kept.empty() && !m_kept[col]) return nullptr;
+        // most files give their cells in order, each once: finish() then need not sort
+        if (m_increasing && !m_cells.empty()) {
+            const Cell& last = m_cells.back();
+            m_increasing = last.row < row || (last.row == row && last.col < col);
+        }
+        m_ownTexts = m_ownTexts || kind == Cell::Own;
         Cell& c = m_cells.emplace_back();
         c.row = row;
         c.kind = kind;
@@ -124,6 +130,8 @@ private:
     std::vector<bool> m_kept; // by column from 0; empty: every column
     quint32 m_keptRows;       // the rows kept, up to the format's limit
     quint32 m_keptColumns;    // how many columns are kept
+    bool m_increasing = true; // every cell added after the one before it
+    bool m_ownTexts = false;  // a cell with a text of its own, which may be empty
     std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
     int m_lastRow = 0;
 };
