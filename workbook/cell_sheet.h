@@ -99,18 +99,17 @@ private:
         if (row >= m_keptRows || col >= quint32(m_maxColumns)) return nullptr;
         if (!m_kept.empty() && !m_kept[col]) return nullptr;
         // most files give their cells in order, each once: finish() then need not sort
-        if (m_increasing && !m_cells.empty()) {
-            const Cell& last = m_cells.back();
-            m_increasing = last.row < row || (last.row == row && last.col < col);
-        }
+        const qint64 position = (qint64(row) << 16) | col;
+        m_increasing = m_increasing && position > m_lastPosition;
+        m_lastPosition = position;
         m_ownTexts = m_ownTexts || kind == Cell::Own;
-        Cell& c = m_cells.emplace_back();
+        Cell c;
         c.row = row;
         c.kind = kind;
         c.col = quint16(col);
         c.xf = xf <= 0xFFFF ? quint16(xf) : 0;
         c.number = 0;
-        return &c;
+        return &m_cells.emplace_back(c);
     }
     void checkCell(int row, int column) const;
     const Cell* find(int row, int column) const;
@@ -131,6 +130,7 @@ private:
     quint32 m_keptRows;       // the rows kept, up to the format's limit
     quint32 m_keptColumns;    // how many columns are kept
     bool m_increasing = true; // every cell added after the one before it
+    qint64 m_lastPosition = -1; // of the cell added last: its row, then its column
     bool m_ownTexts = false;  // a cell with a text of its own, which may be empty
     std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
     int m_lastRow = 0;
