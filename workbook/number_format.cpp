@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -320,29 +321,34 @@ void fixedDigits(double a, int decimals, Digits& out)
     if (a < 9007199254740992.0 && a == std::floor(a)) {
         // a whole number: its digits exactly, then the zeros
         char s[24];
-        const auto r = std::to_chars(s, s + sizeof s, qint64(a));
-        out.clear();
-        out.append(s, r.ptr - s);
-        if (decimals > 0) out.append('.');
-        for (int i = 0; i < decimals; ++i) out.append('0');
+        const qsizetype n = std::to_chars(s, s + sizeof s, qint64(a)).ptr - s;
+        out.resize(n + (decimals > 0 ? 1 + decimals : 0));
+        char* p = out.data();
+        std::memcpy(p, s, size_t(n));
+        if (decimals > 0) {
+            p[n] = '.';
+            std::memset(p + n + 1, '0', size_t(decimals));
+        }
         return;
     }
     // Most others: the digits of the value scaled to an integer of the last place.
     if (qint64 v; scaledDigits(a, decimals, v)) {
         char d[24];
-        const auto r = std::to_chars(d, d + sizeof d, v);
-        const qsizetype n = r.ptr - d;
-        out.clear();
-        if (n <= decimals) {
-            out.append('0');
-            out.append('.');
-            for (qsizetype i = n; i < decimals; ++i) out.append('0');
-            out.append(d, n);
+        const qsizetype n = std::to_chars(d, d + sizeof d, v).ptr - d;
+        if (n <= decimals) { // "0." and zeros before the digits
+            out.resize(2 + decimals);
+            char* p = out.data();
+            p[0] = '0';
+            p[1] = '.';
+            std::memset(p + 2, '0', size_t(decimals - n));
+            std::memcpy(p + 2 + decimals - n, d, size_t(n));
         } else {
-            out.append(d, n - decimals);
+            out.resize(n + (decimals > 0 ? 1 : 0));
+            char* p = out.data();
+            std::memcpy(p, d, size_t(n - decimals));
             if (decimals > 0) {
-                out.append('.');
-                out.append(d + n - decimals, decimals);
+                p[n - decimals] = '.';
+                std::memcpy(p + n - decimals + 1, d + n - decimals, size_t(decimals));
             }
         }
         return;
@@ -1231,12 +1237,19 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
     const int subDigits = sec.subSecondDigits;
     qint64 unitsPerSecond = 1;
     for (int i = 0; i < subDigits; ++i) unitsPerSecond *= 10;
-    const qint64 unitsPerDay = 86400 * unitsPerSecond;
-    const qint64 units = std::llround(value * double(unitsPerDay));
-    const qint64 day = units / unitsPerDay;
-    const qint64 rem = units % unitsPerDay;
-    const qint64 secs = rem / unitsPerSecond;
-    const qint64 sub = rem % unitsPerSecond;
+    qint64 units, day, secs, sub = 0;
+    if (subDigits == 0) { // the common case, by constants the compiler multiplies by
+        units = std::llround(value * 86400.0);
+        day = units / 86400;
+        secs = units % 86400;
+    } else {
+        const qint64 unitsPerDay = 86400 * unitsPerSecond;
+        units = std::llround(value * double(unitsPerDay));
+        day = units / unitsPerDay;
+        const qint64 rem = units % unitsPerDay;
+        secs = rem / unitsPerSecond;
+        sub = rem % unitsPerSecond;
+    }
     const qint64 hour = secs / 3600, minute = (secs / 60) % 60, second = secs % 60;
     DayParts dp;
     if (!dayParts(day, date1904, dp)) return appendGeneral(out, value, locale);
