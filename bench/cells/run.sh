@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Benchmark of the reader: kalder-cells (open, decode, displayed text of every cell) against
 # xlrd with formatting_info=True reading every value, on the same generated 65,536 x 10 file.
 # Usage: bench/cells/run.sh [BUILD_DIR]   (a Release build of kalder-cells; default build-release)
@@ -13,7 +13,7 @@ trap 'rm -rf "$work"' EXIT
 size=$(stat -c %s "$work/big.xls")
 
 . "$here/../measure.sh"
-# the fastest of three runs of each
+# the fastest of five runs of each
 set -- $(best "$cells" --locale C "$work/big.xls"); k_s=$1; k_kb=$2
 set -- $(best /usr/bin/python3 "$here/xlrd_read.py" "$work/big.xls"); x_s=$1; x_kb=$2
 awk -v ks="$k_s" -v kkb="$k_kb" -v xs="$x_s" -v xkb="$x_kb" -v size="$size" 'BEGIN {

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Benchmark of the .xlsx reader: kalder-cells (open, decode, displayed text of every cell) on a
 # generated 200,000 x 10 workbook, against openpyxl in read-only mode reading every cell value
 # and against the floor of only unpacking the sheet (unzip -p), all in the same run.
