@@ -230,6 +230,23 @@ void KeyedMerge::prepareAll(const QString& t, const QString& key, const QString&
             sets.append(QStringLiteral("%1 = coalesce(?2, %1)").arg(maxName));
         m_widen = prepare(QStringLiteral("UPDATE main.%1 SET %2 WHERE rowid = ?3").arg(t, sets.join(QLatin1Char(','))),
                           what);
+        if (m_deferred) {
+            // the widened records of a batch InsertRows at a time, where the engine can join an
+            // update with a list of values (SQLite 3.33 on); else one by one
+            QStringList many;
+            int column = 2;
+            if (m_hasMin)
+                many.append(QStringLiteral("%1 = coalesce(w.column%2, d.%1)").arg(minName).arg(column++));
+            if (m_hasMax)
+                many.append(QStringLiteral("%1 = coalesce(w.column%2, d.%1)").arg(maxName).arg(column++));
+            const QString group = QLatin1Char('(') + QStringList(column - 1, QStringLiteral("?")).join(QLatin1Char(',')) +
+                                  QLatin1Char(')');
+            const QByteArray sql = QStringLiteral("UPDATE main.%1 AS d SET %2 FROM (VALUES %3) AS w WHERE d.rowid = w.column1")
+                                       .arg(t, many.join(QLatin1Char(',')), QStringList(InsertRows, group).join(QLatin1Char(',')))
+                                       .toUtf8();
+            if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_widenMany, nullptr) != SQLITE_OK)
+                m_widenMany = nullptr;
+        }
     }
 }
 
@@ -373,7 +390,7 @@ KeyedMerge::~KeyedMerge()
 
 void KeyedMerge::release() noexcept
 {
-    for (sqlite3_stmt** s : {&m_find, &m_insert, &m_insertMany, &m_maxRowid, &m_remember, &m_widen}) {
+    for (sqlite3_stmt** s : {&m_find, &m_insert, &m_insertMany, &m_maxRowid, &m_remember, &m_widen, &m_widenMany}) {
         sqlite3_finalize(*s);
         *s = nullptr;
     }
@@ -536,7 +553,12 @@ void KeyedMerge::flush()
         k.rid = sqlite3_last_insert_rowid(m_db);
         k.batch = 0;
     }
-    for (size_t w = 0; written && w < m_widened.size(); ++w) {
+    size_t w = 0;
+    if (written && m_widenMany)
+        for (; w + InsertRows <= m_widened.size(); w += InsertRows)
+            if (!(written = widenMany(w)))
+                break;
+    for (; written && w < m_widened.size(); ++w) {
         Known& k = m_known[m_widened[w]];
         bindNumber(m_widen, 1, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt);
         bindNumber(m_widen, 2, (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
@@ -582,6 +604,26 @@ bool KeyedMerge::insertMany(size_t first)
         m_known[i].rid = last - qint64(first + InsertRows - 1 - i);
         m_known[i].batch = 0;
     }
+    return true;
+}
+
+// InsertRows widened records from the one at first in m_widened, in one statement. False when
+// the table refused one or did not change them all: the batch is then merged again row by row.
+bool KeyedMerge::widenMany(size_t first)
+{
+    int mark = 1;
+    for (size_t i = first; i < first + InsertRows; ++i) {
+        const Known& k = m_known[m_widened[i]];
+        sqlite3_bind_int64(m_widenMany, mark++, k.rid);
+        if (m_hasMin)
+            bindNumber(m_widenMany, mark++, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt);
+        if (m_hasMax)
+            bindNumber(m_widenMany, mark++, (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
+    }
+    if (!stepOnce(m_widenMany) || sqlite3_changes(m_db) != InsertRows)
+        return false;
+    for (size_t i = first; i < first + InsertRows; ++i)
+        m_known[m_widened[i]].batch = 0;
     return true;
 }
 

@@ -78,6 +78,7 @@ private:
     void flush();
     bool roomForRowids();
     bool insertMany(size_t first);
+    bool widenMany(size_t first);
     void replay();
     [[noreturn]] void failRow(const QString& what);
 
@@ -142,6 +143,7 @@ private:
     sqlite3_stmt* m_insert = nullptr;      // a new record
     sqlite3_stmt* m_insertMany = nullptr;  // InsertRows new records
     sqlite3_stmt* m_maxRowid = nullptr;    // the largest row id of the table
+    sqlite3_stmt* m_widenMany = nullptr;   // InsertRows records widened
     static constexpr int InsertRows = 64;
     sqlite3_stmt* m_remember = nullptr;    // a new key into the index
     sqlite3_stmt* m_widen = nullptr;       // new min / max of a record

@@ -495,9 +495,9 @@ void TstDataLoad::triggerSeesEveryRow()
 
 void TstDataLoad::manyNewRecordsAtOnce()
 {
-    // New records are written many to a statement. Their row ids must still be the ones the
-    // widenings of later batches update, and a refusal among them must still end the load at
-    // its own row.
+    // New records, and the widenings of stored ones, are written many to a statement. The row
+    // ids of new records must still be the ones the widenings of later batches update, and a
+    // refusal among them must still end the load at its own row.
     Database db(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL CHECK (MaxV < 1000));\n"
                 u"INSERT INTO tblData VALUES ('old', 1, 2)"_s);
     const auto key = [](int i) { return u"k%1"_s.arg(i, 3, 10, QLatin1Char('0')); };
@@ -505,14 +505,14 @@ void TstDataLoad::manyNewRecordsAtOnce()
         KeyedMerge merge(*db.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s, 150);
         for (int i = 1; i <= 300; ++i)   // batches of 150 rows: 150 new records, then 150 more
             merge.merge(key(i), i, i, i);
-        for (int i = 1; i <= 300; i += 7)   // widens records of both batches
+        for (int i = 1; i <= 300; i += 2)   // widens records of both batches
             merge.merge(key(i), -i, 500 + i, 300 + i);
         merge.commit();
         QCOMPARE(merge.committedAdded(), 300);
     }
     QStringList expected{u"1|old|1|2"_s};
     for (int i = 1; i <= 300; ++i)
-        expected.append(u"%1|%2|%3|%4"_s.arg(i + 1).arg(key(i)).arg(i % 7 == 1 ? -i : i).arg(i % 7 == 1 ? 500 + i : i));
+        expected.append(u"%1|%2|%3|%4"_s.arg(i + 1).arg(key(i)).arg(i % 2 == 1 ? -i : i).arg(i % 2 == 1 ? 500 + i : i));
     QCOMPARE(db.rows(u"SELECT rowid, Key, MinV, MaxV FROM tblData ORDER BY rowid"_s), expected);
 
     Database refusing(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL CHECK (MaxV < 1000))"_s);
@@ -527,6 +527,18 @@ void TstDataLoad::manyNewRecordsAtOnce()
         QCOMPARE(merge.committedAdded(), 149);
     }
     QCOMPARE(refusing.rows(u"SELECT count(*), max(Key) FROM tblData"_s), QStringList{u"149|k149"_s});
+    {
+        // the 100th widening of a stored record (row 249) is refused
+        KeyedMerge merge(*refusing.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s);
+        for (int i = 1; i <= 149; ++i)
+            merge.merge(key(i), 0, i == 100 ? 5000 : 900, 149 + i);
+        const auto f = failureOf([&] { merge.commit(); });
+        QVERIFY(f);
+        QCOMPARE(merge.failedRow(), std::optional<qint64>(249));
+        merge.commit();
+    }
+    QCOMPARE(refusing.rows(u"SELECT count(*), sum(MinV = 0), sum(MaxV = 900) FROM tblData"_s),
+             QStringList{u"149|99|99"_s});
 }
 
 QTEST_GUILESS_MAIN(TstDataLoad)
