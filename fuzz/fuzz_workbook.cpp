@@ -22,7 +22,7 @@ struct SameAsCells final : kalder::Workbook::RowReader {
     const kalder::Workbook* book = nullptr;
     int row = 0;
     QString alone;
-    void cell(int column, const QString& text) override
+    void cell(int column, QStringView text) override
     {
         book->cellText(row, column, alone);
         if (alone != text) std::abort();

@@ -145,13 +145,18 @@ void CellSheet::readRow(int row, RowReader& reader, QString& buffer) const
 {
     checkCell(row, 1);
     if (row > m_lastRow) return;
-    const QString empty;
-    int next = 1; // the next column to give
+    TextBuilder number; // a number's text goes to the reader from where it is built
+    int next = 1;       // the next column to give
     for (quint32 i = m_rowStart[size_t(row - 1)]; i < m_rowStart[size_t(row)]; ++i) {
         const Cell& c = m_cells[i];
-        for (; next <= int(c.col); ++next) reader.cell(next, empty);
-        render(c, buffer);
-        reader.cell(next++, buffer);
+        for (; next <= int(c.col); ++next) reader.cell(next, QStringView());
+        if (c.kind == Cell::Number) {
+            formatOf(c.xf).format(c.number, m_locale, m_date1904, number);
+            reader.cell(next++, number.view());
+        } else {
+            render(c, buffer);
+            reader.cell(next++, buffer);
+        }
     }
 }
 

@@ -69,7 +69,7 @@ public:
     {
         struct Fields final : kalder::Workbook::RowReader {
             explicit Fields(Output& o) : out(o) {}
-            void cell(int column, const QString& t) override
+            void cell(int column, QStringView t) override
             {
                 if (column > 1) out.add(',');
                 out.addField(t);

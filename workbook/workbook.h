@@ -50,13 +50,14 @@ public:
     // Receives the texts of a row, one call for each column from 1 to the row's last.
     class RowReader {
     public:
-        virtual void cell(int column, const QString& text) = 0;
+        virtual void cell(int column, QStringView text) = 0;
 
     protected:
         ~RowReader() = default;
     };
-    // The texts of a row as cellText gives them, column after column, in buffer: faster than
-    // reading each cell on its own. A row beyond maxRows() fails as cellText does.
+    // The texts of a row as cellText gives them, column after column, each valid until the
+    // next (buffer may hold it): faster than reading each cell on its own. A row beyond
+    // maxRows() fails as cellText does.
     virtual void readRow(int row, RowReader& reader, QString& buffer) const;
 
     // When a cell shows a plain decimal ([-]digits[<point>digits] in the locale's signs, no
