@@ -199,55 +199,79 @@ void KeyedMerge::prepareAll(const QString& t, const QString& key, const QString&
         m_remember = prepare(QStringLiteral("INSERT INTO temp.%1 (k, rid) VALUES (?1, ?2)").arg(KeysTable), what);
     }
 
+    // The values of a new record, and of a widening, are bound in the order bindRecord() and
+    // bindWidening() give them; a statement of many takes InsertRows of them in a row.
+    const auto group = [](qsizetype n) {
+        return QLatin1Char('(') + QStringList(n, QStringLiteral("?")).join(QLatin1Char(',')) + QLatin1Char(')');
+    };
     QStringList names{key};
-    QStringList marks{QStringLiteral("?1")};
-    if (m_hasMin) {
+    if (m_hasMin)
         names.append(minName);
-        marks.append(QStringLiteral("?2"));
-    }
-    if (m_hasMax) {
+    if (m_hasMax)
         names.append(maxName);
-        marks.append(QStringLiteral("?3"));
-    }
-    m_insert = prepare(QStringLiteral("INSERT INTO main.%1 (%2) VALUES (%3)")
-                           .arg(t, names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
-                       what);
+    const QString insert = QStringLiteral("INSERT INTO main.%1 (%2) VALUES ").arg(t, names.join(QLatin1Char(',')));
+    m_insert = prepare(insert + group(names.size()), what);
     if (m_deferred) {
         // a batch's new records go in InsertRows at a time: one statement costs far less
         // than as many
-        const QString group = QLatin1Char('(') + QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')) +
-                              QLatin1Char(')');
-        m_insertMany = prepare(QStringLiteral("INSERT INTO main.%1 (%2) VALUES %3")
-                                   .arg(t, names.join(QLatin1Char(',')), QStringList(InsertRows, group).join(QLatin1Char(','))),
-                               what);
+        m_insertMany = prepare(insert + QStringList(InsertRows, group(names.size())).join(QLatin1Char(',')), what);
         m_maxRowid = prepare(QStringLiteral("SELECT max(rowid) FROM main.%1").arg(t), what);
     }
     if (m_hasMin || m_hasMax) {
-        QStringList sets;
-        if (m_hasMin)
-            sets.append(QStringLiteral("%1 = coalesce(?1, %1)").arg(minName));
-        if (m_hasMax)
-            sets.append(QStringLiteral("%1 = coalesce(?2, %1)").arg(maxName));
-        m_widen = prepare(QStringLiteral("UPDATE main.%1 SET %2 WHERE rowid = ?3").arg(t, sets.join(QLatin1Char(','))),
-                          what);
+        // the row id first, then the new minimum and maximum; Null leaves a field as it is
+        QStringList sets, many;
+        int mark = 2;
+        for (const QString* name : {m_hasMin ? &minName : nullptr, m_hasMax ? &maxName : nullptr}) {
+            if (!name)
+                continue;
+            sets.append(QStringLiteral("%1 = coalesce(?%2, %1)").arg(*name).arg(mark));
+            many.append(QStringLiteral("%1 = coalesce(w.column%2, d.%1)").arg(*name).arg(mark));
+            ++mark;
+        }
+        m_widen = prepare(QStringLiteral("UPDATE main.%1 SET %2 WHERE rowid = ?1").arg(t, sets.join(QLatin1Char(','))), what);
         if (m_deferred) {
             // the widened records of a batch InsertRows at a time, where the engine can join an
             // update with a list of values (SQLite 3.33 on); else one by one
-            QStringList many;
-            int column = 2;
-            if (m_hasMin)
-                many.append(QStringLiteral("%1 = coalesce(w.column%2, d.%1)").arg(minName).arg(column++));
-            if (m_hasMax)
-                many.append(QStringLiteral("%1 = coalesce(w.column%2, d.%1)").arg(maxName).arg(column++));
-            const QString group = QLatin1Char('(') + QStringList(column - 1, QStringLiteral("?")).join(QLatin1Char(',')) +
-                                  QLatin1Char(')');
+            const QString values = QStringList(InsertRows, group(mark - 1)).join(QLatin1Char(','));
             const QByteArray sql = QStringLiteral("UPDATE main.%1 AS d SET %2 FROM (VALUES %3) AS w WHERE d.rowid = w.column1")
-                                       .arg(t, many.join(QLatin1Char(',')), QStringList(InsertRows, group).join(QLatin1Char(',')))
+                                       .arg(t, many.join(QLatin1Char(',')), values)
                                        .toUtf8();
             if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &m_widenMany, nullptr) != SQLITE_OK)
                 m_widenMany = nullptr;
         }
     }
+}
+
+// Binds a new record's values from mark on: the key, then the minimum and the maximum that
+// are loaded. Returns the next mark.
+int KeyedMerge::bindRecord(sqlite3_stmt* stmt, int mark, std::string_view key, double min, double max) const
+{
+    sqlite3_bind_text(stmt, mark++, key.data(), int(key.size()), SQLITE_STATIC);   // stepped while the key lives
+    if (m_hasMin)
+        sqlite3_bind_double(stmt, mark++, min);
+    if (m_hasMax)
+        sqlite3_bind_double(stmt, mark++, max);
+    return mark;
+}
+
+// The widening a record of the batch in hand has to write.
+int KeyedMerge::bindWidened(sqlite3_stmt* stmt, int mark, const Known& k) const
+{
+    return bindWidening(stmt, mark, k.rid, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt,
+                        (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
+}
+
+// Binds a widening from mark on: the record's row id, then its new minimum and maximum of
+// those loaded (nothing: the field stays). Returns the next mark.
+int KeyedMerge::bindWidening(sqlite3_stmt* stmt, int mark, qint64 rid, std::optional<double> min,
+                             std::optional<double> max) const
+{
+    sqlite3_bind_int64(stmt, mark++, rid);
+    if (m_hasMin)
+        bindNumber(stmt, mark++, min);
+    if (m_hasMax)
+        bindNumber(stmt, mark++, max);
+    return mark;
 }
 
 void KeyedMerge::gatherInMemory()
@@ -543,11 +567,7 @@ void KeyedMerge::flush()
                 break;
     for (; written && i < m_known.size(); ++i) {
         Known& k = m_known[i];
-        sqlite3_bind_text(m_insert, 1, k.written.data(), int(k.written.size()), SQLITE_STATIC);
-        if (m_hasMin)
-            sqlite3_bind_double(m_insert, 2, k.min);
-        if (m_hasMax)
-            sqlite3_bind_double(m_insert, 3, k.max);
+        bindRecord(m_insert, 1, k.written, k.min, k.max);
         if (!(written = stepOnce(m_insert)))
             break;
         k.rid = sqlite3_last_insert_rowid(m_db);
@@ -560,9 +580,7 @@ void KeyedMerge::flush()
                 break;
     for (; written && w < m_widened.size(); ++w) {
         Known& k = m_known[m_widened[w]];
-        bindNumber(m_widen, 1, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt);
-        bindNumber(m_widen, 2, (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
-        sqlite3_bind_int64(m_widen, 3, k.rid);
+        bindWidened(m_widen, 1, k);
         if (!(written = stepOnce(m_widen)))
             break;
         k.batch = 0;
@@ -589,14 +607,8 @@ bool KeyedMerge::roomForRowids()
 bool KeyedMerge::insertMany(size_t first)
 {
     int mark = 1;
-    for (size_t i = first; i < first + InsertRows; ++i) {
-        const Known& k = m_known[i];
-        sqlite3_bind_text(m_insertMany, mark++, k.written.data(), int(k.written.size()), SQLITE_STATIC);
-        if (m_hasMin)
-            sqlite3_bind_double(m_insertMany, mark++, k.min);
-        if (m_hasMax)
-            sqlite3_bind_double(m_insertMany, mark++, k.max);
-    }
+    for (size_t i = first; i < first + InsertRows; ++i)
+        mark = bindRecord(m_insertMany, mark, m_known[i].written, m_known[i].min, m_known[i].max);
     if (!stepOnce(m_insertMany) || sqlite3_changes(m_db) != InsertRows)
         return false;
     const qint64 last = sqlite3_last_insert_rowid(m_db);
@@ -612,14 +624,8 @@ bool KeyedMerge::insertMany(size_t first)
 bool KeyedMerge::widenMany(size_t first)
 {
     int mark = 1;
-    for (size_t i = first; i < first + InsertRows; ++i) {
-        const Known& k = m_known[m_widened[i]];
-        sqlite3_bind_int64(m_widenMany, mark++, k.rid);
-        if (m_hasMin)
-            bindNumber(m_widenMany, mark++, (k.batch & Known::MinWidened) ? std::optional(k.min) : std::nullopt);
-        if (m_hasMax)
-            bindNumber(m_widenMany, mark++, (k.batch & Known::MaxWidened) ? std::optional(k.max) : std::nullopt);
-    }
+    for (size_t i = first; i < first + InsertRows; ++i)
+        mark = bindWidened(m_widenMany, mark, m_known[m_widened[i]]);
     if (!stepOnce(m_widenMany) || sqlite3_changes(m_db) != InsertRows)
         return false;
     for (size_t i = first; i < first + InsertRows; ++i)
@@ -674,9 +680,7 @@ bool KeyedMerge::mergeKey(std::optional<double> min, std::optional<double> max)
             const std::optional<double> newMin = min && *min < k.min ? min : std::nullopt;
             const std::optional<double> newMax = max && *max > k.max ? max : std::nullopt;
             if ((m_hasMin && newMin) || (m_hasMax && newMax)) {
-                bindNumber(m_widen, 1, m_hasMin ? newMin : std::nullopt);
-                bindNumber(m_widen, 2, m_hasMax ? newMax : std::nullopt);
-                sqlite3_bind_int64(m_widen, 3, k.rid);
+                bindWidening(m_widen, 1, k.rid, newMin, newMax);
                 stepDone(m_widen);
                 if (m_hasMin && newMin)
                     k.min = *newMin;
@@ -684,11 +688,7 @@ bool KeyedMerge::mergeKey(std::optional<double> min, std::optional<double> max)
                     k.max = *newMax;
             }
         } else {
-            bindText(m_insert, 1, keyUtf8);
-            if (m_hasMin)
-                sqlite3_bind_double(m_insert, 2, min.value_or(0.0));
-            if (m_hasMax)
-                sqlite3_bind_double(m_insert, 3, max.value_or(0.0));
+            bindRecord(m_insert, 1, view(keyUtf8), min.value_or(0.0), max.value_or(0.0));
             stepDone(m_insert);
             ++m_pendingAdded;
             Known known;
@@ -724,9 +724,7 @@ bool KeyedMerge::mergeKey(std::optional<double> min, std::optional<double> max)
         sqlite3_reset(m_find);
         sqlite3_clear_bindings(m_find);
         if (newMin || newMax) {
-            bindNumber(m_widen, 1, newMin);
-            bindNumber(m_widen, 2, newMax);
-            sqlite3_bind_int64(m_widen, 3, rid);
+            bindWidening(m_widen, 1, rid, newMin, newMax);
             stepDone(m_widen);
         }
     } else {
@@ -734,11 +732,7 @@ bool KeyedMerge::mergeKey(std::optional<double> min, std::optional<double> max)
         sqlite3_clear_bindings(m_find);
         if (rc != SQLITE_DONE)
             failRow(what());
-        bindText(m_insert, 1, keyUtf8);
-        if (m_hasMin)
-            sqlite3_bind_double(m_insert, 2, min.value_or(0.0));
-        if (m_hasMax)
-            sqlite3_bind_double(m_insert, 3, max.value_or(0.0));
+        bindRecord(m_insert, 1, view(keyUtf8), min.value_or(0.0), max.value_or(0.0));
         stepDone(m_insert);
         ++m_pendingAdded;
         bindText(m_remember, 1, keyUtf8);

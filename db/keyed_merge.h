@@ -78,6 +78,8 @@ private:
     void flush();
     bool roomForRowids();
     bool insertMany(size_t first);
+    int bindRecord(sqlite3_stmt* stmt, int mark, std::string_view key, double min, double max) const;
+    int bindWidening(sqlite3_stmt* stmt, int mark, qint64 rid, std::optional<double> min, std::optional<double> max) const;
     bool widenMany(size_t first);
     void replay();
     [[noreturn]] void failRow(const QString& what);
@@ -94,6 +96,7 @@ private:
         double max = std::numeric_limits<double>::quiet_NaN();
         quint8 batch = 0;         // what the batch in hand has to write of it
     };
+    int bindWidened(sqlite3_stmt* stmt, int mark, const Known& k) const;
     // The records the memory path knows, in the order they became known (the stored ones,
     // then the new ones), found by their folded keys through an open-addressing table.
     class KnownRecords {
