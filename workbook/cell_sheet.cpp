@@ -162,19 +162,17 @@ void CellSheet::readRow(int row, RowReader& reader, QString& buffer) const
 
 void CellSheet::render(const Cell& cell, QString& out) const
 {
-    const auto none = [&] { out.resize(0); }; // keeps the buffer
-    const Cell* it = &cell;
-    const NumberFormat& format = formatOf(it->xf);
-    switch (it->kind) {
-    case Cell::Number: format.format(it->number, m_locale, m_date1904, out); break;
+    const NumberFormat& format = formatOf(cell.xf);
+    switch (cell.kind) {
+    case Cell::Number: format.format(cell.number, m_locale, m_date1904, out); break;
     case Cell::Shared:
-        sharedText(it->index, out);
+        sharedText(cell.index, out);
         if (!format.showsTextAsIs()) out = format.formatText(out);
         break;
-    case Cell::Own: out = format.formatText(m_own[it->index]); break;
-    case Cell::Boolean: out = booleanText(it->small != 0, m_locale); break;
-    case Cell::Error: out = errorText(it->small, m_locale); break;
-    default: none(); break;
+    case Cell::Own: out = format.formatText(m_own[cell.index]); break;
+    case Cell::Boolean: out = booleanText(cell.small != 0, m_locale); break;
+    case Cell::Error: out = errorText(cell.small, m_locale); break;
+    default: out.resize(0); break; // keeps the buffer
     }
 }
 

@@ -259,6 +259,29 @@ private:
     qsizetype m_offset = 0;
 };
 
+// A string of the shared table that lies whole in the bytes at p: its character count, whether
+// they are 16-bit, where they start, and the size of all of it with its rich-text runs and
+// extension. False when the bytes hold less: the string goes on in a CONTINUE record.
+struct WholeString {
+    quint32 count;
+    bool high;
+    qsizetype head;
+    quint64 size;
+};
+bool wholeString(const uchar* p, qsizetype avail, WholeString& s)
+{
+    if (avail < 3) return false;
+    const uchar flags = p[2];
+    s.count = u16(p);
+    s.high = flags & 0x01;
+    s.head = 3 + ((flags & 0x08) ? 2 : 0) + ((flags & 0x04) ? 4 : 0);
+    if (avail < s.head) return false;
+    const quint64 runs = (flags & 0x08) ? u16(p + 3) : 0;
+    const quint64 ext = (flags & 0x04) ? u32(p + s.head - 4) : 0;
+    s.size = quint64(s.head) + quint64(s.count) * (s.high ? 2 : 1) + runs * 4 + ext;
+    return s.size <= quint64(avail);
+}
+
 // One unicode string of the shared string table or a STRING record (BIFF8).
 // Reads (out given) or skips (out null) one string; taken counts its characters there were.
 bool sharedString(Pieces& in, QString* out, bool wideCount, quint32* taken)
@@ -418,20 +441,12 @@ private:
         const quint32 at = m_sst[index];
         const size_t piece = size_t(std::upper_bound(m_sstEnds.begin(), m_sstEnds.end(), at) - m_sstEnds.begin());
         const qsizetype offset = qsizetype(at) - (piece > 0 ? m_sstEnds[piece - 1] : 0);
-        if (piece < m_sstPieces.size()) {
-            // the common case: the whole string within one record
-            const uchar* p = m_sstPieces[piece].first + offset;
-            const qsizetype avail = m_sstPieces[piece].second - offset;
-            if (avail >= 3) {
-                const quint32 count = u16(p);
-                const uchar flags = p[2];
-                const qsizetype head = 3 + ((flags & 0x08) ? 2 : 0) + ((flags & 0x04) ? 4 : 0);
-                const bool high = flags & 0x01;
-                if (head + qsizetype(count) * (high ? 2 : 1) <= avail) {
-                    assignChars(out, p + head, count, high);
-                    return;
-                }
-            }
+        // the common case: the whole string within one record
+        WholeString whole;
+        if (piece < m_sstPieces.size() &&
+            wholeString(m_sstPieces[piece].first + offset, m_sstPieces[piece].second - offset, whole)) {
+            assignChars(out, m_sstPieces[piece].first + offset + whole.head, whole.count, whole.high);
+            return;
         }
         Pieces in(m_sstPieces, piece, offset);
         readSharedString(in, out);
@@ -586,20 +601,10 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
                 const quint32 start = quint32((piece > 0 ? m_sstEnds[piece - 1] : 0) + offset);
                 // the common case: the whole string, runs and extension within one record
                 const std::span<const uchar> p = in.rest();
-                if (p.size() >= 3) {
-                    const quint32 count = u16(p.data());
-                    const uchar flags = p[2];
-                    const size_t head = 3 + ((flags & 0x08) ? 2 : 0) + ((flags & 0x04) ? 4 : 0);
-                    if (p.size() >= head) {
-                        const quint64 runs = (flags & 0x08) ? u16(p.data() + 3) : 0;
-                        const quint64 ext = (flags & 0x04) ? u32(p.data() + head - 4) : 0;
-                        const quint64 all = head + quint64(count) * ((flags & 0x01) ? 2 : 1) + runs * 4 + ext;
-                        if (all <= p.size()) {
-                            m_sst.push_back(count > 0 ? start : noText);
-                            in.advance(qsizetype(all));
-                            continue;
-                        }
-                    }
+                if (WholeString whole; wholeString(p.data(), qsizetype(p.size()), whole)) {
+                    m_sst.push_back(whole.count > 0 ? start : noText);
+                    in.advance(qsizetype(whole.size));
+                    continue;
                 }
                 quint32 taken = 0;
                 const bool read = sharedString(in, nullptr, true, &taken);
