@@ -224,16 +224,18 @@ const LocaleTexts& localeTexts(const QLocale& locale)
 // exact binary value, a tie away from zero: "2.5" with no decimals is "3".
 using Digits = QVarLengthArray<char, 128>;
 
+// The powers of ten a double holds exactly.
+constexpr double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // Most values with up to 22 decimals: the value scaled to an integer of the last place, when
 // the scaled double is near enough to the exact product (within 2^-4 below 2^50) that rounding
 // it to the nearest integer cannot go the other way than rounding the exact value. False for
 // the others (whole numbers among them), which take the exact way.
 bool scaledDigits(double a, int decimals, qint64& v)
 {
-    static constexpr double scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
-                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     if (decimals > 22) return false;
-    const double m = a * scale[decimals];
+    const double m = a * powersOfTen[decimals];
     if (!(m < 1125899906842624.0)) return false; // 2^50
     const double whole = std::floor(m);
     const double rest = m - whole;
@@ -849,42 +851,40 @@ bool NumberFormat::plainNumber(double value, const QLocale& locale, double& out)
         !p.suffix.isEmpty() || p.point != (p.fracDigits > 0))
         return false;
     if (!localeTexts(locale).plainSigns) return false;
-    static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+    // The shown digits as one integer, when it is exact in a double; then the quotient by the
+    // power of ten, both exact, is the correctly rounded value of the decimal.
+    const int decimals = p.fracDigits;
     const double a = std::fabs(value);
-    if (qint64 scaled; scaledDigits(a, p.fracDigits, scaled)) {
-        // the text is the digits of scaled with the point before the last fracDigits of them
-        // (and a zero before a point that would lead): a separator only from 10^(3 + decimals)
-        if (p.grouping && p.fracDigits + 3 <= 22 && double(scaled) >= tens[p.fracDigits + 3]) return false;
-        if (scaled == 0) {
-            out = 0; // shown without a sign
+    quint64 shown = 0;
+    if (qint64 scaled; scaledDigits(a, decimals, scaled)) {
+        // its digits with the point before the last decimals: a separator from 10^(3 + decimals)
+        if (p.grouping && decimals + 3 <= 22 && double(scaled) >= powersOfTen[decimals + 3]) return false;
+        shown = quint64(scaled);
+    } else {
+        Digits s;
+        fixedDigits(a, decimals, s);
+        const qsizetype dot = decimals > 0 ? s.size() - decimals - 1 : s.size();
+        if (dot < 1 || (p.grouping && dot > 3) || s.size() > 39) return false; // no separator; short enough to read
+        bool zero = true; // the digits, not their integer, which may wrap around
+        for (char c : s)
+            if (c != '.') {
+                shown = shown * 10 + quint64(c - '0');
+                zero = zero && c == '0';
+            }
+        const bool exact = s.size() <= 19 && decimals <= 22 && shown < (quint64(1) << 53);
+        if (!exact && !zero) {
+            double v;
+            if (std::from_chars(s.data(), s.data() + s.size(), v).ec != std::errc()) return false;
+            out = value < 0 ? -v : v;
             return true;
         }
-        // both exact, so the quotient is the correctly rounded value of the decimal
-        const double v = double(scaled) / tens[p.fracDigits];
-        out = value < 0 ? -v : v;
-        return true;
     }
-
-    Digits s;
-    fixedDigits(std::fabs(value), p.fracDigits, s);
-    const qsizetype dot = p.fracDigits > 0 ? s.size() - p.fracDigits - 1 : s.size();
-    if (dot < 1 || (p.grouping && dot > 3) || s.size() > 39) return false; // no separator; short enough to read
-    quint64 m = 0;
-    bool exact = s.size() <= 19 && p.fracDigits <= 22;
-    for (char c : s)
-        if (c != '.') m = m * 10 + quint64(c - '0');
-    exact = exact && m < (quint64(1) << 53);
-    if (m == 0) {
+    if (shown == 0) {
         out = 0; // shown without a sign
         return true;
     }
-    double v;
-    if (exact) {
-        v = double(m) / tens[p.fracDigits];
-    } else if (std::from_chars(s.data(), s.data() + s.size(), v).ec != std::errc()) {
-        return false;
-    }
+    const double v = double(shown) / powersOfTen[decimals];
     out = value < 0 ? -v : v;
     return true;
 }
