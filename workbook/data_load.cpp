@@ -252,7 +252,7 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
         }
 
         ui.pointer->set(Pointer::Hourglass);
-        // only the linked columns are decoded
+        // only the linked columns of the rows up to the last are decoded
         Workbook::Part part{{key.colNo}, lastRow > 0 ? lastRow : 1};
         for (const Slot* s : {&minimum, &maximum})
             if (s->linked)

@@ -8,7 +8,6 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>

@@ -13,6 +13,13 @@ using kalder::Workbook;
 
 namespace {
 QString fixture(const QString& name) { return QStringLiteral(KALDER_FIXTURES "/formats/") + name; }
+
+// A data table of one column "file", a row for each of the fixtures named.
+void fileRows(std::initializer_list<const char*> files)
+{
+    QTest::addColumn<QString>("file");
+    for (const char* f : files) QTest::newRow(f) << QString::fromLatin1(f);
+}
 QByteArray bytesOf(const QString& name)
 {
     QFile f(fixture(name));
@@ -209,9 +216,7 @@ void TstFormats::sheetShape()
 
 void TstFormats::keptColumns_data()
 {
-    QTest::addColumn<QString>("file");
-    for (const char* f : {"basic.xlsx", "basic.ods", "comma.csv", "../xls_basic.xls", "../xls_biff5.xls"})
-        QTest::newRow(f) << QString::fromLatin1(f);
+    fileRows({"basic.xlsx", "basic.ods", "comma.csv", "../xls_basic.xls", "../xls_biff5.xls"});
 }
 
 void TstFormats::keptColumns()
@@ -237,8 +242,7 @@ void TstFormats::keptColumns()
 
 void TstFormats::refusedCells_data()
 {
-    QTest::addColumn<QString>("file");
-    for (const char* f : {"basic.xlsx", "basic.ods", "comma.csv"}) QTest::newRow(f) << QString::fromLatin1(f);
+    fileRows({"basic.xlsx", "basic.ods", "comma.csv"});
 }
 
 void TstFormats::refusedCells()
@@ -297,9 +301,7 @@ void TstFormats::refusedFiles()
 
 void TstFormats::damagedNeverCrash_data()
 {
-    QTest::addColumn<QString>("file");
-    for (const char* f : {"basic.xlsx", "handmade.xlsx", "basic.ods", "handmade.ods", "comma.csv"})
-        QTest::newRow(f) << QString::fromLatin1(f);
+    fileRows({"basic.xlsx", "handmade.xlsx", "basic.ods", "handmade.ods", "comma.csv"});
 }
 
 // Truncated and byte-flipped copies either open and read, or fail with a Failure.
