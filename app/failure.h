@@ -46,6 +46,8 @@ inline constexpr int NoCurrentRecord = 3021;  // the recordset is at its end
 inline constexpr int BadFormat = 3343;        // a file that is not a database of a readable format
 // The workbook reader's own failures.
 inline constexpr int BookNotWorkbook = 1004;
+// The load's own: links that do not match the header row of the workbook given.
+inline constexpr int LinksOutOfDate = 1101;
 } // namespace err
 
 } // namespace kalder

@@ -206,6 +206,91 @@ QString counterText(double value)
     return QString::number(value, 'g', 15);
 }
 
+namespace {
+
+// The links of lv as the load applies them: one slot per rule, the last link of a rule
+// winning, and every link with the field text the analysis listed for its column.
+struct Links {
+    Slot key, minimum, maximum;
+    struct Listed {
+        int entry;
+        std::optional<int> colNo;   // nothing: no column number (a link the load does not apply)
+        QString field;
+    };
+    std::vector<Listed> listed;
+};
+
+Links scanLinks(const ListView& lv, const QLocale& locale)
+{
+    Links links;
+    for (int i = 1; i <= lv.count(); ++i) {
+        const QString rule = lv.text(i);
+        Slot* slot = rule == RuleKey   ? &links.key
+                     : rule == RuleMin ? &links.minimum
+                     : rule == RuleMax ? &links.maximum
+                                       : nullptr;
+        std::optional<int> col;
+        if (slot) {
+            slot->colNo = columnOf(lv.subItem(i, 1), i, locale);
+            slot->dbField = lv.subItem(i, 3);
+            slot->linked = true;
+            col = slot->colNo;
+        } else {
+            try {
+                col = columnOf(lv.subItem(i, 1), i, locale);
+            } catch (const Failure&) {
+                // a link the load does not apply need not name a column
+            }
+        }
+        links.listed.push_back({i, col, lv.subItem(i, 2)});
+    }
+    return links;
+}
+
+// The text the analysis lists for a column of the header row: "" for a row or column it
+// cannot read, where it lists nothing.
+QString headerText(const Workbook& book, qint32 headerRow, int column)
+{
+    if (headerRow < 1 || column < 1 || column > book.maxColumns() || headerRow > book.maxRows())
+        return QString();
+    return book.cellText(headerRow, column);
+}
+
+// Links made from the header row of another workbook, or of another row, would take keys and
+// numbers from the wrong columns: every link's workbook field must be the text the header row
+// now holds in its column.
+void checkHeaders(const Links& links, const Workbook& book, qint32 headerRow)
+{
+    for (const Links::Listed& link : links.listed) {
+        if (!link.colNo)
+            continue;
+        const QString now = headerText(book, headerRow, *link.colNo);
+        if (now != link.field)
+            throw Failure(err::LinksOutOfDate,
+                          QStringLiteral("Связь %1 ожидает в колонке %2 строки заголовков %3 поле «%4», а там «%5». "
+                                         "Связи составлены по другой книге или другой строке заголовков; "
+                                         "выполните анализ входного файла заново")
+                              .arg(link.entry)
+                              .arg(*link.colNo)
+                              .arg(headerRow)
+                              .arg(link.field, now));
+    }
+}
+
+// The part of the workbook the load reads: the linked columns, the rows up to the last and
+// the header row.
+Workbook::Part loadedPart(const Links& links, qint32 headerRow, qint32 lastRow)
+{
+    Workbook::Part part;
+    for (const Links::Listed& link : links.listed)
+        if (link.colNo && *link.colNo >= 1)
+            part.columns.push_back(*link.colNo);
+    part.rows = std::max({lastRow, headerRow, qint32(1)});
+    return part;
+}
+
+} // namespace
+
 bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, qint32 headerRow, qint32 lastRow,
                     const QLocale& locale)
 {
@@ -233,18 +318,10 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
     };
 
     try {
-        // The link scan: the last link of a rule wins; other rule texts take no part.
-        Slot key, minimum, maximum;
-        ListView& lv = *ui.lv;
-        for (int i = 1; i <= lv.count(); ++i) {
-            const QString rule = lv.text(i);
-            Slot* slot = rule == RuleKey ? &key : rule == RuleMin ? &minimum : rule == RuleMax ? &maximum : nullptr;
-            if (!slot)
-                continue;
-            slot->colNo = columnOf(lv.subItem(i, 1), i, locale);
-            slot->dbField = lv.subItem(i, 3);
-            slot->linked = true;
-        }
+        const Links links = scanLinks(*ui.lv, locale);
+        const Slot& key = links.key;
+        const Slot& minimum = links.minimum;
+        const Slot& maximum = links.maximum;
         if (!key.linked) {
             ui.dialogs->message(KeyWarning, QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
             showCounters(0);
@@ -252,16 +329,11 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
         }
 
         ui.pointer->set(Pointer::Hourglass);
-        // only the linked columns of the rows up to the last are decoded
-        Workbook::Part part{{key.colNo}, lastRow > 0 ? lastRow : 1};
-        for (const Slot* s : {&minimum, &maximum})
-            if (s->linked)
-                part.columns.push_back(s->colNo);
-        book = Workbook::open(fileName, locale, part);
+        book = Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow));
+        checkHeaders(links, *book, headerRow);
         ui.pb->setValue(0);
         // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
         ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
-
         const LocaleNumbers numbers(locale);
         const std::optional<QString> minField = minimum.linked ? std::optional(minimum.dbField) : std::nullopt;
         const std::optional<QString> maxField = maximum.linked ? std::optional(maximum.dbField) : std::nullopt;

@@ -7,6 +7,7 @@
 #include "db/keyed_merge.h"
 #include "tests/support/support.h"
 #include "workbook/data_load.h"
+#include "workbook/workbook.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -49,10 +50,28 @@ struct Form {
             const int row = lv.count() + 1;
             lv.add(row, p.value(0));
             lv.setSubItem(row, 1, p.value(1));
-            lv.setSubItem(row, 2, u"поле"_s);
+            lv.setSubItem(row, 2, QString());
             lv.setSubItem(row, 3, p.value(2));
             lv.setSubItem(row, 4, QString());
         }
+    }
+
+    // Loads as the window does after an analysis of the same workbook: each link's workbook
+    // field is the text of its column in the header row (none for a file that cannot be read).
+    bool update(AppState& state, const QString& file, int header, int last, const QLocale& locale)
+    {
+        std::unique_ptr<Workbook> book;
+        try {
+            book = Workbook::open(file, locale);
+        } catch (const Failure&) {
+        }
+        for (int i = 1; book && header >= 1 && i <= lv.count(); ++i) {
+            bool ok = false;
+            const int col = lv.subItem(i, 1).toInt(&ok);
+            if (ok && col >= 1 && col <= book->maxColumns())
+                lv.setSubItem(i, 2, book->cellText(header, col));
+        }
+        return xls_DataUpdate(state, ui, file, header, last, locale);
     }
 };
 
@@ -138,6 +157,8 @@ private slots:
     void refusalFoundWhenTheBatchIsWritten();
     void triggerSeesEveryRow();
     void manyNewRecordsAtOnce();
+    void linksMustMatchTheHeaderRow_data();
+    void linksMustMatchTheHeaderRow();
 };
 
 void TstDataLoad::load_data()
@@ -186,7 +207,7 @@ void TstDataLoad::load()
     Form form(links);
     form.count.setText(u"0"_s);
 
-    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"basic.xls"_s, headerRow, lastRow, QLocale(locale)), false);
+    QCOMPARE(form.update(db.state, Fixtures + u"basic.xls"_s, headerRow, lastRow, QLocale(locale)), false);
     QCOMPARE(form.dialogs.texts(), QStringList{});
     QCOMPARE(db.rows(dump), expected);
     QCOMPARE(form.countNew.text(), QString::number(expected.size()));
@@ -204,8 +225,8 @@ void TstDataLoad::loadTwiceChangesNothing()
     const QStringList links{u"1:1:Key"_s, u"2:3:MinV"_s, u"3:4:MaxV"_s};
     Form first(links), second(links);
     second.count.setText(u"7"_s);
-    QCOMPARE(xls_DataUpdate(db.state, first.ui, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
-    QCOMPARE(xls_DataUpdate(db.state, second.ui, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
+    QCOMPARE(first.update(db.state, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
+    QCOMPARE(second.update(db.state, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
     QCOMPARE(db.rows(DumpPlain), Basic);
     QCOMPARE(second.countNew.text(), u"0"_s);
     QCOMPARE(second.count.text(), u"7"_s);
@@ -219,7 +240,7 @@ void TstDataLoad::widening()
                 " ('T2', 'abc', 'xyz'), ('T3', '10', '20')"_s);
     Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
     form.count.setText(u"5"_s);
-    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"widen.xls"_s, 1, 8, QLocale::c()), false);
+    QCOMPARE(form.update(db.state, Fixtures + u"widen.xls"_s, 1, 8, QLocale::c()), false);
     QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY Key"_s),
              (QStringList{u"'N1'|NULL|NULL"_s,      // Null keeps Null
                           u"'T1'|5.0|30.0"_s,       // texts that read as numbers compare as numbers
@@ -277,7 +298,7 @@ void TstDataLoad::keyComparison()
     QFETCH(QString, added);
     Database db(sql);
     Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
-    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"keys.xls"_s, 1, 5, QLocale::c()), false);
+    QCOMPARE(form.update(db.state, Fixtures + u"keys.xls"_s, 1, 5, QLocale::c()), false);
     QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY rowid"_s), expected);
     QCOMPARE(form.countNew.text(), added);
 }
@@ -298,7 +319,7 @@ void TstDataLoad::keyWarning()
     form.count.setText(u"5"_s);
     form.countNew.setText(u"12"_s);
     // A path that fails to open proves the workbook is never opened.
-    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"нет такого.xls"_s, 1, 12, QLocale::c()), true);
+    QCOMPARE(form.update(db.state, Fixtures + u"нет такого.xls"_s, 1, 12, QLocale::c()), true);
     QCOMPARE(form.dialogs.shown.size(), 1);
     QCOMPARE(form.dialogs.shown[0].text, u"Не определено поле, по которому проверяется уникальность записи"_s);
     QCOMPARE(form.dialogs.shown[0].title, u"Kalder"_s);
@@ -341,7 +362,7 @@ void TstDataLoad::failureInTheMiddle()
     Database db(sql);
     Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
     form.count.setText(countBefore);
-    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + u"fail.xls"_s, 1, 101, QLocale::c()), true);
+    QCOMPARE(form.update(db.state, Fixtures + u"fail.xls"_s, 1, 101, QLocale::c()), true);
     QCOMPARE(form.dialogs.shown.size(), 1);
     const auto& shown = form.dialogs.shown[0];
     QCOMPARE(shown.title, u"xls_DataUpdate"_s);
@@ -382,7 +403,7 @@ void TstDataLoad::failureBeforeAnyRow()
     Database db(PlainTable);
     Form form(links);
     form.count.setText(u"3"_s);
-    QCOMPARE(xls_DataUpdate(db.state, form.ui, Fixtures + workbook, 1, 12, QLocale::c()), true);
+    QCOMPARE(form.update(db.state, Fixtures + workbook, 1, 12, QLocale::c()), true);
     QCOMPARE(form.dialogs.shown.size(), 1);
     QCOMPARE(form.dialogs.shown[0].title, u"xls_DataUpdate"_s);
     QVERIFY2(QRegularExpression(u"^.+ \\(-?\\d+\\)$"_s).match(form.dialogs.shown[0].text).hasMatch(),
@@ -401,7 +422,7 @@ void TstDataLoad::emptyFileNameLoadsNothing()
     Database db(PlainTable);
     Form form({u"1:1:Key"_s});
     form.countNew.setText(u"4"_s);
-    QCOMPARE(xls_DataUpdate(db.state, form.ui, QString(), 1, 12, QLocale::c()), true);   // never a success
+    QCOMPARE(form.update(db.state, QString(), 1, 12, QLocale::c()), true);   // never a success
     QVERIFY(form.dialogs.shown.isEmpty());
     QCOMPARE(form.countNew.text(), u"4"_s);
     QVERIFY(!form.pointer.wasBusy());
@@ -539,6 +560,61 @@ void TstDataLoad::manyNewRecordsAtOnce()
     }
     QCOMPARE(refusing.rows(u"SELECT count(*), sum(MinV = 0), sum(MaxV = 900) FROM tblData"_s),
              QStringList{u"149|99|99"_s});
+}
+
+void TstDataLoad::linksMustMatchTheHeaderRow_data()
+{
+    // The links are made from the header row of basic.xls (Код | Имя | Мин | Макс, row 1).
+    QTest::addColumn<QString>("workbook");
+    QTest::addColumn<int>("headerRow");
+    QTest::addColumn<QStringList>("links");   // rule:column:header text:field
+    QTest::addColumn<QString>("mismatch");    // what the message names, "" for a load
+    const QStringList all{u"1:1:Код:Key"_s, u"2:3:Мин:MinV"_s, u"3:4:Макс:MaxV"_s};
+    QTest::newRow("the same workbook loads") << u"basic.xls"_s << 1 << all << QString();
+    QTest::newRow("columns in another order") << u"reordered.xls"_s << 1 << all << u"поле «Код», а там «Макс»"_s;
+    QTest::newRow("another header row") << u"basic.xls"_s << 2 << all << u"«Код», а там «A-1»"_s;
+    QTest::newRow("header row 0") << u"basic.xls"_s << 0 << all << u"«Код», а там «»"_s;
+    QTest::newRow("a link the load does not apply is checked too")
+        << u"reordered.xls"_s << 1 << QStringList{u"1:2:Код:Key"_s, u"5:1:Код:Note"_s} << u"Связь 2 ожидает в колонке 1"_s;
+    QTest::newRow("an empty field matches an empty header cell")
+        << u"basic.xls"_s << 1 << QStringList{u"1:1:Код:Key"_s, u"3:7::MaxV"_s} << QString();
+    QTest::newRow("an empty field against a header") << u"basic.xls"_s << 1 << QStringList{u"1:1::Key"_s}
+                                                     << u"поле «», а там «Код»"_s;
+}
+
+void TstDataLoad::linksMustMatchTheHeaderRow()
+{
+    QFETCH(QString, workbook);
+    QFETCH(int, headerRow);
+    QFETCH(QStringList, links);
+    QFETCH(QString, mismatch);
+    Database db(PlainTable);
+    Form form;
+    for (const QString& link : links) {
+        const QStringList p = link.split(QLatin1Char(':'));
+        const int row = form.lv.count() + 1;
+        form.lv.add(row, p[0]);
+        form.lv.setSubItem(row, 1, p[1]);
+        form.lv.setSubItem(row, 2, p[2]);
+        form.lv.setSubItem(row, 3, p[3]);
+    }
+    const bool failed = xls_DataUpdate(db.state, form.ui, Fixtures + workbook, headerRow, 12, QLocale::c());
+    if (mismatch.isEmpty()) {
+        QCOMPARE(failed, false);
+        QCOMPARE(form.dialogs.texts(), QStringList{});
+        QVERIFY(db.rows(u"SELECT count(*) FROM tblData"_s) != QStringList{u"0"_s});
+        return;
+    }
+    QCOMPARE(failed, true);
+    QCOMPARE(form.dialogs.shown.size(), 1);
+    const auto& shown = form.dialogs.shown[0];
+    QCOMPARE(shown.title, u"xls_DataUpdate"_s);
+    QCOMPARE(shown.icon, Dialogs::Icon::Exclamation);
+    QVERIFY2(shown.text.contains(mismatch), qPrintable(shown.text));
+    QVERIFY2(shown.text.contains(u"анализ входного файла"_s), qPrintable(shown.text));
+    QVERIFY2(shown.text.endsWith(u" (%1)"_s.arg(err::LinksOutOfDate)), qPrintable(shown.text));
+    QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});   // nothing loaded
+    QCOMPARE(form.countNew.text(), u"0"_s);
 }
 
 QTEST_GUILESS_MAIN(TstDataLoad)

@@ -48,7 +48,7 @@ void TstFormatsLoad::analysisAndLoad()
         const int row = form.lv.count() + 1;
         form.lv.add(row, QString::fromLatin1(rule));
         form.lv.setSubItem(row, 1, QString::fromLatin1(col));
-        form.lv.setSubItem(row, 2, u"поле"_s);
+        form.lv.setSubItem(row, 2, form.lv_Fields.text(QString::fromLatin1(col).toInt()));   // as the analysis listed it
         form.lv.setSubItem(row, 3, QString::fromLatin1(field));
         form.lv.setSubItem(row, 4, QString());
     }
