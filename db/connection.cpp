@@ -45,8 +45,16 @@ QString dataSourceOf(const QString& connectionString)
 }
 
 Connection::Connection()
-    : m_name(QStringLiteral("kalder-%1").arg(connectionSerial.fetchAndAddRelaxed(1)))
+    : m_name(QStringLiteral("kalder-%1").arg(connectionSerial.fetchAndAddRelaxed(1))),
+      m_busyTimeoutMs(sqlite::BusyTimeoutMs)
 {
+}
+
+void Connection::setBusyTimeout(int ms)
+{
+    m_busyTimeoutMs = ms;
+    if (m_open)
+        sqlite::setBusyTimeout(database(), ms);
 }
 
 Connection::~Connection()
@@ -67,7 +75,7 @@ void Connection::Open(const QString& connectionString, const QString&, const QSt
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QString::fromLatin1(sqlite::DriverName), m_name);
         db.setDatabaseName(sqlite::driverDatabaseName(path));
-        db.setConnectOptions(sqlite::connectOptions());
+        db.setConnectOptions(sqlite::connectOptions(m_busyTimeoutMs));
         if (!db.open()) {
             const QSqlError e = db.lastError();
             db = QSqlDatabase();

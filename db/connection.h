@@ -33,6 +33,10 @@ public:
 
     QSqlDatabase database() const;   // fails with err::NotOpen when closed
 
+    // How long a statement waits for a lock another connection holds before it fails as busy.
+    int busyTimeoutMs() const { return m_busyTimeoutMs; }
+    void setBusyTimeout(int ms);
+
     // Grouped commits for long loads; the engine's own transaction.
     void beginTransaction();
     void commit();
@@ -42,6 +46,7 @@ private:
     QString m_name;   // the Qt SQL connection name, unique per object
     QString m_path;
     bool m_open = false;
+    int m_busyTimeoutMs;
 };
 
 enum CursorType { adOpenKeyset = 1, adOpenStatic = 3 };

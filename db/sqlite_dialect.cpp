@@ -3,6 +3,10 @@
 #include "app/failure.h"
 
 #include <QFile>
+#include <QSqlDriver>
+#include <sqlite3.h>
+
+#include <cstring>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -43,9 +47,23 @@ QString driverDatabaseName(const QString& path)
     return url.toString(QUrl::FullyEncoded);
 }
 
-QString connectOptions()
+QString connectOptions(int busyTimeoutMs)
 {
-    return QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs);
+    return QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs);
+}
+
+sqlite3* handleOf(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+void setBusyTimeout(const QSqlDatabase& db, int ms)
+{
+    if (sqlite3* h = handleOf(db))
+        sqlite3_busy_timeout(h, ms);
 }
 
 QString quoteIdentifier(const QString& name)

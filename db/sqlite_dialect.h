@@ -3,20 +3,27 @@
 // engine would get a dialect of its own; the callers above never see these details.
 #pragma once
 
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+
+struct sqlite3;
 
 namespace kalder::sqlite {
 
 inline constexpr const char* DriverName = "QSQLITE";
-inline constexpr int BusyTimeoutMs = 5000;   // a database locked by another program is waited for
+// A database locked by another program is waited for this long before a statement fails as busy.
+inline constexpr int BusyTimeoutMs = 30000;
 
 // Fails unless the file is an SQLite database: a missing file, a folder, an empty file,
 // a Jet desktop-database file and any other file each fail with a description of its own.
 void checkDatabaseFile(const QString& path);
 // The name handed to the driver: a file URI opened read-write without creating anything.
 QString driverDatabaseName(const QString& path);
-QString connectOptions();
+QString connectOptions(int busyTimeoutMs);
+// The engine's handle of an open Qt SQL connection over SQLite, or null.
+sqlite3* handleOf(const QSqlDatabase& db);
+void setBusyTimeout(const QSqlDatabase& db, int ms);
 // A quoted identifier that can only ever name a column or table: SQLite reads a
 // double-quoted name that matches no column as a string literal, a back-quoted one never.
 QString quoteIdentifier(const QString& name);

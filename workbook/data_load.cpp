@@ -360,7 +360,7 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
                 Connection* conn = state.connection();
                 if (!conn)
                     throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
-                merge = std::make_unique<KeyedMerge>(*conn, TableData, key.dbField, minField, maxField);
+                merge = KeyedMerge::open(*conn, {TableData, key.dbField, minField, maxField});
                 merge->expect(qint64(lastRow) - row + 1);
             }
             try {

@@ -433,15 +433,15 @@ void TstDataLoad::refusedRecordAfterSeveralBatches()
     // Batches of 3: the refusal of the 11th key comes after three commits and one open batch.
     Database db(u"CREATE TABLE tblData (Key TEXT CHECK (Key <> 'bad'), MinV REAL, MaxV REAL)"_s);
     {
-        KeyedMerge merge(*db.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s, 3);
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 3);
         for (int i = 1; i <= 10; ++i)
-            QVERIFY(merge.merge(u"k%1"_s.arg(i, 2, 10, QLatin1Char('0')), i, std::nullopt));
-        QVERIFY(!merge.merge(u"k01"_s, 0, 50));   // widens the record of the first batch
-        const auto f = failureOf([&] { merge.merge(u"bad"_s, 1, 1); });
+            QVERIFY(merge->merge(u"k%1"_s.arg(i, 2, 10, QLatin1Char('0')), i, std::nullopt));
+        QVERIFY(!merge->merge(u"k01"_s, 0, 50));   // widens the record of the first batch
+        const auto f = failureOf([&] { merge->merge(u"bad"_s, 1, 1); });
         QVERIFY(f);
         QVERIFY2(f->description().contains(u"bad"_s), qPrintable(f->description()));
-        merge.commit();
-        QCOMPARE(merge.committedAdded(), 10);
+        merge->commit();
+        QCOMPARE(merge->committedAdded(), 10);
     }
     QStringList expected{u"k01|0|50"_s};
     for (int i = 2; i <= 10; ++i)
@@ -475,22 +475,22 @@ void TstDataLoad::refusalFoundWhenTheBatchIsWritten()
     QFETCH(QStringList, stored);
     Database db(sql);
     {
-        KeyedMerge merge(*db.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s, 1000);
-        merge.merge(u"k1"_s, 5, 30, 2);
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 1000);
+        merge->merge(u"k1"_s, 5, 30, 2);
         if (failingRow == 3) {
-            merge.merge(u"k1"_s, 6, 150, 3);   // refused only when written
+            merge->merge(u"k1"_s, 6, 150, 3);   // refused only when written
         } else {
-            merge.merge(u"k0"_s, 5, 50, 3);
-            merge.merge(u"k0"_s, 1, 500, 4);
+            merge->merge(u"k0"_s, 5, 50, 3);
+            merge->merge(u"k0"_s, 1, 500, 4);
         }
-        merge.merge(u"k2"_s, 1, 2, 5);   // after the refused row: never merged
-        const auto f = failureOf([&] { merge.commit(); });
+        merge->merge(u"k2"_s, 1, 2, 5);   // after the refused row: never merged
+        const auto f = failureOf([&] { merge->commit(); });
         QVERIFY(f);
         QCOMPARE(f->number(), 275);   // SQLITE_CONSTRAINT_CHECK
-        QCOMPARE(merge.failedRow(), std::optional<qint64>(failingRow));
-        merge.commit();   // the rows before the refused one
-        QCOMPARE(merge.failedRow(), std::nullopt);
-        QCOMPARE(merge.committedAdded(), 1);
+        QCOMPARE(merge->failedRow(), std::optional<qint64>(failingRow));
+        merge->commit();   // the rows before the refused one
+        QCOMPARE(merge->failedRow(), std::nullopt);
+        QCOMPARE(merge->committedAdded(), 1);
     }
     QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s), stored);
 }
@@ -503,12 +503,12 @@ void TstDataLoad::triggerSeesEveryRow()
                 u"CREATE TRIGGER t1 AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES ('i', new.Key, new.MinV, new.MaxV); END;\n"
                 u"CREATE TRIGGER t2 AFTER UPDATE ON TBLDATA BEGIN INSERT INTO seen VALUES ('u', new.Key, new.MinV, new.MaxV); END"_s);
     {
-        KeyedMerge merge(*db.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s);
-        merge.merge(u"a"_s, 5, 30);
-        merge.merge(u"a"_s, 4, 30);
-        merge.merge(u"b"_s, 1, 1);
-        merge.merge(u"a"_s, 4, 31);
-        merge.commit();
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
+        merge->merge(u"a"_s, 5, 30);
+        merge->merge(u"a"_s, 4, 30);
+        merge->merge(u"b"_s, 1, 1);
+        merge->merge(u"a"_s, 4, 31);
+        merge->commit();
     }
     QCOMPARE(db.rows(u"SELECT what, k, lo, hi FROM seen ORDER BY rowid"_s),
              (QStringList{u"i|a|5|30"_s, u"u|a|4|30"_s, u"i|b|1|1"_s, u"u|a|4|31"_s}));
@@ -523,13 +523,13 @@ void TstDataLoad::manyNewRecordsAtOnce()
                 u"INSERT INTO tblData VALUES ('old', 1, 2)"_s);
     const auto key = [](int i) { return u"k%1"_s.arg(i, 3, 10, QLatin1Char('0')); };
     {
-        KeyedMerge merge(*db.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s, 150);
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 150);
         for (int i = 1; i <= 300; ++i)   // batches of 150 rows: 150 new records, then 150 more
-            merge.merge(key(i), i, i, i);
+            merge->merge(key(i), i, i, i);
         for (int i = 1; i <= 300; i += 2)   // widens records of both batches
-            merge.merge(key(i), -i, 500 + i, 300 + i);
-        merge.commit();
-        QCOMPARE(merge.committedAdded(), 300);
+            merge->merge(key(i), -i, 500 + i, 300 + i);
+        merge->commit();
+        QCOMPARE(merge->committedAdded(), 300);
     }
     QStringList expected{u"1|old|1|2"_s};
     for (int i = 1; i <= 300; ++i)
@@ -538,25 +538,25 @@ void TstDataLoad::manyNewRecordsAtOnce()
 
     Database refusing(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL CHECK (MaxV < 1000))"_s);
     {
-        KeyedMerge merge(*refusing.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s);
+        const auto merge = KeyedMerge::open(*refusing.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
         for (int i = 1; i <= 200; ++i)   // row 150 is refused when its statement is written
-            merge.merge(key(i), i, i == 150 ? 5000 : i, i);
-        const auto f = failureOf([&] { merge.commit(); });
+            merge->merge(key(i), i, i == 150 ? 5000 : i, i);
+        const auto f = failureOf([&] { merge->commit(); });
         QVERIFY(f);
-        QCOMPARE(merge.failedRow(), std::optional<qint64>(150));
-        merge.commit();
-        QCOMPARE(merge.committedAdded(), 149);
+        QCOMPARE(merge->failedRow(), std::optional<qint64>(150));
+        merge->commit();
+        QCOMPARE(merge->committedAdded(), 149);
     }
     QCOMPARE(refusing.rows(u"SELECT count(*), max(Key) FROM tblData"_s), QStringList{u"149|k149"_s});
     {
         // the 100th widening of a stored record (row 249) is refused
-        KeyedMerge merge(*refusing.state.DBConnection, u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s);
+        const auto merge = KeyedMerge::open(*refusing.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
         for (int i = 1; i <= 149; ++i)
-            merge.merge(key(i), 0, i == 100 ? 5000 : 900, 149 + i);
-        const auto f = failureOf([&] { merge.commit(); });
+            merge->merge(key(i), 0, i == 100 ? 5000 : 900, 149 + i);
+        const auto f = failureOf([&] { merge->commit(); });
         QVERIFY(f);
-        QCOMPARE(merge.failedRow(), std::optional<qint64>(249));
-        merge.commit();
+        QCOMPARE(merge->failedRow(), std::optional<qint64>(249));
+        merge->commit();
     }
     QCOMPARE(refusing.rows(u"SELECT count(*), sum(MinV = 0), sum(MaxV = 900) FROM tblData"_s),
              QStringList{u"149|99|99"_s});

@@ -1,0 +1,115 @@
+#include "db/stored_keys.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kalder::sqlite {
+
+std::string_view StoredKeys::fold(std::string_view key)
+{
+    switch (m_fold) {
+    case Fold::Case:
+        // SQLite's NOCASE folds the 26 ASCII letters and nothing else
+        m_folded.resize(qsizetype(key.size()));
+        for (size_t i = 0; i < key.size(); ++i) {
+            const char c = key[i];
+            m_folded[qsizetype(i)] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        }
+        return {m_folded.constData(), size_t(m_folded.size())};
+    case Fold::TrailingSpaces: {
+        size_t n = key.size();
+        while (n > 0 && key[n - 1] == ' ')
+            --n;
+        return key.substr(0, n);
+    }
+    case Fold::None:
+        break;
+    }
+    return key;
+}
+
+quint32 StoredKeys::hashOf(std::string_view key)
+{
+    // Eight bytes at a time, each step mixed by a multiplication: keys are short texts, and
+    // the hash is only ever asked of keys from the operator's own files.
+    quint64 h = 0x9E3779B97F4A7C15ull ^ key.size();
+    const char* p = key.data();
+    size_t n = key.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        quint64 w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 31;
+    }
+    quint64 w = 0;
+    std::memcpy(&w, p, n);
+    h = (h ^ w) * 0x94D049BB133111EBull;
+    h ^= h >> 29;
+    return quint32(h) ^ quint32(h >> 32);
+}
+
+Known* StoredKeys::find(std::string_view key, quint32 hash)
+{
+    if (m_slots.empty())
+        return nullptr;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& s = m_slots[i];
+        if (s.record == 0)
+            return nullptr;
+        if (s.hash == hash && m_records[s.record - 1].key == key)
+            return &m_records[s.record - 1];
+    }
+}
+
+Known& StoredKeys::add(const Known& record, quint32 hash)
+{
+    if ((m_records.size() + 1) * 4 > m_slots.size() * 3) {
+        std::vector<Slot> old(std::max<size_t>(1024, m_slots.size() * 2));
+        old.swap(m_slots);
+        for (const Slot& s : old)
+            if (s.record != 0)
+                place(s.hash, s.record);
+    }
+    m_records.push_back(record);
+    place(hash, quint32(m_records.size()));
+    return m_records.back();
+}
+
+void StoredKeys::place(quint32 hash, quint32 record)
+{
+    const size_t mask = m_slots.size() - 1;
+    size_t i = hash & mask;
+    while (m_slots[i].record != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = {hash, record};
+}
+
+std::string_view StoredKeys::keep(std::string_view key)
+{
+    const size_t n = key.size();
+    if (n > m_left) {
+        const size_t block = std::max<size_t>(n, 256 * 1024);
+        m_blocks.push_back(std::make_unique<char[]>(block));
+        m_next = m_blocks.back().get();
+        m_left = block;
+    }
+    std::memcpy(m_next, key.data(), n);
+    const std::string_view kept(m_next, n);
+    m_next += n;
+    m_left -= n;
+    return kept;
+}
+
+void StoredKeys::clear()
+{
+    const size_t room = m_records.capacity();
+    m_records = {};
+    m_records.reserve(room);   // the room the caller set aside stays
+    m_slots = {};
+    m_blocks.clear();
+    m_next = nullptr;
+    m_left = 0;
+}
+
+} // namespace kalder::sqlite
