@@ -159,6 +159,10 @@ private slots:
     void manyNewRecordsAtOnce();
     void linksMustMatchTheHeaderRow_data();
     void linksMustMatchTheHeaderRow();
+    void anotherWriterBetweenBatches_data();
+    void anotherWriterBetweenBatches();
+    void failureOfTheFileNamesTheFile_data();
+    void failureOfTheFileNamesTheFile();
 };
 
 void TstDataLoad::load_data()
@@ -614,6 +618,95 @@ void TstDataLoad::linksMustMatchTheHeaderRow()
     QVERIFY2(shown.text.contains(u"анализ входного файла"_s), qPrintable(shown.text));
     QVERIFY2(shown.text.endsWith(u" (%1)"_s.arg(err::LinksOutOfDate)), qPrintable(shown.text));
     QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});   // nothing loaded
+    QCOMPARE(form.countNew.text(), u"0"_s);
+}
+
+void TstDataLoad::anotherWriterBetweenBatches_data()
+{
+    // Each path of the merge: keys in memory written in batches, keys in memory written row by
+    // row (a trigger), keys in a temporary index (a key field of another affinity).
+    QTest::addColumn<QString>("table");
+    const QString extra = u";\nCREATE TABLE seen (k TEXT);\n"
+                          u"CREATE TRIGGER t AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES (new.Key); END"_s;
+    QTest::newRow("keys in memory, batches") << u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL)"_s;
+    QTest::newRow("keys in memory, row by row") << u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL)"_s + extra;
+    QTest::newRow("keys in an index") << u"CREATE TABLE tblData (Key NUMERIC, MinV REAL, MaxV REAL)"_s;
+}
+
+void TstDataLoad::anotherWriterBetweenBatches()
+{
+    // Another connection commits between two batches of a load: it adds a key the load meets
+    // only in its second batch, and widens a record the load widens again. The table must be
+    // that of one serial order: one record per key, and both widenings kept.
+    QFETCH(QString, table);
+    Database db(table + u";\nINSERT INTO tblData VALUES ('a', 10, 20)"_s);
+    QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other"_s);
+    other.setDatabaseName(db.path);
+    QVERIFY(other.open());
+    {
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 2);
+        merge->merge(u"a"_s, 5, 25, 2);   // a: 5 / 25
+        merge->merge(u"b"_s, 1, 1, 3);    // one batch of two rows, committed
+        QSqlQuery q(other);
+        QVERIFY(q.exec(u"UPDATE tblData SET MinV = 1, MaxV = 99 WHERE Key = 'a'"_s));
+        QVERIFY(q.exec(u"INSERT INTO tblData VALUES ('c', 7, 8)"_s));
+        merge->merge(u"a"_s, 3, 30, 4);   // must not raise 1 to 3 nor lower 99 to 30
+        merge->merge(u"c"_s, 6, 9, 5);    // widens the record the other connection added
+        merge->commit();
+        QCOMPARE(merge->committedAdded(), 1);
+    }
+    other.close();
+    other = QSqlDatabase();
+    QSqlDatabase::removeDatabase(u"other"_s);
+    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s),
+             (QStringList{u"a|1|99"_s, u"b|1|1"_s, u"c|6|9"_s}));
+}
+
+void TstDataLoad::failureOfTheFileNamesTheFile_data()
+{
+    // What fails is the file or the machine, not a row: the message says what failed and names
+    // the file, never a row or a key; nothing of the failed batch is kept.
+    QTest::addColumn<QString>("setup");      // run on the load's own connection first
+    QTest::addColumn<bool>("locked");        // another connection holds the write lock
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("number");
+    QTest::newRow("a lock another connection keeps") << QString() << true << u"занята другой программой"_s << 5;
+    QTest::newRow("a database that may only be read")
+        << u"PRAGMA query_only = 1"_s << false << u"доступна только для чтения"_s << 8;
+    QTest::newRow("a full disk") << u"PRAGMA max_page_count = 3"_s << false << u"Нет места для записи"_s << 13;
+}
+
+void TstDataLoad::failureOfTheFileNamesTheFile()
+{
+    QFETCH(QString, setup);
+    QFETCH(bool, locked);
+    QFETCH(QString, expected);
+    QFETCH(int, number);
+    // every record takes pages of its own, so that a bound on the pages is met
+    Database db(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL, Pad TEXT DEFAULT (hex(randomblob(3000))))"_s);
+    db.state.DBConnection->setBusyTimeout(200);
+    if (!setup.isEmpty())
+        QVERIFY(QSqlQuery(db.state.DBConnection->database()).exec(setup));
+    QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"locker"_s);
+    other.setDatabaseName(db.path);
+    QVERIFY(other.open());
+    if (locked)
+        QVERIFY(QSqlQuery(other).exec(u"BEGIN IMMEDIATE"_s));
+    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
+    QCOMPARE(form.update(db.state, Fixtures + u"fail.xls"_s, 1, 49, QLocale::c()), true);
+    if (locked)
+        QVERIFY(QSqlQuery(other).exec(u"ROLLBACK"_s));
+    other.close();
+    other = QSqlDatabase();
+    QSqlDatabase::removeDatabase(u"locker"_s);
+    QCOMPARE(form.dialogs.shown.size(), 1);
+    const QString text = form.dialogs.shown[0].text;
+    QCOMPARE(form.dialogs.shown[0].title, u"xls_DataUpdate"_s);
+    QVERIFY2(text.contains(expected) && text.contains(db.path), qPrintable(text));
+    QVERIFY2(!text.contains(u"Строка"_s) && !text.contains(u"K0"_s), qPrintable(text));
+    QVERIFY2(text.endsWith(u" (%1)"_s.arg(number)), qPrintable(text));
+    QSqlQuery(db.state.DBConnection->database()).exec(u"PRAGMA query_only = 0"_s);
+    QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
     QCOMPARE(form.countNew.text(), u"0"_s);
 }
 
