@@ -2,6 +2,8 @@
 // run again to the end; tblData must be the same, row for row, as after one uninterrupted load.
 // The workbook (150,000 rows, about 30 % repeated keys, more than one batch of commits) is made
 // by the committed generator as .csv, since an .xls sheet goes into the table in one batch.
+#include "tests/support/load_process.h"
+
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -14,38 +16,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString Tool = QStringLiteral(KALDER_BINARY "/kalder-load");
+using namespace kalder::test;
+const QString Tool = LoadTool;
 constexpr int DataRows = 150000;
-
-void exec(const QSqlDatabase& db, const QString& sql)
-{
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
-}
 
 QStringList query(const QString& path, const QString& sql)
 {
-    QStringList out;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"probe"_s);
-        db.setDatabaseName(path);
-        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=30000"_s);
-        if (!db.open())
-            qFatal("cannot open %s", qPrintable(path));
-        QSqlQuery q(db);
-        if (q.exec(sql))
-            while (q.next()) {
-                QStringList cols;
-                for (int i = 0; i < 4 && q.value(i).isValid(); ++i)
-                    cols.append(q.value(i).toString());
-                out.append(cols.join(QLatin1Char('|')));
-            }
-        else
-            out.append(u"error: "_s + q.lastError().text());
-    }
-    QSqlDatabase::removeDatabase(u"probe"_s);
-    return out;
+    return queryFile(path, sql);
 }
 
 } // namespace
@@ -67,34 +44,18 @@ void TstLoadInterrupted::initTestCase()
 {
     QVERIFY(QFileInfo(Tool).isExecutable());
     m_workbook = m_dir.filePath(u"big.csv"_s);
-    QProcess make;
-    make.start(u"/usr/bin/python3"_s, {QStringLiteral(KALDER_SOURCE "/scripts/fixtures/make_load_big.py"), m_workbook,
-                                        QString::number(DataRows)});
-    if (!make.waitForFinished(-1) || make.exitCode() != 0)
-        QSKIP("the workbook generator needs /usr/bin/python3 with python3-xlwt");
+    if (!makeBigCsv(m_workbook, DataRows))
+        QSKIP("the workbook generator needs /usr/bin/python3");
 }
 
 QString TstLoadInterrupted::makeDatabase(const QString& name)
 {
-    const QString path = m_dir.filePath(name);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("cannot create %s", qPrintable(path));
-        exec(db, u"CREATE TABLE tblData (id INTEGER PRIMARY KEY, Код TEXT, Мин REAL, Макс REAL, Дата TEXT)"_s);
-        exec(db, u"CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)"_s);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(u"setup"_s);
-    return path;
+    return makeLoadDatabase(m_dir.filePath(name));
 }
 
 QStringList TstLoadInterrupted::arguments(const QString& db) const
 {
-    return {u"--locale"_s, u"C"_s, u"--db"_s, db, u"--workbook"_s, m_workbook, u"--header"_s, u"1"_s,
-            u"--last"_s, QString::number(DataRows + 1), u"--link"_s, u"1:1:Код"_s, u"--link"_s, u"2:2:Мин"_s,
-            u"--link"_s, u"3:3:Макс"_s};
+    return loadArguments(db, m_workbook, DataRows);
 }
 
 void TstLoadInterrupted::killedLoadRunAgainGivesTheSameTable()
