@@ -163,6 +163,8 @@ private slots:
     void anotherWriterBetweenBatches();
     void failureOfTheFileNamesTheFile_data();
     void failureOfTheFileNamesTheFile();
+    void keyFoldOfEachCollation_data();
+    void keyFoldOfEachCollation();
 };
 
 void TstDataLoad::load_data()
@@ -708,6 +710,63 @@ void TstDataLoad::failureOfTheFileNamesTheFile()
     QSqlQuery(db.state.DBConnection->database()).exec(u"PRAGMA query_only = 0"_s);
     QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
     QCOMPARE(form.countNew.text(), u"0"_s);
+}
+
+void TstDataLoad::keyFoldOfEachCollation_data()
+{
+    QTest::addColumn<QString>("collation");
+    QTest::addColumn<QString>("keyType");
+    QTest::addColumn<bool>("trigger");
+    for (const char* collation : {"BINARY", "NOCASE", "RTRIM"}) {
+        QTest::addRow("%s, keys in memory, batches", collation) << QString::fromLatin1(collation) << u"TEXT"_s << false;
+        QTest::addRow("%s, keys in memory, row by row", collation) << QString::fromLatin1(collation) << u"TEXT"_s << true;
+        QTest::addRow("%s, keys in an index", collation) << QString::fromLatin1(collation) << QString() << false;
+    }
+}
+
+void TstDataLoad::keyFoldOfEachCollation()
+{
+    // Keys that differ by case, by trailing spaces, or by letters that no built-in collation
+    // folds (Cyrillic, Greek, the signs next to the ASCII letters): the records must be those
+    // the engine's own grouping under the key field's collation gives.
+    QFETCH(QString, collation);
+    QFETCH(QString, keyType);
+    QFETCH(bool, trigger);
+    QStringList keys;
+    for (char c = 'A'; c <= 'Z'; ++c)
+        keys << QString(QLatin1Char(c)) << QString(QLatin1Char(char(c - 'A' + 'a')));
+    keys << u"ZAZ"_s << u"zaz"_s << u"Zaz"_s << u"@"_s << u"["_s << u"`"_s << u"{"_s << u"Ёж"_s << u"ёж"_s << u"ЁЖ"_s
+         << u"Яблоко"_s << u"яблоко"_s << u"ЯБЛОКО"_s << u"ß"_s << u"SS"_s << u"ss"_s << u"İ"_s << u"ı"_s << u"Σ"_s
+         << u"σ"_s << u"ς"_s << u"zaz"_s << u"A"_s;
+    const QStringList stored{u"zaz"_s, u"ёж"_s, u"k  "_s, u"Zaz "_s, u"q"_s};
+
+    QTemporaryDir dir;
+    const QString workbook = dir.filePath(u"keys.csv"_s);
+    {
+        QFile f(workbook);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("Key;Min;Max\n");
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            f.write(u"%1;%2;%3\n"_s.arg(keys[i]).arg(i + 1).arg(i + 1).toUtf8());
+    }
+    QString sql = u"CREATE TABLE tblData (Key %1 COLLATE %2, MinV REAL, MaxV REAL)"_s.arg(keyType, collation);
+    if (trigger)
+        sql += u";\nCREATE TABLE seen (k TEXT);\nCREATE TRIGGER t AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES (new.Key); END"_s;
+    // every row, stored or loaded, in order, for the engine to group
+    sql += u";\nCREATE TABLE allRows (k TEXT, lo REAL, hi REAL)"_s;
+    for (qsizetype i = 0; i < stored.size(); ++i)
+        sql += u";\nINSERT INTO tblData VALUES ('%1', 100, 100);\nINSERT INTO allRows VALUES ('%1', 100, 100)"_s.arg(stored[i]);
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        sql += u";\nINSERT INTO allRows VALUES ('%1', %2, %2)"_s.arg(keys[i]).arg(i + 1);
+    Database db(sql);
+
+    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
+    QCOMPARE(form.update(db.state, workbook, 1, int(keys.size()) + 1, QLocale::c()), false);
+    const QStringList expected = db.rows(
+        u"SELECT (SELECT k FROM allRows f WHERE f.k = g.k COLLATE %1 ORDER BY rowid LIMIT 1), min(lo), max(hi) "
+        "FROM allRows g GROUP BY k COLLATE %1 ORDER BY 1 COLLATE BINARY"_s.arg(collation));
+    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY 1 COLLATE BINARY"_s), expected);
+    QCOMPARE(form.countNew.text(), QString::number(expected.size() - stored.size()));
 }
 
 QTEST_GUILESS_MAIN(TstDataLoad)
