@@ -4,9 +4,9 @@
 
 namespace kalder {
 
-std::unique_ptr<KeyedMerge> KeyedMerge::open(Connection& conn, const MergeFields& fields, int batchRows)
+std::unique_ptr<KeyedMerge> KeyedMerge::open(Connection& conn, const MergeFields& fields, const MergeOptions& options)
 {
-    return sqlite::openMerge(conn, fields, batchRows);
+    return sqlite::openMerge(conn, fields, options);
 }
 
 } // namespace kalder

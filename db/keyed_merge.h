@@ -15,8 +15,11 @@
 
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace kalder {
+
+class Failure;
 
 // What a merge writes: the table, its key field, and the minimum and maximum fields that are
 // loaded (nothing: that value is not loaded).
@@ -27,16 +30,58 @@ struct MergeFields {
     std::optional<QString> max;
 };
 
-class KeyedMerge {
+// What a merge tells of the records it writes, batch by batch. What it tells between the
+// start of a batch and committed() or rolledBack() belongs to that batch: a batch taken back
+// (to be written again row by row, say) is told again as it is written again.
+class MergeObserver {
 public:
+    virtual ~MergeObserver() = default;
+    // A new record as written: its row id, its key as the row gave it, its minimum and
+    // maximum (nothing: the field is not loaded).
+    virtual void added(qint64 /*rid*/, std::string_view /*key*/, std::optional<double> /*min*/,
+                       std::optional<double> /*max*/) {}
+    // A stored record widened: its minimum and maximum before and after, as numbers (nothing:
+    // the field is not loaded, or holds no number). key is the stored key where it is known.
+    virtual void widened(qint64 /*rid*/, std::string_view /*key*/, std::optional<double> /*oldMin*/,
+                         std::optional<double> /*oldMax*/, std::optional<double> /*newMin*/,
+                         std::optional<double> /*newMax*/) {}
+    // A row that found a record stored before its batch and widened nothing.
+    virtual void matched(qint64 /*rid*/, std::string_view /*key*/) {}
+    // A row the table refused, when the merge passes over refusals.
+    virtual void refused(qint64 /*row*/, const Failure& /*why*/) {}
+    // The batch is written and its transaction still open: what the observer writes now is
+    // committed with it.
+    virtual void beforeCommit() {}
+    virtual void committed() {}
+    virtual void rolledBack() {}
+};
+
+struct MergeOptions {
     // One commit costs a sync of the file, so batches are large: an .xls sheet, at most 65,536
     // rows, goes in one; a load cut off loses at most the batch in hand, which a second run redoes.
     static constexpr int DefaultBatchRows = 1 << 17;
 
+    int batchRows = DefaultBatchRows;
+    MergeObserver* observer = nullptr;
+    // A rehearsal writes as a load would, inside one transaction that is never committed (the
+    // merge takes it back when it goes), and passes over the rows the table refuses, telling
+    // the observer of each.
+    bool rehearsal = false;
+};
+
+class KeyedMerge {
+public:
+    static constexpr int DefaultBatchRows = MergeOptions::DefaultBatchRows;
+
     // The merge for the table of the open connection. A named field that the table does not
     // have fails with err::ItemNotFound. Rows are committed in batches of batchRows merges.
-    static std::unique_ptr<KeyedMerge> open(Connection& conn, const MergeFields& fields,
-                                            int batchRows = DefaultBatchRows);
+    static std::unique_ptr<KeyedMerge> open(Connection& conn, const MergeFields& fields, const MergeOptions& options = {});
+    static std::unique_ptr<KeyedMerge> open(Connection& conn, const MergeFields& fields, int batchRows)
+    {
+        MergeOptions options;
+        options.batchRows = batchRows;
+        return open(conn, fields, options);
+    }
 
     virtual ~KeyedMerge() = default;   // rolls back rows not yet committed
     KeyedMerge(const KeyedMerge&) = delete;

@@ -29,7 +29,12 @@ namespace kalder::sqlite {
 namespace {
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr int InsertRows = 64;   // the records one statement of many writes
+constexpr int InsertRows = 64;
+
+std::optional<double> number(double v)
+{
+    return std::isnan(v) ? std::nullopt : std::optional(v);
+}   // the records one statement of many writes
 const QString KeysTable = QStringLiteral("kalder_keys");
 
 std::string_view view(const QByteArray& bytes)
@@ -75,10 +80,6 @@ std::optional<double> storedNumber(sqlite3_stmt* stmt, int col)
     }
 }
 
-std::optional<double> number(double v)
-{
-    return std::isnan(v) ? std::nullopt : std::optional(v);
-}
 
 // What the merge learns of the table before it chooses its path.
 struct Shape {
@@ -123,13 +124,21 @@ Shape inspect(Session& session, const MergeFields& fields)
 // What every path shares: the session, the quoted names, the row in hand and the batches.
 class SqliteMerge : public KeyedMerge {
 protected:
-    SqliteMerge(Connection& conn, const MergeFields& fields, int batchRows)
+    SqliteMerge(Connection& conn, const MergeFields& fields, const MergeOptions& options)
         : m_session(conn), m_table(fields.table), m_hasMin(fields.min.has_value()), m_hasMax(fields.max.has_value()),
           m_t(quoteIdentifier(fields.table)), m_key(quoteIdentifier(fields.key)),
           m_minName(m_hasMin ? quoteIdentifier(*fields.min) : QString()),
-          m_maxName(m_hasMax ? quoteIdentifier(*fields.max) : QString()), m_batchRows(batchRows > 0 ? batchRows : 1)
+          m_maxName(m_hasMax ? quoteIdentifier(*fields.max) : QString()),
+          m_batchRows(options.batchRows > 0 ? options.batchRows : 1), m_observer(options.observer),
+          m_rehearsal(options.rehearsal)
     {
+        if (m_rehearsal)
+            m_session.rehearse();
     }
+
+    // The loaded fields' values as the observer is told them.
+    std::optional<double> loadedMin(double v) const { return m_hasMin ? number(v) : std::nullopt; }
+    std::optional<double> loadedMax(double v) const { return m_hasMax ? number(v) : std::nullopt; }
 
     QString preparing() const { return QStringLiteral("Подготовка загрузки в таблицу %1").arg(m_table); }
 
@@ -220,20 +229,42 @@ protected:
         m_row = row;
     }
 
-    // The engine refused the record of the row in hand; a failure that lies with the file or
-    // the machine names neither the row nor its key.
-    [[noreturn]] void failRow()
+    // The engine refused the record of the row in hand. A rehearsal passes over the row and
+    // tells the observer; otherwise, and for a failure that lies with the file or the machine
+    // (which names neither the row nor its key), the merge fails.
+    void refuse()
     {
-        if (!m_session.failedOutsideTheRow())
+        const bool rows = !m_session.failedOutsideTheRow();
+        const bool ended = !m_session.inBatch();   // an error that ended the batch
+        const Failure f =
+            m_session.failure(QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(m_keyUtf8), m_table));
+        if (m_rehearsal && rows && !ended) {
+            if (m_observer)
+                m_observer->refused(m_row, f);
+            return;
+        }
+        if (rows)
             m_failedRow = m_row;
-        if (!m_session.inBatch())   // an error that ended the batch
+        if (ended)
             m_pendingAdded = 0;
-        m_session.fail(QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(m_keyUtf8), m_table));
+        throw f;
     }
-    void run(Statement& stmt)
+    // Runs a write of the row in hand; false when a rehearsal passed over the row.
+    bool run(Statement& stmt)
     {
-        if (!stmt.run())
-            failRow();
+        if (stmt.run())
+            return true;
+        refuse();
+        return false;
+    }
+
+    // Takes back the batch in hand.
+    void rollbackBatch()
+    {
+        m_session.rollback();
+        m_pendingAdded = 0;
+        if (m_observer)
+            m_observer->rolledBack();
     }
 
     // Commits the batch in hand, if any.
@@ -242,18 +273,21 @@ protected:
         m_failedRow.reset();
         m_inBatch = 0;
         if (!m_session.inBatch()) {   // none, or the engine already took it back
-            m_session.rollback();
-            m_pendingAdded = 0;
+            rollbackBatch();
             return;
         }
         try {
+            if (m_observer)
+                m_observer->beforeCommit();
             m_session.commit(QStringLiteral("Не удалось сохранить изменения в таблице %1").arg(m_table));
         } catch (const Failure&) {
-            m_pendingAdded = 0;
+            rollbackBatch();
             throw;
         }
         m_committedAdded += m_pendingAdded;
         m_pendingAdded = 0;
+        if (m_observer)
+            m_observer->committed();
     }
 
     Session m_session;
@@ -261,6 +295,8 @@ protected:
     bool m_hasMin, m_hasMax;
     QString m_t, m_key, m_minName, m_maxName;   // quoted
     int m_batchRows;
+    MergeObserver* m_observer;
+    bool m_rehearsal;
     int m_inBatch = 0;
     QByteArray m_keyUtf8;   // the key of the row in hand
     qint64 m_row = 0;
@@ -269,8 +305,8 @@ protected:
 // Keys in memory, each row written as it comes.
 class MemoryMerge : public SqliteMerge {
 public:
-    MemoryMerge(Connection& conn, const MergeFields& fields, int batchRows, Fold fold)
-        : SqliteMerge(conn, fields, batchRows), m_known(fold)
+    MemoryMerge(Connection& conn, const MergeFields& fields, const MergeOptions& options, Fold fold)
+        : SqliteMerge(conn, fields, options), m_known(fold)
     {
         m_gatherSql = QStringLiteral("SELECT rowid, ") + m_key;
         if (m_hasMin)
@@ -325,6 +361,9 @@ protected:
                 continue;   // the first record, in row id order, is the one a query updates
             Known known;
             known.key = m_known.keep(f);
+            const std::string_view stored{reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
+                                          size_t(sqlite3_column_bytes(s, 1))};
+            known.written = stored == known.key ? known.key : m_known.keep(stored);
             known.rid = sqlite3_column_int64(s, 0);
             int col = 2;
             if (m_hasMin)
@@ -348,20 +387,32 @@ protected:
             // a NaN (no number stored) compares false: never widened
             const std::optional<double> newMin = m_hasMin && min && *min < k.min ? min : std::nullopt;
             const std::optional<double> newMax = m_hasMax && max && *max > k.max ? max : std::nullopt;
-            if (newMin || newMax) {
-                bindWidening(m_widen, 1, k.rid, newMin, newMax);
-                run(m_widen);
-                k.min = newMin.value_or(k.min);
-                k.max = newMax.value_or(k.max);
+            if (!newMin && !newMax) {
+                if (m_observer)
+                    m_observer->matched(k.rid, k.written);
+                return false;
             }
+            bindWidening(m_widen, 1, k.rid, newMin, newMax);
+            if (!run(m_widen))
+                return false;
+            if (m_observer)
+                m_observer->widened(k.rid, k.written, loadedMin(k.min), loadedMax(k.max),
+                                    loadedMin(newMin.value_or(k.min)), loadedMax(newMax.value_or(k.max)));
+            k.min = newMin.value_or(k.min);
+            k.max = newMax.value_or(k.max);
             return false;
         }
         bindRecord(m_insert, 1, view(m_keyUtf8), min.value_or(0.0), max.value_or(0.0));
-        run(m_insert);
+        if (!run(m_insert))
+            return false;
         ++m_pendingAdded;
         Known known;
         known.key = m_known.keep(f);
+        known.written = m_known.keep(view(m_keyUtf8));
         known.rid = sqlite3_last_insert_rowid(m_session.handle());
+        if (m_observer)
+            m_observer->added(known.rid, known.written, m_hasMin ? std::optional(min.value_or(0.0)) : std::nullopt,
+                              m_hasMax ? std::optional(max.value_or(0.0)) : std::nullopt);
         if (m_hasMin)
             known.min = min.value_or(0.0);
         if (m_hasMax)
@@ -381,8 +432,8 @@ protected:
 // Keys in memory, each batch written when it commits.
 class BatchedMerge final : public MemoryMerge {
 public:
-    BatchedMerge(Connection& conn, const MergeFields& fields, int batchRows, Fold fold)
-        : MemoryMerge(conn, fields, batchRows, fold)
+    BatchedMerge(Connection& conn, const MergeFields& fields, const MergeOptions& options, Fold fold)
+        : MemoryMerge(conn, fields, options, fold)
     {
         m_insertMany = m_session.prepare(insertSql(InsertRows), preparing());
         m_maxRowid = m_session.prepare(QStringLiteral("SELECT max(rowid) FROM main.%1").arg(m_t), preparing());
@@ -442,14 +493,23 @@ private:
             Known& k = *found;
             const bool lower = m_hasMin && min && *min < k.min;   // a NaN compares false: never widened
             const bool higher = m_hasMax && max && *max > k.max;
+            const quint32 index = quint32(found - &m_known[0]);
+            if (!(k.batch & (Known::Unwritten | Known::MinWidened | Known::MaxWidened))) {
+                if (lower || higher) {
+                    m_widened.push_back(index);
+                    k.beforeMin = k.min;
+                    k.beforeMax = k.max;
+                } else if (m_observer && !(k.batch & Known::Matched)) {
+                    m_matched.push_back(index);
+                    k.batch |= Known::Matched;
+                }
+            }
             if (lower)
                 k.min = *min;
             if (higher)
                 k.max = *max;
             if (k.batch & Known::Unwritten)
                 return false;   // written with its final values
-            if ((lower || higher) && !k.batch)
-                m_widened.push_back(quint32(found - &m_known[0]));
             k.batch |= (lower ? Known::MinWidened : 0) | (higher ? Known::MaxWidened : 0);
             return false;
         }
@@ -498,8 +558,7 @@ private:
 
     void drop()
     {
-        m_session.rollback();
-        m_pendingAdded = 0;
+        rollbackBatch();
         m_written = true;
     }
 
@@ -509,6 +568,7 @@ private:
             gather();
             m_pendingAdded = 0;
             m_widened.clear();
+            m_matched.clear();
             forLogged([&](std::optional<double> min, std::optional<double> max) { mergeDeferred(min, max); });
         }
         bool written = true;
@@ -537,14 +597,37 @@ private:
                 break;
             k.batch = 0;
         }
+        if (written && m_observer)
+            tell();
         m_firstUnwritten = m_known.size();
         m_widened.clear();
+        for (quint32 r : m_matched)
+            m_known[r].batch = 0;
+        m_matched.clear();
         if (!written) {
             if (m_session.failedOutsideTheRow())
                 m_session.fail(QStringLiteral("Запись в таблицу %1").arg(m_table));   // no row to blame
             replay();
         }
         m_written = true;
+    }
+
+    // Tells the observer what the batch wrote.
+    void tell()
+    {
+        for (size_t i = m_firstUnwritten; i < m_known.size(); ++i) {
+            const Known& k = m_known[i];
+            m_observer->added(k.rid, k.written, loadedMin(k.min), loadedMax(k.max));
+        }
+        for (quint32 r : m_widened) {
+            const Known& k = m_known[r];
+            m_observer->widened(k.rid, k.written, loadedMin(k.beforeMin), loadedMax(k.beforeMax), loadedMin(k.min),
+                                loadedMax(k.max));
+        }
+        for (quint32 r : m_matched) {
+            const Known& k = m_known[r];
+            m_observer->matched(k.rid, k.written);
+        }
     }
 
     // The widening a record of the batch in hand has to write.
@@ -601,7 +684,7 @@ private:
     // and the rows before it stay in the batch.
     void replay()
     {
-        m_session.rollback();
+        rollbackBatch();
         m_written = true;
         m_session.begin();
         gather();
@@ -614,6 +697,7 @@ private:
     Statement m_maxRowid;     // the largest row id of the table
     Statement m_widenMany;    // InsertRows records widened
     std::vector<quint32> m_widened;   // records written before and widened in this batch
+    std::vector<quint32> m_matched;   // records written before that rows of this batch found, told to the observer
     std::vector<Logged> m_log;
     std::vector<char> m_logKeys;
     bool m_written = false;   // the batch in hand is written (merged again row by row)
@@ -622,8 +706,8 @@ private:
 // Keys in a temporary index; each row looked up there and written as it comes.
 class IndexMerge final : public SqliteMerge {
 public:
-    IndexMerge(Connection& conn, const MergeFields& fields, int batchRows, const Shape& shape)
-        : SqliteMerge(conn, fields, batchRows)
+    IndexMerge(Connection& conn, const MergeFields& fields, const MergeOptions& options, const Shape& shape)
+        : SqliteMerge(conn, fields, options)
     {
         m_session.exec(QStringLiteral("PRAGMA temp_store = MEMORY"), preparing());
         m_session.exec(QStringLiteral("DROP TABLE IF EXISTS temp.%1").arg(KeysTable), preparing());
@@ -692,34 +776,46 @@ private:
         const int rc = m_find.step();
         if (rc == SQLITE_ROW) {
             const qint64 rid = sqlite3_column_int64(m_find.get(), 0);
-            std::optional<double> newMin, newMax;
+            std::optional<double> newMin, newMax, curMin, curMax;
             int col = 1;
             if (m_hasMin) {
-                const auto cur = storedNumber(m_find.get(), col++);
-                if (min && cur && *min < *cur)
+                curMin = storedNumber(m_find.get(), col++);
+                if (min && curMin && *min < *curMin)
                     newMin = min;
             }
             if (m_hasMax) {
-                const auto cur = storedNumber(m_find.get(), col++);
-                if (max && cur && *max > *cur)
+                curMax = storedNumber(m_find.get(), col++);
+                if (max && curMax && *max > *curMax)
                     newMax = max;
             }
             m_find.reset();
-            if (newMin || newMax) {
-                bindWidening(m_widen, 1, rid, newMin, newMax);
-                run(m_widen);
+            if (!newMin && !newMax) {
+                if (m_observer)
+                    m_observer->matched(rid, view(m_keyUtf8));
+                return false;
             }
+            bindWidening(m_widen, 1, rid, newMin, newMax);
+            if (run(m_widen) && m_observer)
+                m_observer->widened(rid, view(m_keyUtf8), curMin, curMax, newMin ? newMin : curMin, newMax ? newMax : curMax);
             return false;
         }
         m_find.reset();
-        if (rc != SQLITE_DONE)
-            failRow();
+        if (rc != SQLITE_DONE) {
+            refuse();
+            return false;
+        }
         bindRecord(m_insert, 1, view(m_keyUtf8), min.value_or(0.0), max.value_or(0.0));
-        run(m_insert);
+        if (!run(m_insert))
+            return false;
         ++m_pendingAdded;
+        const qint64 rid = sqlite3_last_insert_rowid(m_session.handle());
         m_remember.bind(1, view(m_keyUtf8));
-        m_remember.bind(2, qint64(sqlite3_last_insert_rowid(m_session.handle())));
-        run(m_remember);
+        m_remember.bind(2, rid);
+        if (!run(m_remember))
+            return false;
+        if (m_observer)
+            m_observer->added(rid, view(m_keyUtf8), m_hasMin ? std::optional(min.value_or(0.0)) : std::nullopt,
+                              m_hasMax ? std::optional(max.value_or(0.0)) : std::nullopt);
         return true;
     }
 
@@ -732,7 +828,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<KeyedMerge> openMerge(Connection& conn, const MergeFields& fields, int batchRows)
+std::unique_ptr<KeyedMerge> openMerge(Connection& conn, const MergeFields& fields, const MergeOptions& options)
 {
     Session probe(conn);
     const Shape shape = inspect(probe, fields);
@@ -746,10 +842,10 @@ std::unique_ptr<KeyedMerge> openMerge(Connection& conn, const MergeFields& field
         // A trigger of the table would see the rows written in another order and fewer
         // updates; under one the rows are written as they come.
         if (shape.triggers)
-            return std::make_unique<MemoryMerge>(conn, fields, batchRows, fold);
-        return std::make_unique<BatchedMerge>(conn, fields, batchRows, fold);
+            return std::make_unique<MemoryMerge>(conn, fields, options, fold);
+        return std::make_unique<BatchedMerge>(conn, fields, options, fold);
     }
-    return std::make_unique<IndexMerge>(conn, fields, batchRows, shape);
+    return std::make_unique<IndexMerge>(conn, fields, options, shape);
 }
 
 } // namespace kalder::sqlite

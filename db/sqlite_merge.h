@@ -5,6 +5,6 @@
 
 namespace kalder::sqlite {
 
-std::unique_ptr<KeyedMerge> openMerge(Connection& conn, const MergeFields& fields, int batchRows);
+std::unique_ptr<KeyedMerge> openMerge(Connection& conn, const MergeFields& fields, const MergeOptions& options);
 
 } // namespace kalder::sqlite

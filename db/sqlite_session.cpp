@@ -74,6 +74,8 @@ Session::Session(Connection& conn)
 Session::~Session()
 {
     rollback();
+    if (m_outer && !sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 Statement Session::prepare(const QString& sql, const QString& what) const
@@ -105,6 +107,17 @@ bool Session::begin(bool write)
 {
     rollback();
     const QString what = QStringLiteral("Не удалось начать запись в базу данных %1").arg(m_path);
+    if (m_rehearsal && write && m_outer) {
+        if (sqlite3_get_autocommit(m_db))
+            fail(what);   // the engine ended the rehearsal's transaction on an error of its own
+        if (sqlite3_exec(m_db, "SAVEPOINT kalder_batch", nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail(what);
+        m_open = true;
+        m_writing = true;
+        const bool changed = m_forgotten;
+        m_forgotten = false;
+        return changed;
+    }
     if (sqlite3_exec(m_db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(what);
     m_open = true;
@@ -125,6 +138,13 @@ bool Session::begin(bool write)
     }
     const bool changed = !m_version || *m_version != version;
     m_version = version;
+    if (m_rehearsal && write) {
+        // the transaction of the whole rehearsal; its first batch a savepoint in it
+        m_outer = true;
+        m_open = false;
+        begin(true);
+        m_forgotten = false;
+    }
     return changed;
 }
 
@@ -132,6 +152,12 @@ void Session::commit(const QString& what)
 {
     if (!inBatch()) {
         rollback();
+        return;
+    }
+    if (m_rehearsal && m_writing) {
+        if (sqlite3_exec(m_db, "RELEASE kalder_batch", nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail(what);
+        m_open = false;
         return;
     }
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -149,6 +175,15 @@ void Session::rollback() noexcept
 {
     if (!m_open)
         return;
+    if (m_rehearsal && m_writing) {
+        if (!sqlite3_get_autocommit(m_db)) {
+            sqlite3_exec(m_db, "ROLLBACK TO kalder_batch", nullptr, nullptr, nullptr);
+            sqlite3_exec(m_db, "RELEASE kalder_batch", nullptr, nullptr, nullptr);
+        }
+        m_forgotten = true;
+        m_open = false;
+        return;
+    }
     if (!sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     // what the caller kept of a batch that wrote is no longer the table

@@ -70,6 +70,9 @@ public:
     // committed to the database since the previous batch began, or when none did before:
     // what was read before is then no longer the table.
     bool begin(bool write = true);
+    // From now on the batches that write are savepoints in one transaction that is never
+    // committed: it is taken back when the session goes.
+    void rehearse() { m_rehearsal = true; }
     void commit(const QString& what);   // the batch in hand; a failure rolls it back
     // Ends the batch in hand, taking back what it wrote; after a batch that wrote, the next
     // begin() reports the table changed.
@@ -95,6 +98,9 @@ private:
     bool m_open = false;               // a batch begun and not yet ended
     bool m_writing = false;            // the batch holds the write lock
     std::optional<qint64> m_version;   // the database's data version when the last batch began
+    bool m_rehearsal = false;
+    bool m_outer = false;              // the transaction of a rehearsal is open
+    bool m_forgotten = false;          // a rehearsed batch was taken back
 };
 
 } // namespace kalder::sqlite

@@ -23,12 +23,13 @@ enum class Fold {
 // maximum (NaN for Null or a text that is no number: such a field is never widened; the
 // engine never stores a NaN).
 struct Known {
-    enum : quint8 { Unwritten = 1, MinWidened = 2, MaxWidened = 4 };
+    enum : quint8 { Unwritten = 1, MinWidened = 2, MaxWidened = 4, Matched = 8 };
     std::string_view key;      // folded: the text as the collation compares it
     std::string_view written;  // the key as its first row gave it, for a new record
     qint64 rid = 0;            // 0 while Unwritten
     double min = std::numeric_limits<double>::quiet_NaN();
     double max = std::numeric_limits<double>::quiet_NaN();
+    double beforeMin = 0, beforeMax = 0;   // as the batch in hand found them, once it widens them
     quint8 batch = 0;          // what the batch in hand has to write of it
 };
 
