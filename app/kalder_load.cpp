@@ -1,11 +1,16 @@
 // kalder-load: a developer command beside the window that runs a load as the operator gets it.
 // It opens the database as the start-up does, makes the real window offscreen and runs its
 // load handling, fills the three boxes and the link list as the operator would, and runs what
-// a click of Command_Update runs. Every message box it would show goes to standard output as
-// one line "icon<TAB>title<TAB>text", then "counts<TAB>N<TAB>M" with the two counters.
+// a click of Command_Update runs (with --preview, of the check without writing; with --undo,
+// of the undo of the last load). Every message box it would show goes to standard output as
+// one line "icon<TAB>title<TAB>text", a question as "question<TAB>title<TAB>text<TAB>yes" (it
+// answers yes), then "counts<TAB>N<TAB>M" with the two counters. The preview prints
+// "totals<TAB>read<TAB>skipped<TAB>added<TAB>widened<TAB>unchanged<TAB>rejected" and a line
+// "rejected<TAB>row<TAB>column<TAB>text<TAB>reason" for each row the load would not take.
 //
 //   kalder-load [--locale NAME] --db DATABASE --workbook TEXT --header TEXT --last TEXT
-//               [--link RULE:COLUMN:FIELD ...]
+//               [--link RULE:COLUMN:FIELD ...] [--preview]
+//   kalder-load [--locale NAME] --db DATABASE --undo
 //
 // Exit status 0 when it ran to the end, whatever it showed; 2 for bad usage.
 #include "app/failure.h"
@@ -32,7 +37,8 @@ namespace {
 
 const char* const Usage =
     "usage: kalder-load [--locale NAME] --db DATABASE --workbook TEXT --header TEXT --last TEXT\n"
-    "                   [--link RULE:COLUMN:FIELD ...]\n";
+    "                   [--link RULE:COLUMN:FIELD ...] [--preview]\n"
+    "       kalder-load [--locale NAME] --db DATABASE --undo\n";
 
 struct Link {
     QString rule, column, field;
@@ -41,6 +47,7 @@ struct Link {
 struct Arguments {
     QString locale, db, workbook, header, last;
     bool hasDb = false, hasWorkbook = false, hasHeader = false, hasLast = false;
+    bool preview = false, undo = false;
     QList<Link> links;
 };
 
@@ -49,15 +56,36 @@ class PrintingDialogs : public Dialogs {
 public:
     void message(const QString& text, const QString& title, Icon icon) override
     {
-        QString oneLine = text;
-        oneLine.replace(QStringLiteral("\r\n"), QStringLiteral("\\n"));
-        oneLine.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-        oneLine.replace(QLatin1Char('\r'), QStringLiteral("\\n"));
         print((icon == Icon::Information ? QStringLiteral("information") : QStringLiteral("exclamation")) +
-              QLatin1Char('\t') + title + QLatin1Char('\t') + oneLine);
+              QLatin1Char('\t') + title + QLatin1Char('\t') + oneLine(text));
+    }
+    // Line ends as "\n", tabs as spaces: one field of one line.
+    static QString oneLine(QString text)
+    {
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\\n"));
+        text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+        text.replace(QLatin1Char('\r'), QStringLiteral("\\n"));
+        text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+        return text;
     }
     QString input(const QString&, const QString&, const QString&) override { return QString(); }
     QString fileName(const FileDialogRequest&) override { return QString(); }
+    bool question(const QString& text, const QString& title) override
+    {
+        print(QStringLiteral("question\t") + title + QLatin1Char('\t') + oneLine(text) + QStringLiteral("\tyes"));
+        return true;
+    }
+    void preview(const PreviewReport& r) override
+    {
+        print(QStringList{QStringLiteral("totals"), QString::number(r.rowsRead), QString::number(r.rowsSkipped),
+                          QString::number(r.added), QString::number(r.widened), QString::number(r.unchanged),
+                          QString::number(r.rejections.size())}
+                  .join(QLatin1Char('\t')));
+        for (const PreviewReport::Rejection& x : r.rejections)
+            print(QStringList{QStringLiteral("rejected"), QString::number(x.row), QString::number(x.column),
+                              oneLine(x.text), oneLine(x.reason)}
+                      .join(QLatin1Char('\t')));
+    }
 
     static void print(const QString& line)
     {
@@ -72,6 +100,10 @@ std::optional<Arguments> parse(int argc, char** argv)
     Arguments a;
     for (int i = 1; i < argc; ++i) {
         const QByteArray opt = argv[i];
+        if (opt == "--preview" || opt == "--undo") {
+            (opt == "--preview" ? a.preview : a.undo) = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return std::nullopt;
         const QString value = QString::fromLocal8Bit(argv[++i]);
@@ -100,7 +132,11 @@ std::optional<Arguments> parse(int argc, char** argv)
             return std::nullopt;
         }
     }
-    if (!a.hasDb || !a.hasWorkbook || !a.hasHeader || !a.hasLast)
+    if (!a.hasDb)
+        return std::nullopt;
+    if (a.undo)   // the undo takes the database alone
+        return a.preview || a.hasWorkbook || a.hasHeader || a.hasLast || !a.links.isEmpty() ? std::nullopt : std::optional(a);
+    if (!a.hasWorkbook || !a.hasHeader || !a.hasLast)
         return std::nullopt;
     return a;
 }
@@ -211,7 +247,12 @@ int main(int argc, char** argv)
         ui.lv->setSubItem(row, 4, positionOf(*ui.lv_DB, link.field));
     }
 
-    Command_Update_Click(state, ui);
+    if (args->undo)
+        Command_Undo_Click(state, ui);
+    else if (args->preview)
+        Command_Preview_Click(state, ui);
+    else
+        Command_Update_Click(state, ui);
 
     PrintingDialogs::print(QStringLiteral("counts\t") + ui.Text_DBRecordCount->text() + QLatin1Char('\t') +
                            ui.Text_DBRecordCountNew->text());

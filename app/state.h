@@ -13,6 +13,7 @@ struct AppState {
     QString PathToDB;
     std::unique_ptr<Connection> DBConnection;   // null until a database is opened
     bool DBIsOpen = false;
+    bool journalNoticeShown = false;   // the operator was told the database keeps no journal of loads
 
     // The open connection, or nullptr.
     Connection* connection() const

@@ -82,9 +82,11 @@ void Connection::Open(const QString& connectionString, const QString&, const QSt
             QSqlDatabase::removeDatabase(m_name);
             sqlite::fail(e, QStringLiteral("Не удалось открыть базу данных %1").arg(path));
         }
-        // The driver opens lazily; reading the schema makes a damaged file fail here.
+        // The driver opens lazily; reading the schema makes a damaged file fail here. The
+        // temporary tables of a load live in memory; the setting is made once, since making it
+        // later would drop every temporary table and trigger the connection has.
         QSqlQuery probe(db);
-        if (!probe.exec(QString::fromLatin1(sqlite::ProbeStatement))) {
+        if (!probe.exec(QString::fromLatin1(sqlite::ProbeStatement)) || !probe.exec(QStringLiteral("PRAGMA temp_store = MEMORY"))) {
             const QSqlError e = probe.lastError();
             probe = QSqlQuery();
             db.close();

@@ -47,8 +47,8 @@ public:
                          std::optional<double> /*newMax*/) {}
     // A row that found a record stored before its batch and widened nothing.
     virtual void matched(qint64 /*rid*/, std::string_view /*key*/) {}
-    // A row the table refused, when the merge passes over refusals.
-    virtual void refused(qint64 /*row*/, const Failure& /*why*/) {}
+    // A row the table refused, with its key, when the merge passes over refusals.
+    virtual void refused(qint64 /*row*/, std::string_view /*key*/, const Failure& /*why*/) {}
     // The batch is written and its transaction still open: what the observer writes now is
     // committed with it.
     virtual void beforeCommit() {}

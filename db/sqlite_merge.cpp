@@ -111,7 +111,8 @@ Shape inspect(Session& session, const MergeFields& fields)
 
     Statement triggers = session.prepare(
         QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE "
-                       "UNION ALL SELECT 1 FROM temp.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE"),
+                       "UNION ALL SELECT 1 FROM temp.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE "
+                       "AND name <> 'kalder_journal'"),
         QStringLiteral("Подготовка загрузки в таблицу %1").arg(fields.table));
     triggers.bind(1, view(table));
     const int rc = triggers.step();
@@ -240,7 +241,7 @@ protected:
             m_session.failure(QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(m_keyUtf8), m_table));
         if (m_rehearsal && rows && !ended) {
             if (m_observer)
-                m_observer->refused(m_row, f);
+                m_observer->refused(m_row, view(m_keyUtf8), f);
             return;
         }
         if (rows)
@@ -709,7 +710,6 @@ public:
     IndexMerge(Connection& conn, const MergeFields& fields, const MergeOptions& options, const Shape& shape)
         : SqliteMerge(conn, fields, options)
     {
-        m_session.exec(QStringLiteral("PRAGMA temp_store = MEMORY"), preparing());
         m_session.exec(QStringLiteral("DROP TABLE IF EXISTS temp.%1").arg(KeysTable), preparing());
         m_session.exec(QStringLiteral("CREATE TEMP TABLE %1 (k %2 COLLATE %3, rid INTEGER)")
                            .arg(KeysTable, shape.keyAffinity, quoteIdentifier(shape.collation)),

@@ -87,9 +87,10 @@ public:
     // Whether the last error lies with the database file or the machine rather than with
     // the row being written.
     bool failedOutsideTheRow() const;
+    // The same for a failure's number: an engine code of the file or the machine.
+    static bool outsideTheRow(int code);
 
 private:
-    static bool outsideTheRow(int code);
     Failure describedFailure(int code, const QString& message, const QString& what) const;
 
     sqlite3* m_db = nullptr;

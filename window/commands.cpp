@@ -8,17 +8,21 @@
 #include "config/db_settings.h"
 #include "config/settings_file.h"
 #include "db/inspection.h"
+#include "db/load_journal.h"
 #include "window/form_logic.h"
 #include "workbook/data_load.h"
 #include "workbook/header_analysis.h"
 
 #include <QDir>
 
+#include <optional>
+
 namespace kalder {
 
 namespace {
 
 const QString Title = QStringLiteral(KALDER_APP_TITLE);
+const QString TableData = QStringLiteral("tblData");
 const QString NoWorkbook = QStringLiteral("Не задано имя эксель файла");
 const QString BadNumber = QStringLiteral("Введенное значение может содержать только цифры и быть не отрицательным");
 constexpr qint32 OverwritePrompt = 2;
@@ -131,32 +135,105 @@ void Command_Analize_Click(AppState&, FormControls& ui)
     ui.lv->clear();
 }
 
-void Command_Update_Click(AppState& state, FormControls& ui)
+namespace {
+
+struct LoadArguments {
+    QString fileName;
+    qint32 headerRow, lastRow;
+};
+
+// What a load and its rehearsal are given, once the link list and both boxes pass.
+std::optional<LoadArguments> loadArguments(FormControls& ui)
 {
     if (ui.lv->count() == 0) {
         ui.dialogs->message(QStringLiteral("Не определена связь полей в БД и во входном файле"), Title,
                             Dialogs::Icon::Exclamation);
-        return;
+        return std::nullopt;
     }
     const QString fileName = ui.Text_FileName->text();
     if (fileName.isEmpty()) {
         ui.dialogs->message(NoWorkbook, Title, Dialogs::Icon::Exclamation);
         ui.Command_SelectFile->setFocus();
-        return;
+        return std::nullopt;
     }
     // The last row is converted first, so a refusal lands in the first box that fails.
     const auto last = toInt32(ui.Text_StrNumMAX->text());
     if (!last) {
         refuseBox(*ui.Text_StrNumMAX, *ui.dialogs);
-        return;
+        return std::nullopt;
     }
     const auto header = toInt32(ui.Text_StrNumWithCapt->text());
     if (!header) {
         refuseBox(*ui.Text_StrNumWithCapt, *ui.dialogs);
-        return;
+        return std::nullopt;
     }
-    if (!xls_DataUpdate(state, ui, fileName, *header, *last))
+    return LoadArguments{fileName, *header, *last};
+}
+
+} // namespace
+
+void Command_Update_Click(AppState& state, FormControls& ui)
+{
+    const std::optional<LoadArguments> a = loadArguments(ui);
+    if (!a)
+        return;
+    if (!xls_DataUpdate(state, ui, a->fileName, a->headerRow, a->lastRow))
         ui.dialogs->message(QStringLiteral("Обработка данных успешно завершена"), Title, Dialogs::Icon::Information);
+}
+
+void Command_Preview_Click(AppState& state, FormControls& ui)
+{
+    const std::optional<LoadArguments> a = loadArguments(ui);
+    if (!a)
+        return;
+    PreviewReport report;
+    if (!xls_DataPreview(state, ui, a->fileName, a->headerRow, a->lastRow, report))
+        ui.dialogs->preview(report);
+}
+
+void Command_Undo_Click(AppState& state, FormControls& ui)
+{
+    Connection* conn = state.connection();
+    if (!conn)
+        return;   // the button is disabled without a database
+    try {
+        const std::optional<JournaledLoad> last = lastLoad(*conn, TableData);
+        if (!last) {
+            ui.dialogs->message(QStringLiteral("В журнале нет загрузки, которую можно отменить"), Title,
+                                Dialogs::Icon::Exclamation);
+            return;
+        }
+        const QString what = QStringLiteral("загрузку книги %1 от %2 (добавлено записей: %3, расширено: %4%5)")
+                                 .arg(last->workbook, last->started.toString(u"dd.MM.yyyy HH:mm:ss"))
+                                 .arg(last->added)
+                                 .arg(last->widened)
+                                 .arg(last->finished ? QString() : QStringLiteral("; загрузка была прервана"));
+        if (!ui.dialogs->question(QStringLiteral("Отменить %1? Добавленные ею записи будут удалены, расширенные получат "
+                                                 "прежние значения.")
+                                      .arg(what),
+                                  Title))
+            return;
+        const UndoResult done = undoLastLoad(*conn, TableData);
+        if (!done.changedKeys.isEmpty()) {
+            const qsizetype shown = 20;
+            QString keys = done.changedKeys.mid(0, shown).join(QStringLiteral(", "));
+            if (done.changedKeys.size() > shown)
+                keys += QStringLiteral(" и ещё %1").arg(done.changedKeys.size() - shown);
+            ui.dialogs->message(QStringLiteral("Загрузку нельзя отменить: после неё изменены записи с ключами %1. "
+                                               "Ничего не изменено")
+                                    .arg(keys),
+                                Title, Dialogs::Icon::Exclamation);
+            return;
+        }
+        ui.Text_DBRecordCount->setText(QString::number(get_DBRecCount(state)));
+        ui.Text_DBRecordCountNew->setText(QStringLiteral("0"));
+        ui.dialogs->message(QStringLiteral("Загрузка отменена: удалено записей: %1, восстановлено прежних значений: %2")
+                                .arg(done.removed)
+                                .arg(done.restored),
+                            Title, Dialogs::Icon::Information);
+    } catch (const Failure& f) {
+        ui.dialogs->message(f.text(), Title, Dialogs::Icon::Exclamation);
+    }
 }
 
 void Text_StrNumMAX_LostFocus(AppState& state, FormControls& ui)

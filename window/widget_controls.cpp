@@ -3,6 +3,7 @@
 #include "window/widget_controls.h"
 
 #include "app/failure.h"
+#include "window/preview_window.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -436,6 +438,22 @@ QString QtDialogs::input(const QString& prompt, const QString& title, const QStr
     if (box.exec() != QDialog::Accepted)
         return QString();
     return box.textValue();
+}
+
+bool QtDialogs::question(const QString& text, const QString& title)
+{
+    QMessageBox box(QMessageBox::Question, title, forDisplay(text), QMessageBox::Yes | QMessageBox::No, m_parent);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtDialogs::preview(const PreviewReport& report)
+{
+    PreviewWindow window(report, m_parent);
+    window.exec();
 }
 
 QStringList QtDialogs::qtFilters(const FileDialogRequest& request)

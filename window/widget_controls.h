@@ -162,6 +162,8 @@ public:
     void message(const QString& text, const QString& title, Icon icon) override;
     QString input(const QString& prompt, const QString& title, const QString& initial) override;
     QString fileName(const FileDialogRequest& request) override;
+    bool question(const QString& text, const QString& title) override;
+    void preview(const PreviewReport& report) override;
 
     // The name filters the Qt dialog is given for a request ("*.*" means every file).
     static QStringList qtFilters(const FileDialogRequest& request);

@@ -8,9 +8,17 @@
 #include "app/failure.h"
 #include "app/version.h"
 #include "db/keyed_merge.h"
+#include "db/load_journal.h"
 #include "workbook/workbook.h"
 
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QScopeGuard>
+
+#include <algorithm>
+#include <future>
 
 #include <charconv>
 #include <cmath>
@@ -291,18 +299,131 @@ Workbook::Part loadedPart(const Links& links, qint32 headerRow, qint32 lastRow)
 
 } // namespace
 
-bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, qint32 headerRow, qint32 lastRow,
-                    const QLocale& locale)
-{
-    // Refused by the caller before it gets here; loading nothing must not read as success.
-    if (fileName.isEmpty())
-        return true;
+namespace {
 
+const QString PreviewTitle = QStringLiteral("xls_DataPreview");
+
+// The SHA-256 of a file, in hex; empty when it cannot be read.
+QByteArray sha256Of(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return QByteArray();
+    return hash.result().toHex();
+}
+
+QString linksText(const ListView& lv)
+{
+    QStringList lines;
+    for (int i = 1; i <= lv.count(); ++i)
+        lines.append(QStringList{lv.text(i), lv.subItem(i, 1), lv.subItem(i, 2), lv.subItem(i, 3)}.join(QLatin1Char('\t')));
+    return lines.join(QLatin1Char('\n'));
+}
+
+// What a rehearsal's merge tells, gathered record by record: a batch's records count once it
+// is written for good.
+class PreviewCollector final : public MergeObserver {
+public:
+    void added(qint64 rid, std::string_view key, std::optional<double> min, std::optional<double> max) override
+    {
+        Seen& r = at(rid, key);
+        r.added = true;
+        r.newMin = min.value_or(NaN);
+        r.newMax = max.value_or(NaN);
+    }
+    void widened(qint64 rid, std::string_view key, std::optional<double> oldMin, std::optional<double> oldMax,
+                 std::optional<double> newMin, std::optional<double> newMax) override
+    {
+        Seen& r = at(rid, key);
+        if (!r.added && !r.widened) {
+            r.oldMin = oldMin.value_or(NaN);
+            r.oldMax = oldMax.value_or(NaN);
+        }
+        r.widened = true;
+        r.newMin = newMin.value_or(NaN);
+        r.newMax = newMax.value_or(NaN);
+    }
+    void matched(qint64 rid, std::string_view key) override { at(rid, key); }
+    void refused(qint64 row, std::string_view key, const Failure& why) override
+    {
+        m_batchRefused.append({row, 0, QString::fromUtf8(key.data(), qsizetype(key.size())), why.text()});
+    }
+    void committed() override
+    {
+        for (auto it = m_batch.begin(); it != m_batch.end(); ++it)
+            m_final.insert(it.key(), it.value());
+        m_batch.clear();
+        m_refused += m_batchRefused;
+        m_batchRefused.clear();
+    }
+    void rolledBack() override
+    {
+        // the batch is merged again, and its refusals found again
+        m_batch.clear();
+        m_batchRefused.clear();
+    }
+    void report(PreviewReport& out)
+    {
+        committed();
+        for (const Seen& r : std::as_const(m_final)) {
+            if (!r.added && !r.widened) {
+                ++out.unchanged;
+                continue;
+            }
+            PreviewReport::Record rec;
+            rec.key = r.key;
+            rec.change = r.added ? PreviewReport::Record::Change::Added : PreviewReport::Record::Change::Widened;
+            rec.oldMin = r.oldMin;
+            rec.oldMax = r.oldMax;
+            rec.newMin = r.newMin;
+            rec.newMax = r.newMax;
+            ++(r.added ? out.added : out.widened);
+            out.records.append(rec);
+        }
+        out.rejections += m_refused;
+    }
+
+private:
+    static constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+    struct Seen {
+        QString key;
+        bool added = false, widened = false;
+        double oldMin = NaN, oldMax = NaN, newMin = NaN, newMax = NaN;
+    };
+    Seen& at(qint64 rid, std::string_view key)
+    {
+        auto it = m_batch.find(rid);
+        if (it != m_batch.end())
+            return *it;
+        Seen seen = m_final.value(rid);
+        if (seen.key.isNull())
+            seen.key = QString::fromUtf8(key.data(), qsizetype(key.size()));
+        return *m_batch.insert(rid, seen);
+    }
+
+    QHash<qint64, Seen> m_final, m_batch;
+    QList<PreviewReport::Rejection> m_refused, m_batchRefused;
+};
+
+// The rows below the header row, merged into tblData: a load, or its rehearsal when preview
+// is given (nothing stays written, and every row that cannot be taken is listed rather than
+// ending the run). False: ran to its end.
+bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 headerRow, qint32 lastRow,
+             const QLocale& locale, PreviewReport* preview)
+{
     bool result = true;
+    const QString title = preview ? PreviewTitle : Title;
     std::unique_ptr<Workbook> book;
+    std::unique_ptr<LoadJournal> journal;
     std::unique_ptr<KeyedMerge> merge;
+    std::optional<PreviewCollector> collector;
+    if (preview)
+        collector.emplace();
+    std::shared_future<QByteArray> sha256;
     const auto cleanUp = qScopeGuard([&] {
-        merge.reset();   // drops a batch not committed: only ever rows after a failure
+        merge.reset();   // drops a batch not committed: only ever rows after a failure, or a rehearsal
+        journal.reset();
         if (book)
             book->close();
         book.reset();
@@ -313,6 +434,8 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
         ui.pointer->set(Pointer::Default);
     });
     const auto showCounters = [&](qint64 added) {
+        if (preview)
+            return;
         ui.Text_DBRecordCount->setText(counterText(leadingNumber(ui.Text_DBRecordCount->text()) + double(added)));
         ui.Text_DBRecordCountNew->setText(QString::number(added));
     };
@@ -329,48 +452,122 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
         }
 
         ui.pointer->set(Pointer::Hourglass);
+        // the journal names the workbook by its hash, read beside the decoding
+        if (!preview)
+            sha256 = std::async(std::launch::async, sha256Of, fileName).share();
         book = Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow));
         checkHeaders(links, *book, headerRow);
+        const MergeFields fields{TableData, key.dbField, minimum.linked ? std::optional(minimum.dbField) : std::nullopt,
+                                 maximum.linked ? std::optional(maximum.dbField) : std::nullopt};
+        const qint64 fileSize = QFileInfo(fileName).size();
+        if (!preview && state.connection()) {
+            // The same workbook as the last load is most often a slip of the operator's.
+            const std::optional<JournaledLoad> last = lastLoad(*state.connection(), TableData);
+            if (last && last->workbookSize == fileSize && !last->sha256.isEmpty() && last->sha256 == sha256.get() &&
+                !ui.dialogs->question(QStringLiteral("Эта книга уже загружена в таблицу %1: %2, %3 (добавлено записей: %4, "
+                                                     "расширено: %5). Загрузить её ещё раз?")
+                                          .arg(TableData, last->workbook, last->started.toString(u"dd.MM.yyyy HH:mm"))
+                                          .arg(last->added)
+                                          .arg(last->widened),
+                                      QStringLiteral(KALDER_APP_TITLE)))
+                return true;   // declined: nothing loaded, nothing more to show
+        }
         ui.pb->setValue(0);
         // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
         ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
         const LocaleNumbers numbers(locale);
-        const std::optional<QString> minField = minimum.linked ? std::optional(minimum.dbField) : std::nullopt;
-        const std::optional<QString> maxField = maximum.linked ? std::optional(maximum.dbField) : std::nullopt;
         // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
         qint64 done = 0;
         const auto advance = [&](bool last) {
             if (++done % ProgressStep == 0 || last)
                 ui.pb->setValue(std::min(float(done), ui.pb->max()));
         };
+        const auto open = [&](qint64 row) {
+            Connection* conn = state.connection();
+            if (!conn)
+                throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
+            MergeOptions options;
+            if (preview) {
+                options.rehearsal = true;
+                options.observer = &*collector;
+            } else {
+                JournaledLoad load;
+                load.table = TableData;
+                load.workbook = QFileInfo(fileName).absoluteFilePath();
+                load.workbookSize = fileSize;
+                load.headerRow = headerRow;
+                load.lastRow = lastRow;
+                load.links = linksText(*ui.lv);
+                load.fields = fields;
+                QString why;
+                journal = LoadJournal::start(*conn, load, &why);
+                if (journal) {
+                    journal->setSha256([sha256] { return sha256.get(); });
+                    options.observer = journal.get();
+                } else if (!state.journalNoticeShown) {
+                    state.journalNoticeShown = true;
+                    ui.dialogs->message(QStringLiteral("Журнал загрузок не ведётся (%1): загрузка выполняется без "
+                                                       "возможности её отменить")
+                                            .arg(why),
+                                        QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
+                }
+            }
+            merge = KeyedMerge::open(*conn, fields, options);
+            merge->expect(qint64(lastRow) - row + 1);
+        };
+        // A minimum or maximum of the row: a rehearsal lists a cell that is no number and goes on.
+        bool rejected = false;
         QString keyText, numberText;   // reused from row to row
+        const auto number = [&](qint64 row, const Slot& slot) -> std::optional<double> {
+            if (!slot.linked)
+                return std::nullopt;
+            if (!preview)
+                return cellNumber(*book, row, slot.colNo, numbers, numberText);
+            try {
+                return cellNumber(*book, row, slot.colNo, numbers, numberText);
+            } catch (const Failure& f) {
+                if (f.number() != err::TypeMismatch)
+                    throw;
+                preview->rejections.append({row, slot.colNo, trimSpaces(numberText).toString(), f.text()});
+                rejected = true;
+                return std::nullopt;
+            }
+        };
         for (qint64 row = qint64(headerRow) + 1; row <= lastRow; ++row) {
             const bool last = row == lastRow;
+            if (preview)
+                ++preview->rowsRead;
             book->cellText(int(row), key.colNo, keyText);
             const QStringView k = trimSpaces(keyText);
             if (k.isEmpty()) {
+                if (preview)
+                    ++preview->rowsSkipped;
                 advance(last);
                 continue;
             }
-            const std::optional<double> lo =
-                minimum.linked ? cellNumber(*book, row, minimum.colNo, numbers, numberText) : std::nullopt;
-            const std::optional<double> hi =
-                maximum.linked ? cellNumber(*book, row, maximum.colNo, numbers, numberText) : std::nullopt;
-            if (!merge) {
-                Connection* conn = state.connection();
-                if (!conn)
-                    throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
-                merge = KeyedMerge::open(*conn, {TableData, key.dbField, minField, maxField});
-                merge->expect(qint64(lastRow) - row + 1);
+            rejected = false;
+            const std::optional<double> lo = number(row, minimum);
+            const std::optional<double> hi = number(row, maximum);
+            if (rejected) {
+                advance(last);
+                continue;
             }
+            if (!merge)
+                open(row);
+            if (journal)
+                journal->rowsMerged(done + 1);
             try {
                 merge->merge(k, lo, hi, row);
             } catch (const Failure& f) {
-                throw rowFailure(f, merge->failedRow().value_or(row));
+                if (const auto at = merge->failedRow())
+                    throw rowFailure(f, *at);
+                throw;
             }
             advance(last);
         }
         if (merge) {
+            if (journal)
+                journal->finishing();
             try {
                 merge->commit();
             } catch (const Failure& f) {
@@ -382,13 +579,18 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
         book->close();
         book.reset();
 
+        if (preview) {
+            collector->report(*preview);
+            std::sort(preview->rejections.begin(), preview->rejections.end(),
+                      [](const auto& a, const auto& b) { return a.row < b.row; });
+        }
         showCounters(merge ? merge->committedAdded() : 0);
         result = false;
     } catch (const Failure& f) {
         // Rows before the failing one are kept, and the counters show what is in the table.
         std::optional<Failure> report = f;
         qint64 added = 0;
-        if (merge) {
+        if (merge && !preview) {
             // The first failure is the one to report, unless writing the rows before it found
             // a row the table refuses: the load ends there, and the rows before that one are
             // committed by the second call.
@@ -406,9 +608,29 @@ bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, 
             added = merge->committedAdded();
         }
         showCounters(added);
-        ui.dialogs->message(report->text(), Title, Dialogs::Icon::Exclamation);
+        ui.dialogs->message(report->text(), title, Dialogs::Icon::Exclamation);
     }
     return result;
+}
+
+} // namespace
+
+bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, qint32 headerRow, qint32 lastRow,
+                    const QLocale& locale)
+{
+    // Refused by the caller before it gets here; loading nothing must not read as success.
+    if (fileName.isEmpty())
+        return true;
+    return runRows(state, ui, fileName, headerRow, lastRow, locale, nullptr);
+}
+
+bool xls_DataPreview(AppState& state, FormControls& ui, const QString& fileName, qint32 headerRow, qint32 lastRow,
+                     PreviewReport& report, const QLocale& locale)
+{
+    report = PreviewReport();
+    if (fileName.isEmpty())
+        return true;
+    return runRows(state, ui, fileName, headerRow, lastRow, locale, &report);
 }
 
 } // namespace kalder

@@ -28,6 +28,15 @@ inline const QString RuleMax = QStringLiteral("3");
 bool xls_DataUpdate(AppState& state, FormControls& ui, const QString& fileName, qint32 headerRow, qint32 lastRow,
                     const QLocale& locale = QLocale::system());
 
+// Rehearses the same load without writing: the same checks and the same merge in a
+// transaction that is taken back. report receives what the load would do: the rows read and
+// skipped, the records it would add, widen or find unchanged, and every row it could not take
+// (a minimum or maximum that is no number, a record the table refuses), where the load would
+// stop at the first. False: the rehearsal ran to its end; true: a failure was reported in a
+// message titled "xls_DataPreview" (or the key warning was shown). The counters stay as they are.
+bool xls_DataPreview(AppState& state, FormControls& ui, const QString& fileName, qint32 headerRow, qint32 lastRow,
+                     PreviewReport& report, const QLocale& locale = QLocale::system());
+
 // The locale-free reading of a counter's text by its leading number: blanks ignored, "." the
 // decimal point, 0 when it does not begin with a number.
 double leadingNumber(const QString& text);

@@ -21,6 +21,9 @@ struct RecordingDialogs : Dialogs {
     QStringList inputInitials;      // the default text each input box showed
     QStringList files;              // file dialog answers, in order; none left: cancel
     QList<FileDialogRequest> requests;
+    QList<bool> replies;            // question answers, in order; none left: No
+    QStringList questions;          // the text of each question asked
+    QList<PreviewReport> previews;  // every preview window shown
 
     void message(const QString& t, const QString& ti, Icon i) override { shown.append({t, ti, i}); }
     QString input(const QString&, const QString&, const QString& initial) override
@@ -33,6 +36,12 @@ struct RecordingDialogs : Dialogs {
         requests.append(r);
         return files.isEmpty() ? QString() : files.takeFirst();
     }
+    bool question(const QString& text, const QString&) override
+    {
+        questions.append(text);
+        return replies.isEmpty() ? false : replies.takeFirst();
+    }
+    void preview(const PreviewReport& report) override { previews.append(report); }
     QStringList texts() const
     {
         QStringList out;

@@ -4,6 +4,8 @@
 // them over Qt widgets; memory versions live beside them for tools and tests.
 #pragma once
 
+#include "window/controls/preview.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -85,6 +87,10 @@ public:
     virtual QString input(const QString& prompt, const QString& title, const QString& initial) = 0;
     // The chosen full path, or the empty text on cancel.
     virtual QString fileName(const FileDialogRequest& request) = 0;
+    // A question with the buttons Yes and No; true for Yes.
+    virtual bool question(const QString& text, const QString& title) = 0;
+    // The modal window of a rehearsed load's findings.
+    virtual void preview(const PreviewReport& report) = 0;
 };
 
 // Memory versions of the controls: for the tools beside the window and for tests.

@@ -1,0 +1,127 @@
+// Test support for loads in the test's own process: the window's controls as the load sees
+// them, and a real SQLite database made from SQL text and opened as the window opens it.
+#pragma once
+
+#include "app/failure.h"
+#include "app/state.h"
+#include "db/connection.h"
+#include "tests/support/support.h"
+#include "workbook/data_load.h"
+#include "workbook/workbook.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+
+namespace kalder::test {
+
+using namespace Qt::StringLiterals;
+
+// The window's controls as the load sees them, with the link rows given as "rule:column:field".
+struct Form {
+    MemoryTextBox fileName, headerRow, lastRow, count{u"0"_s}, countNew{u"0"_s};
+    MemoryListView lv, lvFields, lvDB;
+    MemoryProgressBar pb;
+    MemoryPointer pointer;
+    test::RecordingDialogs dialogs;
+    FormControls ui;
+
+    explicit Form(const QStringList& links = {})
+    {
+        ui.Text_FileName = &fileName;
+        ui.Text_StrNumWithCapt = &headerRow;
+        ui.Text_StrNumMAX = &lastRow;
+        ui.Text_DBRecordCount = &count;
+        ui.Text_DBRecordCountNew = &countNew;
+        ui.lv = &lv;
+        ui.lv_Fields = &lvFields;
+        ui.lv_DB = &lvDB;
+        ui.pb = &pb;
+        ui.pointer = &pointer;
+        ui.dialogs = &dialogs;
+        for (const QString& link : links) {
+            const QStringList p = link.split(QLatin1Char(':'));
+            const int row = lv.count() + 1;
+            lv.add(row, p.value(0));
+            lv.setSubItem(row, 1, p.value(1));
+            lv.setSubItem(row, 2, QString());
+            lv.setSubItem(row, 3, p.value(2));
+            lv.setSubItem(row, 4, QString());
+        }
+    }
+
+    // Loads as the window does after an analysis of the same workbook: each link's workbook
+    // field is the text of its column in the header row (none for a file that cannot be read).
+    void linkHeaders(const QString& file, int header, const QLocale& locale)
+    {
+        std::unique_ptr<Workbook> book;
+        try {
+            book = Workbook::open(file, locale);
+        } catch (const Failure&) {
+        }
+        for (int i = 1; book && header >= 1 && i <= lv.count(); ++i) {
+            bool ok = false;
+            const int col = lv.subItem(i, 1).toInt(&ok);
+            if (ok && col >= 1 && col <= book->maxColumns())
+                lv.setSubItem(i, 2, book->cellText(header, col));
+        }
+    }
+    bool update(AppState& state, const QString& file, int header, int last, const QLocale& locale)
+    {
+        linkHeaders(file, header, locale);
+        return xls_DataUpdate(state, ui, file, header, last, locale);
+    }
+    bool preview(AppState& state, const QString& file, int header, int last, PreviewReport& report, const QLocale& locale)
+    {
+        linkHeaders(file, header, locale);
+        return xls_DataPreview(state, ui, file, header, last, report, locale);
+    }
+};
+
+// A database made from SQL text (statements separated by ";\n"), opened as the window opens it.
+struct Database {
+    QTemporaryDir dir;
+    QString path;
+    AppState state;
+
+    explicit Database(const QString& sql)
+    {
+        path = dir.filePath(u"data.db"_s);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
+            db.setDatabaseName(path);
+            if (!db.open())
+                qFatal("cannot create the database");
+            for (const QString& statement : sql.split(u";\n"_s, Qt::SkipEmptyParts)) {
+                QSqlQuery q(db);
+                if (!statement.trimmed().isEmpty() && !q.exec(statement))
+                    qFatal("%s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"setup"_s);
+        state.DBConnection = std::make_unique<Connection>();
+        state.DBConnection->Open(connectionStringFor(path));
+        state.DBIsOpen = true;
+    }
+
+    // Rows of a query, each as its columns joined by "|".
+    QStringList rows(const QString& select) const
+    {
+        QSqlQuery q(state.DBConnection->database());
+        if (!q.exec(select))
+            qFatal("%s: %s", qPrintable(select), qPrintable(q.lastError().text()));
+        QStringList out;
+        while (q.next()) {
+            QStringList cols;
+            for (int i = 0; i < q.record().count(); ++i)
+                cols.append(q.value(i).toString());
+            out.append(cols.join(QLatin1Char('|')));
+        }
+        return out;
+    }
+};
+
+} // namespace kalder::test
