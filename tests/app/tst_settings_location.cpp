@@ -5,12 +5,11 @@
 #include "config/settings_file.h"
 #include "window/frm_main.h"
 #include "../support/support.h"
+#include "app_support.h"
 #include "../support/unprivileged.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,38 +17,15 @@
 
 using namespace kalder;
 using test::RecordingDialogs;
+using test::makeDb;
+using test::writeFile;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(bytes);
-}
 
 QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
-}
-
-// A database whose tblData holds `records` rows, so that a test can tell which one was opened.
-void makeDb(const QString& path, int records)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "maker");
-        db.setDatabaseName(path);
-        db.open();
-        QSqlQuery q(db);
-        q.exec("CREATE TABLE tblData (Code TEXT, MinValue REAL, MaxValue REAL)");
-        for (int i = 0; i < records; ++i)
-            q.exec(QStringLiteral("INSERT INTO tblData VALUES ('k%1', 1, 2)").arg(i));
-        q.exec("CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)");
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("maker");
 }
 
 } // namespace
