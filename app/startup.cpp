@@ -37,7 +37,7 @@ std::unique_ptr<FrmMain> Main(AppState& state, Dialogs* dialogs)
     if (state.PathToDB.isEmpty()) {
         shown.message(QStringLiteral("Путь к БД не определен"), title, Dialogs::Icon::Exclamation);
     } else if (chk_FileExist(state.PathToDB)) {
-        enterApplicationFolder();
+        enterSettingsFolder();
         auto connection = std::make_unique<Connection>();
         try {
             connection->Open(connectionStringFor(state.PathToDB), QString(), QString(), -1);

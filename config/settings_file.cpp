@@ -12,6 +12,9 @@
 #include <QSaveFile>
 #include <QStringConverter>
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace kalder {
 
 namespace {
@@ -31,11 +34,10 @@ QString trimSpaces(const QString& s)
     return s.mid(from, to - from);
 }
 
-void enterFolderOrFail()
+void enterFolderOrFail(const QString& folder)
 {
-    const QString folder = applicationFolder();
     if (!QDir::setCurrent(folder))
-        throw Failure(err::PathNotFound, QStringLiteral("Не удалось перейти в папку программы %1").arg(folder));
+        throw Failure(err::PathNotFound, QStringLiteral("Не удалось перейти в папку %1").arg(folder));
 }
 
 // UTF-8 when the bytes are valid UTF-8; otherwise the Windows code page of the locale
@@ -135,6 +137,24 @@ QString writeMessage(const Failure& f)
     }
 }
 
+struct SettingsPlace {
+    QString folder;
+    bool user = false;   // the user's folder, because the application folder refuses writing
+};
+
+SettingsPlace settingsPlace()
+{
+    // access() asks the kernel what this user may do, read-only mounts included; creating
+    // settings.cfg needs the folder writable and searchable. A folder that is not there at
+    // all stays the place, and the procedures report it as before.
+    const QString folder = applicationFolder();
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0)
+        return {folder, false};
+    if (errno == EACCES || errno == EROFS || errno == EPERM)
+        return {userSettingsFolder(), true};
+    return {folder, false};
+}
+
 } // namespace
 
 QString applicationFolder()
@@ -147,11 +167,24 @@ void setApplicationFolderForTesting(const QString& folder)
     folderForTesting = folder;
 }
 
-void enterApplicationFolder()
+QString userSettingsFolder()
+{
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the base directory rules say.
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString base = QDir::isAbsolutePath(xdg) ? xdg : QDir::homePath() + QStringLiteral("/.config");
+    return QDir(base).filePath(QStringLiteral("kalder"));
+}
+
+QString settingsFolder()
+{
+    return settingsPlace().folder;
+}
+
+void enterSettingsFolder()
 {
     // Harmless when it fails: the procedures that depend on it enter the folder themselves
     // and report the failure.
-    QDir::setCurrent(applicationFolder());
+    QDir::setCurrent(settingsFolder());
 }
 
 QString parsePathToDB(const QByteArray& bytes, QString pathToDB)
@@ -164,7 +197,10 @@ QString parsePathToDB(const QByteArray& bytes, QString pathToDB)
 bool get_PathToDB(AppState& state, Dialogs& dialogs)
 {
     try {
-        enterFolderOrFail();
+        const SettingsPlace place = settingsPlace();
+        if (place.user && !QFileInfo::exists(QDir(place.folder).filePath(FileName)))
+            return false;   // this user's first start: no path, as from a file without one
+        enterFolderOrFail(place.folder);
         const QStringList all = lines(decode(readFile()));
         // Lines read before a failing one keep their effect.
         for (const QString& line : all)
@@ -179,7 +215,10 @@ bool get_PathToDB(AppState& state, Dialogs& dialogs)
 bool set_Settings(const TextBox& Text_PathToDB, Dialogs& dialogs)
 {
     try {
-        enterFolderOrFail();
+        const SettingsPlace place = settingsPlace();
+        if (place.user && !QDir().mkpath(place.folder))
+            throw Failure(err::PathNotFound, QStringLiteral("Не удалось создать папку %1").arg(place.folder));
+        enterFolderOrFail(place.folder);
         const QString text = QStringLiteral("PathToDB=") + Text_PathToDB.text();
         QStringEncoder encoder(QStringConverter::System);
         const QByteArray bytes = encoder(text);

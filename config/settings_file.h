@@ -1,4 +1,5 @@
-// settings.cfg in the application folder: the database path.
+// settings.cfg in the application folder, or in the user's config folder when the application
+// folder cannot be written: the database path.
 #pragma once
 
 #include "app/state.h"
@@ -6,11 +7,17 @@
 
 namespace kalder {
 
-// The folder of the running executable; made the current directory by enterApplicationFolder.
+// The folder of the running executable.
 QString applicationFolder();
-// Makes the application folder the current directory; a failure is left to the procedures
+// $XDG_CONFIG_HOME/kalder, or ~/.config/kalder when that variable is unset or not absolute.
+QString userSettingsFolder();
+// The folder of settings.cfg: the application folder when this user may create files in it,
+// else userSettingsFolder() (an installed program, whose folder is /usr/bin). Both procedures
+// below make it the current directory, so a relative PathToDB is resolved against it.
+QString settingsFolder();
+// Makes the settings folder the current directory; a failure is left to the procedures
 // that rely on it, which enter the folder themselves.
-void enterApplicationFolder();
+void enterSettingsFolder();
 // Tests point the application folder elsewhere; the empty text restores the executable's folder.
 void setApplicationFolderForTesting(const QString& folder);
 
@@ -19,8 +26,10 @@ void setApplicationFolderForTesting(const QString& folder);
 QString parsePathToDB(const QByteArray& bytes, QString pathToDB);
 
 // Reads settings.cfg into state.PathToDB. True: a failure was reported (titled "get_PathToDB").
+// In the user's folder a missing settings.cfg is a first start: nothing is read, false.
 bool get_PathToDB(AppState& state, Dialogs& dialogs);
-// Rewrites settings.cfg as "PathToDB=" + the text of Text_PathToDB. Always false.
+// Rewrites settings.cfg as "PathToDB=" + the text of Text_PathToDB, making the user's folder
+// when it is the settings folder and is missing. Always false.
 bool set_Settings(const TextBox& Text_PathToDB, Dialogs& dialogs);
 
 } // namespace kalder

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the window, the tests and the benchmarks need.
+# Installs every Debian package the build, the window, the tests, the package check and the
+# benchmarks need.
 # Silent and quick when all of them are there; runs apt-get update only when one is missing.
 set -euo pipefail
 
@@ -9,6 +10,7 @@ packages=(
   fonts-liberation fonts-dejavu-core fontconfig
   xvfb xauth imagemagick
   python3 python3-xlwt python3-xlrd python3-openpyxl unzip sqlite3
+  lintian
 )
 
 missing=()

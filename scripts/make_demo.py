@@ -6,19 +6,27 @@ demo.db     an SQLite database: tblData keyed by a text code compared without re
 demo.xls    a workbook whose row 1 holds the headers and rows 2 to 301 the data: repeated
             codes, decimals shown with two places, dates shown as DD.MM.YYYY
 settings.cfg  PathToDB=demo.db (relative: resolved against the executable's folder)
-Usage: make_demo.py FOLDER"""
+Usage: make_demo.py FOLDER [--installed-in DIR]
+With --installed-in (the package's demo files) only demo.db and demo.xls are made, and
+tblSettings points at DIR/demo.xls, where the package puts the workbook."""
+import argparse
 import datetime
 import os
 import random
 import sqlite3
-import sys
 
 import xlwt
 
-folder = os.path.abspath(sys.argv[1])
+parser = argparse.ArgumentParser()
+parser.add_argument("folder")
+parser.add_argument("--installed-in")
+args = parser.parse_args()
+folder = os.path.abspath(args.folder)
+os.makedirs(folder, exist_ok=True)
 db_path = os.path.join(folder, "demo.db")
 xls_path = os.path.join(folder, "demo.xls")
 cfg_path = os.path.join(folder, "settings.cfg")
+last_file = os.path.join(args.installed_in, "demo.xls") if args.installed_in else xls_path
 
 if not os.path.exists(xls_path):
     rng = random.Random(7)
@@ -54,10 +62,10 @@ if not os.path.exists(db_path):
         CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER);
     """)
     con.execute("INSERT INTO tblData (Code, Name, MinValue, MaxValue) VALUES ('A-001', 'Болт М5', 10, 20)")
-    con.execute("INSERT INTO tblSettings VALUES (?, 1, 301)", (xls_path,))
+    con.execute("INSERT INTO tblSettings VALUES (?, 1, 301)", (last_file,))
     con.commit()
     con.close()
 
-if not os.path.exists(cfg_path):
+if not args.installed_in and not os.path.exists(cfg_path):
     with open(cfg_path, "wb") as f:
         f.write(b"PathToDB=demo.db")

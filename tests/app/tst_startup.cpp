@@ -4,6 +4,7 @@
 #include "config/settings_file.h"
 #include "window/frm_main.h"
 #include "../support/support.h"
+#include "app_support.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,31 +16,8 @@
 
 using namespace kalder;
 using test::RecordingDialogs;
-
-namespace {
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(bytes);
-}
-
-void makeDb(const QString& path)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "maker");
-        db.setDatabaseName(path);
-        db.open();
-        QSqlQuery q(db);
-        q.exec("CREATE TABLE tblData (Code TEXT, MinValue REAL, MaxValue REAL)");
-        q.exec("INSERT INTO tblData VALUES ('a', 1, 2)");
-        q.exec("CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)");
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("maker");
-}
-} // namespace
+using test::makeDb;
+using test::writeFile;
 
 class TstStartup : public QObject {
     Q_OBJECT

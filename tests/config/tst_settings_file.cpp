@@ -50,7 +50,7 @@ private slots:
         setApplicationFolderForTesting(QString());
         QCOMPARE(applicationFolder(), QCoreApplication::applicationDirPath());
         QDir::setCurrent(QDir::tempPath());
-        enterApplicationFolder();
+        enterSettingsFolder();
         QCOMPARE(QDir::currentPath(), QDir(QCoreApplication::applicationDirPath()).canonicalPath());
     }
 
