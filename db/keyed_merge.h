@@ -11,8 +11,10 @@
 
 #include "db/connection.h"
 
+#include <QByteArray>
 #include <QString>
 
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -30,6 +32,17 @@ struct MergeFields {
     std::optional<QString> max;
 };
 
+// A minimum or maximum as the table held it before a merge widened it, exactly: a widened
+// field held a number, or a text that reads as one.
+struct StoredValue {
+    enum class Type : quint8 { None, Integer, Real, Text };   // None: no number (never widened)
+    Type type = Type::None;
+    double number = std::numeric_limits<double>::quiet_NaN();
+    qint64 integer = 0;   // Integer
+    QByteArray text;      // Text, as stored
+    std::optional<double> value() const { return type == Type::None ? std::nullopt : std::optional(number); }
+};
+
 // What a merge tells of the records it writes, batch by batch. What it tells between the
 // start of a batch and committed() or rolledBack() belongs to that batch: a batch taken back
 // (to be written again row by row, say) is told again as it is written again.
@@ -40,10 +53,11 @@ public:
     // maximum (nothing: the field is not loaded).
     virtual void added(qint64 /*rid*/, std::string_view /*key*/, std::optional<double> /*min*/,
                        std::optional<double> /*max*/) {}
-    // A stored record widened: its minimum and maximum before and after, as numbers (nothing:
-    // the field is not loaded, or holds no number). key is the stored key where it is known.
-    virtual void widened(qint64 /*rid*/, std::string_view /*key*/, std::optional<double> /*oldMin*/,
-                         std::optional<double> /*oldMax*/, std::optional<double> /*newMin*/,
+    // A record widened: its minimum and maximum before (None where a field is not loaded or
+    // holds no number), and the new value of each field the widening changed (nothing for a
+    // field it left). key is the stored key where it is known.
+    virtual void widened(qint64 /*rid*/, std::string_view /*key*/, const StoredValue& /*oldMin*/,
+                         const StoredValue& /*oldMax*/, std::optional<double> /*newMin*/,
                          std::optional<double> /*newMax*/) {}
     // A row that found a record stored before its batch and widened nothing.
     virtual void matched(qint64 /*rid*/, std::string_view /*key*/) {}

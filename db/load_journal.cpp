@@ -1,17 +1,19 @@
-// The journal of loads over SQLite. The records a batch adds are kept as ranges of row ids
-// (a batch's new records follow one another), each with the keys and values the load left
-// them with; the records it widens are caught by a temporary trigger of the connection, which
-// keeps their values before and after exactly as the table holds them, so that taking the
-// load back gives the table back byte for byte.
+// The journal of loads over SQLite. A batch is journaled in a few rows, whatever its size: the
+// records it adds as ranges of row ids (a batch's new records follow one another), each with
+// the keys and values the load left them with, and the records it widens in one row, each with
+// the values it found exactly as the table held them (type and all) and those it left, so that
+// taking the load back gives the table back byte for byte.
 #include "db/load_journal.h"
 
 #include "app/failure.h"
 #include "db/sqlite_dialect.h"
 #include "db/sqlite_session.h"
 
+#include <QSet>
 #include <QtEndian>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -50,8 +52,8 @@ const char* const Schema =
     " kind TEXT NOT NULL CHECK (kind IN ('added', 'widened')),"
     " first_rid INTEGER NOT NULL,"
     " last_rid INTEGER NOT NULL,"
-    " old_min, old_max, left_min, left_max,"
-    " records BLOB);"
+    " records INTEGER NOT NULL,"
+    " data BLOB NOT NULL);"
     "CREATE INDEX IF NOT EXISTS kalder_load_change_load ON kalder_load_change (load_id);";
 
 QString now()
@@ -60,50 +62,100 @@ QString now()
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
 }
 
-// The records of a range added: for each, the key's length and bytes, then the minimum and
-// the maximum the load left it with (NaN: not loaded), little-endian.
-void append(QByteArray& out, const QByteArray& key, double min, double max)
-{
-    char word[8];
-    qToLittleEndian<quint32>(quint32(key.size()), word);
-    out.append(word, 4);
-    out.append(key);
-    for (double v : {min, max}) {
+// The data of a journal row, little-endian.
+//   added:   for each record of the range: the key (u32 length, bytes), then the minimum and
+//            the maximum the load left it with (f64, NaN: not loaded);
+//   widened: for each record: its row id (i64), its key, the fields widened (u8: 1 the minimum,
+//            2 the maximum), then for each of them the value found (u8 type: 1 integer, 2 real,
+//            3 text; an i64, an f64 or a text) and the value left (f64).
+class Writer {
+public:
+    QByteArray data;
+    void u8(quint8 v) { data.append(char(v)); }
+    void u32(quint32 v) { put(v); }
+    void i64(qint64 v) { put(v); }
+    void f64(double v)
+    {
         quint64 bits;
         std::memcpy(&bits, &v, 8);
-        qToLittleEndian<quint64>(bits, word);
-        out.append(word, 8);
+        put(bits);
     }
-}
+    void bytes(const QByteArray& b)
+    {
+        u32(quint32(b.size()));
+        data.append(b);
+    }
 
-struct Unpacked {
-    QByteArray key;
-    double min, max;
+private:
+    template <typename T>
+    void put(T v)
+    {
+        char word[sizeof(T)];
+        qToLittleEndian<T>(v, word);
+        data.append(word, sizeof(T));
+    }
 };
 
-std::vector<Unpacked> unpack(const QByteArray& blob, qint64 count)
-{
-    std::vector<Unpacked> out;
-    qsizetype at = 0;
-    const auto need = [&](qsizetype n) {
-        if (blob.size() - at < n)
-            throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок повреждён: запись изменений обрывается"));
-    };
-    for (qint64 i = 0; i < count; ++i) {
-        need(4);
-        const quint32 n = qFromLittleEndian<quint32>(blob.constData() + at);
-        at += 4;
-        need(qsizetype(n) + 16);
-        Unpacked u{blob.mid(at, qsizetype(n)), 0, 0};
-        at += qsizetype(n);
-        for (double* v : {&u.min, &u.max}) {
-            const quint64 bits = qFromLittleEndian<quint64>(blob.constData() + at);
-            std::memcpy(v, &bits, 8);
-            at += 8;
-        }
-        out.push_back(std::move(u));
+class Reader {
+public:
+    explicit Reader(const QByteArray& d) : m_data(d) {}
+    quint8 u8() { return quint8(*take(1)); }
+    quint32 u32() { return qFromLittleEndian<quint32>(take(4)); }
+    qint64 i64() { return qFromLittleEndian<qint64>(take(8)); }
+    double f64()
+    {
+        const quint64 bits = qFromLittleEndian<quint64>(take(8));
+        double v;
+        std::memcpy(&v, &bits, 8);
+        return v;
     }
-    return out;
+    QByteArray bytes()
+    {
+        const quint32 n = u32();
+        return QByteArray(take(qsizetype(n)), qsizetype(n));
+    }
+
+private:
+    const char* take(qsizetype n)
+    {
+        if (n < 0 || m_data.size() - m_at < n)
+            throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок повреждён: запись изменений обрывается"));
+        const char* p = m_data.constData() + m_at;
+        m_at += n;
+        return p;
+    }
+    const QByteArray& m_data;
+    qsizetype m_at = 0;
+};
+
+// A widened record as its journal row holds it.
+struct WidenedRecord {
+    qint64 rid = 0;
+    QByteArray key;
+    quint8 fields = 0;
+    StoredValue found[2];
+    double left[2] = {0, 0};
+};
+
+WidenedRecord readWidened(Reader& r)
+{
+    WidenedRecord w;
+    w.rid = r.i64();
+    w.key = r.bytes();
+    w.fields = r.u8();
+    for (int f = 0; f < 2; ++f) {
+        if (!(w.fields & (1 << f)))
+            continue;
+        StoredValue& v = w.found[f];
+        switch (r.u8()) {
+        case 1: v.type = StoredValue::Type::Integer; v.integer = r.i64(); break;
+        case 2: v.type = StoredValue::Type::Real; v.number = r.f64(); break;
+        case 3: v.type = StoredValue::Type::Text; v.text = r.bytes(); break;
+        default: throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок повреждён: неизвестный тип значения"));
+        }
+        w.left[f] = r.f64();
+    }
+    return w;
 }
 
 std::string_view view(const QByteArray& b)
@@ -170,8 +222,15 @@ std::optional<JournaledLoad> readLast(sqlite::Session& session, const QString& t
 struct LoadJournal::Impl {
     explicit Impl(Connection& conn) : session(conn) {}
     sqlite::Session session;   // the merge's connection: its statements run in the merge's batches
-    Statement insertLoad, moveWidened, clearWidened, insertAdded, updateLoad;
-    bool trigger = false;
+    Statement insertLoad, insertChange, updateLoad;
+    Writer widened;            // the records the batch in hand widened, not yet written
+    qint64 widenedCount = 0, firstWidened = 0, lastWidened = 0;
+    // the records it added since the last write, their row ids one after another
+    struct Range {
+        qint64 first, last;
+        Writer data;
+    };
+    std::optional<Range> range;
 };
 
 std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad load, QString* unavailable)
@@ -188,42 +247,20 @@ std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad 
             session.exec(QString::fromLatin1(Schema), what);
             session.commit(what);
         }
-        const QString t = quoteIdentifier(load.fields.table);
-        const QString oldMin = load.fields.min ? QStringLiteral("old.") + quoteIdentifier(*load.fields.min) : QStringLiteral("NULL");
-        const QString oldMax = load.fields.max ? QStringLiteral("old.") + quoteIdentifier(*load.fields.max) : QStringLiteral("NULL");
-        const QString newMin = load.fields.min ? QStringLiteral("new.") + quoteIdentifier(*load.fields.min) : QStringLiteral("NULL");
-        const QString newMax = load.fields.max ? QStringLiteral("new.") + quoteIdentifier(*load.fields.max) : QStringLiteral("NULL");
-        session.exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS kalder_widened (rid INTEGER, old_min, old_max, new_min, new_max)"),
-                     what);
-        session.exec(QStringLiteral("DELETE FROM temp.kalder_widened"), what);
-        session.exec(QStringLiteral("DROP TRIGGER IF EXISTS temp.kalder_journal"), what);
-        session.exec(QStringLiteral("CREATE TEMP TRIGGER kalder_journal AFTER UPDATE ON main.%1 BEGIN "
-                                    "INSERT INTO kalder_widened VALUES (old.rowid, %2, %3, %4, %5); END")
-                         .arg(t, oldMin, oldMax, newMin, newMax),
-                     what);
-        impl->trigger = true;
         impl->insertLoad = session.prepare(
             QStringLiteral("INSERT INTO main.kalder_load (table_name, started, workbook, workbook_size, workbook_sha256, "
                            "header_row, last_row, links, key_field, min_field, max_field) "
                            "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"),
             what);
-        impl->moveWidened = session.prepare(
-            QStringLiteral("INSERT INTO main.kalder_load_change (load_id, kind, first_rid, last_rid, old_min, old_max, "
-                           "left_min, left_max) SELECT ?1, 'widened', rid, rid, old_min, old_max, new_min, new_max "
-                           "FROM temp.kalder_widened ORDER BY rowid"),
-            what);
-        impl->clearWidened = session.prepare(QStringLiteral("DELETE FROM temp.kalder_widened"), what);
-        impl->insertAdded = session.prepare(
-            QStringLiteral("INSERT INTO main.kalder_load_change (load_id, kind, first_rid, last_rid, records) "
-                           "VALUES (?1, 'added', ?2, ?3, ?4)"),
+        impl->insertChange = session.prepare(
+            QStringLiteral("INSERT INTO main.kalder_load_change (load_id, kind, first_rid, last_rid, records, data) "
+                           "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
             what);
         impl->updateLoad = session.prepare(
             QStringLiteral("UPDATE main.kalder_load SET rows_merged = ?2, records_added = ?3, records_widened = ?4, "
                            "finished = ?5 WHERE id = ?1"),
             what);
     } catch (const Failure& f) {
-        if (impl->trigger)
-            sqlite3_exec(session.handle(), "DROP TRIGGER IF EXISTS temp.kalder_journal", nullptr, nullptr, nullptr);
         // a lock not released, a file that cannot be written: the load could not write either
         if (sqlite::Session::outsideTheRow(f.number()))
             throw;
@@ -238,98 +275,164 @@ LoadJournal::LoadJournal(std::unique_ptr<Impl> impl, JournaledLoad load) : m_imp
 {
 }
 
-LoadJournal::~LoadJournal()
-{
-    m_impl->insertLoad = Statement();
-    m_impl->moveWidened = Statement();
-    m_impl->clearWidened = Statement();
-    m_impl->insertAdded = Statement();
-    m_impl->updateLoad = Statement();
-    sqlite3* db = m_impl->session.handle();
-    sqlite3_exec(db, "DROP TRIGGER IF EXISTS temp.kalder_journal", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "DROP TABLE IF EXISTS temp.kalder_widened", nullptr, nullptr, nullptr);
-}
+LoadJournal::~LoadJournal() = default;
+
+// A journal row holds at most this many bytes of data: the batch in hand is journaled as it is
+// written, in the order it is written, without being held whole in memory.
+constexpr qsizetype ChunkBytes = 64 * 1024;
 
 void LoadJournal::added(qint64 rid, std::string_view key, std::optional<double> min, std::optional<double> max)
 {
-    m_added.push_back({rid, QByteArray(key.data(), qsizetype(key.size())), min.value_or(NaN), max.value_or(NaN)});
+    Impl& d = *m_impl;
+    if (d.widenedCount)
+        writeWidened();   // what came before is written before
+    if (d.range && (d.range->last + 1 != rid || d.range->data.data.size() >= ChunkBytes))
+        writeAdded();
+    if (!d.range)
+        d.range = Impl::Range{rid, rid - 1, Writer()};
+    Impl::Range& r = *d.range;
+    r.last = rid;
+    r.data.bytes(QByteArray::fromRawData(key.data(), qsizetype(key.size())));
+    r.data.f64(min.value_or(NaN));
+    r.data.f64(max.value_or(NaN));
     ++m_batchAdded;
 }
 
-void LoadJournal::widened(qint64 rid, std::string_view, std::optional<double>, std::optional<double>,
-                          std::optional<double>, std::optional<double>)
+void LoadJournal::widened(qint64 rid, std::string_view key, const StoredValue& oldMin, const StoredValue& oldMax,
+                          std::optional<double> newMin, std::optional<double> newMax)
 {
-    // the values themselves are caught by the trigger, exactly as stored
-    if (!m_widenedRids.contains(rid))
-        m_batchWidened.insert(rid);
+    Impl& d = *m_impl;
+    if (d.range)
+        writeAdded();   // a record added before and widened now is taken back in the other order
+    if (d.widened.data.size() >= ChunkBytes)
+        writeWidened();
+    Writer& w = d.widened;
+    w.i64(rid);
+    w.bytes(QByteArray::fromRawData(key.data(), qsizetype(key.size())));
+    w.u8(quint8((newMin ? 1 : 0) | (newMax ? 2 : 0)));
+    for (const auto& [found, left] : {std::pair{&oldMin, newMin}, std::pair{&oldMax, newMax}}) {
+        if (!left)
+            continue;
+        switch (found->type) {
+        case StoredValue::Type::Integer: w.u8(1); w.i64(found->integer); break;
+        case StoredValue::Type::Text: w.u8(3); w.bytes(found->text); break;
+        default: w.u8(2); w.f64(found->number); break;
+        }
+        w.f64(*left);
+    }
+    d.firstWidened = d.widenedCount ? std::min(d.firstWidened, rid) : rid;
+    d.lastWidened = d.widenedCount ? std::max(d.lastWidened, rid) : rid;
+    ++d.widenedCount;
+    m_batchWidened.push_back(rid);
+}
+
+QString LoadJournal::writing() const
+{
+    return QStringLiteral("Запись журнала загрузок в базу данных %1").arg(m_impl->session.path());
+}
+
+void LoadJournal::ensureHeader()
+{
+    if (m_load.id)
+        return;
+    Impl& d = *m_impl;
+    const QByteArray table = m_load.fields.table.toUtf8(), started = now().toUtf8(), workbook = m_load.workbook.toUtf8(),
+                     links = m_load.links.toUtf8(), key = m_load.fields.key.toUtf8(),
+                     min = m_load.fields.min.value_or(QString()).toUtf8(), max = m_load.fields.max.value_or(QString()).toUtf8();
+    m_load.sha256 = m_sha256 ? m_sha256() : QByteArray();
+    Statement& s = d.insertLoad;
+    s.bind(1, view(table));
+    s.bind(2, view(started));
+    s.bind(3, view(workbook));
+    s.bind(4, qint64(m_load.workbookSize));
+    if (!m_load.sha256.isEmpty())
+        s.bind(5, view(m_load.sha256));
+    s.bind(6, qint64(m_load.headerRow));
+    s.bind(7, qint64(m_load.lastRow));
+    s.bind(8, view(links));
+    s.bind(9, view(key));
+    if (m_load.fields.min)
+        s.bind(10, view(min));
+    if (m_load.fields.max)
+        s.bind(11, view(max));
+    if (!s.run())
+        d.session.fail(writing());
+    m_load.id = sqlite3_last_insert_rowid(d.session.handle());
+}
+
+void LoadJournal::writeChange(const char* kind, qint64 first, qint64 last, qint64 records, const QByteArray& data)
+{
+    ensureHeader();
+    Statement& c = m_impl->insertChange;
+    c.bind(1, m_load.id);
+    c.bind(2, std::string_view(kind));
+    c.bind(3, first);
+    c.bind(4, last);
+    c.bind(5, records);
+    sqlite3_bind_blob(c.get(), 6, data.constData(), int(data.size()), SQLITE_STATIC);
+    if (!c.run())
+        m_impl->session.fail(writing());
+}
+
+void LoadJournal::writeAdded()
+{
+    Impl& d = *m_impl;
+    if (!d.range)
+        return;
+    writeChange("added", d.range->first, d.range->last, d.range->last - d.range->first + 1, d.range->data.data);
+    d.range.reset();
+}
+
+void LoadJournal::writeWidened()
+{
+    Impl& d = *m_impl;
+    if (!d.widenedCount)
+        return;
+    writeChange("widened", d.firstWidened, d.lastWidened, d.widenedCount, d.widened.data);
+    d.widened.data.clear();
+    d.widenedCount = 0;
 }
 
 void LoadJournal::beforeCommit()
 {
-    Impl& d = *m_impl;
-    const QString what = QStringLiteral("Запись журнала загрузок в базу данных %1").arg(d.session.path());
-    if (!m_headerCommitted) {
-        const QByteArray table = m_load.fields.table.toUtf8(), started = now().toUtf8(),
-                         workbook = m_load.workbook.toUtf8(), links = m_load.links.toUtf8(),
-                         key = m_load.fields.key.toUtf8(), min = m_load.fields.min.value_or(QString()).toUtf8(),
-                         max = m_load.fields.max.value_or(QString()).toUtf8();
-        m_load.sha256 = m_sha256 ? m_sha256() : QByteArray();
-        Statement& s = d.insertLoad;
-        s.bind(1, view(table));
-        s.bind(2, view(started));
-        s.bind(3, view(workbook));
-        s.bind(4, qint64(m_load.workbookSize));
-        if (!m_load.sha256.isEmpty())
-            s.bind(5, view(m_load.sha256));
-        s.bind(6, qint64(m_load.headerRow));
-        s.bind(7, qint64(m_load.lastRow));
-        s.bind(8, view(links));
-        s.bind(9, view(key));
-        if (m_load.fields.min)
-            s.bind(10, view(min));
-        if (m_load.fields.max)
-            s.bind(11, view(max));
-        if (!s.run())
-            d.session.fail(what);
-        m_load.id = sqlite3_last_insert_rowid(d.session.handle());
-    }
-    d.moveWidened.bind(1, m_load.id);
-    if (!d.moveWidened.run() || !d.clearWidened.run())
-        d.session.fail(what);
-    // the new records in ranges of row ids that follow one another
-    for (size_t i = 0; i < m_added.size();) {
-        size_t j = i + 1;
-        while (j < m_added.size() && m_added[j].rid == m_added[j - 1].rid + 1)
-            ++j;
-        QByteArray records;
-        for (size_t k = i; k < j; ++k)
-            append(records, m_added[k].key, m_added[k].min, m_added[k].max);
-        Statement& s = d.insertAdded;
-        s.bind(1, m_load.id);
-        s.bind(2, m_added[i].rid);
-        s.bind(3, m_added[j - 1].rid);
-        sqlite3_bind_blob(s.get(), 4, records.constData(), int(records.size()), SQLITE_STATIC);
-        if (!s.run())
-            d.session.fail(what);
-        i = j;
-    }
-    Statement& u = d.updateLoad;
+    writeAdded();
+    writeWidened();
+    ensureHeader();
+    // the records this load widened, each counted once however many batches widened it
+    std::sort(m_batchWidened.begin(), m_batchWidened.end());
+    m_batchWidened.erase(std::unique(m_batchWidened.begin(), m_batchWidened.end()), m_batchWidened.end());
+    qint64 widened = qint64(m_widenedRids.size());
+    for (qint64 rid : m_batchWidened)
+        if (!std::binary_search(m_widenedRids.begin(), m_widenedRids.end(), rid))
+            ++widened;
+    Statement& u = m_impl->updateLoad;
     u.bind(1, m_load.id);
     u.bind(2, m_load.rowsMerged);
     u.bind(3, m_addedCount + m_batchAdded);
-    u.bind(4, qint64(m_widenedRids.size() + m_batchWidened.size()));
+    u.bind(4, widened);
     u.bind(5, qint64(m_load.finished ? 1 : 0));
     if (!u.run())
-        d.session.fail(what);
+        m_impl->session.fail(writing());
 }
 
 void LoadJournal::committed()
 {
     m_headerCommitted = true;
-    m_added.clear();
     m_addedCount += m_batchAdded;
+    const size_t before = m_widenedRids.size();
+    m_widenedRids.insert(m_widenedRids.end(), m_batchWidened.begin(), m_batchWidened.end());
+    std::inplace_merge(m_widenedRids.begin(), m_widenedRids.begin() + qsizetype(before), m_widenedRids.end());
+    m_widenedRids.erase(std::unique(m_widenedRids.begin(), m_widenedRids.end()), m_widenedRids.end());
+    forgetBatch();
+}
+
+void LoadJournal::forgetBatch()
+{
+    Impl& d = *m_impl;
+    d.range.reset();
+    d.widened = Writer();
+    d.widenedCount = 0;
     m_batchAdded = 0;
-    m_widenedRids.unite(m_batchWidened);
     m_batchWidened.clear();
 }
 
@@ -337,9 +440,7 @@ void LoadJournal::rolledBack()
 {
     if (!m_headerCommitted)
         m_load.id = 0;
-    m_added.clear();
-    m_batchAdded = 0;
-    m_batchWidened.clear();
+    forgetBatch();
 }
 
 std::optional<JournaledLoad> lastLoad(Connection& conn, const QString& table)
@@ -367,100 +468,105 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
     result.load = *last;
     const MergeFields& f = last->fields;
     const QString t = quoteIdentifier(table), key = quoteIdentifier(f.key);
-    const QString min = f.min ? quoteIdentifier(*f.min) : QString(), max = f.max ? quoteIdentifier(*f.max) : QString();
+    const QString names[2] = {f.min ? quoteIdentifier(*f.min) : QString(), f.max ? quoteIdentifier(*f.max) : QString()};
 
-    // A widened record: as the load left it, exactly; then given back its values before.
-    QString sameAsLeft = QStringLiteral("1");
-    QString restore;
-    if (f.min) {
-        sameAsLeft += QStringLiteral(" AND d.%1 IS c.left_min").arg(min);
-        restore += QStringLiteral("%1 = (SELECT old_min FROM main.kalder_load_change WHERE id = ?1)").arg(min);
-    }
-    if (f.max) {
-        sameAsLeft += QStringLiteral(" AND d.%1 IS c.left_max").arg(max);
-        restore += (restore.isEmpty() ? QString() : QStringLiteral(", ")) +
-                   QStringLiteral("%1 = (SELECT old_max FROM main.kalder_load_change WHERE id = ?1)").arg(max);
-    }
-    Statement checkWidened = session.prepare(
-        QStringLiteral("SELECT d.%1, %2 FROM main.kalder_load_change AS c JOIN main.%3 AS d ON d.rowid = c.first_rid "
-                       "WHERE c.id = ?1")
-            .arg(key, sameAsLeft, t),
-        what);
-    Statement restoreWidened;
-    if (!restore.isEmpty())
-        restoreWidened = session.prepare(
-            QStringLiteral("UPDATE main.%1 SET %2 WHERE rowid = (SELECT first_rid FROM main.kalder_load_change WHERE id = ?1)")
-                .arg(t, restore),
-            what);
-    // An added record: its key and values as the load left them; then removed.
-    QString sameAdded = QStringLiteral("%1 = ?2 COLLATE BINARY").arg(key);
-    if (f.min)
-        sameAdded += QStringLiteral(" AND %1 = ?3").arg(min);
-    if (f.max)
-        sameAdded += QStringLiteral(" AND %1 = ?4").arg(max);
-    Statement checkAdded =
-        session.prepare(QStringLiteral("SELECT %1 FROM main.%2 WHERE rowid = ?1").arg(sameAdded, t), what);
-    Statement removeAdded = session.prepare(QStringLiteral("DELETE FROM main.%1 WHERE rowid = ?1").arg(t), what);
+    // A record as the load left it: its key, and each field it wrote; compared as the table
+    // compares a value with a number or a text.
+    QString same = QStringLiteral("%1 = ?2 COLLATE BINARY").arg(key);
+    for (int i = 0; i < 2; ++i)
+        if (!names[i].isEmpty())
+            same += QStringLiteral(" AND (?%2 IS NULL OR %1 = ?%2)").arg(names[i]).arg(i + 3);
+    Statement check = session.prepare(QStringLiteral("SELECT %1 FROM main.%2 WHERE rowid = ?1").arg(same, t), what);
+    Statement keyOf = session.prepare(QStringLiteral("SELECT %1 FROM main.%2 WHERE rowid = ?1").arg(key, t), what);
+    Statement restore[2];
+    for (int i = 0; i < 2; ++i)
+        if (!names[i].isEmpty())
+            restore[i] = session.prepare(QStringLiteral("UPDATE main.%1 SET %2 = ?2 WHERE rowid = ?1").arg(t, names[i]), what);
+    Statement remove = session.prepare(QStringLiteral("DELETE FROM main.%1 WHERE rowid = ?1").arg(t), what);
+
+    QSet<qint64> changedRids;
+    const auto changed = [&](qint64 rid, const QByteArray& k) {
+        if (!changedRids.contains(rid)) {
+            changedRids.insert(rid);
+            result.changedKeys.append(QString::fromUtf8(k));
+        }
+    };
+    // Whether the record is as the load left it; key, then the values of the fields given (NaN:
+    // not compared). A record changed since is named by the key it holds now.
+    const auto unchanged = [&](qint64 rid, const QByteArray& k, double min, double max) {
+        check.bind(1, rid);
+        check.bind(2, std::string_view(k.constData(), size_t(k.size())));
+        if (!names[0].isEmpty() && !std::isnan(min))
+            check.bind(3, min);
+        if (!names[1].isEmpty() && !std::isnan(max))
+            check.bind(4, max);
+        const int rc = check.step();
+        const bool asLeft = rc == SQLITE_ROW && sqlite3_column_int(check.get(), 0) != 0;
+        check.reset();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            session.fail(what);
+        if (asLeft && !changedRids.contains(rid))
+            return true;
+        QByteArray now = k;
+        if (rc == SQLITE_ROW) {
+            keyOf.bind(1, rid);
+            if (keyOf.step() == SQLITE_ROW)
+                now = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(keyOf.get(), 0)),
+                                 sqlite3_column_bytes(keyOf.get(), 0));
+            keyOf.reset();
+        }
+        changed(rid, now);
+        return false;
+    };
 
     Statement changes = session.prepare(
-        QStringLiteral("SELECT id, kind, first_rid, last_rid, records FROM main.kalder_load_change WHERE load_id = ?1 "
+        QStringLiteral("SELECT kind, first_rid, last_rid, records, data FROM main.kalder_load_change WHERE load_id = ?1 "
                        "ORDER BY id DESC"),
         what);
     changes.bind(1, last->id);
-    QSet<qint64> changedRids;
-    const auto changed = [&](qint64 rid, const QString& k) {
-        if (!changedRids.contains(rid)) {
-            changedRids.insert(rid);
-            result.changedKeys.append(k.isNull() ? QStringLiteral("(запись %1 удалена)").arg(rid) : k);
-        }
-    };
     int rc;
     while ((rc = changes.step()) == SQLITE_ROW) {
         sqlite3_stmt* c = changes.get();
-        const qint64 id = sqlite3_column_int64(c, 0);
-        const QByteArray kind(reinterpret_cast<const char*>(sqlite3_column_text(c, 1)));
-        const qint64 first = sqlite3_column_int64(c, 2), final = sqlite3_column_int64(c, 3);
+        const QByteArray kind(reinterpret_cast<const char*>(sqlite3_column_text(c, 0)));
+        const qint64 first = sqlite3_column_int64(c, 1), records = sqlite3_column_int64(c, 3);
+        const QByteArray data(reinterpret_cast<const char*>(sqlite3_column_blob(c, 4)), sqlite3_column_bytes(c, 4));
+        Reader reader(data);
         if (kind == "widened") {
-            checkWidened.bind(1, id);
-            const int r = checkWidened.step();
-            const bool same = r == SQLITE_ROW && sqlite3_column_int(checkWidened.get(), 1) != 0;
-            const QString k = r == SQLITE_ROW ? text(checkWidened.get(), 0) : QString();
-            checkWidened.reset();
-            if (r != SQLITE_ROW && r != SQLITE_DONE)
-                session.fail(what);
-            if (!same || changedRids.contains(first)) {
-                changed(first, k);
-                continue;
+            // taken back in the opposite order they were written
+            std::vector<WidenedRecord> widened;
+            widened.reserve(size_t(std::max<qint64>(records, 0)));
+            for (qint64 i = 0; i < records; ++i)
+                widened.push_back(readWidened(reader));
+            for (auto w = widened.rbegin(); w != widened.rend(); ++w) {
+                if (!unchanged(w->rid, w->key, (w->fields & 1) ? w->left[0] : NaN, (w->fields & 2) ? w->left[1] : NaN))
+                    continue;
+                for (int i = 0; i < 2; ++i) {
+                    if (!(w->fields & (1 << i)) || !restore[i])
+                        continue;
+                    Statement& r = restore[i];
+                    r.bind(1, w->rid);
+                    const StoredValue& v = w->found[i];
+                    if (v.type == StoredValue::Type::Integer)
+                        r.bind(2, v.integer);
+                    else if (v.type == StoredValue::Type::Text)
+                        sqlite3_bind_text(r.get(), 2, v.text.constData(), int(v.text.size()), SQLITE_STATIC);
+                    else
+                        r.bind(2, v.number);
+                    if (!r.run())
+                        session.fail(what);
+                }
+                ++result.restored;
             }
-            if (restoreWidened) {
-                restoreWidened.bind(1, id);
-                if (!restoreWidened.run())
-                    session.fail(what);
-            }
-            ++result.restored;
             continue;
         }
-        const QByteArray blob(reinterpret_cast<const char*>(sqlite3_column_blob(c, 4)), sqlite3_column_bytes(c, 4));
-        const std::vector<Unpacked> records = unpack(blob, final - first + 1);
-        for (qint64 rid = first; rid <= final; ++rid) {
-            const Unpacked& u = records[size_t(rid - first)];
-            checkAdded.bind(1, rid);
-            checkAdded.bind(2, view(u.key));
-            if (f.min)
-                checkAdded.bind(3, u.min);
-            if (f.max)
-                checkAdded.bind(4, u.max);
-            const int r = checkAdded.step();
-            const bool same = r == SQLITE_ROW && sqlite3_column_int(checkAdded.get(), 0) != 0;
-            checkAdded.reset();
-            if (r != SQLITE_ROW && r != SQLITE_DONE)
-                session.fail(what);
-            if (!same || changedRids.contains(rid)) {
-                changed(rid, QString::fromUtf8(u.key));
+        for (qint64 i = 0; i < records; ++i) {
+            const qint64 rid = first + i;
+            const QByteArray k = reader.bytes();
+            const double min = reader.f64(), max = reader.f64();
+            if (!unchanged(rid, k, min, max))
                 continue;
-            }
-            removeAdded.bind(1, rid);
-            if (!removeAdded.run())
+            remove.bind(1, rid);
+            if (!remove.run())
                 session.fail(what);
             ++result.removed;
         }
@@ -480,10 +586,11 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
     if (!mark.run())
         session.fail(what);
     mark = Statement();
-    checkWidened = Statement();
-    restoreWidened = Statement();
-    checkAdded = Statement();
-    removeAdded = Statement();
+    check = Statement();
+    keyOf = Statement();
+    restore[0] = Statement();
+    restore[1] = Statement();
+    remove = Statement();
     session.commit(what);
     return result;
 }

@@ -8,7 +8,6 @@
 #include "db/keyed_merge.h"
 
 #include <QDateTime>
-#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -49,7 +48,7 @@ public:
     void finishing() { m_load.finished = true; }
 
     void added(qint64 rid, std::string_view key, std::optional<double> min, std::optional<double> max) override;
-    void widened(qint64 rid, std::string_view key, std::optional<double> oldMin, std::optional<double> oldMax,
+    void widened(qint64 rid, std::string_view key, const StoredValue& oldMin, const StoredValue& oldMax,
                  std::optional<double> newMin, std::optional<double> newMax) override;
     void beforeCommit() override;
     void committed() override;
@@ -58,20 +57,19 @@ public:
 private:
     struct Impl;
     explicit LoadJournal(std::unique_ptr<Impl> impl, JournaledLoad load);
+    void forgetBatch();
+    QString writing() const;
+    void ensureHeader();
+    void writeChange(const char* kind, qint64 first, qint64 last, qint64 records, const QByteArray& data);
+    void writeAdded();
+    void writeWidened();
 
     std::unique_ptr<Impl> m_impl;
     JournaledLoad m_load;
     std::function<QByteArray()> m_sha256;
     bool m_headerCommitted = false;
-    // the records the batch in hand added, in the order written: row id, then the key and the
-    // values the load left them with
-    struct Added {
-        qint64 rid;
-        QByteArray key;
-        double min, max;   // NaN: not loaded
-    };
-    std::vector<Added> m_added;
-    QSet<qint64> m_widenedRids, m_batchWidened;
+    std::vector<qint64> m_widenedRids;   // sorted: the records widened in committed batches
+    std::vector<qint64> m_batchWidened;
     qint64 m_addedCount = 0, m_batchAdded = 0;
 };
 

@@ -17,6 +17,7 @@
 #include "db/sqlite_session.h"
 #include "db/stored_keys.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QStringEncoder>
 #include <QStringList>
@@ -58,26 +59,46 @@ QString affinityType(const char* declared)
     return QStringLiteral("NUMERIC");
 }
 
-// The current value of a minimum or maximum field as a number, when it has one: a number,
+// The current value of a minimum or maximum field, and its number when it has one: a number,
 // or a text that reads as one. Null, a blob and any other text have none.
-std::optional<double> storedNumber(sqlite3_stmt* stmt, int col)
+StoredValue storedValue(sqlite3_stmt* stmt, int col)
 {
+    StoredValue v;
     switch (sqlite3_column_type(stmt, col)) {
     case SQLITE_INTEGER:
+        v.type = StoredValue::Type::Integer;
+        v.integer = sqlite3_column_int64(stmt, col);
+        v.number = double(v.integer);
+        break;
     case SQLITE_FLOAT:
-        return sqlite3_column_double(stmt, col);
+        v.type = StoredValue::Type::Real;
+        v.number = sqlite3_column_double(stmt, col);
+        break;
     case SQLITE_TEXT: {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
-        const QString text = QString::fromUtf8(p, sqlite3_column_bytes(stmt, col)).trimmed();
+        const int n = sqlite3_column_bytes(stmt, col);
         bool ok = false;
-        const double v = QLocale::c().toDouble(text, &ok);
-        if (ok && std::isfinite(v))
-            return v;
-        return std::nullopt;
+        const double d = QLocale::c().toDouble(QString::fromUtf8(p, n).trimmed(), &ok);
+        if (ok && std::isfinite(d)) {
+            v.type = StoredValue::Type::Text;
+            v.number = d;
+            v.text = QByteArray(p, n);
+        }
+        break;
     }
     default:
-        return std::nullopt;
+        break;
     }
+    return v;
+}
+
+// Whether the memory path must keep a stored value beside its number to give it back exactly:
+// a text, or a whole number a double does not hold.
+bool keptApart(const StoredValue& v)
+{
+    constexpr qint64 exact = qint64(1) << 53;
+    return v.type == StoredValue::Type::Text ||
+           (v.type == StoredValue::Type::Integer && (v.integer > exact || v.integer < -exact));
 }
 
 
@@ -347,6 +368,8 @@ protected:
     void gather()
     {
         m_known.clear();
+        m_apart[0].clear();
+        m_apart[1].clear();
         const QString what = QStringLiteral("Чтение ключей таблицы %1").arg(m_table);
         Statement stmt = m_session.prepare(m_gatherSql, what);
         int rc;
@@ -367,10 +390,15 @@ protected:
             known.written = stored == known.key ? known.key : m_known.keep(stored);
             known.rid = sqlite3_column_int64(s, 0);
             int col = 2;
-            if (m_hasMin)
-                known.min = storedNumber(s, col++).value_or(NaN);
-            if (m_hasMax)
-                known.max = storedNumber(s, col++).value_or(NaN);
+            for (int field = 0; field < 2; ++field) {
+                if (!(field == 0 ? m_hasMin : m_hasMax))
+                    continue;
+                StoredValue v = storedValue(s, col++);
+                (field == 0 ? known.min : known.max) = v.number;
+                known.types |= quint8(quint8(v.type) << (4 * field));
+                if (keptApart(v))
+                    m_apart[field].insert(known.rid, std::move(v));
+            }
             m_known.add(known, hash);
         }
         if (rc != SQLITE_DONE)
@@ -397,8 +425,11 @@ protected:
             if (!run(m_widen))
                 return false;
             if (m_observer)
-                m_observer->widened(k.rid, k.written, loadedMin(k.min), loadedMax(k.max),
-                                    loadedMin(newMin.value_or(k.min)), loadedMax(newMax.value_or(k.max)));
+                m_observer->widened(k.rid, k.written, stored(k, 0, k.min), stored(k, 1, k.max), newMin, newMax);
+            if (newMin)
+                ownNumber(k, 0);
+            if (newMax)
+                ownNumber(k, 1);
             k.min = newMin.value_or(k.min);
             k.max = newMax.value_or(k.max);
             return false;
@@ -411,6 +442,7 @@ protected:
         known.key = m_known.keep(f);
         known.written = m_known.keep(view(m_keyUtf8));
         known.rid = sqlite3_last_insert_rowid(m_session.handle());
+        known.types = quint8(StoredValue::Type::Real) | quint8(quint8(StoredValue::Type::Real) << 4);
         if (m_observer)
             m_observer->added(known.rid, known.written, m_hasMin ? std::optional(min.value_or(0.0)) : std::nullopt,
                               m_hasMax ? std::optional(max.value_or(0.0)) : std::nullopt);
@@ -423,7 +455,31 @@ protected:
         return true;
     }
 
+    // A stored minimum (field 0) or maximum (1) of a record as the table held it, with the
+    // number the record holds for it now or held before the batch in hand widened it.
+    StoredValue stored(const Known& k, int field, double number) const
+    {
+        StoredValue v;
+        v.type = StoredValue::Type((k.types >> (4 * field)) & 0xF);
+        v.number = number;
+        if (v.type == StoredValue::Type::None)
+            return v;
+        if (const auto it = m_apart[field].constFind(k.rid); it != m_apart[field].cend())
+            return *it;
+        if (v.type == StoredValue::Type::Integer)
+            v.integer = qint64(number);
+        return v;
+    }
+    // A field the widening of a record changed: it holds a number of its own from now on.
+    void ownNumber(Known& k, int field)
+    {
+        k.types = quint8((k.types & ~(0xF << (4 * field))) | (quint8(StoredValue::Type::Real) << (4 * field)));
+        if (!m_apart[field].isEmpty())
+            m_apart[field].remove(k.rid);
+    }
+
     StoredKeys m_known;
+    QHash<qint64, StoredValue> m_apart[2];   // stored values a number does not give back exactly
     QString m_gatherSql;
     Statement m_insert;   // a new record
     Statement m_widen;    // new min / max of a record
@@ -497,9 +553,7 @@ private:
             const quint32 index = quint32(found - &m_known[0]);
             if (!(k.batch & (Known::Unwritten | Known::MinWidened | Known::MaxWidened))) {
                 if (lower || higher) {
-                    m_widened.push_back(index);
-                    k.beforeMin = k.min;
-                    k.beforeMax = k.max;
+                    m_widened.push_back({index, k.min, k.max});
                 } else if (m_observer && !(k.batch & Known::Matched)) {
                     m_matched.push_back(index);
                     k.batch |= Known::Matched;
@@ -522,6 +576,7 @@ private:
         if (m_hasMax)
             known.max = max.value_or(0.0);
         known.batch = Known::Unwritten;
+        known.types = quint8(StoredValue::Type::Real) | quint8(quint8(StoredValue::Type::Real) << 4);
         m_known.add(known, hash);
         ++m_pendingAdded;
         return true;
@@ -592,7 +647,7 @@ private:
                 if (!(written = widenMany(w)))
                     break;
         for (; written && w < m_widened.size(); ++w) {
-            Known& k = m_known[m_widened[w]];
+            Known& k = m_known[m_widened[w].record];
             bindWidened(m_widen, 1, k);
             if (!(written = m_widen.run()))
                 break;
@@ -600,6 +655,14 @@ private:
         }
         if (written && m_observer)
             tell();
+        if (written)
+            for (const Widened& r : m_widened) {
+                Known& k = m_known[r.record];
+                if (k.min != r.min)
+                    ownNumber(k, 0);
+                if (k.max != r.max)
+                    ownNumber(k, 1);
+            }
         m_firstUnwritten = m_known.size();
         m_widened.clear();
         for (quint32 r : m_matched)
@@ -620,10 +683,11 @@ private:
             const Known& k = m_known[i];
             m_observer->added(k.rid, k.written, loadedMin(k.min), loadedMax(k.max));
         }
-        for (quint32 r : m_widened) {
-            const Known& k = m_known[r];
-            m_observer->widened(k.rid, k.written, loadedMin(k.beforeMin), loadedMax(k.beforeMax), loadedMin(k.min),
-                                loadedMax(k.max));
+        for (const Widened& r : m_widened) {
+            Known& k = m_known[r.record];
+            m_observer->widened(k.rid, k.written, stored(k, 0, r.min), stored(k, 1, r.max),
+                                k.min != r.min ? std::optional(k.min) : std::nullopt,
+                                k.max != r.max ? std::optional(k.max) : std::nullopt);
         }
         for (quint32 r : m_matched) {
             const Known& k = m_known[r];
@@ -672,11 +736,11 @@ private:
     {
         int mark = 1;
         for (size_t i = first; i < first + InsertRows; ++i)
-            mark = bindWidened(m_widenMany, mark, m_known[m_widened[i]]);
+            mark = bindWidened(m_widenMany, mark, m_known[m_widened[i].record]);
         if (!m_widenMany.run() || sqlite3_changes(m_session.handle()) != InsertRows)
             return false;
         for (size_t i = first; i < first + InsertRows; ++i)
-            m_known[m_widened[i]].batch = 0;
+            m_known[m_widened[i].record].batch = 0;
         return true;
     }
 
@@ -697,7 +761,12 @@ private:
     Statement m_insertMany;   // InsertRows new records
     Statement m_maxRowid;     // the largest row id of the table
     Statement m_widenMany;    // InsertRows records widened
-    std::vector<quint32> m_widened;   // records written before and widened in this batch
+    // A record written before and widened in this batch, with its values as the batch found them.
+    struct Widened {
+        quint32 record;
+        double min, max;
+    };
+    std::vector<Widened> m_widened;
     std::vector<quint32> m_matched;   // records written before that rows of this batch found, told to the observer
     std::vector<Logged> m_log;
     std::vector<char> m_logKeys;
@@ -776,16 +845,17 @@ private:
         const int rc = m_find.step();
         if (rc == SQLITE_ROW) {
             const qint64 rid = sqlite3_column_int64(m_find.get(), 0);
-            std::optional<double> newMin, newMax, curMin, curMax;
+            std::optional<double> newMin, newMax;
+            StoredValue curMin, curMax;
             int col = 1;
             if (m_hasMin) {
-                curMin = storedNumber(m_find.get(), col++);
-                if (min && curMin && *min < *curMin)
+                curMin = storedValue(m_find.get(), col++);
+                if (min && curMin.value() && *min < curMin.number)
                     newMin = min;
             }
             if (m_hasMax) {
-                curMax = storedNumber(m_find.get(), col++);
-                if (max && curMax && *max > *curMax)
+                curMax = storedValue(m_find.get(), col++);
+                if (max && curMax.value() && *max > curMax.number)
                     newMax = max;
             }
             m_find.reset();
@@ -796,7 +866,7 @@ private:
             }
             bindWidening(m_widen, 1, rid, newMin, newMax);
             if (run(m_widen) && m_observer)
-                m_observer->widened(rid, view(m_keyUtf8), curMin, curMax, newMin ? newMin : curMin, newMax ? newMax : curMax);
+                m_observer->widened(rid, view(m_keyUtf8), curMin, curMax, newMin, newMax);
             return false;
         }
         m_find.reset();

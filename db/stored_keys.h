@@ -29,8 +29,8 @@ struct Known {
     qint64 rid = 0;            // 0 while Unwritten
     double min = std::numeric_limits<double>::quiet_NaN();
     double max = std::numeric_limits<double>::quiet_NaN();
-    double beforeMin = 0, beforeMax = 0;   // as the batch in hand found them, once it widens them
     quint8 batch = 0;          // what the batch in hand has to write of it
+    quint8 types = 0;          // how the table holds min (low four bits) and max: a StoredValue::Type
 };
 
 class StoredKeys {
