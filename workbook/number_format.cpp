@@ -220,8 +220,11 @@ const LocaleTexts& localeTexts(const QLocale& locale)
     return *last;
 }
 
-// Digits of a non-negative finite value with the given number of decimals, rounded from the
-// exact binary value, a tie away from zero: "2.5" with no decimals is "3".
+// Digits of a non-negative finite value with the given number of decimals, as a spreadsheet
+// shows them: the value is first taken to its 15 significant digits (the decimal the program
+// keeps of a double), and that decimal is rounded to the places shown, a half away from zero.
+// So 2.675, whose double lies just below it, shows "2.68" with two decimals, and a whole
+// number of 17 digits shows its first 15 and zeros.
 using Digits = QVarLengthArray<char, 128>;
 
 // The powers of ten a double holds exactly.
@@ -229,14 +232,15 @@ constexpr double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // Most values with up to 22 decimals: the value scaled to an integer of the last place, when
-// the scaled double is near enough to the exact product (within 2^-4 below 2^50) that rounding
-// it to the nearest integer cannot go the other way than rounding the exact value. False for
-// the others (whole numbers among them), which take the exact way.
+// that cannot round otherwise than the 15-digit decimal does. Below 2^43 the scaled double lies
+// within 2^-10 of the exact product and the 15-digit decimal within 0.005 of it (in units of the
+// last place), so a fraction farther than 2^-4 from one half rounds the same way. False for the
+// others (whole numbers among them), which take the decimal way.
 bool scaledDigits(double a, int decimals, qint64& v)
 {
     if (decimals > 22) return false;
     const double m = a * powersOfTen[decimals];
-    if (!(m < 1125899906842624.0)) return false; // 2^50
+    if (!(m < 8796093022208.0)) return false; // 2^43
     const double whole = std::floor(m);
     const double rest = m - whole;
     if (std::fabs(rest - 0.5) <= 0.0625) return false;
@@ -244,15 +248,96 @@ bool scaledDigits(double a, int decimals, qint64& v)
     return true;
 }
 
+// The digits of an integer counted in units of the last of the given decimals, with the point
+// before them: "12345" with 2 decimals is "123.45", "5" with 3 is "0.005".
+void placePoint(const char* d, qsizetype n, int decimals, Digits& out)
+{
+    if (n <= decimals) {
+        out.resize(2 + decimals);
+        char* p = out.data();
+        p[0] = '0';
+        p[1] = '.';
+        std::memset(p + 2, '0', size_t(decimals - n));
+        std::memcpy(p + 2 + decimals - n, d, size_t(n));
+        return;
+    }
+    out.resize(n + (decimals > 0 ? 1 : 0));
+    char* p = out.data();
+    std::memcpy(p, d, size_t(n - decimals));
+    if (decimals > 0) {
+        p[n - decimals] = '.';
+        std::memcpy(p + n - decimals + 1, d + n - decimals, size_t(decimals));
+    }
+}
+
+// The first 15 significant digits of a positive finite double, correctly rounded, and the power
+// of ten of the first: 2.675 is "267500000000000" with exponent 0.
+struct Significant {
+    char digits[15];
+    int exponent;
+};
+
+Significant significant15(double a)
+{
+    Significant s;
+    char text[48];
+    // The shortest decimal that reads back as the value is the 15-digit one whenever it has no
+    // more digits: no other decimal of 15 digits lies as near the double.
+    auto r = std::to_chars(text, text + sizeof text, a, std::chars_format::scientific);
+    const char* e = std::find(text, r.ptr, 'e');
+    const qsizetype mantissa = (e - text) - (e - text > 1 ? 1 : 0); // digits without the point
+    if (mantissa > 15) {
+        r = std::to_chars(text, text + sizeof text, a, std::chars_format::scientific, 14);
+        e = std::find(text, r.ptr, 'e');
+    }
+    qsizetype k = 0;
+    for (const char* p = text; p < e; ++p)
+        if (*p != '.') s.digits[k++] = *p;
+    std::memset(s.digits + k, '0', size_t(15 - k));
+    s.exponent = 0;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), r.ptr, s.exponent);
+    return s;
+}
+
+// The digits of the decimal times 10^shift with the given number of decimals, rounded a half
+// away from zero.
+void roundedDigits(const Significant& s, int shift, int decimals, Digits& out)
+{
+    // digits[k] stands for 10^(exponent + shift - k); those down to 10^-decimals are kept
+    const qint64 keep = qint64(s.exponent) + shift + decimals + 1;
+    if (keep > 100000) { // a format cannot ask for so many places; the digits would not fit
+        out.clear();
+        out.append(s.digits, 15);
+        return;
+    }
+    Digits kept;
+    if (keep <= 0) {
+        // below the last place: at most half of it when the first digit is the place's next
+        kept.append(keep == 0 && s.digits[0] >= '5' ? '1' : '0');
+    } else if (keep >= 15) {
+        kept.append(s.digits, 15);
+        kept.resize(qsizetype(keep), '0');
+    } else {
+        kept.append(s.digits, qsizetype(keep));
+        if (s.digits[keep] >= '5') { // a decimal half or more rounds up, the exact half too
+            qsizetype i = kept.size();
+            while (i-- > 0) {
+                if (kept[i] != '9') {
+                    ++kept[i];
+                    break;
+                }
+                kept[i] = '0';
+            }
+            if (i < 0) kept.insert(kept.begin(), 1, '1');
+        }
+    }
+    placePoint(kept.data(), kept.size(), decimals, out);
+}
+
 void fixedDigits(double a, int decimals, Digits& out)
 {
-    // Most values: the shortest decimal that reads back as the value decides the rounding.
-    // When it has no more decimals than asked and the value's spacing is finer than the last
-    // place, it is the answer padded with zeros; when it has more, rounding it rounds the exact
-    // value the same way, except for a final 5 just past the last place (a possible tie).
-    static constexpr double lastPlace[] = {1, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
-    if (a < 9007199254740992.0 && a == std::floor(a)) {
-        // a whole number: its digits exactly, then the zeros
+    if (a < 1e15 && a == std::floor(a)) {
+        // a whole number of up to 15 digits: its digits exactly, then the zeros
         char s[24];
         const qsizetype n = std::to_chars(s, s + sizeof s, qint64(a)).ptr - s;
         out.resize(n + (decimals > 0 ? 1 + decimals : 0));
@@ -268,131 +353,14 @@ void fixedDigits(double a, int decimals, Digits& out)
     if (qint64 v; scaledDigits(a, decimals, v)) {
         char d[24];
         const qsizetype n = std::to_chars(d, d + sizeof d, v).ptr - d;
-        if (n <= decimals) { // "0." and zeros before the digits
-            out.resize(2 + decimals);
-            char* p = out.data();
-            p[0] = '0';
-            p[1] = '.';
-            std::memset(p + 2, '0', size_t(decimals - n));
-            std::memcpy(p + 2 + decimals - n, d, size_t(n));
-        } else {
-            out.resize(n + (decimals > 0 ? 1 : 0));
-            char* p = out.data();
-            std::memcpy(p, d, size_t(n - decimals));
-            if (decimals > 0) {
-                p[n - decimals] = '.';
-                std::memcpy(p + n - decimals + 1, d + n - decimals, size_t(decimals));
-            }
-        }
+        placePoint(d, n, decimals, out);
         return;
     }
-    char s[64];
-    // (a shortest form too long for the buffer, 5e-324 say, takes the exact way)
-    const auto shortestForm = decimals <= 15 && a < 1e15 ? std::to_chars(s, s + sizeof s, a, std::chars_format::fixed)
-                                                         : std::to_chars_result{s, std::errc::value_too_large};
-    if (shortestForm.ec == std::errc()) {
-        const auto& r = shortestForm;
-        const char* dot = std::find(s, r.ptr, '.');
-        const qsizetype shortest = dot == r.ptr ? 0 : r.ptr - dot - 1;
-        const qsizetype intLen = dot - s;
-        if (shortest <= decimals) {
-            if (std::nextafter(a, 2 * a + 1) - a < lastPlace[decimals]) {
-                out.clear();
-                out.append(s, r.ptr - s);
-                if (decimals > 0 && shortest == 0) out.append('.');
-                for (qsizetype i = shortest; i < decimals; ++i) out.append('0');
-                return;
-            }
-        } else if (!(shortest == decimals + 1 && dot[decimals + 1] == '5')) {
-            out.clear();
-            out.append(s, intLen + (decimals > 0 ? 1 + decimals : 0));
-            if (dot[decimals + 1] >= '5') {
-                qsizetype i = out.size();
-                while (i-- > 0) {
-                    if (out[i] == '.') continue;
-                    if (out[i] != '9') {
-                        ++out[i];
-                        break;
-                    }
-                    out[i] = '0';
-                }
-                if (i < 0) out.insert(out.begin(), 1, '1');
-            }
-            return;
-        }
-    }
-    out.resize(330 + decimals);
-    // a tie is a value whose double times 2^(decimals + 1) is an odd integer
-    const double t = std::ldexp(a, decimals + 1);
-    const bool tie = t < 9007199254740992.0 && std::floor(t) == t && (qint64(t) & 1) != 0;
-    const auto r = std::to_chars(out.data(), out.data() + out.size(), a, std::chars_format::fixed, tie ? decimals + 1 : decimals);
-    qsizetype n = r.ptr - out.data();
-    if (!tie) {
-        out.resize(n);
+    if (a == 0) { // the denormal zero's neighbours never get here; zero itself is whole
+        placePoint("0", 1, decimals, out);
         return;
     }
-    --n;                                       // the tie's final "5"
-    if (decimals == 0) --n;                    // and the point before it
-    out.resize(n);
-    for (qsizetype i = n; i-- > 0;) {          // add one in the last place kept
-        if (out[i] == '.') continue;
-        if (out[i] != '9') {
-            ++out[i];
-            return;
-        }
-        out[i] = '0';
-    }
-    out.insert(out.begin(), 1, '1');
-}
-
-// d.dddE+xx with the given number of decimals in the mantissa, rounded as fixedDigits does.
-void scientificDigits(double a, int decimals, Digits& out)
-{
-    // Enough digits to see whether the rest is exactly one half of the last place kept.
-    Digits wide;
-    wide.resize(400);
-    const auto r = std::to_chars(wide.data(), wide.data() + wide.size(), a, std::chars_format::scientific, decimals + 40);
-    const qsizetype e = std::find(wide.data(), r.ptr, 'e') - wide.data();
-    bool tie = wide[2 + decimals] == '5' || (decimals == 0 && wide[2] == '5');
-    const qsizetype restFrom = decimals == 0 ? 3 : 3 + decimals;
-    for (qsizetype i = restFrom; tie && i < e; ++i) tie = wide[i] == '0';
-    out.resize(400);
-    if (!tie) {
-        const auto s = std::to_chars(out.data(), out.data() + out.size(), a, std::chars_format::scientific, decimals);
-        out.resize(s.ptr - out.data());
-        return;
-    }
-    // round the tie up: the mantissa's digits plus one in its last place
-    int exponent = 0;
-    std::from_chars(wide.data() + e + 1 + (wide[e + 1] == '+' ? 1 : 0), r.ptr, exponent);
-    QVarLengthArray<char, 64> m;
-    m.append(wide[0]);
-    for (int i = 0; i < decimals; ++i) m.append(wide[2 + i]);
-    qsizetype i = m.size();
-    while (i-- > 0) {
-        if (m[i] != '9') {
-            ++m[i];
-            break;
-        }
-        m[i] = '0';
-    }
-    if (i < 0) {
-        m.insert(m.begin(), 1, '1');
-        m.removeLast();
-        ++exponent;
-    }
-    out.clear();
-    out.append(m[0]);
-    if (decimals > 0) {
-        out.append('.');
-        for (int k = 1; k <= decimals; ++k) out.append(m[k]);
-    }
-    char tail[16];
-    const auto x = std::to_chars(tail, tail + sizeof tail, std::abs(exponent));
-    out.append('e');
-    out.append(exponent < 0 ? '-' : '+');
-    if (x.ptr - tail < 2) out.append('0');
-    out.append(tail, x.ptr - tail);
+    roundedDigits(significant15(a), 0, decimals, out);
 }
 
 // A digit placeholder's character, compared without a call.
@@ -733,41 +701,39 @@ void appendGeneral(Builder& out, double value, const QLocale& locale)
         out.add(u'0');
         return;
     }
-    const LocaleTexts& lt = localeTexts(locale);
     const double a = std::fabs(value);
-    Digits s;
-    if (a >= 1e15 || a < 1e-9) {
-        if (value < 0) out.add(u'-');
-        scientificDigits(a, 14, s); // d.dddddddddddddde+xx
-        const qsizetype e = std::find(s.begin(), s.end(), 'e') - s.begin();
-        qsizetype end = e;
-        while (end > 1 && s[end - 1] == '0') --end;
-        if (end > 1 && s[end - 1] == '.') --end;
-        for (qsizetype i = 0; i < end; ++i) {
-            if (s[i] == '.') out.add(lt.decimalPoint);
-            else out.add(char16_t(s[i]));
+    if (value < 0) out.add(u'-');
+    if (a < 1e15 && a == std::floor(a)) {
+        out.addNumber(qint64(a));
+        return;
+    }
+    // up to 15 significant digits, without the zeros after the last that is not one
+    const Significant s = significant15(a);
+    qsizetype n = 15;
+    while (n > 1 && s.digits[n - 1] == '0') --n;
+    const QString& point = localeTexts(locale).decimalPoint;
+    if (s.exponent >= 15 || s.exponent < -9) {
+        out.add(char16_t(s.digits[0]));
+        if (n > 1) {
+            out.add(point);
+            out.addAscii(s.digits + 1, n - 1);
         }
         out.add(u'E');
-        out.add(char16_t(s[e + 1]));
-        qsizetype d = e + 2;
-        while (s.size() - d > 2 && s[d] == '0') ++d;
-        if (s.size() - d < 2) out.add(u'0');
-        out.addAscii(s.data() + d, s.size() - d);
+        out.add(s.exponent < 0 ? u'-' : u'+');
+        out.addNumber(std::abs(s.exponent), 2);
+    } else if (s.exponent >= 0) {
+        const qsizetype whole = s.exponent + 1;
+        out.addAscii(s.digits, std::min(n, whole));
+        out.addRepeated(u'0', whole - std::min(n, whole));
+        if (n > whole) {
+            out.add(point);
+            out.addAscii(s.digits + whole, n - whole);
+        }
     } else {
-        const int intDigits = a >= 1 ? int(std::floor(std::log10(a))) + 1 : 0;
-        int decimals = std::max(0, 15 - std::max(intDigits, 1));
-        if (a < 1) decimals = std::min(30, 15 - int(std::floor(std::log10(a))) - 1);
-        fixedDigits(a, decimals, s);
-        qsizetype end = s.size();
-        if (std::find(s.begin(), s.end(), '.') != s.end()) {
-            while (s[end - 1] == '0') --end;
-            if (s[end - 1] == '.') --end;
-        }
-        if (value < 0 && !(end == 1 && s[0] == '0')) out.add(u'-');
-        for (qsizetype i = 0; i < end; ++i) {
-            if (s[i] == '.') out.add(lt.decimalPoint);
-            else out.add(char16_t(s[i]));
-        }
+        out.add(u'0');
+        out.add(point);
+        out.addRepeated(u'0', -s.exponent - 1);
+        out.addAscii(s.digits, n);
     }
 }
 
@@ -1000,27 +966,22 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
         return;
     }
 
+    Digits s; // the digits shown, with their point
     Builder expText;
     if (!p.expSign.isEmpty()) {
         int e = 0;
-        if (a != 0) {
-            e = int(std::floor(std::log10(a)));
+        if (a != 0 && std::isfinite(a)) {
+            // the mantissa from the 15-digit decimal, so that it rounds as a fixed number does
+            const Significant d = significant15(a);
             const int n = std::max(1, p.intPlaces);
             const bool engineering = p.intHash && n > 1;
-            if (engineering) e = int(std::floor(double(e) / n)) * n;
-            else e -= n - 1;
-            double m = a / std::pow(10.0, e);
-            if (!engineering) {
-                Digits ms;
-                fixedDigits(m, p.fracDigits, ms);
-                // a mantissa that rounds up to one more integer digit moves the exponent
-                const qsizetype intLen = std::find(ms.begin(), ms.end(), '.') - ms.begin();
-                if (intLen > n) {
-                    ++e;
-                    m = a / std::pow(10.0, e);
-                }
+            e = engineering ? int(std::floor(double(d.exponent) / n)) * n : d.exponent - (n - 1);
+            roundedDigits(d, -e, p.fracDigits, s);
+            // a mantissa that rounds up to one more integer digit moves the exponent
+            if (std::find(s.begin(), s.end(), '.') - s.begin() > n) {
+                e += engineering ? n : 1;
+                roundedDigits(d, -e, p.fracDigits, s);
             }
-            a = m;
         }
         Builder mark;
         mark.add(u'E');
@@ -1045,8 +1006,7 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
         }
     }
 
-    Digits s;
-    fixedDigits(a, p.fracDigits, s);
+    if (s.isEmpty()) fixedDigits(a, p.fracDigits, s);
     const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
     // "-0" is not shown: a value that rounds to zero has no sign
     bool allZero = true;

@@ -6,6 +6,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
@@ -22,6 +24,7 @@ private slots:
     void text();
     void booleansAndErrors();
     void plainNumbers();
+    void roundingAgainstDecimal();
 };
 
 void TstNumberFormat::display_data()
@@ -44,7 +47,16 @@ void TstNumberFormat::display_data()
     row("leading zeros", u"00000"_s, 42, "C", u"00042"_s);
     row("trailing zeros", u"0.00"_s, 3.5, "C", u"3.50"_s);
     row("trailing zeros ru", u"0.00"_s, 3.5, "ru_RU", u"3,50"_s);
-    row("rounding", u"0.00"_s, 2.675, "C", u"2.67"_s);
+    // rounding from the 15-significant-digit decimal, a half away from zero
+    row("rounding from 15 digits", u"0.00"_s, 2.675, "C", u"2.68"_s);
+    row("rounding four places", u"0.0000"_s, 1.26805, "C", u"1.2681"_s);
+    row("rounding one place", u"0.0"_s, 0.156, "C", u"0.2"_s);
+    row("rounding negative half", u"0.00"_s, -1.005, "C", u"-1.01"_s);
+    row("grouping C", u"#,##0"_s, 123456, "C", u"123,456"_s);
+    row("grouping ru", u"#,##0"_s, 123456, "ru_RU", u"123\u00A0456"_s);
+    row("17 digits show 15", u"0"_s, 12345678901234567.0, "C", u"12345678901234600"_s);
+    row("general 17 digits", u"General"_s, 0.1 + 0.7, "C", u"0.8"_s);
+    row("exponent from 15 digits", u"0.00E+00"_s, 2.675e-7, "C", u"2.68E-07"_s);
     row("half up", u"0"_s, 2.5, "C", u"3"_s);
     row("hash drops", u"#.##"_s, 0.5, "C", u".5"_s);
     row("question pads", u"0.0??"_s, 1.5, "C", u"1.5  "_s);
@@ -68,8 +80,8 @@ void TstNumberFormat::display_data()
     row("denormal", u"0.00"_s, 4.9406564584124654e-324, "C", u"0.00"_s);
     row("negative denormal grouped", u"#,##0.00"_s, -4.9406564584124654e-324, "C", u"0.00"_s);
     row("denormal many decimals", u"0.000000000000000000000000"_s, 1e-310, "C", u"0.000000000000000000000000"_s);
-    row("near tie many decimals", u"0.0000000000000000000000000"_s, 1.00000000000000005e-5, "C",
-        u"0.0000100000000000000008180"_s);
+    row("beyond 15 digits zeros", u"0.0000000000000000000000000"_s, 1.00000000000000005e-5, "C",
+        u"0.0000100000000000000000000"_s);
     row("exponent minus form", u"0.0E-0"_s, 12345, "C", u"1.2E4"_s);
     row("engineering", u"##0.0E+0"_s, 12345, "C", u"12.3E+3"_s);
     // sections, conditions, colours, literals
@@ -215,6 +227,60 @@ void TstNumberFormat::plainNumbers()
             }
             const bool common = code == u"0" || code == u"0.00" || code == u"0.000000" || code == u"#,##0.00";
             QVERIFY2(!common || plain > int(values.size()) / 4, qPrintable(code));
+        }
+    }
+}
+
+namespace {
+// The text a value shows with the given decimals, worked out on its printed 15-digit decimal
+// with string arithmetic: the reference the renderer's fast paths must agree with.
+QByteArray decimalReference(double v, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.14e", std::fabs(v));
+    QByteArray digits;
+    for (const char* p = text; *p != 'e'; ++p)
+        if (*p != '.') digits.append(*p);
+    const int exponent = std::atoi(std::strchr(text, 'e') + 1);
+    // the digits as a whole number of units of 10^-decimals, before rounding: pad or cut
+    const int keep = exponent + decimals + 1;
+    QByteArray kept = keep <= 0 ? QByteArray("0") : digits.left(keep);
+    if (keep > digits.size()) kept.append(QByteArray(keep - digits.size(), '0'));
+    const char next = keep < 0 ? '0' : keep < digits.size() ? digits[keep] : '0';
+    if (next >= '5') {
+        int i = int(kept.size());
+        while (i-- > 0 && kept[i] == '9') kept[i] = '0';
+        if (i < 0) kept.prepend('1');
+        else ++kept[i];
+    }
+    while (kept.size() > 1 && kept[0] == '0') kept.remove(0, 1);
+    if (kept.size() <= decimals) kept.prepend(QByteArray(decimals + 1 - kept.size(), '0'));
+    if (decimals > 0) kept.insert(kept.size() - decimals, '.');
+    const bool zero = kept.count('0') + kept.count('.') == kept.size();
+    return (v < 0 && !zero ? "-" : "") + kept;
+}
+} // namespace
+
+void TstNumberFormat::roundingAgainstDecimal()
+{
+    // Every way the renderer takes to a number's digits (whole numbers, the scaled integer, the
+    // 15-digit decimal) gives the text the decimal arithmetic gives, ties and near ties included.
+    QRandomGenerator rng(29);
+    QList<double> values{2.675, 1.26805, 0.156, 1.005, 0.125, 999.995, 1e15 + 0.5, 123456789012.345, 4503599627370497.0};
+    for (int i = 0; i < 20000; ++i) {
+        const double scale = std::pow(10.0, rng.bounded(-8, 18));
+        double v = (rng.generateDouble() - 0.5) * scale;
+        if (i % 4 == 1) v = std::round(v * 1000) / 1000 + 0.0005; // a written half of the last place
+        if (i % 4 == 2) v = std::nextafter(std::round(v * 100) / 100 + 0.005, i % 8 < 4 ? 0.0 : 1e300);
+        values.append(v);
+    }
+    for (int decimals : {0, 1, 2, 3, 4, 6, 9, 12}) {
+        const NumberFormat format(decimals == 0 ? u"0"_s : u"0."_s + QString(decimals, u'0'));
+        for (const double v : values) {
+            const QByteArray shown = format.format(v, QLocale::c()).toLatin1();
+            QVERIFY2(shown == decimalReference(v, decimals),
+                     qPrintable(u"%1 with %2 decimals: %3 against %4"_s.arg(v, 0, 'g', 17).arg(decimals)
+                                    .arg(QString::fromLatin1(shown), QString::fromLatin1(decimalReference(v, decimals)))));
         }
     }
 }
