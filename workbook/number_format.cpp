@@ -2,6 +2,9 @@
 
 #include <QVarLengthArray>
 
+#include <array>
+#include <map>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -18,20 +21,84 @@ namespace {
 
 bool isRussian(const QLocale& locale) { return locale.language() == QLocale::Russian; }
 
+bool isEnglishUs(const QLocale& locale)
+{
+    return locale.language() == QLocale::C ||
+           (locale.language() == QLocale::English && locale.territory() == QLocale::UnitedStates);
+}
+
+// A date or time pattern of the locale (Qt's letters: d M y H h m s ap t) as a spreadsheet
+// format code; the time zone is left out, other text kept as literals.
+QString codeOfPattern(const QString& pattern)
+{
+    QString out;
+    const auto literal = [&](QChar c) {
+        if (!QStringView(u" .,-:").contains(c)) out += u'\\';
+        out += c;
+    };
+    bool twelveHours = false, ampm = false;
+    const qsizetype n = pattern.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = pattern[i];
+        const char16_t u = c.unicode();
+        if (u == u'\'') { // 'text', in which '' is a quote; '' alone is one too
+            qsizetype k = i + 1;
+            if (k < n && pattern[k] == u'\'') {
+                literal(c);
+                i = k + 1;
+                continue;
+            }
+            for (; k < n; ++k) {
+                if (pattern[k] != u'\'') literal(pattern[k]);
+                else if (k + 1 < n && pattern[k + 1] == u'\'') literal(pattern[++k]);
+                else break;
+            }
+            i = k + 1;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < n && pattern[i + run] == c) ++run;
+        if (u == u'a' || u == u'A') {
+            out += u"AM/PM"_s;
+            ampm = true;
+            run = i + 1 < n && (pattern[i + 1] == u'p' || pattern[i + 1] == u'P') ? 2 : 1;
+        } else if (u == u'd' || u == u'y' || u == u'm' || u == u's') {
+            out += QString(run, c);
+        } else if (u == u'M') {
+            out += QString(run, u'm');
+        } else if (u == u'H' || u == u'h') {
+            out += QString(std::min<qsizetype>(run, 2), u'h');
+            twelveHours = twelveHours || u == u'h';
+        } else if (u != u't' && u != u'z') { // no time zone or milliseconds in a spreadsheet's forms
+            for (qsizetype k = 0; k < run; ++k) literal(c);
+        }
+        i += run;
+    }
+    if (twelveHours && !ampm) out += u" AM/PM"_s;
+    return out.trimmed();
+}
+
 // The locale's short date as a spreadsheet format code ("dd.mm.yyyy", "m/d/yyyy").
 QString shortDateCode(const QLocale& locale)
 {
-    if (locale.language() == QLocale::C || (locale.language() == QLocale::English && locale.territory() == QLocale::UnitedStates))
-        return u"m/d/yyyy"_s;
-    QString code = locale.dateFormat(QLocale::ShortFormat);
-    QString out;
-    for (QChar c : code) {
-        if (c == u'M') out += u'm';
-        else if (c == u'd' || c == u'y' || c == u'm') out += c;
-        else if (c.isLetter()) continue;
-        else out += c;
-    }
-    return out.isEmpty() ? u"m/d/yyyy"_s : out;
+    if (isEnglishUs(locale)) return u"m/d/yyyy"_s;
+    const QString code = codeOfPattern(locale.dateFormat(QLocale::ShortFormat));
+    return code.isEmpty() ? u"m/d/yyyy"_s : code;
+}
+
+// The locale's long date and long time, as its system shows them ([$-F800], [$-F400]).
+QString longDateCode(const QLocale& locale)
+{
+    if (isEnglishUs(locale)) return u"dddd, mmmm d, yyyy"_s;
+    if (isRussian(locale)) return u"d mmmm yyyy \"г.\""_s;
+    return codeOfPattern(locale.dateFormat(QLocale::LongFormat));
+}
+
+QString longTimeCode(const QLocale& locale)
+{
+    if (isEnglishUs(locale)) return u"h:mm:ss AM/PM"_s;
+    if (isRussian(locale)) return u"h:mm:ss"_s;
+    return codeOfPattern(locale.timeFormat(QLocale::LongFormat));
 }
 
 bool startsWithCi(const QString& s, qsizetype at, QLatin1StringView what)
@@ -71,8 +138,18 @@ Section parseSection(const QString& code)
             const QString inner = code.mid(i + 1, end - i - 1);
             i = end;
             if (inner.startsWith(u'$')) {
+                // [$symbol-language]: the symbol is shown, the language names months and days
                 const qsizetype dash = inner.indexOf(u'-');
                 literal(inner.mid(1, dash < 0 ? -1 : dash - 1));
+                const QString tag = dash < 0 ? QString() : inner.mid(dash + 1).trimmed();
+                bool ok = false;
+                const uint id = tag.toUInt(&ok, 16); // calendar and numerals above the language
+                if (tag.compare(u"x-sysdate", Qt::CaseInsensitive) == 0 || (ok && (id & 0xFFFF) == 0xF800))
+                    sec.system = Section::System::LongDate;
+                else if (tag.compare(u"x-systime", Qt::CaseInsensitive) == 0 || (ok && (id & 0xFFFF) == 0xF400))
+                    sec.system = Section::System::LongTime;
+                else if (ok && (id & 0xFFFF) != 0)
+                    sec.language = quint16(id & 0xFFFF);
             } else if (!inner.isEmpty() && (inner[0] == u'<' || inner[0] == u'>' || inner[0] == u'=')) {
                 qsizetype k = 0;
                 while (k < inner.size() && (inner[k] == u'<' || inner[k] == u'>' || inner[k] == u'=')) ++k;
@@ -149,7 +226,7 @@ Section parseSection(const QString& code)
             continue;
         }
         if (t.kind == Token::Point) t = {Token::Literal, u"."_s};
-        else if (t.kind == Token::Slash) t = {Token::Literal, u"/"_s};
+        else if (t.kind == Token::Slash) t = {Token::DateSep, {}}; // an escaped or quoted "/" stays one
         else if (t.kind == Token::Group) t = {Token::Literal, u","_s};
         else if (t.kind == Token::Percent) t = {Token::Literal, u"%"_s};
         else if (t.kind == Token::Digit || t.kind == Token::Exponent) t = {Token::Literal, t.text};
@@ -207,17 +284,122 @@ using Builder = TextBuilder;
 struct LocaleTexts {
     QLocale locale;
     QString decimalPoint, groupSeparator, negativeSign;
+    QString dateSeparator;   // what a "/" of a date shows: "." for Russian
     bool plainSigns = false; // a minus "-" and a decimal point of one character
 };
+
+// The separator of the locale's short date: its first sign that is no letter, space or quote.
+QString dateSeparatorOf(const QLocale& locale)
+{
+    if (isEnglishUs(locale)) return u"/"_s;
+    bool quoted = false;
+    for (QChar c : locale.dateFormat(QLocale::ShortFormat)) {
+        if (c == u'\'') quoted = !quoted;
+        else if (!quoted && !c.isLetter() && !c.isSpace()) return QString(c);
+    }
+    return u"/"_s;
+}
 
 const LocaleTexts& localeTexts(const QLocale& locale)
 {
     thread_local std::optional<LocaleTexts> last;
     if (!last || !(last->locale == locale)) {
-        last = LocaleTexts{locale, locale.decimalPoint(), locale.groupSeparator(), locale.negativeSign()};
+        last = LocaleTexts{locale, locale.decimalPoint(), locale.groupSeparator(), locale.negativeSign(), dateSeparatorOf(locale)};
         last->plainSigns = last->negativeSign == u"-" && last->decimalPoint.size() == 1;
     }
     return *last;
+}
+
+// The names a date shows in one language: months (standing alone and after a day, in the
+// genitive where the language has one), their abbreviations, weekdays from Monday, AM and PM.
+struct DateNames {
+    std::array<QString, 12> months, genitive, shortMonths;
+    std::array<QString, 7> days, shortDays;
+    QString am = u"AM"_s, pm = u"PM"_s;
+};
+
+// The language of a Windows language identifier, by its primary language (the low ten bits).
+QLocale::Language languageOfId(quint16 id)
+{
+    static constexpr std::pair<quint16, QLocale::Language> languages[] = {
+        {0x01, QLocale::Arabic},    {0x02, QLocale::Bulgarian},  {0x03, QLocale::Catalan},    {0x04, QLocale::Chinese},
+        {0x05, QLocale::Czech},     {0x06, QLocale::Danish},     {0x07, QLocale::German},     {0x08, QLocale::Greek},
+        {0x09, QLocale::English},   {0x0A, QLocale::Spanish},    {0x0B, QLocale::Finnish},    {0x0C, QLocale::French},
+        {0x0D, QLocale::Hebrew},    {0x0E, QLocale::Hungarian},  {0x0F, QLocale::Icelandic},  {0x10, QLocale::Italian},
+        {0x11, QLocale::Japanese},  {0x12, QLocale::Korean},     {0x13, QLocale::Dutch},      {0x14, QLocale::NorwegianBokmal},
+        {0x15, QLocale::Polish},    {0x16, QLocale::Portuguese}, {0x18, QLocale::Romanian},   {0x19, QLocale::Russian},
+        {0x1A, QLocale::Croatian},  {0x1B, QLocale::Slovak},     {0x1C, QLocale::Albanian},   {0x1D, QLocale::Swedish},
+        {0x1E, QLocale::Thai},      {0x1F, QLocale::Turkish},    {0x22, QLocale::Ukrainian},  {0x23, QLocale::Belarusian},
+        {0x24, QLocale::Slovenian}, {0x25, QLocale::Estonian},   {0x26, QLocale::Latvian},    {0x27, QLocale::Lithuanian},
+        {0x2A, QLocale::Vietnamese}, {0x3F, QLocale::Kazakh},    {0x43, QLocale::Uzbek},
+    };
+    for (const auto& [primary, language] : languages)
+        if (primary == (id & 0x3FF)) return language;
+    return QLocale::AnyLanguage;
+}
+
+DateNames englishNames()
+{
+    DateNames n;
+    const char* months[] = {"January", "February", "March",     "April",   "May",      "June",
+                            "July",    "August",   "September", "October", "November", "December"};
+    const char* days[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+    for (int i = 0; i < 12; ++i) {
+        n.months[i] = n.genitive[i] = QString::fromLatin1(months[i]);
+        n.shortMonths[i] = n.months[i].left(3);
+    }
+    for (int i = 0; i < 7; ++i) {
+        n.days[i] = QString::fromLatin1(days[i]);
+        n.shortDays[i] = n.days[i].left(3);
+    }
+    return n;
+}
+
+// The names of the Russian language as a spreadsheet under Windows shows them: months
+// capitalised when they stand alone, in the genitive after a day, three letters abbreviated.
+DateNames russianNames()
+{
+    DateNames n;
+    n.months = {u"Январь"_s, u"Февраль"_s, u"Март"_s, u"Апрель"_s, u"Май"_s, u"Июнь"_s,
+                u"Июль"_s, u"Август"_s, u"Сентябрь"_s, u"Октябрь"_s, u"Ноябрь"_s, u"Декабрь"_s};
+    n.genitive = {u"января"_s, u"февраля"_s, u"марта"_s, u"апреля"_s, u"мая"_s, u"июня"_s,
+                  u"июля"_s, u"августа"_s, u"сентября"_s, u"октября"_s, u"ноября"_s, u"декабря"_s};
+    n.shortMonths = {u"янв"_s, u"фев"_s, u"мар"_s, u"апр"_s, u"май"_s, u"июн"_s,
+                     u"июл"_s, u"авг"_s, u"сен"_s, u"окт"_s, u"ноя"_s, u"дек"_s};
+    n.days = {u"понедельник"_s, u"вторник"_s, u"среда"_s, u"четверг"_s, u"пятница"_s, u"суббота"_s, u"воскресенье"_s};
+    n.shortDays = {u"Пн"_s, u"Вт"_s, u"Ср"_s, u"Чт"_s, u"Пт"_s, u"Сб"_s, u"Вс"_s};
+    return n;
+}
+
+// The names of a format's language: its tag's, else the locale's. A tag's language of another
+// kind takes the names and AM/PM texts that language has in the locale data.
+const DateNames& dateNames(quint16 languageId, const QLocale& locale)
+{
+    static const DateNames english = englishNames(), russian = russianNames();
+    const QLocale::Language language = languageId ? languageOfId(languageId) : locale.language();
+    if (language == QLocale::Russian) return russian;
+    if (language == QLocale::English || language == QLocale::C || language == QLocale::AnyLanguage) return english;
+    thread_local std::map<std::pair<int, bool>, DateNames> known;
+    const bool tagged = languageId != 0;
+    auto [it, added] = known.try_emplace({int(language), tagged});
+    if (added) {
+        const QLocale names(language);
+        DateNames& n = it->second;
+        for (int i = 0; i < 12; ++i) {
+            n.months[i] = names.standaloneMonthName(i + 1, QLocale::LongFormat);
+            n.genitive[i] = names.monthName(i + 1, QLocale::LongFormat);
+            n.shortMonths[i] = names.monthName(i + 1, QLocale::ShortFormat);
+        }
+        for (int i = 0; i < 7; ++i) {
+            n.days[i] = names.dayName(i + 1, QLocale::LongFormat);
+            n.shortDays[i] = names.dayName(i + 1, QLocale::ShortFormat);
+        }
+        if (tagged && !names.amText().isEmpty()) {
+            n.am = names.amText();
+            n.pm = names.pmText();
+        }
+    }
+    return it->second;
 }
 
 // Digits of a non-negative finite value with the given number of decimals, as a spreadsheet
@@ -577,12 +759,12 @@ void makePlan(Section& sec)
 
 void classify(Section& sec)
 {
-    if (isDateSection(sec)) {
+    if (isDateSection(sec) || sec.system != Section::System::None) {
         sec.shape = NumberFormat::Shape::Date;
         for (const Token& t : sec.tokens) {
             if (t.kind == Token::Date && t.text[0] == u'.') sec.subSecondDigits = std::max(sec.subSecondDigits, int(t.text.size()) - 1);
             if (t.kind == Token::AmPm) sec.ampm = true;
-            if (t.kind == Token::Date && t.text[0] == u'd') sec.hasDay = true;
+            if (t.kind == Token::Date && t.text[0] == u'd' && t.text.size() <= 2) sec.hasDay = true;
         }
     } else if (sec.general) {
         sec.shape = NumberFormat::Shape::General;
@@ -662,10 +844,12 @@ QString builtinFormatCode(int index, const QLocale& locale)
     case 11: return u"0.00E+00"_s;
     case 12: return u"# ?/?"_s;
     case 13: return u"# ?\?/?\?"_s;
+    // The date forms a spreadsheet localises: the short date of the locale (14, 22), and under
+    // Russian the day, month and year of 15 to 17 joined by the date separator.
     case 14: return sd;
-    case 15: return u"d-mmm-yy"_s;
-    case 16: return u"d-mmm"_s;
-    case 17: return u"mmm-yy"_s;
+    case 15: return isRussian(locale) ? u"dd/mmm/yy"_s : u"d-mmm-yy"_s;
+    case 16: return isRussian(locale) ? u"dd/mmm"_s : u"d-mmm"_s;
+    case 17: return isRussian(locale) ? u"mmm/yy"_s : u"mmm-yy"_s;
     case 18: return u"h:mm AM/PM"_s;
     case 19: return u"h:mm:ss AM/PM"_s;
     case 20: return u"h:mm"_s;
@@ -796,12 +980,19 @@ NumberFormat::NumberFormat(const QString& code)
     }
     m_sections.push_back(parseSection(part));
     if (m_sections.size() > 4) m_sections.resize(4);
-    const size_t numeric = std::min<size_t>(m_sections.size(), 3);
-    for (size_t i = 0; i < m_sections.size(); ++i) {
-        classify(m_sections[i]);
-        if (i < numeric) m_conditional = m_conditional || m_sections[i].hasCondition;
+    for (Section& sec : m_sections) {
+        if (!sec.language) sec.language = m_sections.front().language; // a tag is written once, in front
+        classify(sec);
     }
-    m_textAsIs = m_sections.size() != 4 && !hasKind(m_sections[0], Token::Text);
+    // The section for text: the fourth, or a last one that shows the text and no number.
+    if (m_sections.size() == 4) m_textSection = 3;
+    else if (m_sections.back().shape == Shape::Text) m_textSection = int(m_sections.size()) - 1;
+    m_numeric = m_textSection < 0 ? m_sections.size() : size_t(m_textSection);
+    for (size_t i = 0; i < m_numeric; ++i) m_conditional = m_conditional || m_sections[i].hasCondition;
+    const auto alone = [](const Section& sec) {
+        return sec.tokens.size() == 1 && (sec.tokens[0].kind == Token::Text || sec.tokens[0].kind == Token::GeneralNum);
+    };
+    m_textAsIs = m_textSection < 0 || alone(m_sections[size_t(m_textSection)]);
 }
 
 bool NumberFormat::isDate() const { return !m_sections.empty() && m_sections.front().shape == Shape::Date; }
@@ -871,16 +1062,14 @@ void NumberFormat::format(double value, const QLocale& locale, bool date1904, QS
 
 void NumberFormat::formatInto(Builder& out, double value, const QLocale& locale, bool date1904) const
 {
-    if (m_general || m_sections.empty() || std::isnan(value) || std::isinf(value)) return appendGeneral(out, value, locale);
-
-    // Numeric sections: a fourth one (or a text-only one) is for text.
-    size_t numeric = m_sections.size();
-    if (numeric == 4) numeric = 3;
+    if (m_general || m_numeric == 0 || std::isnan(value) || std::isinf(value)) return appendGeneral(out, value, locale);
 
     const Section* sec = nullptr;
-    bool withSign = true;
+    // One section shows every number, a value that rounds to zero without a sign; of several,
+    // a negative number's section stands for its sign.
+    Sign sign = m_sections.size() == 1 ? Sign::ShownUnlessZero : Sign::Shown;
     if (m_conditional) {
-        for (size_t i = 0; i < numeric && !sec; ++i) {
+        for (size_t i = 0; i < m_numeric && !sec; ++i) {
             const Section& s = m_sections[i];
             if (!s.hasCondition) {
                 sec = &s;
@@ -898,30 +1087,35 @@ void NumberFormat::formatInto(Builder& out, double value, const QLocale& locale,
             }
             if (hit) {
                 sec = &s;
-                withSign = !((s.condition == Condition::Less || s.condition == Condition::LessEqual) && c <= 0);
+                // a condition that no positive number meets ([<0], [<=-25], [=-1]) stands for
+                // the sign, as the negative section does
+                const bool onlyNegative = ((s.condition == Condition::Less || s.condition == Condition::LessEqual) && c <= 0) ||
+                                          (s.condition == Condition::Equal && c < 0);
+                if (onlyNegative) sign = Sign::None;
             }
         }
         if (!sec) return appendGeneral(out, value, locale);
-    } else if (numeric == 1 || value > 0) {
+    } else if (m_numeric == 1 || value > 0) {
         sec = &m_sections[0];
     } else if (value < 0) {
         sec = &m_sections[1];
-        withSign = false;
+        sign = Sign::None;
     } else {
-        sec = &m_sections[numeric >= 3 ? 2 : 0];
+        sec = &m_sections[m_numeric >= 3 ? 2 : 0];
     }
     if (sec->shape == Shape::Text) return appendGeneral(out, value, locale);
-    formatSection(out, *sec, value, withSign, locale, date1904);
+    formatSection(out, *sec, value, sign, locale, date1904);
 }
 
-void NumberFormat::formatSection(Builder& out, const Section& sec, double value, bool withSign, const QLocale& locale,
+void NumberFormat::formatSection(Builder& out, const Section& sec, double value, Sign sign, const QLocale& locale,
                                  bool date1904) const
 {
+    const bool withSign = sign != Sign::None && value < 0;
     switch (sec.shape) {
     case Shape::Date: return formatDate(out, sec, value, locale, date1904);
-    case Shape::Fraction: return out.add(formatFraction(sec, value, withSign));
+    case Shape::Fraction: return out.add(formatFraction(sec, value, sign != Sign::None));
     case Shape::General: {
-        if (withSign && value < 0) out.add(localeTexts(locale).negativeSign);
+        if (withSign) out.add(localeTexts(locale).negativeSign);
         for (const Token& t : sec.tokens) {
             if (t.kind == Token::Literal) out.add(t.text);
             else if (t.kind == Token::GeneralNum) appendGeneral(out, std::fabs(value), locale);
@@ -949,10 +1143,10 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
         fixedDigits(a, p.fracDigits, s);
         const char* d = s.data();
         const qsizetype dot = p.fracDigits > 0 ? s.size() - p.fracDigits - 1 : s.size();
-        bool allZero = true; // "-0" is not shown: a value that rounds to zero has no sign
+        bool allZero = true;
         for (char ch : s)
             if (ch >= '1' && ch <= '9') allZero = false;
-        if (withSign && value < 0 && !allZero) out.add(lt.negativeSign);
+        if (withSign && !(allZero && sign == Sign::ShownUnlessZero)) out.add(lt.negativeSign);
         const qsizetype len = dot == 1 && d[0] == '0' && p.minInt == 0 ? 0 : dot;
         const qsizetype zeros = std::max<qsizetype>(0, p.minInt - len);
         const qsizetype all = zeros + len;
@@ -1008,12 +1202,11 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
 
     if (s.isEmpty()) fixedDigits(a, p.fracDigits, s);
     const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
-    // "-0" is not shown: a value that rounds to zero has no sign
     bool allZero = true;
     for (char ch : s)
         if (ch >= '1' && ch <= '9') allZero = false;
 
-    if (withSign && value < 0 && !allZero) out.add(lt.negativeSign);
+    if (withSign && !(allZero && sign == Sign::ShownUnlessZero)) out.add(lt.negativeSign);
     fillInteger(out, p, s.data(), dot, lt);
     if (p.point) {
         out.add(lt.decimalPoint);
@@ -1122,8 +1315,31 @@ QString NumberFormat::formatFraction(const Section& sec, double value, bool with
     return out;
 }
 
+namespace {
+
+// The locale's long date or long time as a parsed format, for the system-form tags.
+const NumberFormat& systemFormat(NumberFormat::Section::System form, const QLocale& locale)
+{
+    struct Forms {
+        QLocale locale;
+        NumberFormat longDate, longTime;
+    };
+    thread_local std::optional<Forms> last;
+    if (!last || !(last->locale == locale))
+        last.emplace(Forms{locale, NumberFormat(longDateCode(locale)), NumberFormat(longTimeCode(locale))});
+    return form == NumberFormat::Section::System::LongDate ? last->longDate : last->longTime;
+}
+
+} // namespace
+
 void NumberFormat::formatDate(Builder& out, const Section& sec, double value, const QLocale& locale, bool date1904) const
 {
+    if (sec.system != Section::System::None) {
+        const NumberFormat& form = systemFormat(sec.system, locale);
+        if (!form.m_sections.empty() && form.m_sections.front().shape == Shape::Date &&
+            form.m_sections.front().system == Section::System::None)
+            return formatDate(out, form.m_sections.front(), value, locale, date1904);
+    }
     if (value < 0 || value > 2958466.0) return appendGeneral(out, value, locale);
     const int subDigits = sec.subSecondDigits;
     qint64 unitsPerSecond = 1;
@@ -1145,14 +1361,17 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
     DayParts dp;
     if (!dayParts(day, date1904, dp)) return appendGeneral(out, value, locale);
 
+    const DateNames& names = dateNames(sec.language, locale);
     for (const Token& t : sec.tokens) {
         if (t.kind == Token::Literal) {
             out.add(t.text);
+        } else if (t.kind == Token::DateSep) {
+            out.add(localeTexts(locale).dateSeparator);
         } else if (t.kind == Token::AmPm) {
             const bool pm = hour >= 12;
             if (t.text.size() == 5) {
-                const bool lower = t.text[0].isLower();
-                out.add(pm ? (lower ? u"pm" : u"PM") : (lower ? u"am" : u"AM"));
+                const QString& text = pm ? names.pm : names.am;
+                out.add(t.text[0].isLower() ? text.toLower() : text);
             } else {
                 out.add((pm ? t.text[2] : t.text[0]).unicode());
             }
@@ -1170,14 +1389,14 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
                 break;
             case u'm':
                 if (len <= 2) out.addNumber(dp.month, int(len));
-                else if (len == 3) out.add(locale.monthName(dp.month, QLocale::ShortFormat));
-                else if (len == 5) out.add(locale.standaloneMonthName(dp.month, QLocale::LongFormat).left(1));
-                else out.add(sec.hasDay ? locale.monthName(dp.month, QLocale::LongFormat) : locale.standaloneMonthName(dp.month, QLocale::LongFormat));
+                else if (len == 3) out.add(names.shortMonths[size_t(dp.month - 1)]);
+                else if (len == 5) out.add(QStringView(names.months[size_t(dp.month - 1)]).left(1));
+                else out.add((sec.hasDay ? names.genitive : names.months)[size_t(dp.month - 1)]);
                 break;
             case u'd':
                 if (len <= 2) out.addNumber(dp.day, int(len));
-                else if (len == 3) out.add(locale.dayName(dp.dayOfWeek, QLocale::ShortFormat));
-                else out.add(locale.dayName(dp.dayOfWeek, QLocale::LongFormat));
+                else if (len == 3) out.add(names.shortDays[size_t(dp.dayOfWeek - 1)]);
+                else out.add(names.days[size_t(dp.dayOfWeek - 1)]);
                 break;
             case u'h': {
                 qint64 h = hour;
@@ -1205,14 +1424,12 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
 
 QString NumberFormat::formatText(const QString& text) const
 {
-    const Section* sec = nullptr;
-    if (m_sections.size() == 4) sec = &m_sections[3];
-    else if (!m_sections.empty() && hasKind(m_sections[0], Token::Text)) sec = &m_sections[0];
-    if (!sec) return text;
+    if (m_textSection < 0) return text;
+    // "@" and "General" both stand for the text there
     QString out;
-    for (const Token& t : sec->tokens) {
+    for (const Token& t : m_sections[size_t(m_textSection)].tokens) {
         if (t.kind == Token::Literal) out += t.text;
-        else if (t.kind == Token::Text) out += text;
+        else if (t.kind == Token::Text || t.kind == Token::GeneralNum) out += text;
     }
     return out;
 }

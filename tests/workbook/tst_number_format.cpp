@@ -122,6 +122,45 @@ void TstNumberFormat::display_data()
     row("elapsed minutes", u"[mm]:ss"_s, 1.0 / 24, "C", u"60:00"_s);
     row("date time", u"yyyy-mm-dd hh:mm"_s, 45360.75, "C", u"2024-03-09 18:00"_s);
     row("negative date", u"yyyy-mm-dd"_s, -1, "C", u"-1"_s);
+    // "/" in a date is the locale's date separator; escaped or quoted it is a slash
+    row("date separator ru", u"yyyy/mm/dd hh:mm"_s, 41655 + 2.0 / 3, "ru_RU", u"2014.01.16 16:00"_s);
+    row("date separator en", u"yyyy/mm/dd hh:mm"_s, 41655 + 2.0 / 3, "en_US", u"2014/01/16 16:00"_s);
+    row("date separator day first ru", u"d/m/yyyy"_s, 40107, "ru_RU", u"21.10.2009"_s);
+    row("escaped slash ru", u"dd\\/mm"_s, 40107, "ru_RU", u"21/10"_s);
+    row("quoted slash ru", u"dd\"/\"mm"_s, 40107, "ru_RU", u"21/10"_s);
+    row("fraction slash is no date", u"# ?/?"_s, 1.5, "ru_RU", u"1 1/2"_s);
+    // the names of the locale, and of a locale tag's language
+    row("month abbreviation ru", u"d mmm yyyy"_s, 45360, "ru_RU", u"9 мар 2024"_s);
+    row("month after a day ru", u"d mmmm yyyy"_s, 45360, "ru_RU", u"9 марта 2024"_s);
+    row("month alone ru", u"mmmm yyyy"_s, 45360, "ru_RU", u"Март 2024"_s);
+    row("weekdays ru", u"dddd, ddd"_s, 45360, "ru_RU", u"суббота, Сб"_s);
+    row("tag 409 under ru", u"[$-409]mmmm d, yyyy"_s, 42592, "ru_RU", u"August 10, 2016"_s);
+    row("tag 409 under en", u"[$-409]mmmm d, yyyy"_s, 42592, "en_US", u"August 10, 2016"_s);
+    row("tag with calendar digits", u"[$-010409]dddd"_s, 42592, "ru_RU", u"Wednesday"_s);
+    row("tag 419 under en", u"[$-419]d mmmm yyyy"_s, 42592, "en_US", u"10 августа 2016"_s);
+    row("tag 419 month alone", u"[$-419]mmmm"_s, 42592, "en_US", u"Август"_s);
+    row("tag 409 am pm under ru", u"[$-409]h:mm AM/PM"_s, 0.75, "ru_RU", u"6:00 PM"_s);
+    row("tag in front serves every section", u"[$-409]mmm;@"_s, 42592, "ru_RU", u"Aug"_s);
+    row("system long date ru", u"[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy"_s, 42592, "ru_RU", u"10 августа 2016 г."_s);
+    row("system long date en", u"[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy"_s, 42592, "en_US", u"Wednesday, August 10, 2016"_s);
+    row("system long date other form", u"[$-x-sysdate]dddd, mmmm dd, yyyy"_s, 42592, "ru_RU", u"10 августа 2016 г."_s);
+    row("system long time ru", u"[$-F400]h:mm:ss\\ AM/PM"_s, 42592 + 2.0 / 3, "ru_RU", u"16:00:00"_s);
+    row("system long time en", u"[$-F400]h:mm:ss\\ AM/PM"_s, 42592 + 2.0 / 3, "en_US", u"4:00:00 PM"_s);
+    // a currency tag shows its symbol; the separators stay the locale's
+    row("euro tag under ru", u"[$€-407] #,##0.00"_s, 1000, "ru_RU", u"€ 1\u00A0000,00"_s);
+    row("rouble tag under en", u"#,##0.00 [$р.-419]"_s, 1234.5, "en_US", u"1,234.50 р."_s);
+    // a section chosen by a condition that only negative numbers meet stands for the sign
+    row("condition below -25", u"[<-25]0;[>=25]0;0"_s, -30, "C", u"30"_s);
+    row("condition at least 25", u"[<-25]0;[>=25]0;0"_s, 30, "C", u"30"_s);
+    row("condition else negative", u"[<-25]0;[>=25]0;0"_s, -10, "C", u"-10"_s);
+    row("condition else zero", u"[<-25]0;[>=25]0;0"_s, 0, "C", u"0"_s);
+    row("condition at most -25 general", u"[<=-25]General;[>=25]General;General"_s, -25, "C", u"25"_s);
+    row("condition a positive may meet", u"[>-10]0"_s, -5, "C", u"-5"_s);
+    row("condition equal to a negative", u"[=-1]0;0"_s, -1, "C", u"1"_s);
+    row("second section after a condition", u"[=0]?;#,##0.00"_s, -12.3, "C", u"-12.30"_s);
+    // a text section after one for numbers: the numbers keep their sign
+    row("number before a text section", u"0.0;@"_s, -0.01, "C", u"-0.0"_s);
+    row("negative section literal", u"0.0;-0.0"_s, -0.01, "C", u"-0.0"_s);
 }
 
 void TstNumberFormat::display()
@@ -144,8 +183,23 @@ void TstNumberFormat::builtin_data()
     QTest::newRow("4 ru") << 4 << 1234.5 << u"ru_RU"_s << u"1\u00A0234,50"_s;
     QTest::newRow("10") << 10 << 0.5 << u"C"_s << u"50.00%"_s;
     QTest::newRow("14 C") << 14 << 45360.0 << u"C"_s << u"3/9/2024"_s;
-    QTest::newRow("14 ru") << 14 << 45360.0 << u"ru_RU"_s << u"09.03.2024"_s;
-    QTest::newRow("22 ru") << 22 << 45360.5 << u"ru_RU"_s << u"09.03.2024 12:00"_s;
+    // the date and time forms a spreadsheet shows under each locale
+    const double at = 45360 + 13.5 / 24; // 2024-03-09 13:30
+    QTest::newRow("14 en") << 14 << at << u"en_US"_s << u"3/9/2024"_s;
+    QTest::newRow("14 ru") << 14 << at << u"ru_RU"_s << u"09.03.2024"_s;
+    QTest::newRow("15 en") << 15 << at << u"en_US"_s << u"9-Mar-24"_s;
+    QTest::newRow("15 ru") << 15 << at << u"ru_RU"_s << u"09.мар.24"_s;
+    QTest::newRow("16 en") << 16 << at << u"en_US"_s << u"9-Mar"_s;
+    QTest::newRow("16 ru") << 16 << at << u"ru_RU"_s << u"09.мар"_s;
+    QTest::newRow("17 en") << 17 << at << u"en_US"_s << u"Mar-24"_s;
+    QTest::newRow("17 ru") << 17 << at << u"ru_RU"_s << u"мар.24"_s;
+    QTest::newRow("18 en") << 18 << at << u"en_US"_s << u"1:30 PM"_s;
+    QTest::newRow("18 ru") << 18 << at << u"ru_RU"_s << u"1:30 PM"_s;
+    QTest::newRow("19 ru") << 19 << at << u"ru_RU"_s << u"1:30:00 PM"_s;
+    QTest::newRow("20 ru") << 20 << at << u"ru_RU"_s << u"13:30"_s;
+    QTest::newRow("21 en") << 21 << at << u"en_US"_s << u"13:30:00"_s;
+    QTest::newRow("22 en") << 22 << at << u"en_US"_s << u"3/9/2024 13:30"_s;
+    QTest::newRow("22 ru") << 22 << at << u"ru_RU"_s << u"09.03.2024 13:30"_s;
     QTest::newRow("46") << 46 << 1.25 << u"C"_s << u"30:00:00"_s;
     QTest::newRow("49 text") << 49 << 7.0 << u"C"_s << u"7"_s;
     QTest::newRow("unknown") << 200 << 7.25 << u"C"_s << u"7.25"_s;
@@ -170,6 +224,8 @@ void TstNumberFormat::text_data()
     QTest::newRow("at") << u"@"_s << u"abc"_s;
     QTest::newRow("at literals") << u"\"<\"@\">\""_s << u"<abc>"_s;
     QTest::newRow("fourth section") << u"0;-0;0;\"t:\"@"_s << u"t:abc"_s;
+    QTest::newRow("General in the text section") << u"0;-0;0;General\\ "_s << u"abc "_s;
+    QTest::newRow("last section with at") << u"0.0;\"[\"@\"]\""_s << u"[abc]"_s;
 }
 
 void TstNumberFormat::text()
