@@ -426,6 +426,12 @@ private:
     void readGlobals(RecordStream& records, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd);
     void readSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
     void readOldSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
+    void addCell(const Record& r);
+    [[noreturn]] void passwordProtected() const
+    {
+        throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
+    }
+    qint64 addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v);
     void setCodePage(quint16 value);
     void choosePages();
     // The code page of the 8-bit texts of cells in a cell format.
@@ -545,7 +551,7 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
             globalsEnd = records.position();
             return;
         case recFilepass:
-            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
+            passwordProtected();
         case recCodepage:
             if (r.size >= 2) setCodePage(u16(r.data));
             break;
@@ -687,10 +693,11 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
             pendingString = -1;
         switch (r.type) {
         case recNumber:
-            if (n >= 14) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
-            break;
         case recRk:
-            if (n >= 10) addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
+        case recLabel:
+        case recRstring:
+        case recBoolErr:
+            addCell(r);
             break;
         case recMulrk:
             if (n >= 6) {
@@ -706,26 +713,10 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
         case recLabelSst:
             if (n >= 10) addShared(u16(d), u16(d + 2), u16(d + 4), u32(d + 6));
             break;
-        case recLabel:
-        case recRstring:
-            if (n >= 8) {
-                QString s = m_biff8 ? unicodeText(d + 6, n - 6, true) : text8(d + 6, n - 6, true, pageOf(u16(d + 4)));
-                if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), std::move(s));
-            }
-            break;
-        case recBoolErr:
-            if (n >= 8) {
-                if (d[7]) addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
-                else addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
-            }
-            break;
         case recFormula:
             if (n >= 14) {
-                const uchar* v = d + 6;
-                if (u16(v + 6) != 0xFFFF) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(v));
-                else if (v[0] == 0) pendingString = addText(u16(d), u16(d + 2), pendingXf = u16(d + 4), QString());
-                else if (v[0] == 1) addBoolean(u16(d), u16(d + 2), u16(d + 4), v[2] != 0);
-                else if (v[0] == 2) addError(u16(d), u16(d + 2), u16(d + 4), v[2]);
+                pendingXf = u16(d + 4);
+                pendingString = addFormulaResult(u16(d), u16(d + 2), pendingXf, d + 6);
             }
             break;
         case recString:
@@ -757,13 +748,55 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
             }
             break;
         case recFilepass:
-            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
+            passwordProtected();
         default:
             break;
         }
     }
     finish();
     setFormats();
+}
+
+// The cell records BIFF3 to BIFF8 share: row, column, cell format, then the value.
+void XlsWorkbook::addCell(const Record& r)
+{
+    const uchar* d = r.data;
+    const qsizetype n = r.size;
+    switch (r.type) {
+    case recNumber:
+        if (n >= 14) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
+        break;
+    case recRk:
+        if (n >= 10) addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
+        break;
+    case recLabel:
+    case recRstring:
+        if (n >= 8) {
+            QString s = m_biff8 ? unicodeText(d + 6, n - 6, true) : text8(d + 6, n - 6, true, pageOf(u16(d + 4)));
+            if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), std::move(s));
+        }
+        break;
+    case recBoolErr:
+        if (n >= 8) {
+            if (d[7]) addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
+            else addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// A formula's cached result, eight bytes at v: a double, or a string, a boolean or an error
+// marked by FFFFH in the last two. Returns the index of the string, which the STRING record
+// after the formula holds; -1 for the others.
+qint64 XlsWorkbook::addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v)
+{
+    if (u16(v + 6) != 0xFFFF) addNumber(row, col, xf, f64(v));
+    else if (v[0] == 0) return addText(row, col, xf, QString());
+    else if (v[0] == 1) addBoolean(row, col, xf, v[2] != 0);
+    else if (v[0] == 2) addError(row, col, xf, v[2]);
+    return -1;
 }
 
 void XlsWorkbook::loadOld(RecordStream& stream, qsizetype streamSize)
@@ -887,36 +920,18 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
             }
             break;
         case recNumber:
-            if (n >= 14) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
-            break;
         case recRk:
-            if (n >= 10) addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
-            break;
         case recLabel:
-            if (n >= 8) {
-                QString s = text8(d + 6, n - 6, true, pageOf(0));
-                if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), std::move(s));
-            }
-            break;
         case recBoolErr:
-            if (n >= 8) {
-                if (d[7]) addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
-                else addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
-            }
+            addCell(r);
             break;
         case formula2:
         case formula3:
         case formula4: {
-            // the cached result: a double, or a string (in the STRING record that follows), a
-            // boolean or an error marked by FFFFH in its last two bytes
             const qsizetype at = r.type == formula2 ? 7 : 6;
             if ((r.type == formula2) != biff2 || n < at + 8) break;
-            const quint32 row = u16(d), col = u16(d + 2), xf = r.type == formula2 ? format2Of : u16(d + 4);
-            const uchar* v = d + at;
-            if (u16(v + 6) != 0xFFFF) addNumber(row, col, xf, f64(v));
-            else if (v[0] == 0) pendingString = addText(row, col, pendingXf = xf, QString());
-            else if (v[0] == 1) addBoolean(row, col, xf, v[2] != 0);
-            else if (v[0] == 2) addError(row, col, xf, v[2]);
+            pendingXf = r.type == formula2 ? format2Of : u16(d + 4);
+            pendingString = addFormulaResult(u16(d), u16(d + 2), pendingXf, d + at);
             break;
         }
         case string2:
@@ -927,7 +942,7 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
             }
             break;
         case recFilepass:
-            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
+            passwordProtected();
         default:
             break;
         }
