@@ -84,14 +84,14 @@ public:
     explicit CodePage(int cp = 1252) : m_cp(cp)
     {
         if (const char* name = codePageName(cp)) {
-            m_decoder = std::make_unique<QStringDecoder>(name);
+            // stateless: a lead byte a text ends with does not reach into the next one
+            m_decoder = std::make_unique<QStringDecoder>(name, QStringConverter::Flag::Stateless);
             if (!m_decoder->isValid()) m_decoder.reset();
         }
     }
     int number() const { return m_cp; }
     QString decode(const uchar* p, qsizetype n) const
     {
-        // a decoder keeps no state between calls of a whole text: one serves every read
         if (m_decoder) return m_decoder->decode(QByteArrayView(p, n));
         return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
     }

@@ -83,6 +83,7 @@ void TstXlsReader::cells_data()
         QTest::addRow("%s: ANSI font under ru", file) << QString::fromLatin1(file) << u"ru_RU"_s << 1 << 2 << u"Привет"_s;
         QTest::addRow("%s: ANSI font under en", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 2 << u"Ïðèâåò"_s;
         QTest::addRow("%s: font after the unwritten index 4", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 3 << u"Łódź"_s;
+        QTest::addRow("%s: text after one cut in a character", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 5 << u"A"_s;
         QTest::addRow("%s: formula string in its font's", file) << QString::fromLatin1(file) << u"en_US"_s << 2 << 1 << u"итог"_s;
     }
     // BIFF2: the cell's FORMAT in its attributes, texts in the locale's code page
