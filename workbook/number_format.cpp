@@ -462,6 +462,28 @@ struct Significant {
 Significant significant15(double a)
 {
     Significant s;
+    // Most values: the value scaled to an integer of 15 digits. Below 2^50 the scaled double
+    // lies within 2^-4 of the exact product, so a fraction farther than that from one half
+    // rounds as the exact value does.
+    int power = int(std::floor(std::log10(a))); // one off near a power of ten at most
+    for (int tries = 0; tries < 3; ++tries) {
+        const int decimals = 14 - power;
+        if (decimals < 0 || decimals > 22) break;
+        const double m = a * powersOfTen[decimals];
+        if (m < 1e14 || m >= 1e15) {
+            power += m < 1e14 ? -1 : 1;
+            continue;
+        }
+        const double whole = std::floor(m);
+        const double rest = m - whole;
+        if (std::fabs(rest - 0.5) <= 0.0625) break;
+        const qint64 v = qint64(whole) + (rest > 0.5 ? 1 : 0);
+        char digits[24];
+        const qsizetype n = std::to_chars(digits, digits + sizeof digits, v).ptr - digits;
+        std::memcpy(s.digits, digits, 15); // 10^15 after rounding up: "1" and zeros, one place up
+        s.exponent = n > 15 ? power + 1 : power;
+        return s;
+    }
     char text[48];
     // The shortest decimal that reads back as the value is the 15-digit one whenever it has no
     // more digits: no other decimal of 15 digits lies as near the double.
@@ -1361,7 +1383,8 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
     DayParts dp;
     if (!dayParts(day, date1904, dp)) return appendGeneral(out, value, locale);
 
-    const DateNames& names = dateNames(sec.language, locale);
+    const DateNames* known = nullptr; // looked up when a name is shown
+    const auto names = [&]() -> const DateNames& { return known ? *known : *(known = &dateNames(sec.language, locale)); };
     for (const Token& t : sec.tokens) {
         if (t.kind == Token::Literal) {
             out.add(t.text);
@@ -1370,7 +1393,7 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
         } else if (t.kind == Token::AmPm) {
             const bool pm = hour >= 12;
             if (t.text.size() == 5) {
-                const QString& text = pm ? names.pm : names.am;
+                const QString& text = pm ? names().pm : names().am;
                 out.add(t.text[0].isLower() ? text.toLower() : text);
             } else {
                 out.add((pm ? t.text[2] : t.text[0]).unicode());
@@ -1389,14 +1412,14 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
                 break;
             case u'm':
                 if (len <= 2) out.addNumber(dp.month, int(len));
-                else if (len == 3) out.add(names.shortMonths[size_t(dp.month - 1)]);
-                else if (len == 5) out.add(QStringView(names.months[size_t(dp.month - 1)]).left(1));
-                else out.add((sec.hasDay ? names.genitive : names.months)[size_t(dp.month - 1)]);
+                else if (len == 3) out.add(names().shortMonths[size_t(dp.month - 1)]);
+                else if (len == 5) out.add(QStringView(names().months[size_t(dp.month - 1)]).left(1));
+                else out.add((sec.hasDay ? names().genitive : names().months)[size_t(dp.month - 1)]);
                 break;
             case u'd':
                 if (len <= 2) out.addNumber(dp.day, int(len));
-                else if (len == 3) out.add(names.shortDays[size_t(dp.dayOfWeek - 1)]);
-                else out.add(names.days[size_t(dp.dayOfWeek - 1)]);
+                else if (len == 3) out.add(names().shortDays[size_t(dp.dayOfWeek - 1)]);
+                else out.add(names().days[size_t(dp.dayOfWeek - 1)]);
                 break;
             case u'h': {
                 qint64 h = hour;

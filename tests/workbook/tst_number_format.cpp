@@ -315,6 +315,28 @@ QByteArray decimalReference(double v, int decimals)
     const bool zero = kept.count('0') + kept.count('.') == kept.size();
     return (v < 0 && !zero ? "-" : "") + kept;
 }
+// General's text of the same decimal: its digits without trailing zeros, in fixed notation
+// from 10^-9 to below 10^15, else as d.dddE+xx.
+QByteArray generalReference(double v)
+{
+    if (v == 0) return "0";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.14e", std::fabs(v));
+    QByteArray digits;
+    for (const char* p = text; *p != 'e'; ++p)
+        if (*p != '.') digits.append(*p);
+    const int exponent = std::atoi(std::strchr(text, 'e') + 1);
+    while (digits.size() > 1 && digits.endsWith('0')) digits.chop(1);
+    QByteArray out = v < 0 ? "-" : "";
+    if (exponent >= 15 || exponent < -9) {
+        out += digits.left(1);
+        if (digits.size() > 1) out += "." + digits.mid(1);
+        return out + QByteArray(exponent < 0 ? "E-" : "E+") + QByteArray::number(std::abs(exponent)).rightJustified(2, '0');
+    }
+    if (exponent < 0) return out + "0." + QByteArray(-exponent - 1, '0') + digits;
+    if (digits.size() <= exponent + 1) return out + digits + QByteArray(exponent + 1 - digits.size(), '0');
+    return out + digits.left(exponent + 1) + "." + digits.mid(exponent + 1);
+}
 } // namespace
 
 void TstNumberFormat::roundingAgainstDecimal()
@@ -330,6 +352,13 @@ void TstNumberFormat::roundingAgainstDecimal()
         if (i % 4 == 2) v = std::nextafter(std::round(v * 100) / 100 + 0.005, i % 8 < 4 ? 0.0 : 1e300);
         values.append(v);
     }
+    for (double p = 1e-10; p < 1e17; p *= 10) // around the powers of ten
+        values << p << std::nextafter(p, 0.0) << std::nextafter(p, 1e300) << p * 0.99999999999999994 << -p;
+    const NumberFormat general(u"General"_s);
+    for (const double v : values)
+        QVERIFY2(general.format(v, QLocale::c()).toLatin1() == generalReference(v),
+                 qPrintable(u"%1 in General: %2 against %3"_s.arg(v, 0, 'g', 17)
+                                .arg(general.format(v, QLocale::c()), QString::fromLatin1(generalReference(v)))));
     for (int decimals : {0, 1, 2, 3, 4, 6, 9, 12}) {
         const NumberFormat format(decimals == 0 ? u"0"_s : u"0."_s + QString(decimals, u'0'));
         for (const double v : values) {
