@@ -90,13 +90,9 @@ template <typename Plain, typename Ref> void decodeWith(std::string_view raw, Pl
 
 // XML's own reading of the characters written in a document (not those of references): a line
 // end, CR LF or a lone CR, is a LF; in an attribute's value every line end and tab is a space.
-// Calls add(view) with the runs of the text as the document means it.
-template <typename Add> void normalized(std::string_view raw, bool attribute, Add add)
+// Calls add(view) with the text as the document means it; most texts need no change.
+std::string normalizedCopy(std::string_view raw, bool attribute)
 {
-    if (raw.find('\r') == std::string_view::npos && (!attribute || raw.find_first_of("\n\t") == std::string_view::npos)) {
-        add(raw);
-        return;
-    }
     std::string out;
     out.reserve(raw.size());
     for (size_t i = 0; i < raw.size(); ++i) {
@@ -108,7 +104,18 @@ template <typename Add> void normalized(std::string_view raw, bool attribute, Ad
         if (attribute && (c == '\n' || c == '\t')) c = ' ';
         out += c;
     }
-    add(std::string_view(out));
+    return out;
+}
+
+template <typename Add> inline void normalized(std::string_view raw, bool attribute, Add add)
+{
+    if (std::memchr(raw.data(), '\r', raw.size()) == nullptr &&
+        (!attribute || raw.find_first_of("\n\t") == std::string_view::npos)) {
+        add(raw);
+        return;
+    }
+    const std::string copy = normalizedCopy(raw, attribute);
+    add(std::string_view(copy));
 }
 
 } // namespace
@@ -138,6 +145,17 @@ void XmlScanner::decode(std::string_view raw, QString& out, bool attribute)
 
 void XmlScanner::decode(std::string_view raw, std::string& utf8)
 {
+    // the values of cells, short texts mostly: one look at each byte finds the common case
+    bool plain = true;
+    for (const char c : raw)
+        if (c == '&' || c == '\r') {
+            plain = false;
+            break;
+        }
+    if (plain) {
+        utf8.append(raw);
+        return;
+    }
     decodeWith(
         raw, [&](std::string_view p) { normalized(p, false, [&](std::string_view t) { utf8.append(t); }); },
         [&](char32_t c) { appendUtf8(utf8, c); });
