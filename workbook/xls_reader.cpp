@@ -78,27 +78,30 @@ QString fromUtf16Le(const uchar* p, qsizetype chars)
     return s;
 }
 
-// 8-bit texts of BIFF2-BIFF7 in one code page; without a codec for it, Latin-1.
+// 8-bit texts of BIFF2-BIFF7 in one code page; without a codec for it, Latin-1. The codec is
+// made by the first text (while the file is read, in one thread): a BIFF8 file needs none.
 class CodePage {
 public:
-    explicit CodePage(int cp = 1252) : m_cp(cp)
-    {
-        if (const char* name = codePageName(cp)) {
-            // stateless: a lead byte a text ends with does not reach into the next one
-            m_decoder = std::make_unique<QStringDecoder>(name, QStringConverter::Flag::Stateless);
-            if (!m_decoder->isValid()) m_decoder.reset();
-        }
-    }
+    explicit CodePage(int cp = 1252) : m_cp(cp) {}
     int number() const { return m_cp; }
     QString decode(const uchar* p, qsizetype n) const
     {
+        if (!m_tried) {
+            m_tried = true;
+            if (const char* name = codePageName(m_cp)) {
+                // stateless: a lead byte a text ends with does not reach into the next one
+                m_decoder = std::make_unique<QStringDecoder>(name, QStringConverter::Flag::Stateless);
+                if (!m_decoder->isValid()) m_decoder.reset();
+            }
+        }
         if (m_decoder) return m_decoder->decode(QByteArrayView(p, n));
         return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
     }
 
 private:
     int m_cp;
-    std::unique_ptr<QStringDecoder> m_decoder;
+    mutable bool m_tried = false;
+    mutable std::unique_ptr<QStringDecoder> m_decoder;
 };
 
 // The code page a font's character set stands for; 0 for the sets that name none (ANSI,
