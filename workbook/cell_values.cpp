@@ -149,6 +149,58 @@ bool isoDurationDays(std::string_view text, double& days)
     return true;
 }
 
+int windowsCodePage(const QLocale& locale)
+{
+    switch (locale.language()) {
+    case QLocale::Russian: case QLocale::Ukrainian: case QLocale::Belarusian: case QLocale::Bulgarian:
+    case QLocale::Macedonian: case QLocale::Kazakh: case QLocale::Kyrgyz: case QLocale::Tatar:
+    case QLocale::Mongolian:
+        return 1251;
+    case QLocale::Serbian:
+        return locale.script() == QLocale::LatinScript ? 1250 : 1251;
+    case QLocale::Polish: case QLocale::Czech: case QLocale::Slovak: case QLocale::Hungarian:
+    case QLocale::Slovenian: case QLocale::Croatian: case QLocale::Romanian: case QLocale::Albanian:
+    case QLocale::Bosnian:
+        return 1250;
+    case QLocale::Greek: return 1253;
+    case QLocale::Turkish: case QLocale::Azerbaijani: return 1254;
+    case QLocale::Hebrew: return 1255;
+    case QLocale::Arabic: case QLocale::Persian: case QLocale::Urdu: return 1256;
+    case QLocale::Estonian: case QLocale::Latvian: case QLocale::Lithuanian: return 1257;
+    case QLocale::Vietnamese: return 1258;
+    case QLocale::Thai: return 874;
+    case QLocale::Japanese: return 932;
+    case QLocale::Korean: return 949;
+    case QLocale::Chinese: return locale.script() == QLocale::TraditionalChineseScript ? 950 : 936;
+    default: return 1252;
+    }
+}
+
+const char* codePageName(int codePage)
+{
+    switch (codePage) {
+    case 437: return "IBM437";
+    case 866: return "IBM866";
+    case 874: return "windows-874";
+    case 932: return "Shift_JIS";
+    case 936: return "GBK";
+    case 949: return "windows-949";
+    case 950: return "Big5";
+    case 1250: return "windows-1250";
+    case 1251: return "windows-1251";
+    case 1252: return "windows-1252";
+    case 1253: return "windows-1253";
+    case 1254: return "windows-1254";
+    case 1255: return "windows-1255";
+    case 1256: return "windows-1256";
+    case 1257: return "windows-1257";
+    case 1258: return "windows-1258";
+    case 10000: case 32768: return "macintosh";
+    case 65001: return "UTF-8";
+    default: return nullptr;
+    }
+}
+
 int errorCode(const QString& text)
 {
     static const std::pair<const char16_t*, int> codes[] = {

@@ -1,7 +1,9 @@
 // Cell values as .xlsx, .ods and .csv files write them in text: numbers in the C locale, dates
-// and times in ISO 8601, error values by their names.
+// and times in ISO 8601, error values by their names; and the Windows code pages in which
+// 8-bit texts (.csv, older .xls) are written.
 #pragma once
 
+#include <QLocale>
 #include <QString>
 
 #include <string_view>
@@ -19,6 +21,11 @@ bool isoDateSerial(std::string_view text, bool date1904, double& serial);
 
 // An ISO 8601 duration ("PT13H05M09S", "P1DT2H") in days; false when the text is not one.
 bool isoDurationDays(std::string_view text, double& days);
+
+// The Windows code page of the locale's language (1251 for Russian, 1252 for English).
+int windowsCodePage(const QLocale& locale);
+// The codec name of a Windows code page ("windows-1251"), or null for one without a codec.
+const char* codePageName(int codePage);
 
 // The code of an error value by its text ("#DIV/0!" is 0x07), or -1 for another text.
 int errorCode(const QString& text);

@@ -3,6 +3,7 @@
 // the first records; quoted fields with doubled quotes and line breaks inside. Every field is
 // a text cell shown as written, so "007" stays "007".
 #include "workbook/cell_sheet.h"
+#include "workbook/cell_values.h"
 #include "workbook/readers.h"
 
 #include "app/failure.h"
@@ -17,30 +18,6 @@ namespace kalder {
 
 namespace {
 
-// The Windows code page of the locale's language, as a codec name.
-const char* windowsCodePage(const QLocale& locale)
-{
-    switch (locale.language()) {
-    case QLocale::Russian: case QLocale::Ukrainian: case QLocale::Belarusian: case QLocale::Bulgarian:
-    case QLocale::Macedonian: case QLocale::Kazakh: case QLocale::Kyrgyz: case QLocale::Tatar:
-    case QLocale::Mongolian:
-        return "windows-1251";
-    case QLocale::Serbian:
-        return locale.script() == QLocale::LatinScript ? "windows-1250" : "windows-1251";
-    case QLocale::Polish: case QLocale::Czech: case QLocale::Slovak: case QLocale::Hungarian:
-    case QLocale::Slovenian: case QLocale::Croatian: case QLocale::Romanian: case QLocale::Albanian:
-    case QLocale::Bosnian:
-        return "windows-1250";
-    case QLocale::Greek: return "windows-1253";
-    case QLocale::Turkish: case QLocale::Azerbaijani: return "windows-1254";
-    case QLocale::Hebrew: return "windows-1255";
-    case QLocale::Arabic: case QLocale::Persian: case QLocale::Urdu: return "windows-1256";
-    case QLocale::Estonian: case QLocale::Latvian: case QLocale::Lithuanian: return "windows-1257";
-    case QLocale::Vietnamese: return "windows-1258";
-    default: return "windows-1252";
-    }
-}
-
 QString decodeText(const QByteArray& bytes, const QLocale& locale)
 {
     if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.constData() + 3, bytes.size() - 3);
@@ -51,7 +28,7 @@ QString decodeText(const QByteArray& bytes, const QLocale& locale)
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError()) return text;
-    QStringDecoder local(windowsCodePage(locale));
+    QStringDecoder local(codePageName(windowsCodePage(locale)));
     if (local.isValid()) return local.decode(bytes);
     return QString::fromLatin1(bytes);
 }

@@ -2,6 +2,9 @@
 
 #include <QVarLengthArray>
 
+#include <array>
+#include <map>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -18,20 +21,84 @@ namespace {
 
 bool isRussian(const QLocale& locale) { return locale.language() == QLocale::Russian; }
 
+bool isEnglishUs(const QLocale& locale)
+{
+    return locale.language() == QLocale::C ||
+           (locale.language() == QLocale::English && locale.territory() == QLocale::UnitedStates);
+}
+
+// A date or time pattern of the locale (Qt's letters: d M y H h m s ap t) as a spreadsheet
+// format code; the time zone is left out, other text kept as literals.
+QString codeOfPattern(const QString& pattern)
+{
+    QString out;
+    const auto literal = [&](QChar c) {
+        if (!QStringView(u" .,-:").contains(c)) out += u'\\';
+        out += c;
+    };
+    bool twelveHours = false, ampm = false;
+    const qsizetype n = pattern.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = pattern[i];
+        const char16_t u = c.unicode();
+        if (u == u'\'') { // 'text', in which '' is a quote; '' alone is one too
+            qsizetype k = i + 1;
+            if (k < n && pattern[k] == u'\'') {
+                literal(c);
+                i = k + 1;
+                continue;
+            }
+            for (; k < n; ++k) {
+                if (pattern[k] != u'\'') literal(pattern[k]);
+                else if (k + 1 < n && pattern[k + 1] == u'\'') literal(pattern[++k]);
+                else break;
+            }
+            i = k + 1;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < n && pattern[i + run] == c) ++run;
+        if (u == u'a' || u == u'A') {
+            out += u"AM/PM"_s;
+            ampm = true;
+            run = i + 1 < n && (pattern[i + 1] == u'p' || pattern[i + 1] == u'P') ? 2 : 1;
+        } else if (u == u'd' || u == u'y' || u == u'm' || u == u's') {
+            out += QString(run, c);
+        } else if (u == u'M') {
+            out += QString(run, u'm');
+        } else if (u == u'H' || u == u'h') {
+            out += QString(std::min<qsizetype>(run, 2), u'h');
+            twelveHours = twelveHours || u == u'h';
+        } else if (u != u't' && u != u'z') { // no time zone or milliseconds in a spreadsheet's forms
+            for (qsizetype k = 0; k < run; ++k) literal(c);
+        }
+        i += run;
+    }
+    if (twelveHours && !ampm) out += u" AM/PM"_s;
+    return out.trimmed();
+}
+
 // The locale's short date as a spreadsheet format code ("dd.mm.yyyy", "m/d/yyyy").
 QString shortDateCode(const QLocale& locale)
 {
-    if (locale.language() == QLocale::C || (locale.language() == QLocale::English && locale.territory() == QLocale::UnitedStates))
-        return u"m/d/yyyy"_s;
-    QString code = locale.dateFormat(QLocale::ShortFormat);
-    QString out;
-    for (QChar c : code) {
-        if (c == u'M') out += u'm';
-        else if (c == u'd' || c == u'y' || c == u'm') out += c;
-        else if (c.isLetter()) continue;
-        else out += c;
-    }
-    return out.isEmpty() ? u"m/d/yyyy"_s : out;
+    if (isEnglishUs(locale)) return u"m/d/yyyy"_s;
+    const QString code = codeOfPattern(locale.dateFormat(QLocale::ShortFormat));
+    return code.isEmpty() ? u"m/d/yyyy"_s : code;
+}
+
+// The locale's long date and long time, as its system shows them ([$-F800], [$-F400]).
+QString longDateCode(const QLocale& locale)
+{
+    if (isEnglishUs(locale)) return u"dddd, mmmm d, yyyy"_s;
+    if (isRussian(locale)) return u"d mmmm yyyy \"г.\""_s;
+    return codeOfPattern(locale.dateFormat(QLocale::LongFormat));
+}
+
+QString longTimeCode(const QLocale& locale)
+{
+    if (isEnglishUs(locale)) return u"h:mm:ss AM/PM"_s;
+    if (isRussian(locale)) return u"h:mm:ss"_s;
+    return codeOfPattern(locale.timeFormat(QLocale::LongFormat));
 }
 
 bool startsWithCi(const QString& s, qsizetype at, QLatin1StringView what)
@@ -71,8 +138,18 @@ Section parseSection(const QString& code)
             const QString inner = code.mid(i + 1, end - i - 1);
             i = end;
             if (inner.startsWith(u'$')) {
+                // [$symbol-language]: the symbol is shown, the language names months and days
                 const qsizetype dash = inner.indexOf(u'-');
                 literal(inner.mid(1, dash < 0 ? -1 : dash - 1));
+                const QString tag = dash < 0 ? QString() : inner.mid(dash + 1).trimmed();
+                bool ok = false;
+                const uint id = tag.toUInt(&ok, 16); // calendar and numerals above the language
+                if (tag.compare(u"x-sysdate", Qt::CaseInsensitive) == 0 || (ok && (id & 0xFFFF) == 0xF800))
+                    sec.system = Section::System::LongDate;
+                else if (tag.compare(u"x-systime", Qt::CaseInsensitive) == 0 || (ok && (id & 0xFFFF) == 0xF400))
+                    sec.system = Section::System::LongTime;
+                else if (ok && (id & 0xFFFF) != 0)
+                    sec.language = quint16(id & 0xFFFF);
             } else if (!inner.isEmpty() && (inner[0] == u'<' || inner[0] == u'>' || inner[0] == u'=')) {
                 qsizetype k = 0;
                 while (k < inner.size() && (inner[k] == u'<' || inner[k] == u'>' || inner[k] == u'=')) ++k;
@@ -149,7 +226,7 @@ Section parseSection(const QString& code)
             continue;
         }
         if (t.kind == Token::Point) t = {Token::Literal, u"."_s};
-        else if (t.kind == Token::Slash) t = {Token::Literal, u"/"_s};
+        else if (t.kind == Token::Slash) t = {Token::DateSep, {}}; // an escaped or quoted "/" stays one
         else if (t.kind == Token::Group) t = {Token::Literal, u","_s};
         else if (t.kind == Token::Percent) t = {Token::Literal, u"%"_s};
         else if (t.kind == Token::Digit || t.kind == Token::Exponent) t = {Token::Literal, t.text};
@@ -207,21 +284,129 @@ using Builder = TextBuilder;
 struct LocaleTexts {
     QLocale locale;
     QString decimalPoint, groupSeparator, negativeSign;
+    QString dateSeparator;   // what a "/" of a date shows: "." for Russian
     bool plainSigns = false; // a minus "-" and a decimal point of one character
 };
+
+// The separator of the locale's short date: its first sign that is no letter, space or quote.
+QString dateSeparatorOf(const QLocale& locale)
+{
+    if (isEnglishUs(locale)) return u"/"_s;
+    bool quoted = false;
+    for (QChar c : locale.dateFormat(QLocale::ShortFormat)) {
+        if (c == u'\'') quoted = !quoted;
+        else if (!quoted && !c.isLetter() && !c.isSpace()) return QString(c);
+    }
+    return u"/"_s;
+}
 
 const LocaleTexts& localeTexts(const QLocale& locale)
 {
     thread_local std::optional<LocaleTexts> last;
     if (!last || !(last->locale == locale)) {
-        last = LocaleTexts{locale, locale.decimalPoint(), locale.groupSeparator(), locale.negativeSign()};
+        last = LocaleTexts{locale, locale.decimalPoint(), locale.groupSeparator(), locale.negativeSign(), dateSeparatorOf(locale)};
         last->plainSigns = last->negativeSign == u"-" && last->decimalPoint.size() == 1;
     }
     return *last;
 }
 
-// Digits of a non-negative finite value with the given number of decimals, rounded from the
-// exact binary value, a tie away from zero: "2.5" with no decimals is "3".
+// The names a date shows in one language: months (standing alone and after a day, in the
+// genitive where the language has one), their abbreviations, weekdays from Monday, AM and PM.
+struct DateNames {
+    std::array<QString, 12> months, genitive, shortMonths;
+    std::array<QString, 7> days, shortDays;
+    QString am = u"AM"_s, pm = u"PM"_s;
+};
+
+// The language of a Windows language identifier, by its primary language (the low ten bits).
+QLocale::Language languageOfId(quint16 id)
+{
+    static constexpr std::pair<quint16, QLocale::Language> languages[] = {
+        {0x01, QLocale::Arabic},    {0x02, QLocale::Bulgarian},  {0x03, QLocale::Catalan},    {0x04, QLocale::Chinese},
+        {0x05, QLocale::Czech},     {0x06, QLocale::Danish},     {0x07, QLocale::German},     {0x08, QLocale::Greek},
+        {0x09, QLocale::English},   {0x0A, QLocale::Spanish},    {0x0B, QLocale::Finnish},    {0x0C, QLocale::French},
+        {0x0D, QLocale::Hebrew},    {0x0E, QLocale::Hungarian},  {0x0F, QLocale::Icelandic},  {0x10, QLocale::Italian},
+        {0x11, QLocale::Japanese},  {0x12, QLocale::Korean},     {0x13, QLocale::Dutch},      {0x14, QLocale::NorwegianBokmal},
+        {0x15, QLocale::Polish},    {0x16, QLocale::Portuguese}, {0x18, QLocale::Romanian},   {0x19, QLocale::Russian},
+        {0x1A, QLocale::Croatian},  {0x1B, QLocale::Slovak},     {0x1C, QLocale::Albanian},   {0x1D, QLocale::Swedish},
+        {0x1E, QLocale::Thai},      {0x1F, QLocale::Turkish},    {0x22, QLocale::Ukrainian},  {0x23, QLocale::Belarusian},
+        {0x24, QLocale::Slovenian}, {0x25, QLocale::Estonian},   {0x26, QLocale::Latvian},    {0x27, QLocale::Lithuanian},
+        {0x2A, QLocale::Vietnamese}, {0x3F, QLocale::Kazakh},    {0x43, QLocale::Uzbek},
+    };
+    for (const auto& [primary, language] : languages)
+        if (primary == (id & 0x3FF)) return language;
+    return QLocale::AnyLanguage;
+}
+
+DateNames englishNames()
+{
+    DateNames n;
+    const char* months[] = {"January", "February", "March",     "April",   "May",      "June",
+                            "July",    "August",   "September", "October", "November", "December"};
+    const char* days[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+    for (int i = 0; i < 12; ++i) {
+        n.months[i] = n.genitive[i] = QString::fromLatin1(months[i]);
+        n.shortMonths[i] = n.months[i].left(3);
+    }
+    for (int i = 0; i < 7; ++i) {
+        n.days[i] = QString::fromLatin1(days[i]);
+        n.shortDays[i] = n.days[i].left(3);
+    }
+    return n;
+}
+
+// The names of the Russian language as a spreadsheet under Windows shows them: months
+// capitalised when they stand alone, in the genitive after a day, three letters abbreviated.
+DateNames russianNames()
+{
+    DateNames n;
+    n.months = {u"Январь"_s, u"Февраль"_s, u"Март"_s, u"Апрель"_s, u"Май"_s, u"Июнь"_s,
+                u"Июль"_s, u"Август"_s, u"Сентябрь"_s, u"Октябрь"_s, u"Ноябрь"_s, u"Декабрь"_s};
+    n.genitive = {u"января"_s, u"февраля"_s, u"марта"_s, u"апреля"_s, u"мая"_s, u"июня"_s,
+                  u"июля"_s, u"августа"_s, u"сентября"_s, u"октября"_s, u"ноября"_s, u"декабря"_s};
+    n.shortMonths = {u"янв"_s, u"фев"_s, u"мар"_s, u"апр"_s, u"май"_s, u"июн"_s,
+                     u"июл"_s, u"авг"_s, u"сен"_s, u"окт"_s, u"ноя"_s, u"дек"_s};
+    n.days = {u"понедельник"_s, u"вторник"_s, u"среда"_s, u"четверг"_s, u"пятница"_s, u"суббота"_s, u"воскресенье"_s};
+    n.shortDays = {u"Пн"_s, u"Вт"_s, u"Ср"_s, u"Чт"_s, u"Пт"_s, u"Сб"_s, u"Вс"_s};
+    return n;
+}
+
+// The names of a format's language: its tag's, else the locale's. A tag's language of another
+// kind takes the names and AM/PM texts that language has in the locale data.
+const DateNames& dateNames(quint16 languageId, const QLocale& locale)
+{
+    static const DateNames english = englishNames(), russian = russianNames();
+    const QLocale::Language language = languageId ? languageOfId(languageId) : locale.language();
+    if (language == QLocale::Russian) return russian;
+    if (language == QLocale::English || language == QLocale::C || language == QLocale::AnyLanguage) return english;
+    thread_local std::map<std::pair<int, bool>, DateNames> known;
+    const bool tagged = languageId != 0;
+    auto [it, added] = known.try_emplace({int(language), tagged});
+    if (added) {
+        const QLocale names(language);
+        DateNames& n = it->second;
+        for (int i = 0; i < 12; ++i) {
+            n.months[i] = names.standaloneMonthName(i + 1, QLocale::LongFormat);
+            n.genitive[i] = names.monthName(i + 1, QLocale::LongFormat);
+            n.shortMonths[i] = names.monthName(i + 1, QLocale::ShortFormat);
+        }
+        for (int i = 0; i < 7; ++i) {
+            n.days[i] = names.dayName(i + 1, QLocale::LongFormat);
+            n.shortDays[i] = names.dayName(i + 1, QLocale::ShortFormat);
+        }
+        if (tagged && !names.amText().isEmpty()) {
+            n.am = names.amText();
+            n.pm = names.pmText();
+        }
+    }
+    return it->second;
+}
+
+// Digits of a non-negative finite value with the given number of decimals, as a spreadsheet
+// shows them: the value is first taken to its 15 significant digits (the decimal the program
+// keeps of a double), and that decimal is rounded to the places shown, a half away from zero.
+// So 2.675, whose double lies just below it, shows "2.68" with two decimals, and a whole
+// number of 17 digits shows its first 15 and zeros.
 using Digits = QVarLengthArray<char, 128>;
 
 // The powers of ten a double holds exactly.
@@ -229,14 +414,15 @@ constexpr double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // Most values with up to 22 decimals: the value scaled to an integer of the last place, when
-// the scaled double is near enough to the exact product (within 2^-4 below 2^50) that rounding
-// it to the nearest integer cannot go the other way than rounding the exact value. False for
-// the others (whole numbers among them), which take the exact way.
+// that cannot round otherwise than the 15-digit decimal does. Below 2^43 the scaled double lies
+// within 2^-10 of the exact product and the 15-digit decimal within 0.005 of it (in units of the
+// last place), so a fraction farther than 2^-4 from one half rounds the same way. False for the
+// others (whole numbers among them), which take the decimal way.
 bool scaledDigits(double a, int decimals, qint64& v)
 {
     if (decimals > 22) return false;
     const double m = a * powersOfTen[decimals];
-    if (!(m < 1125899906842624.0)) return false; // 2^50
+    if (!(m < 8796093022208.0)) return false; // 2^43
     const double whole = std::floor(m);
     const double rest = m - whole;
     if (std::fabs(rest - 0.5) <= 0.0625) return false;
@@ -244,15 +430,118 @@ bool scaledDigits(double a, int decimals, qint64& v)
     return true;
 }
 
+// The digits of an integer counted in units of the last of the given decimals, with the point
+// before them: "12345" with 2 decimals is "123.45", "5" with 3 is "0.005".
+void placePoint(const char* d, qsizetype n, int decimals, Digits& out)
+{
+    if (n <= decimals) {
+        out.resize(2 + decimals);
+        char* p = out.data();
+        p[0] = '0';
+        p[1] = '.';
+        std::memset(p + 2, '0', size_t(decimals - n));
+        std::memcpy(p + 2 + decimals - n, d, size_t(n));
+        return;
+    }
+    out.resize(n + (decimals > 0 ? 1 : 0));
+    char* p = out.data();
+    std::memcpy(p, d, size_t(n - decimals));
+    if (decimals > 0) {
+        p[n - decimals] = '.';
+        std::memcpy(p + n - decimals + 1, d + n - decimals, size_t(decimals));
+    }
+}
+
+// The first 15 significant digits of a positive finite double, correctly rounded, and the power
+// of ten of the first: 2.675 is "267500000000000" with exponent 0.
+struct Significant {
+    char digits[15];
+    int exponent;
+};
+
+Significant significant15(double a)
+{
+    Significant s;
+    // Most values: the value scaled to an integer of 15 digits. Below 2^50 the scaled double
+    // lies within 2^-4 of the exact product, so a fraction farther than that from one half
+    // rounds as the exact value does.
+    int power = int(std::floor(std::log10(a))); // one off near a power of ten at most
+    for (int tries = 0; tries < 3; ++tries) {
+        const int decimals = 14 - power;
+        if (decimals < 0 || decimals > 22) break;
+        const double m = a * powersOfTen[decimals];
+        if (m < 1e14 || m >= 1e15) {
+            power += m < 1e14 ? -1 : 1;
+            continue;
+        }
+        const double whole = std::floor(m);
+        const double rest = m - whole;
+        if (std::fabs(rest - 0.5) <= 0.0625) break;
+        const qint64 v = qint64(whole) + (rest > 0.5 ? 1 : 0);
+        char digits[24];
+        const qsizetype n = std::to_chars(digits, digits + sizeof digits, v).ptr - digits;
+        std::memcpy(s.digits, digits, 15); // 10^15 after rounding up: "1" and zeros, one place up
+        s.exponent = n > 15 ? power + 1 : power;
+        return s;
+    }
+    char text[48];
+    // The shortest decimal that reads back as the value is the 15-digit one whenever it has no
+    // more digits: no other decimal of 15 digits lies as near the double.
+    auto r = std::to_chars(text, text + sizeof text, a, std::chars_format::scientific);
+    const char* e = std::find(text, r.ptr, 'e');
+    const qsizetype mantissa = (e - text) - (e - text > 1 ? 1 : 0); // digits without the point
+    if (mantissa > 15) {
+        r = std::to_chars(text, text + sizeof text, a, std::chars_format::scientific, 14);
+        e = std::find(text, r.ptr, 'e');
+    }
+    qsizetype k = 0;
+    for (const char* p = text; p < e; ++p)
+        if (*p != '.') s.digits[k++] = *p;
+    std::memset(s.digits + k, '0', size_t(15 - k));
+    s.exponent = 0;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), r.ptr, s.exponent);
+    return s;
+}
+
+// The digits of the decimal times 10^shift with the given number of decimals, rounded a half
+// away from zero.
+void roundedDigits(const Significant& s, int shift, int decimals, Digits& out)
+{
+    // digits[k] stands for 10^(exponent + shift - k); those down to 10^-decimals are kept
+    const qint64 keep = qint64(s.exponent) + shift + decimals + 1;
+    if (keep > 100000) { // a format cannot ask for so many places; the digits would not fit
+        out.clear();
+        out.append(s.digits, 15);
+        return;
+    }
+    Digits kept;
+    if (keep <= 0) {
+        // below the last place: at most half of it when the first digit is the place's next
+        kept.append(keep == 0 && s.digits[0] >= '5' ? '1' : '0');
+    } else if (keep >= 15) {
+        kept.append(s.digits, 15);
+        kept.resize(qsizetype(keep), '0');
+    } else {
+        kept.append(s.digits, qsizetype(keep));
+        if (s.digits[keep] >= '5') { // a decimal half or more rounds up, the exact half too
+            qsizetype i = kept.size();
+            while (i-- > 0) {
+                if (kept[i] != '9') {
+                    ++kept[i];
+                    break;
+                }
+                kept[i] = '0';
+            }
+            if (i < 0) kept.insert(kept.begin(), 1, '1');
+        }
+    }
+    placePoint(kept.data(), kept.size(), decimals, out);
+}
+
 void fixedDigits(double a, int decimals, Digits& out)
 {
-    // Most values: the shortest decimal that reads back as the value decides the rounding.
-    // When it has no more decimals than asked and the value's spacing is finer than the last
-    // place, it is the answer padded with zeros; when it has more, rounding it rounds the exact
-    // value the same way, except for a final 5 just past the last place (a possible tie).
-    static constexpr double lastPlace[] = {1, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
-    if (a < 9007199254740992.0 && a == std::floor(a)) {
-        // a whole number: its digits exactly, then the zeros
+    if (a < 1e15 && a == std::floor(a)) {
+        // a whole number of up to 15 digits: its digits exactly, then the zeros
         char s[24];
         const qsizetype n = std::to_chars(s, s + sizeof s, qint64(a)).ptr - s;
         out.resize(n + (decimals > 0 ? 1 + decimals : 0));
@@ -268,131 +557,14 @@ void fixedDigits(double a, int decimals, Digits& out)
     if (qint64 v; scaledDigits(a, decimals, v)) {
         char d[24];
         const qsizetype n = std::to_chars(d, d + sizeof d, v).ptr - d;
-        if (n <= decimals) { // "0." and zeros before the digits
-            out.resize(2 + decimals);
-            char* p = out.data();
-            p[0] = '0';
-            p[1] = '.';
-            std::memset(p + 2, '0', size_t(decimals - n));
-            std::memcpy(p + 2 + decimals - n, d, size_t(n));
-        } else {
-            out.resize(n + (decimals > 0 ? 1 : 0));
-            char* p = out.data();
-            std::memcpy(p, d, size_t(n - decimals));
-            if (decimals > 0) {
-                p[n - decimals] = '.';
-                std::memcpy(p + n - decimals + 1, d + n - decimals, size_t(decimals));
-            }
-        }
+        placePoint(d, n, decimals, out);
         return;
     }
-    char s[64];
-    // (a shortest form too long for the buffer, 5e-324 say, takes the exact way)
-    const auto shortestForm = decimals <= 15 && a < 1e15 ? std::to_chars(s, s + sizeof s, a, std::chars_format::fixed)
-                                                         : std::to_chars_result{s, std::errc::value_too_large};
-    if (shortestForm.ec == std::errc()) {
-        const auto& r = shortestForm;
-        const char* dot = std::find(s, r.ptr, '.');
-        const qsizetype shortest = dot == r.ptr ? 0 : r.ptr - dot - 1;
-        const qsizetype intLen = dot - s;
-        if (shortest <= decimals) {
-            if (std::nextafter(a, 2 * a + 1) - a < lastPlace[decimals]) {
-                out.clear();
-                out.append(s, r.ptr - s);
-                if (decimals > 0 && shortest == 0) out.append('.');
-                for (qsizetype i = shortest; i < decimals; ++i) out.append('0');
-                return;
-            }
-        } else if (!(shortest == decimals + 1 && dot[decimals + 1] == '5')) {
-            out.clear();
-            out.append(s, intLen + (decimals > 0 ? 1 + decimals : 0));
-            if (dot[decimals + 1] >= '5') {
-                qsizetype i = out.size();
-                while (i-- > 0) {
-                    if (out[i] == '.') continue;
-                    if (out[i] != '9') {
-                        ++out[i];
-                        break;
-                    }
-                    out[i] = '0';
-                }
-                if (i < 0) out.insert(out.begin(), 1, '1');
-            }
-            return;
-        }
-    }
-    out.resize(330 + decimals);
-    // a tie is a value whose double times 2^(decimals + 1) is an odd integer
-    const double t = std::ldexp(a, decimals + 1);
-    const bool tie = t < 9007199254740992.0 && std::floor(t) == t && (qint64(t) & 1) != 0;
-    const auto r = std::to_chars(out.data(), out.data() + out.size(), a, std::chars_format::fixed, tie ? decimals + 1 : decimals);
-    qsizetype n = r.ptr - out.data();
-    if (!tie) {
-        out.resize(n);
+    if (a == 0) { // the denormal zero's neighbours never get here; zero itself is whole
+        placePoint("0", 1, decimals, out);
         return;
     }
-    --n;                                       // the tie's final "5"
-    if (decimals == 0) --n;                    // and the point before it
-    out.resize(n);
-    for (qsizetype i = n; i-- > 0;) {          // add one in the last place kept
-        if (out[i] == '.') continue;
-        if (out[i] != '9') {
-            ++out[i];
-            return;
-        }
-        out[i] = '0';
-    }
-    out.insert(out.begin(), 1, '1');
-}
-
-// d.dddE+xx with the given number of decimals in the mantissa, rounded as fixedDigits does.
-void scientificDigits(double a, int decimals, Digits& out)
-{
-    // Enough digits to see whether the rest is exactly one half of the last place kept.
-    Digits wide;
-    wide.resize(400);
-    const auto r = std::to_chars(wide.data(), wide.data() + wide.size(), a, std::chars_format::scientific, decimals + 40);
-    const qsizetype e = std::find(wide.data(), r.ptr, 'e') - wide.data();
-    bool tie = wide[2 + decimals] == '5' || (decimals == 0 && wide[2] == '5');
-    const qsizetype restFrom = decimals == 0 ? 3 : 3 + decimals;
-    for (qsizetype i = restFrom; tie && i < e; ++i) tie = wide[i] == '0';
-    out.resize(400);
-    if (!tie) {
-        const auto s = std::to_chars(out.data(), out.data() + out.size(), a, std::chars_format::scientific, decimals);
-        out.resize(s.ptr - out.data());
-        return;
-    }
-    // round the tie up: the mantissa's digits plus one in its last place
-    int exponent = 0;
-    std::from_chars(wide.data() + e + 1 + (wide[e + 1] == '+' ? 1 : 0), r.ptr, exponent);
-    QVarLengthArray<char, 64> m;
-    m.append(wide[0]);
-    for (int i = 0; i < decimals; ++i) m.append(wide[2 + i]);
-    qsizetype i = m.size();
-    while (i-- > 0) {
-        if (m[i] != '9') {
-            ++m[i];
-            break;
-        }
-        m[i] = '0';
-    }
-    if (i < 0) {
-        m.insert(m.begin(), 1, '1');
-        m.removeLast();
-        ++exponent;
-    }
-    out.clear();
-    out.append(m[0]);
-    if (decimals > 0) {
-        out.append('.');
-        for (int k = 1; k <= decimals; ++k) out.append(m[k]);
-    }
-    char tail[16];
-    const auto x = std::to_chars(tail, tail + sizeof tail, std::abs(exponent));
-    out.append('e');
-    out.append(exponent < 0 ? '-' : '+');
-    if (x.ptr - tail < 2) out.append('0');
-    out.append(tail, x.ptr - tail);
+    roundedDigits(significant15(a), 0, decimals, out);
 }
 
 // A digit placeholder's character, compared without a call.
@@ -609,12 +781,12 @@ void makePlan(Section& sec)
 
 void classify(Section& sec)
 {
-    if (isDateSection(sec)) {
+    if (isDateSection(sec) || sec.system != Section::System::None) {
         sec.shape = NumberFormat::Shape::Date;
         for (const Token& t : sec.tokens) {
             if (t.kind == Token::Date && t.text[0] == u'.') sec.subSecondDigits = std::max(sec.subSecondDigits, int(t.text.size()) - 1);
             if (t.kind == Token::AmPm) sec.ampm = true;
-            if (t.kind == Token::Date && t.text[0] == u'd') sec.hasDay = true;
+            if (t.kind == Token::Date && t.text[0] == u'd' && t.text.size() <= 2) sec.hasDay = true;
         }
     } else if (sec.general) {
         sec.shape = NumberFormat::Shape::General;
@@ -694,10 +866,12 @@ QString builtinFormatCode(int index, const QLocale& locale)
     case 11: return u"0.00E+00"_s;
     case 12: return u"# ?/?"_s;
     case 13: return u"# ?\?/?\?"_s;
+    // The date forms a spreadsheet localises: the short date of the locale (14, 22), and under
+    // Russian the day, month and year of 15 to 17 joined by the date separator.
     case 14: return sd;
-    case 15: return u"d-mmm-yy"_s;
-    case 16: return u"d-mmm"_s;
-    case 17: return u"mmm-yy"_s;
+    case 15: return isRussian(locale) ? u"dd/mmm/yy"_s : u"d-mmm-yy"_s;
+    case 16: return isRussian(locale) ? u"dd/mmm"_s : u"d-mmm"_s;
+    case 17: return isRussian(locale) ? u"mmm/yy"_s : u"mmm-yy"_s;
     case 18: return u"h:mm AM/PM"_s;
     case 19: return u"h:mm:ss AM/PM"_s;
     case 20: return u"h:mm"_s;
@@ -733,41 +907,39 @@ void appendGeneral(Builder& out, double value, const QLocale& locale)
         out.add(u'0');
         return;
     }
-    const LocaleTexts& lt = localeTexts(locale);
     const double a = std::fabs(value);
-    Digits s;
-    if (a >= 1e15 || a < 1e-9) {
-        if (value < 0) out.add(u'-');
-        scientificDigits(a, 14, s); // d.dddddddddddddde+xx
-        const qsizetype e = std::find(s.begin(), s.end(), 'e') - s.begin();
-        qsizetype end = e;
-        while (end > 1 && s[end - 1] == '0') --end;
-        if (end > 1 && s[end - 1] == '.') --end;
-        for (qsizetype i = 0; i < end; ++i) {
-            if (s[i] == '.') out.add(lt.decimalPoint);
-            else out.add(char16_t(s[i]));
+    if (value < 0) out.add(u'-');
+    if (a < 1e15 && a == std::floor(a)) {
+        out.addNumber(qint64(a));
+        return;
+    }
+    // up to 15 significant digits, without the zeros after the last that is not one
+    const Significant s = significant15(a);
+    qsizetype n = 15;
+    while (n > 1 && s.digits[n - 1] == '0') --n;
+    const QString& point = localeTexts(locale).decimalPoint;
+    if (s.exponent >= 15 || s.exponent < -9) {
+        out.add(char16_t(s.digits[0]));
+        if (n > 1) {
+            out.add(point);
+            out.addAscii(s.digits + 1, n - 1);
         }
         out.add(u'E');
-        out.add(char16_t(s[e + 1]));
-        qsizetype d = e + 2;
-        while (s.size() - d > 2 && s[d] == '0') ++d;
-        if (s.size() - d < 2) out.add(u'0');
-        out.addAscii(s.data() + d, s.size() - d);
+        out.add(s.exponent < 0 ? u'-' : u'+');
+        out.addNumber(std::abs(s.exponent), 2);
+    } else if (s.exponent >= 0) {
+        const qsizetype whole = s.exponent + 1;
+        out.addAscii(s.digits, std::min(n, whole));
+        out.addRepeated(u'0', whole - std::min(n, whole));
+        if (n > whole) {
+            out.add(point);
+            out.addAscii(s.digits + whole, n - whole);
+        }
     } else {
-        const int intDigits = a >= 1 ? int(std::floor(std::log10(a))) + 1 : 0;
-        int decimals = std::max(0, 15 - std::max(intDigits, 1));
-        if (a < 1) decimals = std::min(30, 15 - int(std::floor(std::log10(a))) - 1);
-        fixedDigits(a, decimals, s);
-        qsizetype end = s.size();
-        if (std::find(s.begin(), s.end(), '.') != s.end()) {
-            while (s[end - 1] == '0') --end;
-            if (s[end - 1] == '.') --end;
-        }
-        if (value < 0 && !(end == 1 && s[0] == '0')) out.add(u'-');
-        for (qsizetype i = 0; i < end; ++i) {
-            if (s[i] == '.') out.add(lt.decimalPoint);
-            else out.add(char16_t(s[i]));
-        }
+        out.add(u'0');
+        out.add(point);
+        out.addRepeated(u'0', -s.exponent - 1);
+        out.addAscii(s.digits, n);
     }
 }
 
@@ -830,12 +1002,19 @@ NumberFormat::NumberFormat(const QString& code)
     }
     m_sections.push_back(parseSection(part));
     if (m_sections.size() > 4) m_sections.resize(4);
-    const size_t numeric = std::min<size_t>(m_sections.size(), 3);
-    for (size_t i = 0; i < m_sections.size(); ++i) {
-        classify(m_sections[i]);
-        if (i < numeric) m_conditional = m_conditional || m_sections[i].hasCondition;
+    for (Section& sec : m_sections) {
+        if (!sec.language) sec.language = m_sections.front().language; // a tag is written once, in front
+        classify(sec);
     }
-    m_textAsIs = m_sections.size() != 4 && !hasKind(m_sections[0], Token::Text);
+    // The section for text: the fourth, or a last one that shows the text and no number.
+    if (m_sections.size() == 4) m_textSection = 3;
+    else if (m_sections.back().shape == Shape::Text) m_textSection = int(m_sections.size()) - 1;
+    m_numeric = m_textSection < 0 ? m_sections.size() : size_t(m_textSection);
+    for (size_t i = 0; i < m_numeric; ++i) m_conditional = m_conditional || m_sections[i].hasCondition;
+    const auto alone = [](const Section& sec) {
+        return sec.tokens.size() == 1 && (sec.tokens[0].kind == Token::Text || sec.tokens[0].kind == Token::GeneralNum);
+    };
+    m_textAsIs = m_textSection < 0 || alone(m_sections[size_t(m_textSection)]);
 }
 
 bool NumberFormat::isDate() const { return !m_sections.empty() && m_sections.front().shape == Shape::Date; }
@@ -905,16 +1084,14 @@ void NumberFormat::format(double value, const QLocale& locale, bool date1904, QS
 
 void NumberFormat::formatInto(Builder& out, double value, const QLocale& locale, bool date1904) const
 {
-    if (m_general || m_sections.empty() || std::isnan(value) || std::isinf(value)) return appendGeneral(out, value, locale);
-
-    // Numeric sections: a fourth one (or a text-only one) is for text.
-    size_t numeric = m_sections.size();
-    if (numeric == 4) numeric = 3;
+    if (m_general || m_numeric == 0 || std::isnan(value) || std::isinf(value)) return appendGeneral(out, value, locale);
 
     const Section* sec = nullptr;
-    bool withSign = true;
+    // One section shows every number, a value that rounds to zero without a sign; of several,
+    // a negative number's section stands for its sign.
+    Sign sign = m_sections.size() == 1 ? Sign::ShownUnlessZero : Sign::Shown;
     if (m_conditional) {
-        for (size_t i = 0; i < numeric && !sec; ++i) {
+        for (size_t i = 0; i < m_numeric && !sec; ++i) {
             const Section& s = m_sections[i];
             if (!s.hasCondition) {
                 sec = &s;
@@ -932,30 +1109,35 @@ void NumberFormat::formatInto(Builder& out, double value, const QLocale& locale,
             }
             if (hit) {
                 sec = &s;
-                withSign = !((s.condition == Condition::Less || s.condition == Condition::LessEqual) && c <= 0);
+                // a condition that no positive number meets ([<0], [<=-25], [=-1]) stands for
+                // the sign, as the negative section does
+                const bool onlyNegative = ((s.condition == Condition::Less || s.condition == Condition::LessEqual) && c <= 0) ||
+                                          (s.condition == Condition::Equal && c < 0);
+                if (onlyNegative) sign = Sign::None;
             }
         }
         if (!sec) return appendGeneral(out, value, locale);
-    } else if (numeric == 1 || value > 0) {
+    } else if (m_numeric == 1 || value > 0) {
         sec = &m_sections[0];
     } else if (value < 0) {
         sec = &m_sections[1];
-        withSign = false;
+        sign = Sign::None;
     } else {
-        sec = &m_sections[numeric >= 3 ? 2 : 0];
+        sec = &m_sections[m_numeric >= 3 ? 2 : 0];
     }
     if (sec->shape == Shape::Text) return appendGeneral(out, value, locale);
-    formatSection(out, *sec, value, withSign, locale, date1904);
+    formatSection(out, *sec, value, sign, locale, date1904);
 }
 
-void NumberFormat::formatSection(Builder& out, const Section& sec, double value, bool withSign, const QLocale& locale,
+void NumberFormat::formatSection(Builder& out, const Section& sec, double value, Sign sign, const QLocale& locale,
                                  bool date1904) const
 {
+    const bool withSign = sign != Sign::None && value < 0;
     switch (sec.shape) {
     case Shape::Date: return formatDate(out, sec, value, locale, date1904);
-    case Shape::Fraction: return out.add(formatFraction(sec, value, withSign));
+    case Shape::Fraction: return out.add(formatFraction(sec, value, sign != Sign::None));
     case Shape::General: {
-        if (withSign && value < 0) out.add(localeTexts(locale).negativeSign);
+        if (withSign) out.add(localeTexts(locale).negativeSign);
         for (const Token& t : sec.tokens) {
             if (t.kind == Token::Literal) out.add(t.text);
             else if (t.kind == Token::GeneralNum) appendGeneral(out, std::fabs(value), locale);
@@ -983,10 +1165,10 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
         fixedDigits(a, p.fracDigits, s);
         const char* d = s.data();
         const qsizetype dot = p.fracDigits > 0 ? s.size() - p.fracDigits - 1 : s.size();
-        bool allZero = true; // "-0" is not shown: a value that rounds to zero has no sign
+        bool allZero = true;
         for (char ch : s)
             if (ch >= '1' && ch <= '9') allZero = false;
-        if (withSign && value < 0 && !allZero) out.add(lt.negativeSign);
+        if (withSign && !(allZero && sign == Sign::ShownUnlessZero)) out.add(lt.negativeSign);
         const qsizetype len = dot == 1 && d[0] == '0' && p.minInt == 0 ? 0 : dot;
         const qsizetype zeros = std::max<qsizetype>(0, p.minInt - len);
         const qsizetype all = zeros + len;
@@ -1000,27 +1182,22 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
         return;
     }
 
+    Digits s; // the digits shown, with their point
     Builder expText;
     if (!p.expSign.isEmpty()) {
         int e = 0;
-        if (a != 0) {
-            e = int(std::floor(std::log10(a)));
+        if (a != 0 && std::isfinite(a)) {
+            // the mantissa from the 15-digit decimal, so that it rounds as a fixed number does
+            const Significant d = significant15(a);
             const int n = std::max(1, p.intPlaces);
             const bool engineering = p.intHash && n > 1;
-            if (engineering) e = int(std::floor(double(e) / n)) * n;
-            else e -= n - 1;
-            double m = a / std::pow(10.0, e);
-            if (!engineering) {
-                Digits ms;
-                fixedDigits(m, p.fracDigits, ms);
-                // a mantissa that rounds up to one more integer digit moves the exponent
-                const qsizetype intLen = std::find(ms.begin(), ms.end(), '.') - ms.begin();
-                if (intLen > n) {
-                    ++e;
-                    m = a / std::pow(10.0, e);
-                }
+            e = engineering ? int(std::floor(double(d.exponent) / n)) * n : d.exponent - (n - 1);
+            roundedDigits(d, -e, p.fracDigits, s);
+            // a mantissa that rounds up to one more integer digit moves the exponent
+            if (std::find(s.begin(), s.end(), '.') - s.begin() > n) {
+                e += engineering ? n : 1;
+                roundedDigits(d, -e, p.fracDigits, s);
             }
-            a = m;
         }
         Builder mark;
         mark.add(u'E');
@@ -1045,15 +1222,13 @@ void NumberFormat::formatSection(Builder& out, const Section& sec, double value,
         }
     }
 
-    Digits s;
-    fixedDigits(a, p.fracDigits, s);
+    if (s.isEmpty()) fixedDigits(a, p.fracDigits, s);
     const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
-    // "-0" is not shown: a value that rounds to zero has no sign
     bool allZero = true;
     for (char ch : s)
         if (ch >= '1' && ch <= '9') allZero = false;
 
-    if (withSign && value < 0 && !allZero) out.add(lt.negativeSign);
+    if (withSign && !(allZero && sign == Sign::ShownUnlessZero)) out.add(lt.negativeSign);
     fillInteger(out, p, s.data(), dot, lt);
     if (p.point) {
         out.add(lt.decimalPoint);
@@ -1162,8 +1337,31 @@ QString NumberFormat::formatFraction(const Section& sec, double value, bool with
     return out;
 }
 
+namespace {
+
+// The locale's long date or long time as a parsed format, for the system-form tags.
+const NumberFormat& systemFormat(NumberFormat::Section::System form, const QLocale& locale)
+{
+    struct Forms {
+        QLocale locale;
+        NumberFormat longDate, longTime;
+    };
+    thread_local std::optional<Forms> last;
+    if (!last || !(last->locale == locale))
+        last.emplace(Forms{locale, NumberFormat(longDateCode(locale)), NumberFormat(longTimeCode(locale))});
+    return form == NumberFormat::Section::System::LongDate ? last->longDate : last->longTime;
+}
+
+} // namespace
+
 void NumberFormat::formatDate(Builder& out, const Section& sec, double value, const QLocale& locale, bool date1904) const
 {
+    if (sec.system != Section::System::None) {
+        const NumberFormat& form = systemFormat(sec.system, locale);
+        if (!form.m_sections.empty() && form.m_sections.front().shape == Shape::Date &&
+            form.m_sections.front().system == Section::System::None)
+            return formatDate(out, form.m_sections.front(), value, locale, date1904);
+    }
     if (value < 0 || value > 2958466.0) return appendGeneral(out, value, locale);
     const int subDigits = sec.subSecondDigits;
     qint64 unitsPerSecond = 1;
@@ -1185,14 +1383,18 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
     DayParts dp;
     if (!dayParts(day, date1904, dp)) return appendGeneral(out, value, locale);
 
+    const DateNames* known = nullptr; // looked up when a name is shown
+    const auto names = [&]() -> const DateNames& { return known ? *known : *(known = &dateNames(sec.language, locale)); };
     for (const Token& t : sec.tokens) {
         if (t.kind == Token::Literal) {
             out.add(t.text);
+        } else if (t.kind == Token::DateSep) {
+            out.add(localeTexts(locale).dateSeparator);
         } else if (t.kind == Token::AmPm) {
             const bool pm = hour >= 12;
             if (t.text.size() == 5) {
-                const bool lower = t.text[0].isLower();
-                out.add(pm ? (lower ? u"pm" : u"PM") : (lower ? u"am" : u"AM"));
+                const QString& text = pm ? names().pm : names().am;
+                out.add(t.text[0].isLower() ? text.toLower() : text);
             } else {
                 out.add((pm ? t.text[2] : t.text[0]).unicode());
             }
@@ -1210,14 +1412,14 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
                 break;
             case u'm':
                 if (len <= 2) out.addNumber(dp.month, int(len));
-                else if (len == 3) out.add(locale.monthName(dp.month, QLocale::ShortFormat));
-                else if (len == 5) out.add(locale.standaloneMonthName(dp.month, QLocale::LongFormat).left(1));
-                else out.add(sec.hasDay ? locale.monthName(dp.month, QLocale::LongFormat) : locale.standaloneMonthName(dp.month, QLocale::LongFormat));
+                else if (len == 3) out.add(names().shortMonths[size_t(dp.month - 1)]);
+                else if (len == 5) out.add(QStringView(names().months[size_t(dp.month - 1)]).left(1));
+                else out.add((sec.hasDay ? names().genitive : names().months)[size_t(dp.month - 1)]);
                 break;
             case u'd':
                 if (len <= 2) out.addNumber(dp.day, int(len));
-                else if (len == 3) out.add(locale.dayName(dp.dayOfWeek, QLocale::ShortFormat));
-                else out.add(locale.dayName(dp.dayOfWeek, QLocale::LongFormat));
+                else if (len == 3) out.add(names().shortDays[size_t(dp.dayOfWeek - 1)]);
+                else out.add(names().days[size_t(dp.dayOfWeek - 1)]);
                 break;
             case u'h': {
                 qint64 h = hour;
@@ -1245,14 +1447,12 @@ void NumberFormat::formatDate(Builder& out, const Section& sec, double value, co
 
 QString NumberFormat::formatText(const QString& text) const
 {
-    const Section* sec = nullptr;
-    if (m_sections.size() == 4) sec = &m_sections[3];
-    else if (!m_sections.empty() && hasKind(m_sections[0], Token::Text)) sec = &m_sections[0];
-    if (!sec) return text;
+    if (m_textSection < 0) return text;
+    // "@" and "General" both stand for the text there
     QString out;
-    for (const Token& t : sec->tokens) {
+    for (const Token& t : m_sections[size_t(m_textSection)].tokens) {
         if (t.kind == Token::Literal) out += t.text;
-        else if (t.kind == Token::Text) out += text;
+        else if (t.kind == Token::Text || t.kind == Token::GeneralNum) out += text;
     }
     return out;
 }

@@ -85,8 +85,10 @@ private:
     std::unique_ptr<char16_t[]> m_heap;
 };
 
-// The code of a built-in format by its index (0 to 49); the short-date and currency ones
-// follow the locale. An unknown index gives "General".
+// The code of a built-in format by its index (0 to 49); the date forms (14 to 17, 22) and the
+// currency ones follow the locale. An unknown index gives "General".
+// Indexes 14 to 22 are the ones a spreadsheet always shows in its own locale's form.
+inline bool localeBuiltinFormat(int index) { return index >= 14 && index <= 22; }
 QString builtinFormatCode(int index, const QLocale& locale);
 
 // A number shown in the General format of a column wide enough: up to 15 significant
@@ -123,7 +125,8 @@ public:
     bool isGeneral() const { return m_general; }
 
     struct Token {
-        enum Kind { Literal, Digit, Point, Group, Percent, Exponent, Slash, Text, Date, AmPm, Elapsed, GeneralNum } kind;
+        // DateSep: a "/" of a date, shown as the locale's date separator
+        enum Kind { Literal, Digit, Point, Group, Percent, Exponent, Slash, Text, Date, AmPm, Elapsed, GeneralNum, DateSep } kind;
         QString text; // literal text, date/time form ("yyyy", "mm", "s.00"), digit char, exponent sign
     };
     // What a section shows, found once when the code is parsed.
@@ -159,17 +162,28 @@ public:
         NumberPlan plan;
         int subSecondDigits = 0; // dates: ".00" after seconds
         bool ampm = false;
-        bool hasDay = false;
+        bool hasDay = false;     // a day of the month: a month's name takes its genitive form
+        // A locale tag ([$-409], [$€-407]): the language of month and day names and AM/PM, as
+        // a Windows language identifier; 0 for the locale's own. System forms ([$-F800],
+        // [$-F400]) show the locale's long date or long time instead of the section's code.
+        quint16 language = 0;
+        enum class System : quint8 { None, LongDate, LongTime } system = System::None;
     };
 
 private:
     void formatInto(TextBuilder& out, double value, const QLocale& locale, bool date1904) const;
-    void formatSection(TextBuilder& out, const Section& section, double value, bool withSign, const QLocale& locale,
+    // sign: Shown, or None when the section itself stands for the sign (a negative section,
+    // a condition that only negative numbers meet); ShownUnlessZero when a value that rounds to
+    // zero has no sign (a format of one section).
+    enum class Sign : quint8 { None, Shown, ShownUnlessZero };
+    void formatSection(TextBuilder& out, const Section& section, double value, Sign sign, const QLocale& locale,
                        bool date1904) const;
     void formatDate(TextBuilder& out, const Section& section, double value, const QLocale& locale, bool date1904) const;
     QString formatFraction(const Section& section, double value, bool withSign) const;
 
     std::vector<Section> m_sections;
+    size_t m_numeric = 0;      // the sections for numbers, before a section for text
+    int m_textSection = -1;    // the section for text: the fourth, or a last one with "@"
     bool m_general = true;
     bool m_conditional = false;
     bool m_textAsIs = true;

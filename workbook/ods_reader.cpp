@@ -176,6 +176,10 @@ void OdsWorkbook::readDataStyle(XmlScanner& x)
         if (t != XmlScanner::Start || x.depth() != depth + 1) continue;
         const bool isLong = attrIs(x, "style", "long");
         if (x.is("number")) {
+            // Without decimal-places the writer's own General form is meant, whose digits depend
+            // on the column: the text it showed is the cell's.
+            std::string_view given;
+            if (!x.attribute("decimal-places", given)) style.translatable = false;
             const int minInt = attrInt(x, "min-integer-digits", 1);
             const int places = attrInt(x, "decimal-places", 0);
             const int minPlaces = std::min(places, attrInt(x, "min-decimal-places", places));
@@ -190,7 +194,12 @@ void OdsWorkbook::readDataStyle(XmlScanner& x)
                 else if (factor == "1000000") code += u",,"_s;
                 else if (factor != "1") style.translatable = false;
             }
-            x.skipElement(); // embedded texts inside the digits have no equivalent: dropped
+            // texts embedded among the digits have no equivalent in a format code
+            const int d = x.depth();
+            for (XmlScanner::Token u; (u = x.next()) != XmlScanner::Eof;) {
+                if (u == XmlScanner::End && x.depth() < d) break;
+                if (u == XmlScanner::Start && x.is("embedded-text")) style.translatable = false;
+            }
         } else if (x.is("scientific-number")) {
             const int places = attrInt(x, "decimal-places", 0);
             code += QString(std::max(attrInt(x, "min-integer-digits", 1), 1), u'0');
@@ -389,7 +398,7 @@ OdsWorkbook::Value OdsWorkbook::readCell(XmlScanner& x, const QString& defaultSt
     if (type == u"boolean" && x.attribute("boolean-value", raw)) boolean = raw == "true" || raw == "1";
     QString stringValue;
     const bool hasString = x.attribute("string-value", raw);
-    if (hasString) XmlScanner::decode(raw, stringValue);
+    if (hasString) XmlScanner::decode(raw, stringValue, true);
 
     // The paragraphs shown in the cell; notes and drawings inside it are not.
     QString shown;
@@ -432,13 +441,14 @@ OdsWorkbook::Value OdsWorkbook::readCell(XmlScanner& x, const QString& defaultSt
         return v;
     }
     if (hasNumber) {
-        // a date, time, percentage or currency needs its style; without one the shown text stays
-        if (xf < 0 || (xf == 0 && type != u"float" && !shown.isEmpty())) {
+        // a style without an equivalent code, or a date, time, percentage or currency without a
+        // style, shows the text the writer showed; without one the number shows in General
+        if (!shown.isEmpty() && (xf < 0 || (xf == 0 && type != u"float"))) {
             v.kind = Value::Text;
             v.text = shown;
         } else {
             v.kind = Value::Number;
-            v.xf = quint32(xf);
+            v.xf = quint32(std::max(xf, 0));
         }
         return v;
     }

@@ -8,7 +8,8 @@ namespace kalder {
 
 class ZipArchive;
 
-// .xls: an OLE2 container holding a BIFF5/7/8 workbook stream.
+// .xls: an OLE2 container holding a BIFF5/7/8 workbook stream, or a plain stream of records
+// (a BIFF2-BIFF4 worksheet or BIFF4 workbook, a BIFF5-BIFF8 stream on its own).
 std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, const QLocale& locale,
                                   const Workbook::Part& part);
 // The same, read from the file as it is decoded rather than held in memory; head holds the

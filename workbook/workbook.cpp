@@ -49,13 +49,14 @@ bool isMarkup(const QByteArray& bytes)
 
 bool isOle(const QByteArray& head) { return head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"); }
 
-// The first record of a BIFF2-BIFF4 file, which the .xls reader names.
-bool isOldBiff(const QByteArray& head)
+// The first record (BOF) of a plain stream of BIFF records: a BIFF2-BIFF4 file, or a BIFF5-BIFF8
+// workbook stream saved without its OLE2 container.
+bool isPlainBiff(const QByteArray& head)
 {
     if (head.size() < 4) return false;
     const uchar* p = reinterpret_cast<const uchar*>(head.constData());
     const int type = p[0] | (p[1] << 8), length = p[2] | (p[3] << 8);
-    return (type == 0x0009 || type == 0x0209 || type == 0x0409) && length <= 32;
+    return (type == 0x0009 || type == 0x0209 || type == 0x0409 || type == 0x0809) && length >= 4 && length <= 32;
 }
 
 } // namespace
@@ -96,7 +97,7 @@ std::unique_ptr<Workbook> Workbook::fromBytes(const QByteArray& bytes, const QSt
         const ZipArchive zip(bytes, name);
         return openPackage(zip, locale, part);
     }
-    if (isOle(bytes) || isOldBiff(bytes)) return openXls(bytes, name, locale, part);
+    if (isOle(bytes) || isPlainBiff(bytes)) return openXls(bytes, name, locale, part);
     if (bytes.isEmpty()) throw Failure(err::BookNotWorkbook, u"Файл %1 пуст"_s.arg(name));
     if (looksLikeText(bytes)) {
         if (isMarkup(bytes))

@@ -1,13 +1,14 @@
 // The .xls reader: the OLE2 container through libgsf, the BIFF5/7/8 records of the workbook
 // stream by hand. At open the globals (code page, date system, formats, cell formats, shared
 // strings, sheets, active tab) and the active sheet's cells are decoded into the cell store
-// the readers share.
+// the readers share. BIFF2-BIFF4 files, plain streams of records, are read the same way.
 #include "workbook/big_buffer.h"
 #include "workbook/cell_sheet.h"
 #include "workbook/gsf_library.h"
 #include "workbook/readers.h"
 
 #include "app/failure.h"
+#include "workbook/cell_values.h"
 #include "workbook/number_format.h"
 
 #include <QFile>
@@ -32,7 +33,7 @@ enum : quint16 {
     recDatemode = 0x0022, recWindow1 = 0x003D, recBoundsheet = 0x0085, recMulrk = 0x00BD, recMulblank = 0x00BE,
     recRstring = 0x00D6, recXf = 0x00E0, recMergedCells = 0x00E5, recSst = 0x00FC, recLabelSst = 0x00FD,
     recBlank = 0x0201, recNumber = 0x0203, recLabel = 0x0204, recBoolErr = 0x0205, recString = 0x0207,
-    recRk = 0x027E, recFormat = 0x041E, recBof = 0x0809,
+    recRk = 0x027E, recFormat = 0x041E, recBof = 0x0809, recFont = 0x0031,
     recBof2 = 0x0009, recBof3 = 0x0209, recBof4 = 0x0409,
 };
 
@@ -77,60 +78,53 @@ QString fromUtf16Le(const uchar* p, qsizetype chars)
     return s;
 }
 
-// 8-bit texts of BIFF5/7 in the workbook's code page.
+// 8-bit texts of BIFF2-BIFF7 in one code page; without a codec for it, Latin-1. The codec is
+// made by the first text (while the file is read, in one thread): a BIFF8 file needs none.
 class CodePage {
 public:
-    void set(int cp)
-    {
-        m_cp = cp;
-        m_decoder.reset();
-        const char* name = nullptr;
-        switch (cp) {
-        case 1250: name = "windows-1250"; break;
-        case 1251: name = "windows-1251"; break;
-        case 1252: name = "windows-1252"; break;
-        case 1253: name = "windows-1253"; break;
-        case 1254: name = "windows-1254"; break;
-        case 1257: name = "windows-1257"; break;
-        case 866: name = "IBM866"; break;
-        case 10000: case 32768: name = "macintosh"; break;
-        case 65001: name = "UTF-8"; break;
-        default: break;
-        }
-        if (name) {
-            m_decoder = std::make_unique<QStringDecoder>(name);
-            if (!m_decoder->isValid()) m_decoder.reset();
-        }
-    }
+    explicit CodePage(int cp = 1252) : m_cp(cp) {}
+    int number() const { return m_cp; }
     QString decode(const uchar* p, qsizetype n) const
     {
+        if (!m_tried) {
+            m_tried = true;
+            if (const char* name = codePageName(m_cp)) {
+                // stateless: a lead byte a text ends with does not reach into the next one
+                m_decoder = std::make_unique<QStringDecoder>(name, QStringConverter::Flag::Stateless);
+                if (!m_decoder->isValid()) m_decoder.reset();
+            }
+        }
         if (m_decoder) return m_decoder->decode(QByteArrayView(p, n));
-        if (m_cp != 1251) return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
-        QString s(n, Qt::Uninitialized);
-        for (qsizetype i = 0; i < n; ++i) s[i] = QChar(cp1251(p[i]));
-        return s;
+        return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
     }
 
 private:
-    static char16_t cp1251(uchar c)
-    {
-        if (c >= 0xC0) return char16_t(0x0410 + (c - 0xC0));
-        switch (c) {
-        case 0xA8: return 0x0401;
-        case 0xB8: return 0x0451;
-        case 0xB9: return 0x2116;
-        case 0x96: return 0x2013;
-        case 0x97: return 0x2014;
-        case 0x85: return 0x2026;
-        case 0x93: return 0x201C;
-        case 0x94: return 0x201D;
-        case 0x84: return 0x201E;
-        default: return c;
-        }
-    }
-    int m_cp = 1252;
-    std::unique_ptr<QStringDecoder> m_decoder;
+    int m_cp;
+    mutable bool m_tried = false;
+    mutable std::unique_ptr<QStringDecoder> m_decoder;
 };
+
+// The code page a font's character set stands for; 0 for the sets that name none (ANSI,
+// default, symbol, OEM), whose texts take the workbook's or the locale's.
+int codePageOfCharset(uchar charset)
+{
+    switch (charset) {
+    case 128: return 932;
+    case 129: return 949;
+    case 134: return 936;
+    case 136: return 950;
+    case 161: return 1253;
+    case 162: return 1254;
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 186: return 1257;
+    case 204: return 1251;
+    case 222: return 874;
+    case 238: return 1250;
+    default: return 0;
+    }
+}
 
 // Bytes of a record and the CONTINUE records after it, read across their boundaries. A
 // string's characters that run into the next piece are preceded there by a new flags byte.
@@ -418,6 +412,8 @@ public:
     }
 
     void load(RecordStream& stream, qsizetype streamSize, bool biff8);
+    // A BIFF2-BIFF4 file: one worksheet, or a BIFF4 workbook whose sheets lie in its stream.
+    void loadOld(RecordStream& stream, qsizetype streamSize);
     void close() override
     {
         CellSheet::close();
@@ -428,10 +424,21 @@ public:
     }
 
 private:
-    QString text8(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
+    QString text8(const uchar* p, qsizetype avail, bool wideCount, const CodePage& page, qsizetype* used = nullptr) const;
     QString unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
     void readGlobals(RecordStream& records, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd);
     void readSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
+    void readOldSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
+    void addCell(const Record& r);
+    [[noreturn]] void passwordProtected() const
+    {
+        throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
+    }
+    qint64 addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v);
+    void setCodePage(quint16 value);
+    void choosePages();
+    // The code page of the 8-bit texts of cells in a cell format.
+    const CodePage& pageOf(quint32 xf) const { return *m_pages[xf < m_xfPage.size() ? m_xfPage[xf] : 0]; }
     void setFormats();
 
     bool hasShared(quint32 index) const override { return index < m_sst.size() && m_sst[index] != noText; }
@@ -455,7 +462,15 @@ private:
     static constexpr quint32 noText = 0xFFFFFFFFu;
 
     bool m_biff8 = true;
-    CodePage m_codePage;
+    bool m_builtins = true; // format indexes below 164 without a FORMAT record are built-in ones (BIFF5-BIFF8)
+    // 8-bit texts (BIFF2-BIFF7): the workbook's CODEPAGE (0 without one), the character set of
+    // each font, the font of each cell format; the code pages chosen from them, the first the
+    // workbook's own, and the one of each cell format.
+    int m_bookCodePage = 0;
+    std::vector<uchar> m_fontCharsets;
+    std::vector<quint16> m_xfFont;
+    std::vector<std::unique_ptr<CodePage>> m_pages;
+    std::vector<quint8> m_xfPage;
     QByteArray m_sstBytes;
     std::vector<Piece> m_sstPieces; // the table's records within m_sstBytes
     std::vector<quint32> m_sstEnds; // where each of them ends there
@@ -464,7 +479,7 @@ private:
     std::vector<quint16> m_xfFormat;
 };
 
-QString XlsWorkbook::text8(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used) const
+QString XlsWorkbook::text8(const uchar* p, qsizetype avail, bool wideCount, const CodePage& page, qsizetype* used) const
 {
     const qsizetype head = wideCount ? 2 : 1;
     if (avail < head) {
@@ -474,12 +489,12 @@ QString XlsWorkbook::text8(const uchar* p, qsizetype avail, bool wideCount, qsiz
     qsizetype n = wideCount ? u16(p) : p[0];
     n = std::min(n, avail - head);
     if (used) *used = head + n;
-    return m_codePage.decode(p + head, n);
+    return page.decode(p + head, n);
 }
 
 QString XlsWorkbook::unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used) const
 {
-    if (!m_biff8) return text8(p, avail, wideCount, used);
+    if (!m_biff8) return text8(p, avail, wideCount, *m_pages.front(), used);
     Pieces in;
     in.add(p, avail);
     QString s;
@@ -501,6 +516,7 @@ void XlsWorkbook::load(RecordStream& stream, qsizetype streamSize, bool biff8)
     qsizetype globalsEnd = -1;
     stream.seek(0);
     readGlobals(stream, sheets, activeTab, globalsEnd);
+    choosePages();
 
     // The active tab, or the first sheet when the window record names none that exists.
     qsizetype offset = -1;
@@ -524,15 +540,13 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
 {
     Record r;
     if (!records.next(r)) damaged(u"поток книги пуст"_s);
-    if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4)
-        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(name()));
     if (r.type != recBof) damaged(u"нет записи начала книги"_s);
     if (r.size >= 2) {
         const quint16 version = u16(r.data);
         if (version == 0x0600) m_biff8 = true;
         else if (version == 0x0500) m_biff8 = false;
     }
-    m_codePage.set(m_biff8 ? 1200 : 1252);
+    setCodePage(0);
 
     while (records.next(r)) {
         switch (r.type) {
@@ -540,12 +554,15 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
             globalsEnd = records.position();
             return;
         case recFilepass:
-            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
+            passwordProtected();
         case recCodepage:
-            if (r.size >= 2) m_codePage.set(u16(r.data));
+            if (r.size >= 2) setCodePage(u16(r.data));
             break;
         case recDatemode:
             if (r.size >= 2) setDate1904(u16(r.data) == 1);
+            break;
+        case recFont:
+            if (r.size >= 13 && m_fontCharsets.size() < 65536) m_fontCharsets.push_back(r.data[12]);
             break;
         case recWindow1:
             if (r.size >= 12) activeTab = u16(r.data + 10);
@@ -563,7 +580,10 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
         case 0x001E: // FORMAT of BIFF4 and earlier kept by some writers: no index, skipped
             break;
         case recXf:
-            if (r.size >= 4) m_xfFormat.push_back(u16(r.data + 2));
+            if (r.size >= 4) {
+                m_xfFont.push_back(u16(r.data));
+                m_xfFormat.push_back(u16(r.data + 2));
+            }
             break;
         case recSst: {
             // The table is kept as it is written; a string is decoded when a cell shows it.
@@ -620,6 +640,33 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
     globalsEnd = records.position();
 }
 
+void XlsWorkbook::setCodePage(quint16 value)
+{
+    // 1200 (UTF-16) says nothing of 8-bit texts, and 8001H is the system's ANSI code page:
+    // both leave the choice to the fonts and the locale, as having no CODEPAGE does
+    m_bookCodePage = value == 0 || value == 1200 || value == 0x8001 ? 0 : value;
+    m_pages.clear();
+    m_pages.push_back(std::make_unique<CodePage>(m_bookCodePage ? m_bookCodePage : windowsCodePage(locale())));
+}
+
+void XlsWorkbook::choosePages()
+{
+    // Without a CODEPAGE record a BIFF5/7 text is in the code page of its font's character set
+    // (204: Cyrillic, 1251), and in the locale's when the set names none.
+    m_xfPage.assign(m_xfFont.size(), 0);
+    if (m_bookCodePage || m_biff8) return;
+    for (size_t x = 0; x < m_xfFont.size(); ++x) {
+        const size_t font = m_xfFont[x] < 4 ? m_xfFont[x] : m_xfFont[x] - 1u; // font index 4 is never written
+        if (font >= m_fontCharsets.size()) continue;
+        const int cp = codePageOfCharset(m_fontCharsets[font]);
+        if (cp == 0 || cp == m_pages.front()->number()) continue;
+        size_t k = 1;
+        while (k < m_pages.size() && m_pages[k]->number() != cp) ++k;
+        if (k == m_pages.size()) m_pages.push_back(std::make_unique<CodePage>(cp)); // a few at most: one a character set
+        m_xfPage[x] = quint8(k);
+    }
+}
+
 void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype streamSize)
 {
     Record r;
@@ -630,6 +677,7 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
     records.next(r); // the sheet's BOF
     int depth = 1;
     qint64 pendingString = -1; // the text of the formula cell whose result follows in a STRING record
+    quint16 pendingXf = 0;     // and that cell's format
 
     while (depth > 0 && records.next(r)) {
         if (r.type == recBof) {
@@ -648,10 +696,11 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
             pendingString = -1;
         switch (r.type) {
         case recNumber:
-            if (n >= 14) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
-            break;
         case recRk:
-            if (n >= 10) addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
+        case recLabel:
+        case recRstring:
+        case recBoolErr:
+            addCell(r);
             break;
         case recMulrk:
             if (n >= 6) {
@@ -667,26 +716,10 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
         case recLabelSst:
             if (n >= 10) addShared(u16(d), u16(d + 2), u16(d + 4), u32(d + 6));
             break;
-        case recLabel:
-        case recRstring:
-            if (n >= 8) {
-                QString s = unicodeText(d + 6, n - 6, true);
-                if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), std::move(s));
-            }
-            break;
-        case recBoolErr:
-            if (n >= 8) {
-                if (d[7]) addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
-                else addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
-            }
-            break;
         case recFormula:
             if (n >= 14) {
-                const uchar* v = d + 6;
-                if (u16(v + 6) != 0xFFFF) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(v));
-                else if (v[0] == 0) pendingString = addText(u16(d), u16(d + 2), u16(d + 4), QString());
-                else if (v[0] == 1) addBoolean(u16(d), u16(d + 2), u16(d + 4), v[2] != 0);
-                else if (v[0] == 2) addError(u16(d), u16(d + 2), u16(d + 4), v[2]);
+                pendingXf = u16(d + 4);
+                pendingString = addFormulaResult(u16(d), u16(d + 2), pendingXf, d + 6);
             }
             break;
         case recString:
@@ -705,7 +738,7 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
                     for (const auto& part : parts) in.add(part.data(), qsizetype(part.size()));
                     readSharedString(in, s);
                 } else {
-                    s = text8(d, n, true);
+                    s = text8(d, n, true, pageOf(pendingXf));
                 }
                 setText(quint32(pendingString), std::move(s));
                 pendingString = -1;
@@ -718,12 +751,212 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
             }
             break;
         case recFilepass:
-            throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
+            passwordProtected();
         default:
             break;
         }
     }
     finish();
+    setFormats();
+}
+
+// The cell records BIFF3 to BIFF8 share: row, column, cell format, then the value.
+void XlsWorkbook::addCell(const Record& r)
+{
+    const uchar* d = r.data;
+    const qsizetype n = r.size;
+    switch (r.type) {
+    case recNumber:
+        if (n >= 14) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
+        break;
+    case recRk:
+        if (n >= 10) addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
+        break;
+    case recLabel:
+    case recRstring:
+        if (n >= 8) {
+            QString s = m_biff8 ? unicodeText(d + 6, n - 6, true) : text8(d + 6, n - 6, true, pageOf(u16(d + 4)));
+            if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), std::move(s));
+        }
+        break;
+    case recBoolErr:
+        if (n >= 8) {
+            if (d[7]) addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
+            else addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// A formula's cached result, eight bytes at v: a double, or a string, a boolean or an error
+// marked by FFFFH in the last two. Returns the index of the string, which the STRING record
+// after the formula holds; -1 for the others.
+qint64 XlsWorkbook::addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v)
+{
+    if (u16(v + 6) != 0xFFFF) addNumber(row, col, xf, f64(v));
+    else if (v[0] == 0) return addText(row, col, xf, QString());
+    else if (v[0] == 1) addBoolean(row, col, xf, v[2] != 0);
+    else if (v[0] == 2) addError(row, col, xf, v[2]);
+    return -1;
+}
+
+void XlsWorkbook::loadOld(RecordStream& stream, qsizetype streamSize)
+{
+    m_biff8 = false;
+    m_builtins = false; // the FORMAT records list every format, the built-in ones too
+    setCodePage(0);
+    stream.seek(0);
+    Record r;
+    if (!stream.next(r)) damaged(u"поток книги пуст"_s);
+    const quint16 type = r.size >= 4 ? u16(r.data + 2) : 0x0010;
+    if (type == 0x0020) { // a chart holds no cells
+        finish();
+        return;
+    }
+    if (type != 0x0100) {
+        readOldSheet(stream, 0, streamSize);
+        return;
+    }
+    // A BIFF4 workbook: its sheets follow the globals in the same stream, each from its own BOF
+    // to its EOF. The one its window shows (WINDOW2 with the flag of the active sheet, else of
+    // a selected one) is read, else the first worksheet.
+    qsizetype first = -1, active = -1, selected = -1, bof = -1;
+    quint16 sheetType = 0;
+    int depth = 1;
+    for (qsizetype at = stream.position(); depth > 0 && stream.next(r); at = stream.position()) {
+        if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4 || r.type == recBof) {
+            if (depth++ == 1) {
+                bof = at;
+                sheetType = r.size >= 4 ? u16(r.data + 2) : 0x0010;
+            }
+        } else if (r.type == recEof) {
+            --depth;
+        } else if (depth == 1 && r.type == recCodepage && r.size >= 2) {
+            setCodePage(u16(r.data));
+        } else if (depth == 1 && r.type == recDatemode && r.size >= 2) {
+            setDate1904(u16(r.data) == 1);
+        } else if (depth == 2 && (sheetType == 0x0010 || sheetType == 0x0040)) {
+            if (first < 0) first = bof;
+            if (r.type == 0x023E && r.size >= 2) {
+                if ((u16(r.data) & 0x0400) && active < 0) active = bof;
+                if ((u16(r.data) & 0x0200) && selected < 0) selected = bof;
+            }
+        }
+    }
+    const qsizetype sheet = active >= 0 ? active : selected >= 0 ? selected : first;
+    if (sheet < 0) damaged(u"в книге нет листов"_s);
+    readOldSheet(stream, sheet, streamSize);
+}
+
+void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetype streamSize)
+{
+    // The records of BIFF2 (cells with three bytes of attributes, whose second holds the index
+    // of the cell's FORMAT), of BIFF3 and of BIFF4 (cells with the index of an XF record, as in
+    // BIFF5). Formats are numbered by the order of their FORMAT records.
+    enum : quint16 {
+        integer2 = 0x0002, number2 = 0x0003, label2 = 0x0004, boolErr2 = 0x0005, formula2 = 0x0006, string2 = 0x0007,
+        format2 = 0x001E, xf3 = 0x0243, xf4 = 0x0443, formula3 = 0x0206, formula4 = 0x0406,
+    };
+    reserveCells(size_t(std::max<qsizetype>(0, streamSize - offset)) / 12 + 16);
+    records.seek(offset);
+    Record r;
+    records.next(r); // the sheet's BOF
+    const bool biff2 = r.type == recBof2;
+    std::vector<QByteArray> formats; // decoded at the end, in the code page the sheet names
+    qint64 pendingString = -1;
+    quint32 pendingXf = 0;
+    int depth = 1;
+    while (depth > 0 && records.next(r)) {
+        if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4 || r.type == recBof) {
+            ++depth;
+            continue;
+        }
+        if (r.type == recEof) {
+            --depth;
+            continue;
+        }
+        if (depth > 1) continue;
+        const uchar* d = r.data;
+        const qsizetype n = r.size;
+        if (pendingString >= 0 && r.type != string2 && r.type != recString) pendingString = -1;
+        // BIFF2 cells: row, column, three bytes of attributes, the value; their "cell format"
+        // here is the index of the FORMAT
+        const quint32 format2Of = n >= 7 ? d[5] & 0x3F : 0;
+        switch (r.type) {
+        case recCodepage:
+            if (n >= 2) setCodePage(u16(d));
+            break;
+        case recDatemode:
+            if (n >= 2) setDate1904(u16(d) == 1);
+            break;
+        case format2:
+        case recFormat: {
+            const qsizetype skip = r.type == recFormat ? 2 : 0; // BIFF4: a field no reader needs
+            if (n > skip) {
+                const qsizetype length = std::min<qsizetype>(d[skip], n - skip - 1);
+                if (formats.size() < 65536) formats.emplace_back(reinterpret_cast<const char*>(d + skip + 1), length);
+            }
+            break;
+        }
+        case xf3:
+        case xf4:
+            if (n >= 2) m_xfFormat.push_back(d[1]);
+            break;
+        case integer2:
+            if (biff2 && n >= 9) addNumber(u16(d), u16(d + 2), format2Of, u16(d + 7));
+            break;
+        case number2:
+            if (biff2 && n >= 15) addNumber(u16(d), u16(d + 2), format2Of, f64(d + 7));
+            break;
+        case label2:
+            if (biff2 && n >= 8) {
+                QString s = text8(d + 7, n - 7, false, pageOf(0));
+                if (!s.isEmpty()) addText(u16(d), u16(d + 2), format2Of, std::move(s));
+            }
+            break;
+        case boolErr2:
+            if (biff2 && n >= 9) {
+                if (d[8]) addError(u16(d), u16(d + 2), format2Of, d[7]);
+                else addBoolean(u16(d), u16(d + 2), format2Of, d[7] != 0);
+            }
+            break;
+        case recNumber:
+        case recRk:
+        case recLabel:
+        case recBoolErr:
+            addCell(r);
+            break;
+        case formula2:
+        case formula3:
+        case formula4: {
+            const qsizetype at = r.type == formula2 ? 7 : 6;
+            if ((r.type == formula2) != biff2 || n < at + 8) break;
+            pendingXf = r.type == formula2 ? format2Of : u16(d + 4);
+            pendingString = addFormulaResult(u16(d), u16(d + 2), pendingXf, d + at);
+            break;
+        }
+        case string2:
+        case recString:
+            if (pendingString >= 0) {
+                setText(quint32(pendingString), text8(d, n, r.type == recString, pageOf(pendingXf)));
+                pendingString = -1;
+            }
+            break;
+        case recFilepass:
+            passwordProtected();
+        default:
+            break;
+        }
+    }
+    finish();
+    for (size_t i = 0; i < formats.size(); ++i)
+        m_formatCodes[int(i)] = m_pages.front()->decode(reinterpret_cast<const uchar*>(formats[i].constData()), formats[i].size());
+    if (biff2) { // a cell's format is its FORMAT
+        m_xfFormat.resize(formats.size());
+        for (size_t i = 0; i < formats.size(); ++i) m_xfFormat[i] = quint16(i);
+    }
     setFormats();
 }
 
@@ -736,8 +969,12 @@ void XlsWorkbook::setFormats()
         const int index = m_xfFormat[x];
         auto& p = parsed[index];
         if (!p) {
-            auto code = m_formatCodes.find(index);
-            p = std::make_shared<NumberFormat>(code != m_formatCodes.end() ? code->second : builtinFormatCode(index, locale()));
+            // The date forms 14 to 22 are the locale's, whatever code a writer stored for them.
+            const auto code = m_formatCodes.find(index);
+            if (m_builtins && (code == m_formatCodes.end() || localeBuiltinFormat(index)))
+                p = std::make_shared<NumberFormat>(builtinFormatCode(index, locale()));
+            else
+                p = std::make_shared<NumberFormat>(code != m_formatCodes.end() ? code->second : QString());
         }
         formats[x] = p;
     }
@@ -796,12 +1033,18 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
 {
     startGsf();
     const auto* raw = reinterpret_cast<const guint8*>(bytes.constData());
-    if (bytes.size() >= 4 && u16(raw) != 0 && (u16(raw) == recBof2 || u16(raw) == recBof3 || u16(raw) == recBof4)
-        && u16(raw + 2) <= 32)
-        throw Failure(err::BookNotWorkbook, u"Книга %1 записана в старом формате (BIFF2–BIFF4), он не читается"_s.arg(name));
-
     GsfPtr<GsfInput> input(gsf_input_memory_new(raw, bytes.size(), FALSE));
     if (!input) throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
+    // A plain stream of records, not in an OLE2 container: a BIFF2-BIFF4 file, or a workbook
+    // stream of BIFF5-BIFF8 saved on its own.
+    const quint16 first = bytes.size() >= 4 ? u16(raw) : 0;
+    if ((first == recBof2 || first == recBof3 || first == recBof4 || first == recBof) && u16(raw + 2) <= 32) {
+        RecordStream records(input.get(), bytes.size());
+        auto book = std::make_unique<XlsWorkbook>(name, locale, part);
+        if (first == recBof) book->load(records, bytes.size(), bytes.size() >= 6 && u16(raw + 4) == 0x0600);
+        else book->loadOld(records, bytes.size());
+        return book;
+    }
     return openContainer(input.get(), bytes.size(), bytes.left(8), name, locale, part);
 }
 

@@ -326,8 +326,11 @@ void XlsxWorkbook::readStyles(const QString& part)
         const quint64 id = xfFormat[i];
         auto& p = parsed[id];
         if (!p) {
+            // the date forms 14 to 22 are the locale's, whatever code a writer stored for them
             const auto code = codes.find(id);
-            p = std::make_shared<NumberFormat>(code != codes.end() ? code->second : builtinFormatCode(id < 50 ? int(id) : 0, locale()));
+            p = std::make_shared<NumberFormat>(code != codes.end() && !localeBuiltinFormat(int(std::min<quint64>(id, 50)))
+                                                   ? code->second
+                                                   : builtinFormatCode(id < 50 ? int(id) : 0, locale()));
         }
         formats[i] = p;
     }

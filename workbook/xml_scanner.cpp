@@ -88,6 +88,36 @@ template <typename Plain, typename Ref> void decodeWith(std::string_view raw, Pl
     if (from < raw.size()) plain(raw.substr(from));
 }
 
+// XML's own reading of the characters written in a document (not those of references): a line
+// end, CR LF or a lone CR, is a LF; in an attribute's value every line end and tab is a space.
+// Calls add(view) with the text as the document means it; most texts need no change.
+std::string normalizedCopy(std::string_view raw, bool attribute)
+{
+    std::string out;
+    out.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        char c = raw[i];
+        if (c == '\r') {
+            if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+            c = '\n';
+        }
+        if (attribute && (c == '\n' || c == '\t')) c = ' ';
+        out += c;
+    }
+    return out;
+}
+
+template <typename Add> inline void normalized(std::string_view raw, bool attribute, Add add)
+{
+    if (std::memchr(raw.data(), '\r', raw.size()) == nullptr &&
+        (!attribute || raw.find_first_of("\n\t") == std::string_view::npos)) {
+        add(raw);
+        return;
+    }
+    const std::string copy = normalizedCopy(raw, attribute);
+    add(std::string_view(copy));
+}
+
 } // namespace
 
 XmlScanner::XmlScanner(Fill fill, std::function<void(const QString&)> damaged)
@@ -96,10 +126,13 @@ XmlScanner::XmlScanner(Fill fill, std::function<void(const QString&)> damaged)
     m_buf.resize(size_t(chunk));
 }
 
-void XmlScanner::decode(std::string_view raw, QString& out)
+void XmlScanner::decode(std::string_view raw, QString& out, bool attribute)
 {
     decodeWith(
-        raw, [&](std::string_view p) { out += QString::fromUtf8(p.data(), qsizetype(p.size())); },
+        raw,
+        [&](std::string_view p) {
+            normalized(p, attribute, [&](std::string_view t) { out += QString::fromUtf8(t.data(), qsizetype(t.size())); });
+        },
         [&](char32_t c) {
             if (c >= 0x10000) {
                 out += QChar(QChar::highSurrogate(c));
@@ -112,18 +145,31 @@ void XmlScanner::decode(std::string_view raw, QString& out)
 
 void XmlScanner::decode(std::string_view raw, std::string& utf8)
 {
-    decodeWith(raw, [&](std::string_view p) { utf8.append(p); }, [&](char32_t c) { appendUtf8(utf8, c); });
+    // the values of cells, short texts mostly: one look at each byte finds the common case
+    bool plain = true;
+    for (const char c : raw)
+        if (c == '&' || c == '\r') {
+            plain = false;
+            break;
+        }
+    if (plain) {
+        utf8.append(raw);
+        return;
+    }
+    decodeWith(
+        raw, [&](std::string_view p) { normalized(p, false, [&](std::string_view t) { utf8.append(t); }); },
+        [&](char32_t c) { appendUtf8(utf8, c); });
 }
 
 void XmlScanner::appendText(QString& out) const
 {
-    if (m_cdata) out += QString::fromUtf8(m_text.data(), qsizetype(m_text.size()));
+    if (m_cdata) normalized(m_text, false, [&](std::string_view t) { out += QString::fromUtf8(t.data(), qsizetype(t.size())); });
     else decode(m_text, out);
 }
 
 void XmlScanner::appendText(std::string& utf8) const
 {
-    if (m_cdata) utf8.append(m_text);
+    if (m_cdata) normalized(m_text, false, [&](std::string_view t) { utf8.append(t); });
     else decode(m_text, utf8);
 }
 
@@ -141,7 +187,7 @@ QString XmlScanner::attributeText(std::string_view local) const
 {
     std::string_view raw;
     QString out;
-    if (attribute(local, raw)) decode(raw, out);
+    if (attribute(local, raw)) decode(raw, out, true);
     return out;
 }
 
@@ -270,6 +316,7 @@ XmlScanner::Token XmlScanner::next()
                             break;
                         }
                     while (cut > m_pos && (uchar(base[cut]) & 0xC0) == 0x80) --cut;
+                    if (cut > m_pos + 1 && base[cut - 1] == '\r') --cut; // a CR LF stays in one piece
                     if (cut <= m_pos) cut = m_end; // not UTF-8: as it is
                     m_text = std::string_view(base + m_pos, size_t(cut - m_pos));
                     m_cdata = false;

@@ -44,15 +44,17 @@ public:
     // The raw text of a Text token; rawIsLiteral() tells that it came from a CDATA section.
     std::string_view rawText() const { return m_text; }
     bool rawIsLiteral() const { return m_cdata; }
-    // The text of a Text token, entities replaced, appended to out.
+    // The text of a Text token, entities replaced and line ends read as XML does, appended to out.
     void appendText(QString& out) const;
     void appendText(std::string& utf8) const;
 
     // After Start: skips the element's content up to and including its End.
     void skipElement();
 
-    // Replaces the predefined entities and character references of raw XML text.
-    static void decode(std::string_view raw, QString& out);
+    // Replaces the predefined entities and character references of raw XML text, and reads its
+    // line ends as XML does: CR LF and a lone CR are a LF (a reference &#13; stays a CR); in the
+    // value of an attribute, line ends and tabs are spaces.
+    static void decode(std::string_view raw, QString& out, bool attribute = false);
     static void decode(std::string_view raw, std::string& utf8);
 
 private:

@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <span>
+#include <string>
+
 using namespace Qt::Literals::StringLiterals;
 using kalder::Workbook;
 
@@ -102,6 +105,54 @@ void TstFormats::cells_data()
     add(hx, "styled empty cell", "C", 5, 2, u""_s);
     add(hx, "formula cached number", "C", 5, 4, u"2"_s);
     add(hx, "last cell of the sheet", "C", 1048576, 16384, u"corner"_s);
+
+    // the cells a spreadsheet shows by the locale: Russian, English
+    struct Shown {
+        const char* what;
+        int row, column;
+        QString ru, en;
+    };
+    const QString nbsp = QString(QChar(0x00A0));
+    const Shown celltextXlsx[] = {
+        {"rounding from 15 digits, four places", 1, 1, u"1,2681"_s, u"1.2681"_s},
+        {"rounding from 15 digits, two places", 1, 2, u"2,68"_s, u"2.68"_s},
+        {"rounding one place", 1, 3, u"0,2"_s, u"0.2"_s},
+        {"built-in grouping", 1, 4, u"123"_s + nbsp + u"456"_s, u"123,456"_s},
+        {"date separator", 1, 5, u"2014.01.16 16:00"_s, u"2014/01/16 16:00"_s},
+        {"date separator day first", 1, 6, u"21.10.2009"_s, u"21/10/2009"_s},
+        {"tag 409", 1, 7, u"August 10, 2016"_s, u"August 10, 2016"_s},
+        {"system long date", 1, 8, u"10 августа 2016 г."_s, u"Wednesday, August 10, 2016"_s},
+        {"system long time", 1, 9, u"16:00:00"_s, u"4:00:00 PM"_s},
+        {"built-in 14", 1, 10, u"10.08.2016"_s, u"8/10/2016"_s},
+        {"built-in 15", 1, 11, u"10.авг.16"_s, u"10-Aug-16"_s},
+        {"built-in 22", 1, 12, u"10.08.2016 13:30"_s, u"8/10/2016 13:30"_s},
+        {"condition only negatives meet", 1, 13, u"30"_s, u"30"_s},
+        {"General in the text section", 1, 14, u"foo "_s, u"foo "_s},
+        {"currency tag", 1, 15, u"€ 1"_s + nbsp + u"000,00"_s, u"€ 1,000.00"_s},
+        {"date1904 true", 1, 16, u"1904-01-01"_s, u"1904-01-01"_s},
+        {"built-in 14 redefined by the file", 1, 17, u"10.08.2016"_s, u"8/10/2016"_s},
+        {"shared CR LF", 2, 1, u"abc\ndef"_s, u"abc\ndef"_s},
+        {"shared lone CR", 2, 2, u"lone\ncr"_s, u"lone\ncr"_s},
+        {"escaped CR", 2, 3, u"esc\raped"_s, u"esc\raped"_s},
+        {"referenced CR", 2, 4, u"ref\rcr"_s, u"ref\rcr"_s},
+        {"inline CR LF", 2, 5, u"in\nline"_s, u"in\nline"_s},
+        {"formula string CR LF", 2, 6, u"s\nt"_s, u"s\nt"_s},
+    };
+    const Shown celltextOds[] = {
+        {"writer's General: its shown text", 1, 1, u"12345.6789"_s, u"12345.6789"_s},
+        {"embedded text: its shown text", 1, 2, u"12x34"_s, u"12x34"_s},
+        {"writer's General without a text", 1, 3, u"3,25"_s, u"3.25"_s},
+        {"paragraph CR LF", 2, 1, u"abc\ndef"_s, u"abc\ndef"_s},
+        {"string-value line end by reference", 2, 2, u"x\ny"_s, u"x\ny"_s},
+        {"paragraph lone CR", 2, 3, u"lone\ncr"_s, u"lone\ncr"_s},
+        {"string-value raw line end: a space", 2, 4, u"p q"_s, u"p q"_s},
+    };
+    for (const auto& [book, cases] : {std::pair{u"celltext.xlsx"_s, std::span<const Shown>(celltextXlsx)},
+                                      std::pair{u"celltext.ods"_s, std::span<const Shown>(celltextOds)}})
+        for (const Shown& c : cases) {
+            add(book, (std::string(c.what) + " ru").c_str(), "ru_RU", c.row, c.column, c.ru);
+            add(book, (std::string(c.what) + " en").c_str(), "en_US", c.row, c.column, c.en);
+        }
 
     const QString ho = u"handmade.ods"_s;
     add(ho, "string-value attribute", "C", 1, 1, u"from the attribute"_s);

@@ -59,6 +59,8 @@ class TstKalderCells : public QObject {
 private slots:
     void sameTextAsTheReader_data();
     void sameTextAsTheReader();
+    void localeAsTheSpreadsheetShows_data();
+    void localeAsTheSpreadsheetShows();
     void failuresAndUsage();
 
 private:
@@ -89,6 +91,31 @@ void TstKalderCells::sameTextAsTheReader()
     QVERIFY(expected.count('\n') > 3);
     QCOMPARE(r.out.size(), expected.size());
     QVERIFY(r.out == expected);
+}
+
+void TstKalderCells::localeAsTheSpreadsheetShows_data()
+{
+    // the rows of celltext.xlsx (see make_formats.py) as a spreadsheet under each locale shows them
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("csv");
+    const QString texts = u"\"abc\ndef\",\"lone\ncr\",\"esc\raped\",\"ref\rcr\",\"in\nline\",\"s\nt\"\r\n"_s;
+    QTest::newRow("Russian") << u"ru_RU"_s
+                             << u"\"1,2681\",\"2,68\",\"0,2\",123\u00A0456,2014.01.16 16:00,21.10.2009,\"August 10, 2016\","
+                                "10 августа 2016 г.,16:00:00,10.08.2016,10.авг.16,10.08.2016 13:30,30,foo ,\"€ 1\u00A0000,00\","
+                                "1904-01-01,10.08.2016\r\n"_s + texts;
+    QTest::newRow("English") << u"en_US"_s
+                             << u"1.2681,2.68,0.2,\"123,456\",2014/01/16 16:00,21/10/2009,\"August 10, 2016\","
+                                "\"Wednesday, August 10, 2016\",4:00:00 PM,8/10/2016,10-Aug-16,8/10/2016 13:30,30,foo ,"
+                                "\"€ 1,000.00\",1904-01-01,8/10/2016\r\n"_s + texts;
+}
+
+void TstKalderCells::localeAsTheSpreadsheetShows()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, csv);
+    const Run r = run({u"--locale"_s, locale, fixture(u"formats/celltext.xlsx"_s)});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(QString::fromUtf8(r.out), csv);
 }
 
 void TstKalderCells::failuresAndUsage()

@@ -28,6 +28,7 @@ private slots:
     void cells();
     void sheetShape();
     void sharedStringsAcrossContinue();
+    void mergedArea();
     void refusedCells_data();
     void refusedCells();
     void closed();
@@ -76,6 +77,41 @@ void TstXlsReader::cells_data()
     add("mulblank", "xls_biff5.xls", "C", 4, 2, u""_s);
     add("later record wins", "xls_biff5.xls", "C", 5, 1, u"второй"_s);
     add("wrong sst counts", "xls_sst_counts.xls", "C", 3, 1, u"three"_s);
+    // 8-bit texts without a CODEPAGE: the font's character set, else the locale's code page
+    for (const char* file : {"xls_biff5_nocp.xls", "xls_biff5_stream.xls"}) {
+        QTest::addRow("%s: Cyrillic font under en", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 1 << u"Универсальный"_s;
+        QTest::addRow("%s: ANSI font under ru", file) << QString::fromLatin1(file) << u"ru_RU"_s << 1 << 2 << u"Привет"_s;
+        QTest::addRow("%s: ANSI font under en", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 2 << u"Ïðèâåò"_s;
+        QTest::addRow("%s: font after the unwritten index 4", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 3 << u"Łódź"_s;
+        QTest::addRow("%s: text after one cut in a character", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 5 << u"A"_s;
+        QTest::addRow("%s: formula string in its font's", file) << QString::fromLatin1(file) << u"en_US"_s << 2 << 1 << u"итог"_s;
+    }
+    // BIFF2: the cell's FORMAT in its attributes, texts in the locale's code page
+    add("biff2 text ru", "xls_biff2.xls", "ru_RU", 1, 1, u"Код"_s);
+    add("biff2 text en", "xls_biff2.xls", "en_US", 1, 2, u"Ñóììà"_s);
+    add("biff2 integer", "xls_biff2.xls", "C", 2, 1, u"42"_s);
+    add("biff2 number format", "xls_biff2.xls", "ru_RU", 2, 2, u"1234,50"_s);
+    add("biff2 date ru", "xls_biff2.xls", "ru_RU", 2, 3, u"09.03.2024"_s);
+    add("biff2 date en", "xls_biff2.xls", "en_US", 2, 3, u"09/03/2024"_s);
+    add("biff2 boolean", "xls_biff2.xls", "ru_RU", 2, 4, u"ИСТИНА"_s);
+    add("biff2 error", "xls_biff2.xls", "C", 2, 5, u"#DIV/0!"_s);
+    add("biff2 formula string", "xls_biff2.xls", "ru_RU", 3, 1, u"итог"_s);
+    add("biff2 formula number", "xls_biff2.xls", "C", 3, 2, u"25%"_s);
+    // BIFF3: XF records, CODEPAGE
+    add("biff3 codepage under en", "xls_biff3.xls", "en_US", 1, 1, u"Привет"_s);
+    add("biff3 rk grouped", "xls_biff3.xls", "ru_RU", 1, 2, u"12\u00A0345"_s);
+    add("biff3 number", "xls_biff3.xls", "C", 2, 1, u"2.68"_s);
+    add("biff3 second format", "xls_biff3.xls", "C", 2, 2, u"0.500"_s);
+    add("biff3 formula string", "xls_biff3.xls", "C", 3, 1, u"итог"_s);
+    add("biff3 boolean", "xls_biff3.xls", "C", 3, 2, u"FALSE"_s);
+    // BIFF4: formats by their order, the 1904 system, the system's ANSI code page
+    add("biff4 1904 date", "xls_biff4.xls", "C", 1, 1, u"1904-01-01"_s);
+    add("biff4 ANSI code page ru", "xls_biff4.xls", "ru_RU", 1, 2, u"Ёлка"_s);
+    add("biff4 formula number", "xls_biff4.xls", "C", 2, 1, u"7.5"_s);
+    add("biff4 rk hundredths", "xls_biff4.xls", "C", 2, 2, u"1.23"_s);
+    // a BIFF4 workbook: the active sheet with its own formats
+    add("biff4 workbook active sheet", "xls_biff4w.xls", "en_US", 1, 1, u"второй лист"_s);
+    add("biff4 workbook sheet format", "xls_biff4w.xls", "ru_RU", 1, 2, u"3,1"_s);
 }
 
 void TstXlsReader::cells()
@@ -110,6 +146,18 @@ void TstXlsReader::sharedStringsAcrossContinue()
         QCOMPARE(book->cellText(n, 1), u"строка %1 "_s.arg(n) + tail);
         QCOMPARE(book->cellText(n, 2), u"latin %1"_s.arg(n));
     }
+}
+
+void TstXlsReader::mergedArea()
+{
+    // Every cell of A1:F5 holds its name; of the area B3:D4 only B3 shows.
+    auto book = Workbook::open(fixture("xls_merged.xls"), QLocale::c());
+    for (int row = 1; row <= 5; ++row)
+        for (int col = 1; col <= 6; ++col) {
+            const bool hidden = row >= 3 && row <= 4 && col >= 2 && col <= 4 && !(row == 3 && col == 2);
+            const QString name = QChar(u'A' + col - 1) + QString::number(row);
+            QCOMPARE(book->cellText(row, col), hidden ? QString() : name);
+        }
 }
 
 void TstXlsReader::refusedCells_data()
@@ -162,8 +210,8 @@ void TstXlsReader::refusedFiles_data()
     QTest::newRow("password") << bytesOf("xls_password.xls") << kalder::err::BookNotWorkbook << u"паролем"_s;
     QTest::newRow("truncated") << bytesOf("xls_basic.xls").left(1000) << kalder::err::BookNotWorkbook << u"xls"_s;
     QTest::newRow("xlsx") << QByteArray("PK\x03\x04 rest of a zip") << kalder::err::BookNotWorkbook << u"xlsx"_s;
-    QTest::newRow("biff4") << QByteArray("\x09\x04\x06\x00\x00\x00\x10\x00\x00\x00", 10) << kalder::err::BookNotWorkbook
-                           << u"BIFF2"_s;
+    QTest::newRow("biff4 workbook without sheets") << QByteArray("\x09\x04\x06\x00\x00\x00\x00\x01\x00\x00\x0a\x00\x00\x00", 14)
+                                                   << kalder::err::BookNotWorkbook << u"нет листов"_s;
 }
 
 void TstXlsReader::refusedFiles()
@@ -203,13 +251,17 @@ void TstXlsReader::damagedNeverCrash()
         }
         return u"%1 cells, %2"_s.arg(cells).arg(hash);
     };
-    for (const char* name : {"xls_basic.xls", "xls_strings.xls", "xls_biff5.xls"}) {
+    for (const char* name : {"xls_basic.xls", "xls_strings.xls", "xls_biff5.xls", "xls_biff2.xls", "xls_biff3.xls",
+                             "xls_biff4w.xls", "xls_biff5_stream.xls"}) {
         const QByteArray good = bytesOf(name);
         QVERIFY(!good.isEmpty());
         std::vector<QByteArray> copies;
+        // a plain stream of a few hundred bytes is cut and flipped at every byte
+        const bool small = good.size() < 4096;
         for (qsizetype cut : {qsizetype(512), qsizetype(1536), good.size() / 2, good.size() - 700, good.size() - 1})
-            copies.push_back(good.left(std::max<qsizetype>(cut, 0)));
-        for (qsizetype at = 512; at < good.size(); at += 97) {
+            if (!small) copies.push_back(good.left(std::max<qsizetype>(cut, 0)));
+        for (qsizetype cut = 1; small && cut < good.size(); ++cut) copies.push_back(good.left(cut));
+        for (qsizetype at = small ? 0 : 512; at < good.size(); at += small ? 1 : 97) {
             QByteArray flipped = good;
             flipped[at] = char(~flipped[at]);
             copies.push_back(flipped);
