@@ -32,6 +32,8 @@ class TstLoadInterrupted : public QObject {
 private slots:
     void initTestCase();
     void killedLoadRunAgainGivesTheSameTable();
+    void previewAndUndoFromTheCommandLine();
+    void killedUndoLeavesOneOfTheTables();
 
 private:
     QString makeDatabase(const QString& name);
@@ -98,6 +100,67 @@ void TstLoadInterrupted::killedLoadRunAgainGivesTheSameTable()
     const QString last = QString::fromUtf8(again.readAllStandardOutput()).trimmed().split(QLatin1Char('\n')).last();
     QCOMPARE(last, u"counts\t%1\t%2"_s.arg(expected.size()).arg(expected.size() - stored));
     QCOMPARE(query(cut, dump), expected);
+}
+
+void TstLoadInterrupted::previewAndUndoFromTheCommandLine()
+{
+    const QString dump = u"SELECT id, Код, quote(Мин), quote(Макс) FROM tblData ORDER BY id"_s;
+    const QString db = makeDatabase(u"cli.db"_s);
+    const auto run = [&](const QStringList& more) {
+        QProcess p;
+        p.start(Tool, more);
+        if (!p.waitForFinished(-1) || p.exitCode() != 0)
+            return QStringList{u"exit %1"_s.arg(p.exitCode())};
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(QLatin1Char('\n'));
+    };
+    // the preview prints its totals and writes nothing
+    const QStringList preview = run(arguments(db) << u"--preview"_s);
+    QCOMPARE(query(db, u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
+    const QString totals = preview.filter(QRegularExpression(u"^totals\t"_s)).value(0);
+    QVERIFY2(!totals.isEmpty(), qPrintable(preview.join(u"\n"_s)));
+    const QStringList t = totals.split(QLatin1Char('\t'));
+    QCOMPARE(t.value(1), QString::number(DataRows));   // rows read
+    QCOMPARE(t.value(6), u"0"_s);                       // none the load cannot take
+
+    QVERIFY(run(arguments(db)).join(u"\n"_s).contains(u"Обработка данных успешно завершена"_s));
+    QCOMPARE(t.value(3), query(db, u"SELECT count(*) FROM tblData"_s).value(0));   // the records the preview foresaw
+
+    const QStringList undone = run({u"--db"_s, db, u"--undo"_s});
+    QVERIFY2(undone.value(0).startsWith(u"question\tKalder\tОтменить загрузку"_s), qPrintable(undone.join(u"\n"_s)));
+    QVERIFY2(undone.join(u"\n"_s).contains(u"information\tKalder\tЗагрузка отменена"_s), qPrintable(undone.join(u"\n"_s)));
+    QCOMPARE(query(db, dump), QStringList{});
+    QCOMPARE(run({u"--db"_s, db, u"--undo"_s, u"--preview"_s}), QStringList{u"exit 2"_s});   // bad usage
+}
+
+void TstLoadInterrupted::killedUndoLeavesOneOfTheTables()
+{
+    // The undo is one transaction: killed at any moment, it leaves the loaded table or the
+    // table before the load, never a part of either.
+    const QString dump = u"SELECT id, Код, quote(Мин), quote(Макс) FROM tblData ORDER BY id"_s;
+    const QStringList before{u"1|ART-0000011|1.0|2.0"_s};
+    for (const int delay : {0, 40, 120, 400}) {
+        const QString db = makeDatabase(u"undo%1.db"_s.arg(delay));
+        {
+            QSqlDatabase c = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"seed"_s);
+            c.setDatabaseName(db);
+            QVERIFY(c.open());
+            QVERIFY(QSqlQuery(c).exec(u"INSERT INTO tblData (Код, Мин, Макс) VALUES ('ART-0000011', 1, 2)"_s));
+            c.close();
+        }
+        QSqlDatabase::removeDatabase(u"seed"_s);
+        QProcess load;
+        load.start(Tool, arguments(db));
+        QVERIFY(load.waitForFinished(-1));
+        const QStringList loaded = query(db, dump);
+        QProcess undo;
+        undo.start(Tool, {u"--db"_s, db, u"--undo"_s});
+        QVERIFY(undo.waitForStarted(-1));
+        QThread::msleep(delay);
+        undo.kill();
+        QVERIFY(undo.waitForFinished(-1));
+        const QStringList now = query(db, dump);
+        QVERIFY2(now == loaded || now == before, qPrintable(u"after %1 ms: %2 rows"_s.arg(delay).arg(now.size())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstLoadInterrupted)
