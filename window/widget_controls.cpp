@@ -540,6 +540,9 @@ QString QtDialogs::fileName(const FileDialogRequest& request)
     dialog.setFileMode(request.open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
     dialog.setHistory({});
+    // Names only, as the system's open dialog first shows them: at the dialog's size the
+    // detail view cuts size, type and date to a few letters each.
+    dialog.setViewMode(QFileDialog::List);
     const QStringList filters = qtFilters(request);
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);
