@@ -90,8 +90,7 @@ void TstFrmMain::initTestCase()
 {
     // Qt's own settings would land here if anything wrote them.
     QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-    qputenv("HOME", QFile::encodeName(m_config.path()));
+    homeIn(m_config.path());
 }
 
 void TstFrmMain::listViewOps()

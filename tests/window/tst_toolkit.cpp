@@ -110,8 +110,7 @@ private:
 void TstToolkit::initTestCase()
 {
     QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-    qputenv("HOME", QFile::encodeName(m_config.path()));
+    homeIn(m_config.path());
 }
 
 void TstToolkit::toolkitTexts_data()
