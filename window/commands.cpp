@@ -41,18 +41,19 @@ QString filterFor(const QString& patterns)
 }
 
 // Where a dialog opens: in the folder of the file its box names, else in the folder of the
-// file last chosen, else in the application folder. A relative path in the box is relative
-// to the application folder, as settings.cfg's is.
+// file last chosen, else in the folder of settings.cfg (the application folder, unless that
+// cannot be written). A relative path in the box is relative to that folder, as a relative
+// PathToDB is.
 QString dialogFolder(const AppState& state, const QString& current)
 {
     if (!current.isEmpty()) {
-        const QDir folder = QFileInfo(QDir(applicationFolder()), current).absoluteDir();
+        const QDir folder = QFileInfo(QDir(settingsFolder()), current).absoluteDir();
         if (folder.exists())
             return folder.absolutePath();
     }
     if (!state.LastChosenFolder.isEmpty() && QDir(state.LastChosenFolder).exists())
         return state.LastChosenFolder;
-    return applicationFolder();
+    return settingsFolder();
 }
 
 QString chooseFile(AppState& state, Dialogs& dialogs, const QString& current, const QString& patterns,

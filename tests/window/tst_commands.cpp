@@ -268,7 +268,8 @@ private slots:
         QTest::addColumn<QString>("box");         // the text of the dialog's box
         QTest::addColumn<QString>("chosenBefore"); // chosen just before in the other dialog
         QTest::addColumn<QString>("opensIn");
-        // <a> and <b> are two folders, <app> the application folder, <none> a missing folder.
+        // <a> and <b> are two folders, <app> the application folder (which holds settings.cfg),
+        // <none> a missing folder.
         QTest::newRow("workbook: the box's folder") << false << "<a>/book.xls" << "" << "<a>";
         QTest::newRow("workbook: the box's folder, though another was chosen")
             << false << "<a>/book.xls" << "<b>/base.db" << "<a>";
@@ -277,7 +278,7 @@ private slots:
             << false << "<none>/book.xls" << "<b>/base.db" << "<b>";
         QTest::newRow("workbook: empty box, nothing chosen") << false << "" << "" << "<app>";
         QTest::newRow("database: the box's folder") << true << "<a>/base.db" << "<b>/book.xls" << "<a>";
-        QTest::newRow("database: relative to the application folder") << true << "sub/base.db" << "" << "<app>/sub";
+        QTest::newRow("database: relative to the folder of settings.cfg") << true << "sub/base.db" << "" << "<app>/sub";
         QTest::newRow("database: a name alone, the application folder") << true << "demo.db" << "<b>/book.xls"
                                                                        << "<app>";
         QTest::newRow("database: missing folder, nothing chosen") << true << "<none>/base.db" << "" << "<app>";
