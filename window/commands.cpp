@@ -14,6 +14,7 @@
 #include "workbook/header_analysis.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <optional>
 
@@ -27,18 +28,43 @@ const QString NoWorkbook = QStringLiteral("Не задано имя эксель
 const QString BadNumber = QStringLiteral("Введенное значение может содержать только цифры и быть не отрицательным");
 constexpr qint32 OverwritePrompt = 2;
 
-QString filterFor(const QString& extension)
+// The dialogs' files: the formats the reader opens, and the usual names of SQLite files.
+const QString WorkbookPatterns = QStringLiteral("*.xls;*.xlsx;*.xlsm;*.ods;*.csv");
+const QString DatabasePatterns = QStringLiteral("*.db;*.sqlite;*.sqlite3;*.db3");
+
+// The files of the patterns first, then every file.
+QString filterFor(const QString& patterns)
 {
     const QChar nul(u'\0');
-    return QStringLiteral("Выберите файл (*%1)").arg(extension) + nul + QStringLiteral("*") + extension + nul +
+    return QStringLiteral("Выберите файл (") + patterns + QStringLiteral(")") + nul + patterns + nul +
            QStringLiteral("All Files (*.*)") + nul + QStringLiteral("*.*") + nul;
 }
 
-QString chooseFile(Dialogs& dialogs, const QString& extension)
+// Where a dialog opens: in the folder of the file its box names, else in the folder of the
+// file last chosen, else in the folder of settings.cfg (the application folder, unless that
+// cannot be written). A relative path in the box is relative to that folder, as a relative
+// PathToDB is.
+QString dialogFolder(const AppState& state, const QString& current)
+{
+    if (!current.isEmpty()) {
+        const QDir folder = QFileInfo(QDir(settingsFolder()), current).absoluteDir();
+        if (folder.exists())
+            return folder.absolutePath();
+    }
+    if (!state.LastChosenFolder.isEmpty() && QDir(state.LastChosenFolder).exists())
+        return state.LastChosenFolder;
+    return settingsFolder();
+}
+
+QString chooseFile(AppState& state, Dialogs& dialogs, const QString& current, const QString& patterns,
+                   const QString& extension)
 {
     qint32 flags = OverwritePrompt;
-    return dlg_FileName(flags, QDir::currentPath(), filterFor(extension), 1, extension, QString(),
-                        QStringLiteral("Выбор файла"), -1, true, dialogs);
+    const QString path = dlg_FileName(flags, dialogFolder(state, current), filterFor(patterns), 1, extension,
+                                      QString(), QStringLiteral("Выбор файла"), -1, true, dialogs);
+    if (!path.isEmpty())
+        state.LastChosenFolder = QFileInfo(path).absolutePath();
+    return path;
 }
 
 // A row-number box the command cannot use: the number check's message, and the operator
@@ -61,7 +87,8 @@ void storeBox(AppState& state, TextBox& box, Dialogs& dialogs, const QString& fi
 void Command_SelectFile_Click(AppState& state, FormControls& ui)
 {
     try {
-        const QString path = chooseFile(*ui.dialogs, QStringLiteral(".xls"));
+        const QString path =
+            chooseFile(state, *ui.dialogs, ui.Text_FileName->text(), WorkbookPatterns, QStringLiteral(".xls"));
         if (path.isEmpty())
             return;
         ui.Text_FileName->setText(path);
@@ -74,7 +101,8 @@ void Command_SelectFile_Click(AppState& state, FormControls& ui)
 void Command_SetPathToDB_Click(AppState& state, FormControls& ui)
 {
     try {
-        const QString path = chooseFile(*ui.dialogs, QStringLiteral(".mdb"));
+        const QString path =
+            chooseFile(state, *ui.dialogs, ui.Text_PathToDB->text(), DatabasePatterns, QStringLiteral(".db"));
         if (path.isEmpty())
             return;
         // The chosen database is opened before anything is replaced: a file that cannot be

@@ -4,8 +4,10 @@
 
 #include "window/commands.h"
 #include "window/form_logic.h"
+#include "window/toolkit.h"
 
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QFocusEvent>
 #include <QFont>
 #include <QGroupBox>
@@ -15,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 
 namespace kalder {
 
@@ -40,11 +43,6 @@ QFont designFont(const QString& family, qreal points, bool bold = false)
     f.setStrikeOut(false);
     return f;
 }
-
-const QString WindowFont = QStringLiteral("Tahoma");
-const QString FrameFont = QStringLiteral("MS Sans Serif");
-const QString ListFont = QStringLiteral("Times New Roman CYR");
-const QString RulesFont = QStringLiteral("Courier New");
 
 // The window's own icon: a sheet of rows with an arrow into a database drum, 16 x 16.
 QIcon drawnIcon()
@@ -72,18 +70,9 @@ QIcon drawnIcon()
 
 } // namespace
 
-void FrmMain::substituteFonts()
-{
-    // Families of similar metrics that carry Cyrillic letters; sizes stay as designed.
-    QFont::insertSubstitutions(WindowFont, {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    QFont::insertSubstitutions(FrameFont, {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    QFont::insertSubstitutions(ListFont, {QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")});
-    QFont::insertSubstitutions(RulesFont, {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
-}
-
 FrmMain::FrmMain(AppState& state, Dialogs* dialogs, QWidget* parent) : QWidget(parent), m_state(state)
 {
-    substituteFonts();
+    provideDesignFonts();
     if (!dialogs) {
         m_ownDialogs = std::make_unique<QtDialogs>(this);
         dialogs = m_ownDialogs.get();
@@ -142,7 +131,11 @@ void FrmMain::buildControls()
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(DesignCaption);
     setWindowIcon(drawnIcon());
-    setFont(designFont(WindowFont, 8.25));
+    setFont(designFont(WindowFamily, 8.25));
+    // The design has one size, so the window offers nothing to maximise: a title with the
+    // system menu, minimise and close. It opens in the middle of the screen.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(11220 / TwipsPerPixel, 8400 / TwipsPerPixel);
 
     // The system's active-title-bar colour has no role of its own here; the highlight colour
@@ -152,10 +145,10 @@ void FrmMain::buildControls()
     auto place = [this](QWidget* w, const char* name, const QRect& at) {
         w->setObjectName(QString::fromLatin1(name));
         w->setGeometry(at);
-        w->setFont(designFont(WindowFont, 8.25));
+        w->setFont(designFont(WindowFamily, 8.25));
     };
     auto label = [&](QWidget* parent, const char* name, const QString& caption, const QRect& at) {
-        auto* l = new QLabel(caption, parent);
+        auto* l = new CaptionLabel(caption, parent);
         place(l, name, at);
         QPalette pal = l->palette();
         pal.setColor(QPalette::WindowText, title);
@@ -176,7 +169,7 @@ void FrmMain::buildControls()
     auto list = [&](const char* name, const QRect& at) {
         auto* l = new ListTreeWidget(this);
         place(l, name, at);
-        l->setFont(designFont(ListFont, 9));
+        l->setFont(designFont(ListFamily, 9));
         return l;
     };
     auto titleText = [&](QLineEdit* e) {
@@ -188,7 +181,7 @@ void FrmMain::buildControls()
     Frame_Issuer = new QGroupBox(this);
     Frame_Issuer->setObjectName(QStringLiteral("Frame_Issuer"));
     Frame_Issuer->setGeometry(twips(45, 0, 11130, 1365));
-    Frame_Issuer->setFont(designFont(FrameFont, 8.25, true));
+    Frame_Issuer->setFont(designFont(FrameFamily, 8.25, true));
 
     Label11 = label(Frame_Issuer, "Label11", QStringLiteral("Путь к БД"), twips(90, 225, 780, 195));
     Text_PathToDB = box(Frame_Issuer, "Text_PathToDB", QString(), twips(135, 450, 10545, 240));
@@ -210,10 +203,17 @@ void FrmMain::buildControls()
     lv_DB->setDragSource(true);
     lv->setDropTarget(true);
     lv->setDeleteActsAsDoubleClick(true);
+    // Dragging is the one way of linking that the lists do not show; each says what goes where.
+    lv_Fields->setToolTip(QStringLiteral("Поля входного файла. Перетащите поле в средний список (или нажмите на нём "
+                                         "Enter) и введите его правило: 1, 2 или 3"));
+    lv->setToolTip(QStringLiteral("Связи полей. Выделите связь и перетащите на неё поле БД из правого списка; "
+                                  "двойной щелчок или Delete удаляет выделенную связь"));
+    lv_DB->setToolTip(QStringLiteral("Поля БД. Выделите связь в среднем списке и перетащите на неё поле БД "
+                                     "(или нажмите на нём Enter)"));
 
     Text_Rules = new QPlainTextEdit(this);
     place(Text_Rules, "Text_Rules", twips(3600, 4500, 5010, 2130));
-    Text_Rules->setFont(designFont(RulesFont, 8.25));
+    Text_Rules->setFont(designFont(RulesFamily, 8.25));
     Text_Rules->setReadOnly(true);
     Text_Rules->setTabChangesFocus(true);
     Text_Rules->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -238,6 +238,13 @@ void FrmMain::buildControls()
 
     pb = new QProgressBar(this);
     place(pb, "pb", twips(45, 7470, 3570, 375));
+    {
+        // An idle bar is an empty trough; drawn on the background of a text box it would pass
+        // for one, so it gets the shade of a groove.
+        QPalette pal = pb->palette();
+        pal.setColor(QPalette::Base, pal.color(QPalette::Window).darker(112));
+        pb->setPalette(pal);
+    }
 
     Command_Analize = button(this, "Command_Analize", QStringLiteral("Анализ входного файла"), twips(945, 7920, 2670, 420));
     Command_Update = button(this, "Command_Update", QStringLiteral("Загрузить данные в таблицу"), twips(3690, 7920, 4920, 420));
@@ -275,6 +282,21 @@ void FrmMain::load()
         return;
     m_loaded = true;
     frmMain_Load(m_state, m_controls);
+}
+
+void FrmMain::showEvent(QShowEvent* event)
+{
+    // Centred once, when first shown: the platform window exists then, and with it the frame
+    // margins where the platform knows them before the window manager has framed the window.
+    if (!m_centred && !event->spontaneous()) {
+        m_centred = true;
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
 }
 
 void FrmMain::closeEvent(QCloseEvent* event)

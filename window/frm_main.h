@@ -31,9 +31,6 @@ public:
     void load();
     bool loaded() const { return m_loaded; }
 
-    // The fonts the window names, mapped to installed fonts with Cyrillic letters.
-    static void substituteFonts();
-
     // The controls, by their names in the window.
     QGroupBox* Frame_Issuer;
     QLabel* Label11;
@@ -61,6 +58,7 @@ public:
     QPushButton* Command_Exit;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -92,6 +90,7 @@ private:
     FormControls m_controls;
     bool m_loaded = false;
     bool m_unloaded = false;
+    bool m_centred = false;
 };
 
 } // namespace kalder

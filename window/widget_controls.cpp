@@ -17,9 +17,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QMimeData>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRawFont>
 #include <QSettings>
 #include <QTextCursor>
 
@@ -144,6 +146,54 @@ void ListTreeWidget::dropEvent(QDropEvent* event)
         event->acceptProposedAction();
     else
         event->ignore();
+}
+
+// ---------------------------------------------------------------------------- caption label
+
+QGlyphRun CaptionLabel::glyphRun() const
+{
+    const QRawFont raw = QRawFont::fromFont(font());
+    if (!raw.isValid() || text().isEmpty())
+        return {};
+    const QList<quint32> glyphs = raw.glyphIndexesForString(text());
+    if (glyphs.contains(0u))
+        return {};   // a letter the font does not have: the toolkit finds it in another font
+    const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics);
+    const QRect box = contentsRect();
+    const QFontMetrics fm(font());
+    const int baseline = box.top() + (box.height() - fm.height()) / 2 + fm.ascent();
+    QList<QPointF> positions;
+    qreal x = box.left();
+    for (const QPointF& advance : advances) {
+        positions.append(QPointF(x, baseline));
+        x += std::round(advance.x());
+    }
+    QGlyphRun run;
+    run.setRawFont(raw);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    return run;
+}
+
+QRectF CaptionLabel::inkRect() const
+{
+    const QGlyphRun run = glyphRun();
+    QRectF ink;
+    for (qsizetype i = 0; i < run.glyphIndexes().size(); ++i)
+        ink |= run.rawFont().boundingRect(run.glyphIndexes()[i]).translated(run.positions()[i]);
+    return ink;
+}
+
+void CaptionLabel::paintEvent(QPaintEvent* event)
+{
+    const QGlyphRun run = glyphRun();
+    if (run.glyphIndexes().isEmpty()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
 static Failure rowOutside(int index, int count)
@@ -458,21 +508,24 @@ void QtDialogs::preview(const PreviewReport& report)
 
 QStringList QtDialogs::qtFilters(const FileDialogRequest& request)
 {
-    // Qt reads the patterns from the last parentheses of an entry. On this platform "*.*"
-    // would hide files without a dot, while it means every file, so it becomes "*".
+    // Qt reads an entry's patterns from its last parentheses, separated by spaces; a request
+    // separates them by ";", as the old dialog took them. On this platform "*.*" would hide
+    // files without a dot, while it means every file, so it becomes "*".
     QStringList out;
     for (qsizetype i = 0; i < request.filters.size(); ++i) {
         QString entry = request.filters[i];
         const QString pattern = request.patterns.value(i);
+        QStringList parts;
+        for (const QString& part : pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString p = part.trimmed();
+            if (!p.isEmpty())
+                parts.append(p == QStringLiteral("*.*") ? QStringLiteral("*") : p);
+        }
         const QString shown = QStringLiteral("(") + pattern + QStringLiteral(")");
-        if (pattern == QStringLiteral("*.*")) {
+        if (!parts.isEmpty()) {
             if (entry.endsWith(shown))
                 entry.chop(shown.size());
-            else
-                entry.append(QLatin1Char(' '));
-            entry = entry.trimmed() + QStringLiteral(" (*)");
-        } else if (!pattern.isEmpty() && !entry.endsWith(shown)) {
-            entry = entry.trimmed() + QStringLiteral(" ") + shown;
+            entry = entry.trimmed() + QStringLiteral(" (") + parts.join(QLatin1Char(' ')) + QStringLiteral(")");
         }
         out.append(entry);
     }
@@ -487,6 +540,9 @@ QString QtDialogs::fileName(const FileDialogRequest& request)
     dialog.setFileMode(request.open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
     dialog.setHistory({});
+    // Names only, as the system's open dialog first shows them: at the dialog's size the
+    // detail view cuts size, type and date to a few letters each.
+    dialog.setViewMode(QFileDialog::List);
     const QStringList filters = qtFilters(request);
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);

@@ -5,6 +5,8 @@
 
 #include "window/controls/controls.h"
 
+#include <QGlyphRun>
+#include <QLabel>
 #include <QTreeWidget>
 
 class QLineEdit;
@@ -49,6 +51,24 @@ private:
     bool m_dragSource = false;
     bool m_dropTarget = false;
     bool m_deleteAsDoubleClick = false;
+};
+
+// A label that draws its caption as the old platform did: each letter advanced by a whole
+// number of pixels. The toolkit places letters at fractional positions, which makes a line up
+// to a pixel wider than the same letters at whole pixels, enough to cut the last letter of a
+// caption whose box was sized to fit it exactly. One line, left-aligned, centred vertically.
+class CaptionLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+    // The caption's glyphs at their places in the label; empty when the font lacks a letter of
+    // it, and the label then draws as a plain one.
+    QGlyphRun glyphRun() const;
+    // What the caption's letters cover, in the label's coordinates.
+    QRectF inkRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 class WidgetListView : public ListView {
@@ -165,7 +185,8 @@ public:
     bool question(const QString& text, const QString& title) override;
     void preview(const PreviewReport& report) override;
 
-    // The name filters the Qt dialog is given for a request ("*.*" means every file).
+    // The name filters the Qt dialog is given for a request: its patterns separated by spaces,
+    // "*.*" as every file.
     static QStringList qtFilters(const FileDialogRequest& request);
 
 private:

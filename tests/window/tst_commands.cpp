@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QtTest>
 
 using namespace kalder;
@@ -59,8 +60,15 @@ private slots:
         Command_SetPathToDB_Click(state, form.ui);
         QCOMPARE(form.dialogs.requests.size(), 2);
         QCOMPARE(form.dialogs.requests[0].title, "Выбор файла");
-        QCOMPARE(form.dialogs.requests[0].filters.value(0), "Выберите файл (*.xls)");
-        QCOMPARE(form.dialogs.requests[1].patterns.value(0), "*.mdb");
+        // The workbook's formats, SQLite's usual names, and all files after each.
+        QCOMPARE(form.dialogs.requests[0].filters,
+                 (QStringList{"Выберите файл (*.xls;*.xlsx;*.xlsm;*.ods;*.csv)", "All Files (*.*)"}));
+        QCOMPARE(form.dialogs.requests[0].patterns, (QStringList{"*.xls;*.xlsx;*.xlsm;*.ods;*.csv", "*.*"}));
+        QCOMPARE(form.dialogs.requests[0].defaultExtension, "xls");
+        QCOMPARE(form.dialogs.requests[1].filters,
+                 (QStringList{"Выберите файл (*.db;*.sqlite;*.sqlite3;*.db3)", "All Files (*.*)"}));
+        QCOMPARE(form.dialogs.requests[1].patterns, (QStringList{"*.db;*.sqlite;*.sqlite3;*.db3", "*.*"}));
+        QCOMPARE(form.dialogs.requests[1].defaultExtension, "db");
         QVERIFY(form.dialogs.shown.isEmpty());
         QCOMPARE(form.Text_FileName.text(), QString());
         QCOMPARE(form.Text_PathToDB.text(), QString());
@@ -252,6 +260,63 @@ private slots:
         QVERIFY(form.Command_Analize.isEnabled() && form.Command_Update.isEnabled());
         QCOMPARE(form.lv_DB.count(), 4);
         QCOMPARE(form.lv_DB.text(1), "Art");
+    }
+
+    void dialogFolders_data()
+    {
+        QTest::addColumn<bool>("database");       // Command_SetPathToDB, else Command_SelectFile
+        QTest::addColumn<QString>("box");         // the text of the dialog's box
+        QTest::addColumn<QString>("chosenBefore"); // chosen just before in the other dialog
+        QTest::addColumn<QString>("opensIn");
+        // <a> and <b> are two folders, <app> the application folder (which holds settings.cfg),
+        // <none> a missing folder.
+        QTest::newRow("workbook: the box's folder") << false << "<a>/book.xls" << "" << "<a>";
+        QTest::newRow("workbook: the box's folder, though another was chosen")
+            << false << "<a>/book.xls" << "<b>/base.db" << "<a>";
+        QTest::newRow("workbook: empty box, the folder last chosen") << false << "" << "<b>/base.db" << "<b>";
+        QTest::newRow("workbook: missing folder, the folder last chosen")
+            << false << "<none>/book.xls" << "<b>/base.db" << "<b>";
+        QTest::newRow("workbook: empty box, nothing chosen") << false << "" << "" << "<app>";
+        QTest::newRow("database: the box's folder") << true << "<a>/base.db" << "<b>/book.xls" << "<a>";
+        QTest::newRow("database: relative to the folder of settings.cfg") << true << "sub/base.db" << "" << "<app>/sub";
+        QTest::newRow("database: a name alone, the application folder") << true << "demo.db" << "<b>/book.xls"
+                                                                       << "<app>";
+        QTest::newRow("database: missing folder, nothing chosen") << true << "<none>/base.db" << "" << "<app>";
+        QTest::newRow("database: empty box, the folder last chosen") << true << "" << "<b>/book.xls" << "<b>";
+    }
+
+    void dialogFolders()
+    {
+        QFETCH(bool, database);
+        QFETCH(QString, box);
+        QFETCH(QString, chosenBefore);
+        QFETCH(QString, opensIn);
+        QTemporaryDir app, a, b;
+        QVERIFY(QDir(app.path()).mkdir("sub"));
+        auto expand = [&](QString text) {
+            return text.replace("<app>", app.path())
+                .replace("<a>", a.path())
+                .replace("<b>", b.path())
+                .replace("<none>", app.filePath("none"));
+        };
+        setApplicationFolderForTesting(app.path());
+        const auto restore = qScopeGuard([] { setApplicationFolderForTesting(QString()); });
+        const QString cwd = QDir::currentPath();
+
+        AppState state;
+        MemoryForm form;
+        if (!chosenBefore.isEmpty()) {
+            // A database that does not open, or a workbook without a database: the choice
+            // counts all the same.
+            form.dialogs.files = QStringList{expand(chosenBefore)};
+            (database ? Command_SelectFile_Click : Command_SetPathToDB_Click)(state, form.ui);
+        }
+        (database ? form.Text_PathToDB : form.Text_FileName).setText(expand(box));
+        (database ? Command_SetPathToDB_Click : Command_SelectFile_Click)(state, form.ui);
+
+        QVERIFY(!form.dialogs.requests.isEmpty());
+        QCOMPARE(form.dialogs.requests.last().initialFolder, QDir(expand(opensIn)).absolutePath());
+        QCOMPARE(QDir::currentPath(), cwd);
     }
 
     void databaseThatCannotBeOpened()

@@ -6,6 +6,7 @@
 #include "tests/window/window_support.h"
 #include "window/form_logic.h"
 #include "window/frm_main.h"
+#include "window/toolkit.h"
 #include "window/widget_controls.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 
@@ -70,6 +72,10 @@ private slots:
     void closing();
     void keyboardLinks();
     void mouseDoubleClickRemoves();
+    void fixedCentredWindow();
+    void listTooltips_data();
+    void listTooltips();
+    void idleBarIsNoTextBox();
     void fileFilters_data();
     void fileFilters();
     void fileDialogKeepsNothing();
@@ -84,8 +90,7 @@ void TstFrmMain::initTestCase()
 {
     // Qt's own settings would land here if anything wrote them.
     QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-    qputenv("HOME", QFile::encodeName(m_config.path()));
+    homeIn(m_config.path());
 }
 
 void TstFrmMain::listViewOps()
@@ -273,10 +278,15 @@ void TstFrmMain::controls()
     QCOMPARE(c->font().family(), family);
     QCOMPARE(c->font().pointSizeF(), points);
     QCOMPARE(c->font().bold(), bold);
-    // The named family is replaced by an installed one that has Cyrillic letters.
+    // Tahoma is the font made to its metrics; the other named families are replaced by
+    // installed ones that have Cyrillic letters.
     const QFontInfo shown(c->font());
-    QVERIFY2(shown.family().startsWith(QStringLiteral("Liberation")) || shown.family().startsWith(QStringLiteral("DejaVu")),
-             qPrintable(shown.family()));
+    if (family == WindowFamily)
+        QCOMPARE(shown.family(), WindowFamily);
+    else
+        QVERIFY2(shown.family().startsWith(QStringLiteral("Liberation")) ||
+                     shown.family().startsWith(QStringLiteral("DejaVu")),
+                 qPrintable(shown.family()));
     QVERIFY(QFontMetrics(c->font()).inFont(QChar(u'Ж')));
 }
 
@@ -435,6 +445,61 @@ void TstFrmMain::mouseDoubleClickRemoves()
     QCOMPARE(rowsOf(*ui.lv, 1), (QStringList{"r1", "r3"}));
 }
 
+void TstFrmMain::fixedCentredWindow()
+{
+    AppState state;
+    RecordingDialogs dialogs;
+    FrmMain w(state, &dialogs);
+    const Qt::WindowFlags flags = w.windowFlags();
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(flags & Qt::WindowTitleHint);
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QPoint offCentre = w.frameGeometry().center() - w.screen()->availableGeometry().center();
+    QVERIFY2(offCentre.manhattanLength() <= 1, qPrintable(QStringLiteral("%1, %2").arg(offCentre.x()).arg(offCentre.y())));
+}
+
+void TstFrmMain::listTooltips_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("key");   // the keyboard way, as keyboardLinks presses it
+    QTest::newRow("workbook fields") << "lv_Fields" << "Enter";
+    QTest::newRow("links") << "lv" << "Delete";
+    QTest::newRow("database fields") << "lv_DB" << "Enter";
+}
+
+void TstFrmMain::listTooltips()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, key);
+    AppState state;
+    RecordingDialogs dialogs;
+    FrmMain w(state, &dialogs);
+    const QString tip = w.findChild<QWidget*>(name)->toolTip();
+    QVERIFY2(tip.contains(QStringLiteral("еретащите")), qPrintable(tip));
+    QVERIFY2(tip.contains(key), qPrintable(tip));
+}
+
+void TstFrmMain::idleBarIsNoTextBox()
+{
+    AppState state;
+    RecordingDialogs dialogs;
+    FrmMain w(state, &dialogs);
+    w.load();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QImage shot = w.grab().toImage();
+    // Inside the idle bar, and inside an empty stretch of a text box of the same window.
+    const QColor bar = shot.pixelColor(w.pb->geometry().center());
+    const QRect box = w.Text_DBRecordCountNew->geometry();
+    const QColor text = shot.pixelColor(box.right() - 4, box.center().y());
+    QVERIFY2(bar != text, qPrintable(bar.name()));
+    QCOMPARE(w.pb->value(), 0);
+}
+
 void TstFrmMain::fileFilters_data()
 {
     QTest::addColumn<QStringList>("filters");
@@ -445,6 +510,13 @@ void TstFrmMain::fileFilters_data()
                                      << QStringList{"Выберите файл (*.xls)", "All Files (*)"};
     QTest::newRow("pattern not in the description") << QStringList{"Базы"} << QStringList{"*.mdb"}
                                                     << QStringList{"Базы (*.mdb)"};
+    QTest::newRow("patterns separated by semicolons")
+        << QStringList{"Выберите файл (*.db;*.sqlite;*.sqlite3;*.db3)", "All Files (*.*)"}
+        << QStringList{"*.db;*.sqlite;*.sqlite3;*.db3", "*.*"}
+        << QStringList{"Выберите файл (*.db *.sqlite *.sqlite3 *.db3)", "All Files (*)"};
+    QTest::newRow("every file among other patterns, blanks and an empty part")
+        << QStringList{"Все"} << QStringList{" *.xls ;;*.*"} << QStringList{"Все (*.xls *)"};
+    QTest::newRow("no pattern") << QStringList{"Любой"} << QStringList{""} << QStringList{"Любой"};
 }
 
 void TstFrmMain::fileFilters()

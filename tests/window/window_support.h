@@ -1,4 +1,5 @@
-// Support for the window tests: a session opened on an SQLite file, and list rows at a glance.
+// Support for the window tests: a session opened on an SQLite file, list rows at a glance, and a
+// home of its own for the toolkit.
 #pragma once
 
 #include "app/state.h"
@@ -6,6 +7,8 @@
 #include "tests/support/support.h"
 #include "window/controls/controls.h"
 #include "window/form_logic.h"
+
+#include <QFile>
 
 #include <memory>
 
@@ -19,6 +22,14 @@ inline void openSession(AppState& state, const QString& path)
     state.PathToDB = path;
     state.DBConnection = std::move(connection);
     state.DBIsOpen = true;
+}
+
+// Points the user's home and configuration folders at folder, so that whatever the toolkit's
+// dialogs would keep of their own lands there, where a test can look for it.
+inline void homeIn(const QString& folder)
+{
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder));
+    qputenv("HOME", QFile::encodeName(folder));
 }
 
 // The rows of a list, each as its cells joined by "|", for comparisons at a glance.
