@@ -42,6 +42,10 @@ void set_CommandsEnabled(FormControls& ui, bool enabled)
 {
     ui.Command_Analize->setEnabled(enabled);
     ui.Command_Update->setEnabled(enabled);
+    // the check and the undo of a load work on the database as the load does
+    for (Button* b : {ui.Command_Preview, ui.Command_Undo})
+        if (b)
+            b->setEnabled(enabled);
 }
 
 void restoreSettings(AppState& state, FormControls& ui)

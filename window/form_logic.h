@@ -40,7 +40,8 @@ void frmMain_Load(AppState& state, FormControls& ui);
 void restoreSettings(AppState& state, FormControls& ui);
 // The unload handling: closes the connection; any failure is ignored.
 void frmMain_Unload(AppState& state);
-// Enables or disables Command_Analize, then Command_Update.
+// Enables or disables Command_Analize, then Command_Update, and with it Command_Preview and
+// Command_Undo.
 void set_CommandsEnabled(FormControls& ui, bool enabled);
 // The end of a drag out of lv_Fields (1: a new link row, after asking for its rule) or out of
 // lv_DB (2: the database field of the selected link row). Other sources do nothing.

@@ -95,6 +95,8 @@ FrmMain::FrmMain(AppState& state, Dialogs* dialogs, QWidget* parent) : QWidget(p
     m_setPathToDB = std::make_unique<WidgetButton>(Command_SetPathToDB);
     m_analize = std::make_unique<WidgetButton>(Command_Analize);
     m_update = std::make_unique<WidgetButton>(Command_Update);
+    m_preview = std::make_unique<WidgetButton>(Command_Preview);
+    m_undo = std::make_unique<WidgetButton>(Command_Undo);
 
     m_controls.Caption = m_caption.get();
     m_controls.Text_PathToDB = m_pathToDB.get();
@@ -112,6 +114,8 @@ FrmMain::FrmMain(AppState& state, Dialogs* dialogs, QWidget* parent) : QWidget(p
     m_controls.Command_SetPathToDB = m_setPathToDB.get();
     m_controls.Command_Analize = m_analize.get();
     m_controls.Command_Update = m_update.get();
+    m_controls.Command_Preview = m_preview.get();
+    m_controls.Command_Undo = m_undo.get();
     m_controls.pointer = &m_pointer;
     m_controls.dialogs = dialogs;
 
@@ -249,6 +253,14 @@ void FrmMain::buildControls()
     Command_Analize = button(this, "Command_Analize", QStringLiteral("Анализ входного файла"), twips(945, 7920, 2670, 420));
     Command_Update = button(this, "Command_Update", QStringLiteral("Загрузить данные в таблицу"), twips(3690, 7920, 4920, 420));
     Command_Exit = button(this, "Command_Exit", QStringLiteral("Закрыть"), twips(8685, 7920, 2535, 420));
+    // Beyond the design: the check of a load without writing, and the undo of the last one,
+    // in the free area right of the rules legend, under the database's field list.
+    Command_Preview = button(this, "Command_Preview", QStringLiteral("Проверить без записи"), twips(8640, 4500, 2535, 420));
+    Command_Undo = button(this, "Command_Undo", QStringLiteral("Отменить последнюю загрузку"), twips(8640, 5010, 2535, 420));
+    Command_Preview->setToolTip(QStringLiteral("Проверяет загрузку, ничего не записывая: какие записи будут добавлены и "
+                                               "расширены и какие строки книги загрузка не примет"));
+    Command_Undo->setToolTip(QStringLiteral("Отменяет последнюю загрузку в таблицу: удаляет добавленные ею записи и "
+                                            "возвращает расширенным прежние значения"));
 
     Text_StrNumWithCapt->installEventFilter(this);
     Text_StrNumMAX->installEventFilter(this);
@@ -261,7 +273,8 @@ void FrmMain::setTabOrder()
 {
     const QList<QWidget*> order{Command_Exit,   Frame_Issuer,        Command_SelectFile, Text_FileName,
                                 Label3,         lv_Fields,           Label1,             Command_Analize,
-                                pb,             Command_Update,      Text_StrNumWithCapt, Text_StrNumMAX,
+                                pb,             Command_Update,      Command_Preview,    Command_Undo,
+                                Text_StrNumWithCapt, Text_StrNumMAX,
                                 Label8,         Label9,              Command_SetPathToDB, Text_PathToDB,
                                 Label11,        lv,                  lv_DB,              Text_DBRecordCount,
                                 Label4,         Text_DBRecordCountNew, Label5,           Text_Rules};
@@ -342,6 +355,16 @@ void FrmMain::on_Command_SetPathToDB_clicked()
 void FrmMain::on_Command_Analize_clicked()
 {
     Command_Analize_Click(m_state, m_controls);
+}
+
+void FrmMain::on_Command_Preview_clicked()
+{
+    Command_Preview_Click(m_state, m_controls);
+}
+
+void FrmMain::on_Command_Undo_clicked()
+{
+    Command_Undo_Click(m_state, m_controls);
 }
 
 void FrmMain::on_Command_Update_clicked()

@@ -56,6 +56,8 @@ public:
     QPushButton* Command_Analize;
     QPushButton* Command_Update;
     QPushButton* Command_Exit;
+    QPushButton* Command_Preview;
+    QPushButton* Command_Undo;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -69,6 +71,8 @@ private slots:
     void on_Command_SetPathToDB_clicked();
     void on_Command_Analize_clicked();
     void on_Command_Update_clicked();
+    void on_Command_Preview_clicked();
+    void on_Command_Undo_clicked();
     void on_lv_Fields_dragCompleted();
     void on_lv_DB_dragCompleted();
     void on_lv_listDoubleClicked();
@@ -85,7 +89,7 @@ private:
     std::unique_ptr<PlainTextBox> m_rules;
     std::unique_ptr<WidgetListView> m_fields, m_links, m_db;
     std::unique_ptr<WidgetProgressBar> m_pb;
-    std::unique_ptr<WidgetButton> m_selectFile, m_setPathToDB, m_analize, m_update;
+    std::unique_ptr<WidgetButton> m_selectFile, m_setPathToDB, m_analize, m_update, m_preview, m_undo;
     ApplicationPointer m_pointer;
     FormControls m_controls;
     bool m_loaded = false;

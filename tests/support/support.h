@@ -58,7 +58,7 @@ struct MemoryForm {
         Text_DBRecordCount{QStringLiteral("0")}, Text_DBRecordCountNew{QStringLiteral("0")};
     MemoryListView lv_Fields, lv, lv_DB;
     MemoryProgressBar pb;
-    MemoryButton Command_SelectFile, Command_SetPathToDB, Command_Analize, Command_Update;
+    MemoryButton Command_SelectFile, Command_SetPathToDB, Command_Analize, Command_Update, Command_Preview, Command_Undo;
     MemoryPointer pointer;
     RecordingDialogs dialogs;
     FormControls ui;
@@ -81,6 +81,8 @@ struct MemoryForm {
         ui.Command_SetPathToDB = &Command_SetPathToDB;
         ui.Command_Analize = &Command_Analize;
         ui.Command_Update = &Command_Update;
+        ui.Command_Preview = &Command_Preview;
+        ui.Command_Undo = &Command_Undo;
         ui.pointer = &pointer;
         ui.dialogs = &dialogs;
     }

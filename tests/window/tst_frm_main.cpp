@@ -250,6 +250,8 @@ void TstFrmMain::controls_data()
     row("Command_Analize", twips(945, 7920, 2670, 420), "Анализ входного файла", tahoma, 8.25, false, form);
     row("Command_Update", twips(3690, 7920, 4920, 420), "Загрузить данные в таблицу", tahoma, 8.25, false, form);
     row("Command_Exit", twips(8685, 7920, 2535, 420), "Закрыть", tahoma, 8.25, false, form);
+    row("Command_Preview", twips(8640, 4500, 2535, 420), "Проверить без записи", tahoma, 8.25, false, form);
+    row("Command_Undo", twips(8640, 5010, 2535, 420), "Отменить последнюю загрузку", tahoma, 8.25, false, form);
 }
 
 void TstFrmMain::controls()
@@ -313,7 +315,8 @@ void TstFrmMain::tabOrderAndFocus()
     FrmMain w(state, &dialogs);
     const QStringList order{"Command_Exit",        "Frame_Issuer",   "Command_SelectFile", "Text_FileName",
                             "Label3",              "lv_Fields",      "Label1",             "Command_Analize",
-                            "pb",                  "Command_Update", "Text_StrNumWithCapt", "Text_StrNumMAX",
+                            "pb",                  "Command_Update", "Command_Preview", "Command_Undo",
+                            "Text_StrNumWithCapt", "Text_StrNumMAX",
                             "Label8",              "Label9",         "Command_SetPathToDB", "Text_PathToDB",
                             "Label11",             "lv",             "lv_DB",              "Text_DBRecordCount",
                             "Label4",              "Text_DBRecordCountNew", "Label5",      "Text_Rules"};

@@ -210,6 +210,8 @@ struct FormControls {
     Button* Command_SetPathToDB = nullptr;
     Button* Command_Analize = nullptr;
     Button* Command_Update = nullptr;
+    Button* Command_Preview = nullptr;   // enabled with Command_Update
+    Button* Command_Undo = nullptr;
     Pointer* pointer = nullptr;
     Dialogs* dialogs = nullptr;
 };
