@@ -115,7 +115,8 @@ for cmd in kalder-load kalder-cells; do
   page=$(zcat "$usr/share/man/man1/$cmd.1.gz")
   usage=$("$usr/bin/$cmd" 2>&1 >/dev/null || true)
   for option in $(grep -o -- '--[a-z]*' <<<"$usage" | sort -u); do
-    grep -q "^\.BI \\\\-\\\\-${option#--} " <<<"$page" && pass || fail "$cmd.1 has no entry for $option"
+    # an entry: ".BI \-\-option VALUE" for an option with a value, ".B \-\-option" for a flag
+    grep -qE "^\.BI? \\\\-\\\\-${option#--}( |\$)" <<<"$page" && pass || fail "$cmd.1 has no entry for $option"
   done
   for section in OPTIONS "EXIT STATUS" EXAMPLES; do
     grep -qx "\.SH \"\?$section\"\?" <<<"$page" && pass || fail "$cmd.1 has no section $section"
