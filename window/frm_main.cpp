@@ -255,8 +255,8 @@ void FrmMain::buildControls()
     Command_Exit = button(this, "Command_Exit", QStringLiteral("Закрыть"), twips(8685, 7920, 2535, 420));
     // Beyond the design: the check of a load without writing, and the undo of the last one,
     // in the free area right of the rules legend, under the database's field list.
-    Command_Preview = button(this, "Command_Preview", QStringLiteral("Проверить без записи"), twips(8640, 4500, 2535, 420));
-    Command_Undo = button(this, "Command_Undo", QStringLiteral("Отменить последнюю загрузку"), twips(8640, 5010, 2535, 420));
+    Command_Preview = button(this, "Command_Preview", QStringLiteral("Проверить без записи"), twips(8640, 4500, 2580, 420));
+    Command_Undo = button(this, "Command_Undo", QStringLiteral("Отменить последнюю загрузку"), twips(8640, 5010, 2580, 420));
     Command_Preview->setToolTip(QStringLiteral("Проверяет загрузку, ничего не записывая: какие записи будут добавлены и "
                                                "расширены и какие строки книги загрузка не примет"));
     Command_Undo->setToolTip(QStringLiteral("Отменяет последнюю загрузку в таблицу: удаляет добавленные ею записи и "

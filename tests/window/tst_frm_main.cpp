@@ -250,8 +250,8 @@ void TstFrmMain::controls_data()
     row("Command_Analize", twips(945, 7920, 2670, 420), "Анализ входного файла", tahoma, 8.25, false, form);
     row("Command_Update", twips(3690, 7920, 4920, 420), "Загрузить данные в таблицу", tahoma, 8.25, false, form);
     row("Command_Exit", twips(8685, 7920, 2535, 420), "Закрыть", tahoma, 8.25, false, form);
-    row("Command_Preview", twips(8640, 4500, 2535, 420), "Проверить без записи", tahoma, 8.25, false, form);
-    row("Command_Undo", twips(8640, 5010, 2535, 420), "Отменить последнюю загрузку", tahoma, 8.25, false, form);
+    row("Command_Preview", twips(8640, 4500, 2580, 420), "Проверить без записи", tahoma, 8.25, false, form);
+    row("Command_Undo", twips(8640, 5010, 2580, 420), "Отменить последнюю загрузку", tahoma, 8.25, false, form);
 }
 
 void TstFrmMain::controls()
