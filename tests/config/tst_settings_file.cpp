@@ -147,6 +147,8 @@ private slots:
         QTest::newRow("key without =") << "PATHTODB=first\r\nPATHTODB\r\nPATHTODB=never" << "...(9)" << "first";
         QTest::newRow("folder named settings.cfg") << "folder" << "...(75)" << "before";
         QTest::newRow("application folder gone") << "gone" << "...(76)" << "before";
+        QTest::newRow("file of 3 MB, one line") << "huge" << "...(6)" << "before";
+        QTest::newRow("path of 40 KB") << "long path" << "...(6)" << "first";
     }
     void readFailures()
     {
@@ -157,6 +159,10 @@ private slots:
             QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("settings.cfg")));
         else if (setup == u"gone")
             setApplicationFolderForTesting(m_dir->filePath(QStringLiteral("missing")));
+        else if (setup == u"huge")
+            writeCfg("PATHTODB=" + QByteArray(3 << 20, 'x'));
+        else if (setup == u"long path")
+            writeCfg("PATHTODB=first\r\nPATHTODB=" + QByteArray(40 << 10, 'x') + "\r\n");
         else if (setup != u"none")
             writeCfg(setup.toUtf8());
         AppState state;
@@ -171,6 +177,8 @@ private slots:
         else
             QCOMPARE(dialogs.shown[0].text, message);
         QCOMPARE(state.PathToDB, pathAfter);
+        if (message == u"...(6)")
+            QVERIFY2(dialogs.shown[0].text.contains(u"settings.cfg"), qPrintable(dialogs.shown[0].text));
     }
 
     void writeFailures_data()
