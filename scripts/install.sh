@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libgsf-1-dev libssl-dev
+  qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libgsf-1-dev libssl-dev zlib1g-dev
   fonts-liberation fonts-dejavu-core fontconfig
   xvfb xauth imagemagick
   python3 python3-xlwt python3-xlrd python3-openpyxl unzip sqlite3

@@ -152,6 +152,7 @@ QString OdsWorkbook::activeTable()
                 if (u == XmlScanner::Text) x.appendText(name);
                 else if (u == XmlScanner::End && x.depth() < depth) break;
             }
+            stream->finish(); // the rest is not needed, but its checksum is
             return name;
         }
     }
@@ -364,6 +365,7 @@ void OdsWorkbook::readPart(const QString& part, bool content, const QString& act
             if (!m_tableRead && ((active.isEmpty() && first) || (!active.isEmpty() && tableName == active))) {
                 readTable(x);
                 m_tableRead = true;
+                stream->finish(); // the tables after it are not needed, but the part's checksum is
                 return;
             }
             x.skipElement();

@@ -186,6 +186,7 @@ std::map<QString, Relationship> XlsxWorkbook::relationships(const QString& part)
         out[x.attributeText("Id")] = {type, resolve(part, x.attributeText("Target"))};
         if (out.size() > 100000) break;
     }
+    stream->finish();
     return out;
 }
 

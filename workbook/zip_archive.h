@@ -1,12 +1,16 @@
 // A zip archive (the container of .xlsx and .ods files) over libgsf: the names of its entries
-// and each entry inflated as a stream, never unpacked whole. An entry is cut off with a
-// failure once it inflates beyond a bound proportional to the archive's size, so a small
-// archive cannot unpack into gigabytes.
+// and each entry inflated as a stream, never unpacked whole. The archive's central directory
+// is read here too, for what libgsf does not check: each entry's CRC-32 is verified once the
+// entry has been read to its end, so a damaged part never passes for a good one. An entry is
+// cut off with a failure once it inflates beyond a bound proportional to the archive's size,
+// so a small archive cannot unpack into gigabytes.
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,18 +35,24 @@ public:
     class Stream {
     public:
         ~Stream();
-        // Up to max inflated bytes; 0 at the end. Fails on a damaged entry or past the bound.
+        // Up to max inflated bytes; 0 at the end. Fails on a damaged entry, past the bound, and
+        // at the end when the bytes do not match the entry's checksum.
         qsizetype read(char* dst, qsizetype max);
+        // Reads what is left, so that the checksum of an entry not read to its end is verified.
+        void finish();
 
     private:
         friend class ZipArchive;
         Stream() = default;
+        void verify() const; // at the end: the bytes read against the directory's checksum
         void* m_input = nullptr;
         QString m_archive;
         QString m_entry;
         qint64 m_left = 0;
         qint64 m_limit = 0;
         qint64 m_done = 0;
+        quint32 m_crc = 0;      // of the bytes read so far
+        quint32 m_expected = 0; // the directory's
     };
     // Opens an entry (by path, as find()); fails when there is none.
     std::unique_ptr<Stream> open(const QString& path) const;
@@ -52,13 +62,26 @@ public:
     [[noreturn]] void damaged(const QString& what) const;
 
 private:
+    // An entry as the central directory records it.
+    struct Entry {
+        quint32 crc = 0;
+        quint16 method = 0;
+        qint64 compressed = 0;
+        qint64 size = 0;
+        qint64 offset = 0; // of its local header
+    };
+    // Reads count bytes at pos of the archive; fewer when it ends first.
+    using ReadAt = std::function<QByteArray(qint64 pos, qint64 count)>;
+
     void start(void* input);
     void list(void* dir, const QString& prefix, int level);
+    void readDirectory(const ReadAt& readAt);
 
     QString m_name;
     void* m_zip = nullptr;
     qint64 m_size = 0;
     std::vector<QString> m_entries; // stored names, "/" between folders
+    QHash<QString, Entry> m_directory; // by stored name
 };
 
 } // namespace kalder
