@@ -89,9 +89,11 @@ public:
 private:
     [[noreturn]] void tooLarge() const
     {
-        throw Failure(err::BookNotWorkbook, u"Файл %1 больше допустимого листа: не более %2 строк и %3 столбцов"_s.arg(name())
-                                               .arg(LargeSheetRows)
-                                               .arg(LargeSheetColumns));
+        throw Failure(err::BookNotWorkbook,
+                      u"Файл %1 больше допустимого листа: не более %2 строк, %3 столбцов и %4 заполненных ячеек"_s.arg(name())
+                          .arg(LargeSheetRows)
+                          .arg(LargeSheetColumns)
+                          .arg(MaxSheetCells));
     }
 };
 
@@ -118,8 +120,9 @@ void CsvWorkbook::load(const QByteArray& bytes)
     const qsizetype n = rest.size();
     qsizetype i = 0;
     auto endField = [&] {
-        if (!field.isEmpty()) addText(row, col, 0, field);
+        if (!field.isEmpty()) addText(row, col, 0, field); // fails for a field too long for a cell
         field.clear();
+        if (cellCount() > MaxSheetCells) tooLarge();
     };
     while (i < n) {
         // one field

@@ -18,10 +18,9 @@ namespace kalder {
 
 namespace {
 
-// An entry may inflate to this much, plus this many times the archive's size: far above what
-// XML compresses to in real files, far below what a crafted archive can claim.
-constexpr qint64 inflateFloor = 64ll * 1024 * 1024;
-constexpr qint64 inflateRatio = 200;
+// Deflate gives at most 258 bytes for a length code of a bit or two: no entry inflates to
+// more than this many times its compressed size, whatever else the archive holds.
+constexpr qint64 deflateRatio = 1032;
 constexpr size_t maxEntries = 65536;
 // The most a central directory of that many entries takes with names of normal length.
 constexpr qint64 maxDirectory = 64ll * 1024 * 1024;
@@ -40,7 +39,8 @@ QString normalized(const QString& path)
 
 } // namespace
 
-ZipArchive::ZipArchive(const QByteArray& bytes, const QString& name) : m_name(name), m_size(bytes.size())
+ZipArchive::ZipArchive(const QByteArray& bytes, const QString& name, qint64 maxInflated)
+    : m_name(name), m_size(bytes.size()), m_maxInflated(maxInflated)
 {
     startGsf();
     start(gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(), FALSE));
@@ -174,7 +174,7 @@ void ZipArchive::damaged(const QString& what) const
     throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: %2"_s.arg(m_name, what));
 }
 
-std::unique_ptr<ZipArchive::Stream> ZipArchive::open(const QString& path) const
+std::unique_ptr<ZipArchive::Stream> ZipArchive::open(const QString& path, qint64 maxSize) const
 {
     const QString stored = find(path);
     if (stored.isEmpty()) damaged(u"нет части %1"_s.arg(path));
@@ -191,12 +191,25 @@ std::unique_ptr<ZipArchive::Stream> ZipArchive::open(const QString& path) const
     s->m_archive = m_name;
     s->m_entry = stored;
     s->m_left = gsf_input_size(input);
-    s->m_limit = inflateFloor + inflateRatio * m_size;
     s->m_crc = quint32(crc32(0, nullptr, 0));
+    s->m_inflated = &m_inflated;
     const auto entry = m_directory.constFind(stored);
     if (entry == m_directory.constEnd()) damaged(u"часть %1 не записана в каталоге архива"_s.arg(stored));
     if (entry->size != s->m_left) damaged(u"размер части %1 в каталоге архива не тот, что у неё"_s.arg(stored));
     s->m_expected = entry->crc;
+    // What the entry claims is checked before a byte is inflated: its compressed bytes lie
+    // within the archive and can give its size; the size fits what is left of the workbook's
+    // total, and of the bound the caller sets for this part.
+    if (entry->method != 0 && entry->method != 8) damaged(u"часть %1 сжата неизвестным способом %2"_s.arg(stored).arg(entry->method));
+    if (entry->offset + 30 + entry->compressed > m_size) damaged(u"часть %1 выходит за конец архива"_s.arg(stored));
+    if (entry->method == 0 ? entry->size != entry->compressed : entry->size / deflateRatio > entry->compressed)
+        damaged(u"часть %1 заявляет %2 байт, больше, чем дают её %3 сжатых байт"_s.arg(stored).arg(entry->size).arg(entry->compressed));
+    if (entry->size > m_maxInflated - m_inflated)
+        throw Failure(err::BookNotWorkbook, u"Книга %1 слишком велика: её части распаковываются более чем в %2 МБ"_s.arg(m_name)
+                                               .arg(double(m_maxInflated) / (1 << 20), 0, 'f', 0));
+    if (maxSize > 0 && entry->size > maxSize)
+        throw Failure(err::BookNotWorkbook, u"Книга %1 слишком велика или повреждена: часть %2 больше %3 МБ"_s.arg(m_name, stored)
+                                               .arg(maxSize >> 20));
     return s;
 }
 
@@ -212,15 +225,13 @@ qsizetype ZipArchive::Stream::read(char* dst, qsizetype max)
         if (m_done == 0) verify(); // an empty entry has its checksum too
         return 0;
     }
-    if (m_done >= m_limit)
-        throw Failure(err::BookNotWorkbook,
-                      u"Книга %1 слишком велика или повреждена: часть %2 распаковывается в слишком большой объём"_s.arg(m_archive, m_entry));
-    const qsizetype n = qsizetype(std::min<qint64>({qint64(max), m_left, m_limit - m_done}));
+    const qsizetype n = qsizetype(std::min<qint64>(qint64(max), m_left));
     if (!gsf_input_read(GSF_INPUT(m_input), size_t(n), reinterpret_cast<guint8*>(dst)))
         throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: часть %2 не распаковывается"_s.arg(m_archive, m_entry));
     m_crc = quint32(crc32_z(m_crc, reinterpret_cast<const Bytef*>(dst), size_t(n)));
     m_left -= n;
     m_done += n;
+    *m_inflated += n;
     if (m_left == 0) verify();
     return n;
 }
