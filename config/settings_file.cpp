@@ -23,6 +23,12 @@ const QString FileName = QStringLiteral("settings.cfg");
 const QString Key = QStringLiteral("PATHTODB");
 QString folderForTesting;
 
+// The file holds one short line. A larger file is not one, and a path longer than any file
+// system takes is not a path; neither is read on, so that a file of any size (a device, a
+// line of many megabytes) is refused at once instead of being read whole and shown.
+constexpr qint64 MaxFileBytes = 1024 * 1024;
+constexpr qsizetype MaxPathChars = 32 * 1024;
+
 // Blanks are spaces only: a tab is part of the text.
 QString trimSpaces(const QString& s)
 {
@@ -86,8 +92,14 @@ void applyLine(const QString& line, QString& pathToDB)
                       QStringLiteral("Индекс вне диапазона: в строке «%1» файла %2 нет знака «=»").arg(line, FileName));
     // The value runs to the line end, so a path holding "=" reads back as it was written.
     const QString value = line.mid(eq + 1);
-    if (!value.isEmpty())
-        pathToDB = trimSpaces(value);
+    if (value.isEmpty())
+        return;
+    const QString path = trimSpaces(value);
+    if (path.size() > MaxPathChars)
+        throw Failure(err::Overflow, QStringLiteral("Путь к базе данных в файле %1 длиннее 32 КБ (%2 знаков): это не путь")
+                                         .arg(FileName)
+                                         .arg(path.size()));
+    pathToDB = path;
 }
 
 QByteArray readFile()
@@ -102,9 +114,12 @@ QByteArray readFile()
     if (!file.open(QIODevice::ReadOnly))
         throw Failure(err::PathFileAccess,
                       QStringLiteral("Нет доступа к файлу %1: %2").arg(info.absoluteFilePath(), file.errorString()));
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = file.read(MaxFileBytes + 1);
     if (file.error() != QFileDevice::NoError)
         throw Failure(err::InputPastEnd, file.errorString());
+    if (bytes.size() > MaxFileBytes)
+        throw Failure(err::Overflow, QStringLiteral("Файл %1 больше 1 МБ: это не файл настроек, он не читается")
+                                         .arg(info.absoluteFilePath()));
     return bytes;
 }
 

@@ -22,11 +22,13 @@ void enterSettingsFolder();
 void setApplicationFolderForTesting(const QString& folder);
 
 // The line grammar of settings.cfg applied to the file's bytes: the path the last matching
-// line sets, or pathToDB when none does. A PATHTODB line without "=" fails with err::Subscript.
+// line sets, or pathToDB when none does. A PATHTODB line without "=" fails with err::Subscript,
+// a path longer than 32 KB with err::Overflow.
 QString parsePathToDB(const QByteArray& bytes, QString pathToDB);
 
-// Reads settings.cfg into state.PathToDB. True: a failure was reported (titled "get_PathToDB").
-// In the user's folder a missing settings.cfg is a first start: nothing is read, false.
+// Reads settings.cfg into state.PathToDB. True: a failure was reported (titled "get_PathToDB"),
+// among them a file larger than 1 MB, of which no more than that is read. In the user's
+// folder a missing settings.cfg is a first start: nothing is read, false.
 bool get_PathToDB(AppState& state, Dialogs& dialogs);
 // Rewrites settings.cfg as "PathToDB=" + the text of Text_PathToDB, making the user's folder
 // when it is the settings folder and is missing. Always false.

@@ -17,6 +17,8 @@ CellSheet::CellSheet(QString name, const QLocale& locale, int maxRows, int maxCo
     for (int c : part.columns)
         if (c >= 1 && c <= maxColumns) m_kept[size_t(c - 1)] = true;
     m_keptColumns = quint32(std::count(m_kept.begin(), m_kept.end(), true));
+    m_nextKept.assign(size_t(maxColumns) + 1, quint32(maxColumns));
+    for (int c = maxColumns - 1; c >= 0; --c) m_nextKept[size_t(c)] = m_kept[size_t(c)] ? quint32(c) : m_nextKept[size_t(c) + 1];
 }
 
 void CellSheet::close()
@@ -24,7 +26,8 @@ void CellSheet::close()
     m_open = false;
     m_cells = {};
     m_rowStart = {};
-    m_own = {};
+    m_own.clear();
+    m_longShared = {};
     m_formats = {};
     m_merged = {};
 }
@@ -34,13 +37,56 @@ void CellSheet::damaged(const QString& what) const
     throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: %2"_s.arg(m_name, what));
 }
 
-quint32 CellSheet::addText(quint32 row, quint32 col, quint32 xf, QString text)
+CellSheet::TextPlace CellSheet::TextStore::add(QStringView text)
 {
-    const quint32 index = quint32(m_own.size());
+    const quint64 n = quint64(text.size()); // at most MaxCellText: within a block
+    if (n == 0) return 0;
+    if (m_used + n > blockChars) {
+        m_blocks.push_back(std::make_unique_for_overwrite<char16_t[]>(blockChars)); // untouched until written
+        m_used = 0;
+    }
+    const quint64 at = (m_blocks.size() - 1) * blockChars + m_used;
+    std::copy_n(text.utf16(), n, m_blocks.back().get() + m_used);
+    m_used += n;
+    return at << 16 | n;
+}
+
+CellSheet::TextPlace CellSheet::addText(quint32 row, quint32 col, quint32 xf, QStringView text)
+{
+    checkText(row, col, text.size());
     Cell* c = add(row, col, xf, Cell::Own);
-    m_own.push_back(c ? std::move(text) : QString()); // a dropped cell's text is not kept
-    if (c) c->index = index;
-    return index;
+    if (!c) return NoText; // a dropped cell's text is not kept
+    countTextBytes(qint64(text.size()) * 2);
+    c->text = m_own.add(text);
+    return c->text;
+}
+
+void CellSheet::countTextBytes(qint64 bytes)
+{
+    m_textBytes += bytes;
+    if (m_textBytes > MaxSheetTextBytes)
+        throw Failure(err::BookNotWorkbook, u"Лист книги %1 больше допустимого: тексты его ячеек занимают более %2 МБ"_s.arg(m_name)
+                                               .arg(MaxSheetTextBytes >> 20));
+}
+
+void CellSheet::textTooLong(quint32 row, quint32 col) const
+{
+    throw Failure(err::BookNotWorkbook, u"Ячейка (%1, %2) книги %3: текст длиннее %4 знаков, больше, чем вмещает ячейка"_s
+                                           .arg(row + 1)
+                                           .arg(col + 1)
+                                           .arg(m_name)
+                                           .arg(MaxCellText));
+}
+
+void CellSheet::checkShared(quint32 row, quint32 col, quint32 index) const
+{
+    if (keeps(row, col) && std::binary_search(m_longShared.begin(), m_longShared.end(), index)) textTooLong(row, col);
+}
+
+quint32 CellSheet::nextKeptColumn(quint32 col) const
+{
+    if (col >= quint32(m_maxColumns)) return quint32(m_maxColumns);
+    return m_nextKept.empty() ? col : m_nextKept[col];
 }
 
 void CellSheet::addBoolean(quint32 row, quint32 col, quint32 xf, bool value)
@@ -90,7 +136,7 @@ void CellSheet::finish()
         for (size_t i = 0; i < n; ++i) {
             const Cell& c = m_cells[i];
             if (i + 1 < n && m_cells[i + 1].row == c.row && m_cells[i + 1].col == c.col) continue;
-            if (c.kind == Cell::Empty || (c.kind == Cell::Own && m_own[c.index].isEmpty())) continue;
+            if (c.kind == Cell::Empty || (c.kind == Cell::Own && m_own.at(c.text).isEmpty())) continue;
             while (nextRow <= c.row) m_rowStart[nextRow++] = quint32(out);
             m_cells[out++] = c;
         }
@@ -153,6 +199,8 @@ void CellSheet::readRow(int row, RowReader& reader, QString& buffer) const
         if (c.kind == Cell::Number) {
             formatOf(c.xf).format(c.number, m_locale, m_date1904, number);
             reader.cell(next++, number.view());
+        } else if (c.kind == Cell::Own && formatOf(c.xf).showsTextAsIs()) {
+            reader.cell(next++, m_own.at(c.text)); // from where it is kept
         } else {
             render(c, buffer);
             reader.cell(next++, buffer);
@@ -169,7 +217,16 @@ void CellSheet::render(const Cell& cell, QString& out) const
         sharedText(cell.index, out);
         if (!format.showsTextAsIs()) out = format.formatText(out);
         break;
-    case Cell::Own: out = format.formatText(m_own[cell.index]); break;
+    case Cell::Own: {
+        const QStringView text = m_own.at(cell.text);
+        if (format.showsTextAsIs()) {
+            out.resize(text.size()); // keeps the buffer
+            std::copy_n(text.utf16(), text.size(), reinterpret_cast<char16_t*>(out.data()));
+        } else {
+            out = format.formatText(text.toString());
+        }
+        break;
+    }
     case Cell::Boolean: out = booleanText(cell.small != 0, m_locale); break;
     case Cell::Error: out = errorText(cell.small, m_locale); break;
     default: out.resize(0); break; // keeps the buffer

@@ -1,7 +1,9 @@
 // The decoded cells of one sheet, common to every reader: a sorted array of 16-byte cells
-// (numbers as doubles, texts as indexes into the sheet's strings) with the cell formats of the
+// (numbers as doubles, texts as places in the sheet's strings) with the cell formats of the
 // workbook. A reader adds cells in any order while it decodes the file, then calls finish();
 // the displayed text is rendered by the one number-format renderer only when a cell is read.
+// The texts of cells are kept one after another in blocks, not as a string each, and within
+// limits: a cell's text as long as a spreadsheet allows, the texts of a sheet in 512 MB.
 #pragma once
 
 #include "workbook/big_buffer.h"
@@ -20,6 +22,10 @@ namespace kalder {
 constexpr int LargeSheetRows = 1048576;
 constexpr int LargeSheetColumns = 16384;
 constexpr qsizetype MaxSheetCells = 16 * 1024 * 1024;
+// The most characters of a cell's text, as in a spreadsheet; a longer one fails, naming the cell.
+constexpr qsizetype MaxCellText = 32767;
+// The most memory the texts of a sheet take: its cells' own and its shared table's together.
+constexpr qint64 MaxSheetTextBytes = 512ll * 1024 * 1024;
 
 class CellSheet : public Workbook {
 public:
@@ -52,12 +58,42 @@ protected:
     }
     void addShared(quint32 row, quint32 col, quint32 xf, quint32 index) // index into the shared texts
     {
-        if (!hasShared(index)) return;
+        if (!hasShared(index)) {
+            if (!m_longShared.empty()) checkShared(row, col, index);
+            return;
+        }
         if (Cell* c = add(row, col, xf, Cell::Shared)) c->index = index;
     }
-    // Returns the index of the text, which setText() may replace later (a formula's string).
-    quint32 addText(quint32 row, quint32 col, quint32 xf, QString text);
-    void setText(quint32 index, QString text) { m_own[index] = std::move(text); }
+    // A cell's own text, kept only when the cell is. Returns where the text is kept, which
+    // addTextAgain() may show in other cells, or NoText for a cell that is dropped. A text
+    // longer than MaxCellText fails, naming the cell.
+    using TextPlace = quint64;
+    static constexpr TextPlace NoText = ~TextPlace(0);
+    TextPlace addText(quint32 row, quint32 col, quint32 xf, QStringView text);
+    void addTextAgain(quint32 row, quint32 col, quint32 xf, TextPlace place)
+    {
+        if (Cell* c = add(row, col, xf, Cell::Own)) c->text = place;
+    }
+    // Fails, naming the cell (rows and columns from 0), when a text of that many characters
+    // is too long for a cell that is kept.
+    void checkText(quint32 row, quint32 col, qsizetype length) const
+    {
+        if (length > MaxCellText && keeps(row, col)) textTooLong(row, col);
+    }
+    // The cells kept: rows up to keptRows() and the columns of the part.
+    bool keeps(quint32 row, quint32 col) const
+    {
+        return row < m_keptRows && col < quint32(m_maxColumns) && (m_kept.empty() || m_kept[col]);
+    }
+    quint32 keptRows() const { return m_keptRows; }
+    // The first kept column at col or after it, from 0; the format's column limit when none is.
+    quint32 nextKeptColumn(quint32 col) const;
+    // Bytes of texts a reader keeps beside the cell store (its shared table), counted against
+    // MaxSheetTextBytes with the cells' own texts.
+    void countTextBytes(qint64 bytes);
+    // A text of the shared table longer than MaxCellText, which its reader does not keep: a
+    // kept cell that shows it fails, naming the cell.
+    void markSharedTooLong(quint32 index) { m_longShared.push_back(index); }
     void addBoolean(quint32 row, quint32 col, quint32 xf, bool value);
     void addError(quint32 row, quint32 col, quint32 xf, quint8 code);
     // A merged area, first and last row and column inclusive; only its top-left cell shows.
@@ -80,6 +116,28 @@ protected:
     [[noreturn]] void damaged(const QString& what) const;
 
 private:
+    // The cells' own texts, one after another in blocks that never move, so that growing
+    // copies nothing; a cell holds its text's place: where it starts and its length.
+    class TextStore {
+    public:
+        TextPlace add(QStringView text);
+        QStringView at(TextPlace place) const
+        {
+            if ((place & 0xFFFF) == 0) return {};
+            const quint64 at = place >> 16;
+            return QStringView(m_blocks[size_t(at / blockChars)].get() + at % blockChars, qsizetype(place & 0xFFFF));
+        }
+        void clear() { *this = TextStore(); }
+
+    private:
+        static constexpr quint64 blockChars = 1 << 20;
+        std::vector<std::unique_ptr<char16_t[]>> m_blocks;
+        quint64 m_used = blockChars; // of the last block
+    };
+
+    [[noreturn]] void textTooLong(quint32 row, quint32 col) const;
+    void checkShared(quint32 row, quint32 col, quint32 index) const;
+
     struct Cell {
         enum Kind : quint8 { Empty, Number, Shared, Own, Boolean, Error };
         quint32 row : 24; // from 0
@@ -88,7 +146,8 @@ private:
         quint16 xf;
         union {
             double number;
-            quint32 index;
+            quint32 index;  // of a shared text
+            TextPlace text; // of an own text
             quint8 small; // boolean value or error code
         };
     };
@@ -96,8 +155,7 @@ private:
 
     Cell* add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind)
     {
-        if (row >= m_keptRows || col >= quint32(m_maxColumns)) return nullptr;
-        if (!m_kept.empty() && !m_kept[col]) return nullptr;
+        if (!keeps(row, col)) return nullptr;
         // most files give their cells in order, each once: finish() then need not sort
         const qint64 position = (qint64(row) << 16) | col;
         m_increasing = m_increasing && position > m_lastPosition;
@@ -123,10 +181,13 @@ private:
     bool m_open = true;
     bool m_date1904 = false;
     std::vector<std::shared_ptr<NumberFormat>> m_formats;
-    std::vector<QString> m_own;
+    TextStore m_own;
+    qint64 m_textBytes = 0;            // of the sheet's texts, as countTextBytes() counts them
+    std::vector<quint32> m_longShared; // indexes of the shared texts too long for a cell, in order
     std::vector<Cell, BigAllocator<Cell>> m_cells;
     std::vector<std::array<quint32, 4>> m_merged;
     std::vector<bool> m_kept; // by column from 0; empty: every column
+    std::vector<quint32> m_nextKept; // by column from 0: the first kept one there or after; empty: every column
     quint32 m_keptRows;       // the rows kept, up to the format's limit
     quint32 m_keptColumns;    // how many columns are kept
     bool m_increasing = true; // every cell added after the one before it

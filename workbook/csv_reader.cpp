@@ -1,6 +1,7 @@
 // The .csv reader: text in UTF-8 (with or without a byte-order mark), UTF-16 with a mark, or
 // else the Windows code page of the locale; the separator (comma, semicolon or tab) found from
-// the first records; quoted fields with doubled quotes and line breaks inside. Every field is
+// the first records; quoted fields with doubled quotes and line breaks inside (a quote still
+// open at the end of the file is refused, naming the line it opened on). Every field is
 // a text cell shown as written, so "007" stays "007".
 #include "workbook/cell_sheet.h"
 #include "workbook/cell_values.h"
@@ -88,9 +89,11 @@ public:
 private:
     [[noreturn]] void tooLarge() const
     {
-        throw Failure(err::BookNotWorkbook, u"Файл %1 больше допустимого листа: не более %2 строк и %3 столбцов"_s.arg(name())
-                                               .arg(LargeSheetRows)
-                                               .arg(LargeSheetColumns));
+        throw Failure(err::BookNotWorkbook,
+                      u"Файл %1 больше допустимого листа: не более %2 строк, %3 столбцов и %4 заполненных ячеек"_s.arg(name())
+                          .arg(LargeSheetRows)
+                          .arg(LargeSheetColumns)
+                          .arg(MaxSheetCells));
     }
 };
 
@@ -99,10 +102,12 @@ void CsvWorkbook::load(const QByteArray& bytes)
     QString text = decodeText(bytes, locale());
     QStringView rest(text);
     QChar sep;
+    qint64 line = 1; // the line of the file at i, counted from 1, for the failure texts
     // A first line "sep=;" names the separator, as spreadsheets write it.
     if (rest.size() >= 5 && rest.left(4).compare(u"sep=", Qt::CaseInsensitive) == 0 &&
         (rest.size() == 5 || rest[5] == u'\n' || rest[5] == u'\r')) {
         sep = rest[4];
+        line = 2;
         rest = rest.mid(5);
         if (rest.startsWith(u'\r')) rest = rest.mid(1);
         if (rest.startsWith(u'\n')) rest = rest.mid(1);
@@ -115,15 +120,21 @@ void CsvWorkbook::load(const QByteArray& bytes)
     const qsizetype n = rest.size();
     qsizetype i = 0;
     auto endField = [&] {
-        if (!field.isEmpty()) addText(row, col, 0, field);
+        if (!field.isEmpty()) addText(row, col, 0, field); // fails for a field too long for a cell
         field.clear();
+        if (cellCount() > MaxSheetCells) tooLarge();
     };
     while (i < n) {
         // one field
         if (rest[i] == u'"') {
+            const qint64 opened = line;
             ++i;
             for (;;) {
-                if (i >= n) break; // an unclosed quote: the rest of the file is the field
+                // A quote still open at the end would make the rest of the file one field.
+                if (i >= n)
+                    throw Failure(err::BookNotWorkbook,
+                                  u"Файл %1 повреждён: кавычка, открытая в строке %2, не закрыта до конца файла"_s.arg(name())
+                                      .arg(opened));
                 const QChar c = rest[i];
                 if (c == u'"') {
                     if (i + 1 < n && rest[i + 1] == u'"') {
@@ -135,7 +146,8 @@ void CsvWorkbook::load(const QByteArray& bytes)
                     break;
                 }
                 const qsizetype from = i;
-                while (i < n && rest[i] != u'"') ++i;
+                for (; i < n && rest[i] != u'"'; ++i)
+                    if (rest[i] == u'\n' || (rest[i] == u'\r' && (i + 1 >= n || rest[i + 1] != u'\n'))) ++line;
                 field += rest.mid(from, i - from);
             }
         }
@@ -154,6 +166,7 @@ void CsvWorkbook::load(const QByteArray& bytes)
         // a line break: \r\n, \n or \r
         if (rest[i] == u'\r' && i + 1 < n && rest[i + 1] == u'\n') ++i;
         ++i;
+        ++line;
         col = 0;
         if (i < n && ++row >= quint32(LargeSheetRows)) tooLarge();
     }

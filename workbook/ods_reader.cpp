@@ -23,6 +23,9 @@ namespace kalder {
 
 namespace {
 
+// The longest name of a style kept: far beyond what writers give, it bounds what many styles take.
+constexpr qsizetype maxStyleName = 1024;
+
 quint64 count(const XmlScanner& x, std::string_view attr, quint64 fallback = 1)
 {
     std::string_view v;
@@ -101,9 +104,11 @@ private:
         quint32 col;
         quint32 count;
         Value value;
+        TextPlace text = NoText; // the kept text, once a copy shows it
     };
 
-    XmlScanner scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream) const;
+    // maxSize: as ZipArchive::open
+    XmlScanner scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream, qint64 maxSize = 0) const;
     QString activeTable();
     // Reads the styles of a part; in content.xml it goes on into the body.
     void readPart(const QString& part, bool content, const QString& active);
@@ -112,8 +117,10 @@ private:
     // The cell format index of a cell style; -1 when its data style has no equivalent code.
     int xfOf(const QString& cellStyle);
     void readTable(XmlScanner& x);
-    Value readCell(XmlScanner& x, const QString& defaultStyle);
+    // row and col: the first kept cell it shows, named when its text is too long
+    Value readCell(XmlScanner& x, const QString& defaultStyle, quint32 row, quint32 col);
     [[noreturn]] void tooLarge() const;
+    [[noreturn]] void rowsBeyond() const;
 
     const ZipArchive& m_zip; // only read while load() runs
     std::map<QString, DataStyle> m_dataStyles;
@@ -125,12 +132,18 @@ private:
     bool m_firstTableSeen = false;
 };
 
-XmlScanner OdsWorkbook::scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream) const
+XmlScanner OdsWorkbook::scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream, qint64 maxSize) const
 {
-    stream = m_zip.open(part);
+    stream = m_zip.open(part, maxSize);
     ZipArchive::Stream* s = stream.get();
     return XmlScanner([s](char* dst, qsizetype max) { return s->read(dst, max); },
                       [this, part](const QString& what) { damaged(u"%1 (часть %2)"_s.arg(what, part)); });
+}
+
+void OdsWorkbook::rowsBeyond() const
+{
+    throw Failure(err::BookNotWorkbook,
+                  u"Лист книги %1 больше допустимого: в нём заполнены строки после %2-й"_s.arg(name()).arg(LargeSheetRows));
 }
 
 void OdsWorkbook::tooLarge() const
@@ -143,7 +156,7 @@ QString OdsWorkbook::activeTable()
 {
     if (!m_zip.has(u"settings.xml"_s)) return {};
     std::unique_ptr<ZipArchive::Stream> stream;
-    XmlScanner x = scanner(u"settings.xml"_s, stream);
+    XmlScanner x = scanner(u"settings.xml"_s, stream, ZipArchive::MaxSidePart);
     for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
         if (t == XmlScanner::Start && x.is("config-item") && attrIs(x, "name", "ActiveTable")) {
             QString name;
@@ -152,6 +165,7 @@ QString OdsWorkbook::activeTable()
                 if (u == XmlScanner::Text) x.appendText(name);
                 else if (u == XmlScanner::End && x.depth() < depth) break;
             }
+            stream->finish(); // the rest is not needed, but its checksum is
             return name;
         }
     }
@@ -340,7 +354,7 @@ void OdsWorkbook::load()
 void OdsWorkbook::readPart(const QString& part, bool content, const QString& active)
 {
     std::unique_ptr<ZipArchive::Stream> stream;
-    XmlScanner x = scanner(part, stream);
+    XmlScanner x = scanner(part, stream, content ? 0 : ZipArchive::MaxSidePart);
     for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
         if (t != XmlScanner::Start) continue;
         const std::string_view n = x.name();
@@ -351,8 +365,9 @@ void OdsWorkbook::readPart(const QString& part, bool content, const QString& act
             if (!attrIs(x, "family", "table-cell")) continue;
             if (n == "default-style") {
                 m_defaultDataStyle = x.attributeText("data-style-name");
-            } else if (m_cellStyles.size() < 65536) {
-                m_cellStyles[x.attributeText("name")] = {x.attributeText("data-style-name"), x.attributeText("parent-style-name")};
+            } else if (m_cellStyles.size() < 65536 && x.attributeText("name").size() <= maxStyleName) {
+                m_cellStyles[x.attributeText("name")] = {x.attributeText("data-style-name").left(maxStyleName),
+                                                         x.attributeText("parent-style-name").left(maxStyleName)};
             }
         } else if (n == "null-date") {
             std::string_view v;
@@ -364,6 +379,7 @@ void OdsWorkbook::readPart(const QString& part, bool content, const QString& act
             if (!m_tableRead && ((active.isEmpty() && first) || (!active.isEmpty() && tableName == active))) {
                 readTable(x);
                 m_tableRead = true;
+                stream->finish(); // the tables after it are not needed, but the part's checksum is
                 return;
             }
             x.skipElement();
@@ -371,7 +387,7 @@ void OdsWorkbook::readPart(const QString& part, bool content, const QString& act
     }
 }
 
-OdsWorkbook::Value OdsWorkbook::readCell(XmlScanner& x, const QString& defaultStyle)
+OdsWorkbook::Value OdsWorkbook::readCell(XmlScanner& x, const QString& defaultStyle, quint32 row, quint32 col)
 {
     Value v;
     const bool covered = x.is("covered-table-cell");
@@ -414,11 +430,16 @@ OdsWorkbook::Value OdsWorkbook::readCell(XmlScanner& x, const QString& defaultSt
         }
         if (t == XmlScanner::Start) {
             if (skip) continue;
+            // a text grown beyond a cell's fails at once, or, in a cell not kept, is not grown
+            const bool room = shown.size() <= MaxCellText;
+            if (!room) checkText(row, col, shown.size());
             if (x.depth() == depth + 1 && (x.is("p") || x.is("h"))) {
-                if (paragraphs++ > 0) shown += u'\n';
+                if (paragraphs++ > 0 && room) shown += u'\n';
                 inParagraph = x.depth();
             } else if (!inParagraph || x.is("annotation") || x.is("note") || x.is("frame") || x.is("ruby-text")) {
                 skip = x.depth();
+            } else if (!room) {
+                // nothing more is added
             } else if (x.is("s")) {
                 shown += QString(int(std::min<quint64>(count(x, "c"), 1024)), u' ');
             } else if (x.is("tab")) {
@@ -428,7 +449,10 @@ OdsWorkbook::Value OdsWorkbook::readCell(XmlScanner& x, const QString& defaultSt
             }
             continue;
         }
-        if (t == XmlScanner::Text && inParagraph && !skip) x.appendText(shown);
+        if (t == XmlScanner::Text && inParagraph && !skip) {
+            if (shown.size() > MaxCellText) checkText(row, col, shown.size());
+            else x.appendText(shown);
+        }
     }
     if (covered) return v; // hidden by the merged area that covers it
 
@@ -485,6 +509,10 @@ void OdsWorkbook::readTable(XmlScanner& x)
             if (columns < quint32(LargeSheetColumns)) columnStyles.emplace_back(columns, x.attributeText("default-cell-style-name"));
             columns = quint32(std::min<quint64>(quint64(columns) + n, quint64(LargeSheetColumns)));
         } else if (x.is("table-row")) {
+            if (row >= keptRows() && keptRows() < quint32(LargeSheetRows)) { // the rows after those kept are not read
+                x.skipElement();
+                continue;
+            }
             const quint64 repeat = count(x, "number-rows-repeated");
             const QString rowStyle = x.attributeText("default-cell-style-name");
             const int rowDepth = x.depth();
@@ -502,33 +530,44 @@ void OdsWorkbook::readTable(XmlScanner& x)
                 if ((spanCols > 1 || spanRows > 1) && row < quint64(LargeSheetRows) && col < quint64(LargeSheetColumns))
                     addMerged(quint32(row), quint32(std::min<quint64>(row + spanRows - 1, LargeSheetRows - 1)), quint32(col),
                               quint32(std::min<quint64>(col + spanCols - 1, LargeSheetColumns - 1)));
-                Value v = readCell(x, rowStyle.isEmpty() ? columnStyle(col) : rowStyle);
-                if (v.kind != Value::None && col < quint64(LargeSheetColumns))
-                    entries.push_back({quint32(col), quint32(std::min<quint64>(n, LargeSheetColumns - col)), std::move(v)});
+                const quint64 end = std::min<quint64>(col + n, LargeSheetColumns);
+                if (col >= end || nextKeptColumn(quint32(col)) >= end) { // no column of it is kept
+                    x.skipElement();
+                    col += n;
+                    continue;
+                }
+                Value v = readCell(x, rowStyle.isEmpty() ? columnStyle(col) : rowStyle, quint32(row), nextKeptColumn(quint32(col)));
+                if (v.kind != Value::None) entries.push_back({quint32(col), quint32(end - col), std::move(v)});
                 col += n;
             }
-            // a repeated row is refused before its copies are made when they would be too many
+            // Filled rows past the sheet's last row are more than a workbook holds, as cells
+            // past it are in an .xlsx; empty ones, which writers repeat up to it, are not.
+            if (!entries.empty() && row + repeat > quint64(LargeSheetRows)) rowsBeyond();
+            // The copies of a repeated row are made only in the rows and columns kept, each
+            // text kept once for all of them; they are refused before they are made when they
+            // would be too many.
+            const quint64 first = row;
+            const quint64 copies = row < keptRows() ? std::min<quint64>(repeat, keptRows() - row) : 0;
+            row = std::min<quint64>(row + repeat, quint64(LargeSheetRows));
             quint64 perRow = 0;
-            for (const Entry& e : entries) perRow += e.count;
-            if (quint64(cellCount()) + perRow * std::min<quint64>(repeat, quint64(LargeSheetRows) - std::min<quint64>(row, LargeSheetRows)) >
-                quint64(MaxSheetCells))
-                tooLarge();
-            for (quint64 r = 0; r < repeat && row < quint64(LargeSheetRows); ++r, ++row) {
-                for (const Entry& e : entries) {
-                    for (quint32 c = e.col; c < e.col + e.count; ++c) {
-                        const Value& v = e.value;
+            for (const Entry& e : entries)
+                for (quint32 c = nextKeptColumn(e.col); c < e.col + e.count; c = nextKeptColumn(c + 1)) ++perRow;
+            if (quint64(cellCount()) + perRow * copies > quint64(MaxSheetCells)) tooLarge();
+            for (quint64 r = first; r < first + copies && perRow > 0; ++r) {
+                for (Entry& e : entries) {
+                    const Value& v = e.value;
+                    for (quint32 c = nextKeptColumn(e.col); c < e.col + e.count; c = nextKeptColumn(c + 1)) {
                         switch (v.kind) {
-                        case Value::Number: addNumber(quint32(row), c, v.xf, v.number); break;
-                        case Value::Text: addText(quint32(row), c, v.xf, v.text); break;
-                        case Value::Boolean: addBoolean(quint32(row), c, 0, v.number != 0); break;
-                        case Value::Error: addError(quint32(row), c, 0, quint8(v.number)); break;
+                        case Value::Number: addNumber(quint32(r), c, v.xf, v.number); break;
+                        case Value::Text:
+                            if (e.text == NoText) e.text = addText(quint32(r), c, v.xf, v.text);
+                            else addTextAgain(quint32(r), c, v.xf, e.text);
+                            break;
+                        case Value::Boolean: addBoolean(quint32(r), c, 0, v.number != 0); break;
+                        case Value::Error: addError(quint32(r), c, 0, quint8(v.number)); break;
                         default: break;
                         }
                     }
-                }
-                if (entries.empty()) { // a run of empty rows: skipped at once
-                    row = std::min<quint64>(row + (repeat - r), quint64(LargeSheetRows));
-                    break;
                 }
             }
         }

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -434,7 +435,11 @@ private:
     {
         throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
     }
-    qint64 addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v);
+    struct PendingText {
+        quint32 row, col, xf;
+    };
+    std::optional<PendingText> addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v);
+    void addPending(std::optional<PendingText>& pending, QStringView text);
     void setCodePage(quint16 value);
     void choosePages();
     // The code page of the 8-bit texts of cells in a cell format.
@@ -621,14 +626,19 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
                 const quint32 start = quint32((piece > 0 ? m_sstEnds[piece - 1] : 0) + offset);
                 // the common case: the whole string, runs and extension within one record
                 const std::span<const uchar> p = in.rest();
+                // a string longer than a cell holds is not shown: a cell that shows it fails
+                const auto note = [&](quint32 count) {
+                    if (count > quint32(MaxCellText)) markSharedTooLong(quint32(m_sst.size()));
+                    m_sst.push_back(count > 0 && count <= quint32(MaxCellText) ? start : noText);
+                };
                 if (WholeString whole; wholeString(p.data(), qsizetype(p.size()), whole)) {
-                    m_sst.push_back(whole.count > 0 ? start : noText);
+                    note(whole.count);
                     in.advance(qsizetype(whole.size));
                     continue;
                 }
                 quint32 taken = 0;
                 const bool read = sharedString(in, nullptr, true, &taken);
-                m_sst.push_back(taken > 0 ? start : noText);
+                note(taken);
                 if (!read) break;
             }
             break;
@@ -676,8 +686,7 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
     records.seek(offset);
     records.next(r); // the sheet's BOF
     int depth = 1;
-    qint64 pendingString = -1; // the text of the formula cell whose result follows in a STRING record
-    quint16 pendingXf = 0;     // and that cell's format
+    std::optional<PendingText> pending; // a formula's, whose text a STRING record holds
 
     while (depth > 0 && records.next(r)) {
         if (r.type == recBof) {
@@ -691,9 +700,9 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
         if (depth > 1) continue; // an embedded chart's records
         const uchar* d = r.data;
         const qsizetype n = r.size;
-        if (pendingString >= 0 && r.type != recString && r.type != recContinue && r.type != 0x04BC && r.type != 0x0221 &&
+        if (pending && r.type != recString && r.type != recContinue && r.type != 0x04BC && r.type != 0x0221 &&
             r.type != 0x0236)
-            pendingString = -1;
+            addPending(pending, QStringView());
         switch (r.type) {
         case recNumber:
         case recRk:
@@ -717,13 +726,10 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
             if (n >= 10) addShared(u16(d), u16(d + 2), u16(d + 4), u32(d + 6));
             break;
         case recFormula:
-            if (n >= 14) {
-                pendingXf = u16(d + 4);
-                pendingString = addFormulaResult(u16(d), u16(d + 2), pendingXf, d + 6);
-            }
+            if (n >= 14) pending = addFormulaResult(u16(d), u16(d + 2), u16(d + 4), d + 6);
             break;
         case recString:
-            if (pendingString >= 0) {
+            if (pending) {
                 QString s;
                 if (m_biff8) {
                     // the record and its CONTINUE records, kept before the next is read
@@ -738,10 +744,9 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
                     for (const auto& part : parts) in.add(part.data(), qsizetype(part.size()));
                     readSharedString(in, s);
                 } else {
-                    s = text8(d, n, true, pageOf(pendingXf));
+                    s = text8(d, n, true, pageOf(pending->xf));
                 }
-                setText(quint32(pendingString), std::move(s));
-                pendingString = -1;
+                addPending(pending, s);
             }
             break;
         case recMergedCells:
@@ -756,6 +761,7 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
             break;
         }
     }
+    addPending(pending, QStringView());
     finish();
     setFormats();
 }
@@ -776,7 +782,7 @@ void XlsWorkbook::addCell(const Record& r)
     case recRstring:
         if (n >= 8) {
             QString s = m_biff8 ? unicodeText(d + 6, n - 6, true) : text8(d + 6, n - 6, true, pageOf(u16(d + 4)));
-            if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), std::move(s));
+            if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), s);
         }
         break;
     case recBoolErr:
@@ -791,15 +797,24 @@ void XlsWorkbook::addCell(const Record& r)
 }
 
 // A formula's cached result, eight bytes at v: a double, or a string, a boolean or an error
-// marked by FFFFH in the last two. Returns the index of the string, which the STRING record
-// after the formula holds; -1 for the others.
-qint64 XlsWorkbook::addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v)
+// marked by FFFFH in the last two. A string is in the STRING record after the formula: its
+// cell is returned, to be added by addPending() when that record comes.
+std::optional<XlsWorkbook::PendingText> XlsWorkbook::addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v)
 {
     if (u16(v + 6) != 0xFFFF) addNumber(row, col, xf, f64(v));
-    else if (v[0] == 0) return addText(row, col, xf, QString());
+    else if (v[0] == 0) return PendingText{row, col, xf};
     else if (v[0] == 1) addBoolean(row, col, xf, v[2] != 0);
     else if (v[0] == 2) addError(row, col, xf, v[2]);
-    return -1;
+    return std::nullopt;
+}
+
+// The formula cell with its text; an empty one, when another record comes first, shows
+// nothing and hides what the position held, as the formula's cell does.
+void XlsWorkbook::addPending(std::optional<PendingText>& pending, QStringView text)
+{
+    if (!pending) return;
+    addText(pending->row, pending->col, pending->xf, text);
+    pending.reset();
 }
 
 void XlsWorkbook::loadOld(RecordStream& stream, qsizetype streamSize)
@@ -865,8 +880,7 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
     records.next(r); // the sheet's BOF
     const bool biff2 = r.type == recBof2;
     std::vector<QByteArray> formats; // decoded at the end, in the code page the sheet names
-    qint64 pendingString = -1;
-    quint32 pendingXf = 0;
+    std::optional<PendingText> pending; // a formula's, whose text a STRING record holds
     int depth = 1;
     while (depth > 0 && records.next(r)) {
         if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4 || r.type == recBof) {
@@ -880,7 +894,7 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
         if (depth > 1) continue;
         const uchar* d = r.data;
         const qsizetype n = r.size;
-        if (pendingString >= 0 && r.type != string2 && r.type != recString) pendingString = -1;
+        if (pending && r.type != string2 && r.type != recString) addPending(pending, QStringView());
         // BIFF2 cells: row, column, three bytes of attributes, the value; their "cell format"
         // here is the index of the FORMAT
         const quint32 format2Of = n >= 7 ? d[5] & 0x3F : 0;
@@ -913,7 +927,7 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
         case label2:
             if (biff2 && n >= 8) {
                 QString s = text8(d + 7, n - 7, false, pageOf(0));
-                if (!s.isEmpty()) addText(u16(d), u16(d + 2), format2Of, std::move(s));
+                if (!s.isEmpty()) addText(u16(d), u16(d + 2), format2Of, s);
             }
             break;
         case boolErr2:
@@ -933,16 +947,12 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
         case formula4: {
             const qsizetype at = r.type == formula2 ? 7 : 6;
             if ((r.type == formula2) != biff2 || n < at + 8) break;
-            pendingXf = r.type == formula2 ? format2Of : u16(d + 4);
-            pendingString = addFormulaResult(u16(d), u16(d + 2), pendingXf, d + at);
+            pending = addFormulaResult(u16(d), u16(d + 2), r.type == formula2 ? format2Of : u16(d + 4), d + at);
             break;
         }
         case string2:
         case recString:
-            if (pendingString >= 0) {
-                setText(quint32(pendingString), text8(d, n, r.type == recString, pageOf(pendingXf)));
-                pendingString = -1;
-            }
+            if (pending) addPending(pending, text8(d, n, r.type == recString, pageOf(pending->xf)));
             break;
         case recFilepass:
             passwordProtected();
@@ -950,6 +960,7 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
             break;
         }
     }
+    addPending(pending, QStringView());
     finish();
     for (size_t i = 0; i < formats.size(); ++i)
         m_formatCodes[int(i)] = m_pages.front()->decode(reinterpret_cast<const uchar*>(formats[i].constData()), formats[i].size());

@@ -66,6 +66,12 @@ bool cellRef(std::string_view v, quint64& row, quint64& col, bool needRow = true
     return true;
 }
 
+// The most characters of a text gathered before its _xHHHH_ escapes are read: seven to a
+// character at most. A text beyond is not gathered further, for it is too long for a cell.
+constexpr qsizetype maxRawText = 7 * MaxCellText + 7;
+// The most bytes of a cell's value gathered: more than its longest text takes in UTF-8.
+constexpr size_t maxValueBytes = 4 * MaxCellText + 8;
+
 // The text of _xHHHH_ escapes, with which the format writes characters XML cannot hold.
 void unescapeX(QString& s)
 {
@@ -130,7 +136,8 @@ public:
     void load();
 
 private:
-    XmlScanner scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream) const;
+    // maxSize: as ZipArchive::open
+    XmlScanner scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream, qint64 maxSize = 0) const;
     std::map<QString, Relationship> relationships(const QString& part) const;
     void readSharedStrings(const QString& part);
     // The shared strings, kept as UTF-8 one after another and decoded when a cell shows one.
@@ -162,9 +169,9 @@ private:
     std::vector<quint32> m_sharedEnds{0}; // string i is m_sharedBytes[m_sharedEnds[i] .. m_sharedEnds[i + 1])
 };
 
-XmlScanner XlsxWorkbook::scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream) const
+XmlScanner XlsxWorkbook::scanner(const QString& part, std::unique_ptr<ZipArchive::Stream>& stream, qint64 maxSize) const
 {
-    stream = m_zip.open(part);
+    stream = m_zip.open(part, maxSize);
     ZipArchive::Stream* s = stream.get();
     const QString partName = part;
     return XmlScanner([s](char* dst, qsizetype max) { return s->read(dst, max); },
@@ -177,7 +184,7 @@ std::map<QString, Relationship> XlsxWorkbook::relationships(const QString& part)
     const QString rels = relsOf(part);
     if (!m_zip.has(rels)) return out;
     std::unique_ptr<ZipArchive::Stream> stream;
-    XmlScanner x = scanner(rels, stream);
+    XmlScanner x = scanner(rels, stream, ZipArchive::MaxSidePart);
     for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
         if (t != XmlScanner::Start || !x.is("Relationship")) continue;
         if (x.attributeText("TargetMode").compare(u"External", Qt::CaseInsensitive) == 0) continue;
@@ -186,6 +193,7 @@ std::map<QString, Relationship> XlsxWorkbook::relationships(const QString& part)
         out[x.attributeText("Id")] = {type, resolve(part, x.attributeText("Target"))};
         if (out.size() > 100000) break;
     }
+    stream->finish();
     return out;
 }
 
@@ -206,7 +214,7 @@ void XlsxWorkbook::load()
     bool viewSeen = false;
     {
         std::unique_ptr<ZipArchive::Stream> stream;
-        XmlScanner x = scanner(book, stream);
+        XmlScanner x = scanner(book, stream, ZipArchive::MaxSidePart);
         for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
             if (t != XmlScanner::Start) continue;
             std::string_view v;
@@ -285,12 +293,17 @@ void XlsxWorkbook::readSharedStrings(const QString& part)
             if (siDepth && x.depth() < siDepth) {
                 siDepth = 0;
                 unescapeX(text);
+                if (text.size() > MaxCellText) {
+                    // not kept: a cell that shows it fails
+                    markSharedTooLong(quint32(m_sharedEnds.size() - 1));
+                    text.clear();
+                }
                 const QByteArray utf8 = text.toUtf8();
-                if (m_sharedBytes.size() + size_t(utf8.size()) >= 0xFFFFFFFFu) damaged(u"таблица строк слишком велика"_s);
+                countTextBytes(utf8.size() + 4);
                 m_sharedBytes.insert(m_sharedBytes.end(), utf8.constBegin(), utf8.constEnd());
                 m_sharedEnds.push_back(quint32(m_sharedBytes.size()));
             }
-        } else if (t == XmlScanner::Text && tDepth && !skipDepth) {
+        } else if (t == XmlScanner::Text && tDepth && !skipDepth && text.size() <= maxRawText) {
             x.appendText(text);
         }
     }
@@ -299,7 +312,7 @@ void XlsxWorkbook::readSharedStrings(const QString& part)
 void XlsxWorkbook::readStyles(const QString& part)
 {
     std::unique_ptr<ZipArchive::Stream> stream;
-    XmlScanner x = scanner(part, stream);
+    XmlScanner x = scanner(part, stream, ZipArchive::MaxSidePart);
     std::map<quint64, QString> codes;
     std::vector<quint64> xfFormat;
     bool inCellXfs = false;
@@ -422,8 +435,14 @@ void XlsxWorkbook::readSheet(const QString& part)
                         tDepth = x.depth();
                     }
                 } else if (u == XmlScanner::Text) {
-                    if (vDepth) x.appendText(value);
-                    else if (tDepth && !skipDepth) x.appendText(inline_);
+                    // a text grown beyond any a cell holds fails at once, not at the cell's end
+                    if (vDepth) {
+                        if (value.size() > maxValueBytes) checkText(quint32(row), quint32(col), MaxCellText + 1);
+                        else x.appendText(value);
+                    } else if (tDepth && !skipDepth) {
+                        if (inline_.size() > maxRawText) checkText(quint32(row), quint32(col), MaxCellText + 1);
+                        else x.appendText(inline_);
+                    }
                 }
             }
             const auto r32 = quint32(row), c32 = quint32(col), xf32 = quint32(xf);

@@ -10,6 +10,9 @@ namespace kalder {
 namespace {
 
 constexpr qsizetype chunk = 256 * 1024;
+// A tag, comment or CDATA section is held whole until it ends; one longer than this is part of
+// no real workbook, and holding it would take memory without bound.
+constexpr qsizetype maxToken = 16 * 1024 * 1024;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -197,6 +200,7 @@ bool XmlScanner::more()
 {
     if (m_eof) return false;
     const qsizetype pending = m_end - m_pos;
+    if (pending + chunk > maxToken) m_damaged(u"элемент XML длиннее 16 МБ"_s);
     if (m_pos > 0 && pending > 0) std::memmove(m_buf.data(), m_buf.data() + m_pos, size_t(pending));
     m_pos = 0;
     m_end = pending;

@@ -1,6 +1,7 @@
 // A small pull scanner of XML for the parts of .xlsx and .ods files. It reads its input in
 // chunks and never holds more than the token in hand, so a sheet of any size streams through a
-// buffer of a few hundred kilobytes. Elements and attributes are matched by their local name:
+// buffer of a few hundred kilobytes; a tag, comment or CDATA section longer than 16 MB is
+// refused as damage. Elements and attributes are matched by their local name:
 // a prefix, whatever the writer chose, is dropped. No DTD is read and no entity but the five
 // predefined and character references is expanded, so a document cannot grow while it is read.
 #pragma once

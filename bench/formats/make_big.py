@@ -3,7 +3,9 @@
 decimals in formats ("0.00", "#,##0.00", "00000", "0%"), dates ("dd.mm.yyyy",
 "yyyy-mm-dd hh:mm") and plain numbers. The parts are laid out as the common spreadsheet
 programs write them: texts in a shared-string table, UTF-8, every cell with its reference.
-Usage: /usr/bin/python3 make_big.py OUT.xlsx [ROWS]"""
+With --inline the texts are inline strings in the sheet and there is no shared-string part,
+as programs that write a sheet in one pass lay them out.
+Usage: /usr/bin/python3 make_big.py [--inline] OUT.xlsx [ROWS]"""
 import datetime
 import sys
 import zipfile
@@ -31,6 +33,11 @@ WORKBOOK = f"""<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <workbook xmlns="{NS}" xmlns:r="{REL}"><bookViews><workbookView activeTab="0"/></bookViews>
 <sheets><sheet name="data" sheetId="1" r:id="rId1"/></sheets></workbook>"""
 
+WORKBOOK_RELS_INLINE = f"""<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">
+<Relationship Id="rId1" Type="{REL}/worksheet" Target="worksheets/sheet1.xml"/>
+<Relationship Id="rId2" Type="{REL}/styles" Target="styles.xml"/></Relationships>"""
+
 WORKBOOK_RELS = f"""<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">
 <Relationship Id="rId1" Type="{REL}/worksheet" Target="worksheets/sheet1.xml"/>
@@ -57,11 +64,13 @@ def serial(d):
     return delta.days + delta.seconds / 86400.0
 
 
-def main(out, rows):
+def main(out, rows, inline):
     strings = {}
     order = []
 
     def sst(text):
+        if inline:
+            return text
         i = strings.get(text)
         if i is None:
             i = strings[text] = len(order)
@@ -73,7 +82,7 @@ def main(out, rows):
         z.writestr("[Content_Types].xml", CONTENT_TYPES)
         z.writestr("_rels/.rels", ROOT_RELS)
         z.writestr("xl/workbook.xml", WORKBOOK)
-        z.writestr("xl/_rels/workbook.xml.rels", WORKBOOK_RELS)
+        z.writestr("xl/_rels/workbook.xml.rels", WORKBOOK_RELS_INLINE if inline else WORKBOOK_RELS)
         z.writestr("xl/styles.xml", styles())
         with z.open("xl/worksheets/sheet1.xml", "w", force_zip64=True) as f:
             f.write(f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<worksheet xmlns="{NS}" xmlns:r="{REL}">'
@@ -96,6 +105,9 @@ def main(out, rows):
                 cells = []
                 for col, (t, v, s) in zip(COLUMNS, values):
                     style = f' s="{s}"' if s else ""
+                    if t == "s" and inline:
+                        cells.append(f'<c r="{col}{n}"{style} t="inlineStr"><is><t>{v}</t></is></c>')
+                        continue
                     kind = ' t="s"' if t == "s" else ""
                     cells.append(f'<c r="{col}{n}"{style}{kind}><v>{v}</v></c>')
                 chunk.append(f'<row r="{n}">' + "".join(cells) + "</row>")
@@ -103,6 +115,8 @@ def main(out, rows):
                     f.write("".join(chunk).encode())
                     chunk = []
             f.write(("".join(chunk) + "</sheetData></worksheet>").encode())
+        if inline:
+            return
         items = "".join("<si><t>%s</t></si>" % s for s in order)
         z.writestr("xl/sharedStrings.xml",
                    f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<sst xmlns="{NS}" count="{3 * rows}" '
@@ -110,4 +124,8 @@ def main(out, rows):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 200000)
+    args = sys.argv[1:]
+    inline = args[:1] == ["--inline"]
+    if inline:
+        args = args[1:]
+    main(args[0], int(args[1]) if len(args) > 1 else 200000, inline)

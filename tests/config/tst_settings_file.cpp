@@ -1,6 +1,7 @@
 // settings.cfg read and written in a folder of its own, as the application folder.
 #include "app/failure.h"
 #include "config/settings_file.h"
+#include "tests/support/file_rights.h"
 #include "tests/support/support.h"
 
 #include <QCoreApplication>
@@ -147,6 +148,8 @@ private slots:
         QTest::newRow("key without =") << "PATHTODB=first\r\nPATHTODB\r\nPATHTODB=never" << "...(9)" << "first";
         QTest::newRow("folder named settings.cfg") << "folder" << "...(75)" << "before";
         QTest::newRow("application folder gone") << "gone" << "...(76)" << "before";
+        QTest::newRow("file of 3 MB, one line") << "huge" << "...(6)" << "before";
+        QTest::newRow("path of 40 KB") << "long path" << "...(6)" << "first";
     }
     void readFailures()
     {
@@ -157,6 +160,10 @@ private slots:
             QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("settings.cfg")));
         else if (setup == u"gone")
             setApplicationFolderForTesting(m_dir->filePath(QStringLiteral("missing")));
+        else if (setup == u"huge")
+            writeCfg("PATHTODB=" + QByteArray(3 << 20, 'x'));
+        else if (setup == u"long path")
+            writeCfg("PATHTODB=first\r\nPATHTODB=" + QByteArray(40 << 10, 'x') + "\r\n");
         else if (setup != u"none")
             writeCfg(setup.toUtf8());
         AppState state;
@@ -171,6 +178,8 @@ private slots:
         else
             QCOMPARE(dialogs.shown[0].text, message);
         QCOMPARE(state.PathToDB, pathAfter);
+        if (message == u"...(6)")
+            QVERIFY2(dialogs.shown[0].text.contains(u"settings.cfg"), qPrintable(dialogs.shown[0].text));
     }
 
     void writeFailures_data()
@@ -202,15 +211,16 @@ private slots:
     {
         writeCfg("PATHTODB=x");
         QFile::setPermissions(cfg(), QFileDevice::Permissions());
+        const kalder::test::WithoutFileRights asAnyUser;   // root, as in CI, is refused too
         QFile probe(cfg());
-        if (probe.open(QIODevice::ReadOnly))
-            QSKIP("running with rights that read any file");
+        QVERIFY2(!probe.open(QIODevice::ReadOnly), "a file without permissions opened");
         AppState state;
         RecordingDialogs dialogs;
         QCOMPARE(get_PathToDB(state, dialogs), true);
         QCOMPARE(dialogs.shown.size(), 1);
         QVERIFY2(dialogs.shown[0].text.endsWith(u" (75)"), qPrintable(dialogs.shown[0].text));
         QVERIFY(dialogs.shown[0].text.contains(u"settings.cfg"));
+        QCOMPARE(state.PathToDB, QString());
     }
 };
 
