@@ -583,6 +583,10 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
             }
             advance(last);
         }
+        // every row is read: the decoded sheet goes before the last batch is written, so that
+        // the two never take memory at once
+        book->close();
+        book.reset();
         if (merge) {
             if (journal)
                 journal->finishing();
@@ -594,8 +598,6 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
                 throw;
             }
         }
-        book->close();
-        book.reset();
 
         if (preview) {
             collector->report(*preview);
