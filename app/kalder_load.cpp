@@ -13,14 +13,14 @@
 //   kalder-load [--locale NAME] --db DATABASE --undo
 //
 // Exit status 0 when it ran to the end, whatever it showed; 2 for bad usage.
-#include "app/failure.h"
-#include "app/state.h"
-#include "app/version.h"
+#include "app/base/failure.h"
+#include "app/base/state.h"
+#include "app/base/version.h"
 #include "config/checks.h"
 #include "db/connection.h"
 #include "window/commands.h"
 #include "window/frm_main.h"
-#include "workbook/workbook.h"
+#include "workbook/readers/workbook.h"
 
 #include <QApplication>
 #include <QTextStream>

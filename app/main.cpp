@@ -1,6 +1,7 @@
 // The executable: Qt with its own texts in the operator's language, then start-up. No
 // command line of its own.
 #include "app/startup.h"
+#include "db/connection.h"
 #include "window/frm_main.h"
 #include "window/toolkit.h"
 

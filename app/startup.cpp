@@ -1,7 +1,8 @@
 #include "app/startup.h"
+#include "db/connection.h"
 
-#include "app/failure.h"
-#include "app/version.h"
+#include "app/base/failure.h"
+#include "app/base/version.h"
 #include "config/settings_file.h"
 #include "window/frm_main.h"
 

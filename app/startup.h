@@ -1,7 +1,7 @@
 // Start-up: settings.cfg, the database session, and the main window.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 #include "window/controls/controls.h"
 
 #include <memory>

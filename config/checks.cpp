@@ -1,7 +1,7 @@
 // The number rule for row numbers and rule numbers, and the file dialog's request.
 #include "config/checks.h"
 
-#include "app/version.h"
+#include "app/base/version.h"
 
 #include <QDir>
 #include <cmath>

@@ -2,8 +2,9 @@
 // no such field, a value the field refuses); a failing step is skipped and the next one runs,
 // since these values are a convenience and must never stop the operator's work.
 #include "config/db_settings.h"
+#include "db/connection.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "config/checks.h"
 
 #include <cmath>

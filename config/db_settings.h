@@ -1,7 +1,7 @@
 // The operator's working values in the first record of tblSettings.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 
 #include <QVariant>
 

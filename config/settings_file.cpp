@@ -2,7 +2,7 @@
 // system's encoding; files written on the old platform in its Windows code page still read.
 #include "config/settings_file.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 
 #include <QCoreApplication>
 #include <QDir>

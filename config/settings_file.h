@@ -2,7 +2,7 @@
 // folder cannot be written: the database path.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 #include "window/controls/controls.h"
 
 namespace kalder {

@@ -2,7 +2,7 @@
 // its statement and addresses it by row id, so AddNew/Update become one INSERT or UPDATE.
 #include "db/connection.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "db/sqlite_dialect.h"
 
 #include <QAtomicInt>

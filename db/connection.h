@@ -3,6 +3,8 @@
 // the engine's number and a description that names what failed.
 #pragma once
 
+#include "app/base/state.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -97,5 +99,11 @@ private:
     bool m_eof = true;
     bool m_adding = false;
 };
+
+// The session's open connection, or nullptr.
+inline Connection* AppState::connection() const
+{
+    return DBConnection && DBConnection->isOpen() ? DBConnection.get() : nullptr;
+}
 
 } // namespace kalder

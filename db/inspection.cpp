@@ -1,8 +1,9 @@
 // Record count and field list of tblData. Both skip what fails and report nothing: the
 // window shows 0 and an empty list when the table cannot be read.
 #include "db/inspection.h"
+#include "db/connection.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 
 namespace kalder {
 

@@ -1,7 +1,7 @@
 // What tblData looks like: its record count and its fields, for the window.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 #include "window/controls/controls.h"
 
 namespace kalder {

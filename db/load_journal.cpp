@@ -5,7 +5,7 @@
 // taking the load back gives the table back byte for byte.
 #include "db/load_journal.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "db/sqlite_dialect.h"
 #include "db/sqlite_session.h"
 

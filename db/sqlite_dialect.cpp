@@ -1,6 +1,6 @@
 #include "db/sqlite_dialect.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 
 #include <QFile>
 #include <QSqlDriver>

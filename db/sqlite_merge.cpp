@@ -12,7 +12,7 @@
 //   both to every lookup.
 #include "db/sqlite_merge.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "db/sqlite_dialect.h"
 #include "db/sqlite_session.h"
 #include "db/stored_keys.h"

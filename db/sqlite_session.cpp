@@ -1,6 +1,6 @@
 #include "db/sqlite_session.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "db/connection.h"
 #include "db/sqlite_dialect.h"
 

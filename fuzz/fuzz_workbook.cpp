@@ -4,8 +4,8 @@
 // that differs from its cells) is a finding. The input
 // goes through the same choice of reader by content as a file does, so one target covers
 // .xls, .xlsx, .ods and .csv; each corpus is seeded with that format's fixtures.
-#include "app/failure.h"
-#include "workbook/workbook.h"
+#include "app/base/failure.h"
+#include "workbook/readers/workbook.h"
 
 #include <QByteArray>
 #include <QLocale>

@@ -2,8 +2,8 @@
 // typed, call one work procedure and show its outcome; the work itself lives elsewhere.
 #include "window/commands.h"
 
-#include "app/failure.h"
-#include "app/version.h"
+#include "app/base/failure.h"
+#include "app/base/version.h"
 #include "config/checks.h"
 #include "config/db_settings.h"
 #include "config/settings_file.h"

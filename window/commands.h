@@ -1,7 +1,7 @@
 // The handlers of the main window's buttons and row-number boxes.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 #include "window/controls/controls.h"
 
 namespace kalder {

@@ -1,8 +1,8 @@
 // The main window's procedures over FormControls.
 #include "window/form_logic.h"
 
-#include "app/failure.h"
-#include "app/version.h"
+#include "app/base/failure.h"
+#include "app/base/version.h"
 #include "config/checks.h"
 #include "config/db_settings.h"
 #include "db/connection.h"

@@ -3,7 +3,7 @@
 // FormControls, so it runs with the memory controls in tests as with the widgets in the window.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 #include "window/controls/controls.h"
 
 #include <QString>

@@ -3,7 +3,7 @@
 // procedures in form_logic and commands do the work.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 #include "window/controls/controls.h"
 #include "window/widget_controls.h"
 

@@ -1,6 +1,6 @@
 #include "window/preview_window.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 
 #include <QAbstractTableModel>
 #include <QDialogButtonBox>

@@ -2,7 +2,7 @@
 // meet the same failures in tests and in the window.
 #include "window/widget_controls.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "window/preview_window.h"
 
 #include <QApplication>

@@ -5,11 +5,11 @@
 // table.
 #include "workbook/data_load.h"
 
-#include "app/failure.h"
-#include "app/version.h"
+#include "app/base/failure.h"
+#include "app/base/version.h"
 #include "db/keyed_merge.h"
 #include "db/load_journal.h"
-#include "workbook/workbook.h"
+#include "workbook/readers/workbook.h"
 
 #include <QFile>
 #include <QFileInfo>

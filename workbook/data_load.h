@@ -1,7 +1,7 @@
 // The load: workbook rows below the header row merged into tblData under the links of lv.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 #include "window/controls/controls.h"
 
 #include <QLocale>

@@ -2,8 +2,8 @@
 // filled only after the workbook is closed, so a failure leaves the list empty.
 #include "workbook/header_analysis.h"
 
-#include "app/failure.h"
-#include "workbook/workbook.h"
+#include "app/base/failure.h"
+#include "workbook/readers/workbook.h"
 
 #include <QList>
 #include <QScopeGuard>

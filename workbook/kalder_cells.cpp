@@ -1,8 +1,8 @@
 // kalder-cells [--locale NAME] FILE: the displayed text of every cell of the workbook's active
 // sheet as UTF-8 CSV, one line per row up to the last row that holds a cell. The rows are
 // rendered in blocks by as many threads as there are cores (up to four) and written in order.
-#include "app/failure.h"
-#include "workbook/workbook.h"
+#include "app/base/failure.h"
+#include "workbook/readers/workbook.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -2,6 +2,7 @@
 // the user's config folder, against real folders whose permission bits refuse writing. Started
 // as root, the program runs itself again as an unprivileged user, for whom the bits count.
 #include "app/startup.h"
+#include "db/connection.h"
 #include "config/settings_file.h"
 #include "window/frm_main.h"
 #include "../support/support.h"

@@ -1,5 +1,6 @@
 // Start-up against real files: settings.cfg beside the executable, real SQLite databases.
-#include "app/failure.h"
+#include "app/base/failure.h"
+#include "db/connection.h"
 #include "app/startup.h"
 #include "config/settings_file.h"
 #include "window/frm_main.h"

@@ -1,5 +1,5 @@
 // The number rule in two locales, the two checks, and the file dialog's request.
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "config/checks.h"
 #include "tests/support/support.h"
 

@@ -1,6 +1,7 @@
 // tblSettings on real SQLite files: the first record only, NULL as 0, halves to even,
 // and every failure swallowed.
-#include "app/failure.h"
+#include "app/base/failure.h"
+#include "db/connection.h"
 #include "config/db_settings.h"
 #include "tests/support/support.h"
 

@@ -1,5 +1,6 @@
 // settings.cfg read and written in a folder of its own, as the application folder.
-#include "app/failure.h"
+#include "app/base/failure.h"
+#include "db/connection.h"
 #include "config/settings_file.h"
 #include "tests/support/file_rights.h"
 #include "tests/support/support.h"

@@ -1,7 +1,8 @@
 // The database engine against real SQLite files: opening, the statement forms, records.
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "db/connection.h"
 #include "db/inspection.h"
+#include "window/controls/memory_controls.h"
 
 #include <QFile>
 #include <QSqlDatabase>

@@ -2,12 +2,13 @@
 // them, and a real SQLite database made from SQL text and opened as the window opens it.
 #pragma once
 
-#include "app/failure.h"
-#include "app/state.h"
+#include "app/base/failure.h"
+#include "window/controls/memory_controls.h"
+#include "app/base/state.h"
 #include "db/connection.h"
 #include "tests/support/support.h"
 #include "workbook/data_load.h"
-#include "workbook/workbook.h"
+#include "workbook/readers/workbook.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,7 +1,7 @@
 // Test support: dialogs that answer from a script and record every message.
 #pragma once
 
-#include "window/controls/controls.h"
+#include "window/controls/memory_controls.h"
 
 #include <QList>
 #include <QSqlDatabase>

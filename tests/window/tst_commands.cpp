@@ -1,5 +1,6 @@
 // The window's commands on memory controls, with real workbooks and real SQLite files.
-#include "app/failure.h"
+#include "app/base/failure.h"
+#include "db/connection.h"
 #include "config/settings_file.h"
 #include "window/commands.h"
 #include "../support/support.h"

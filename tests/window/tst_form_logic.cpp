@@ -1,7 +1,7 @@
 // The window's procedures on memory controls: the load handling against real SQLite files,
 // the unload handling, and the editing of the link list.
-#include "app/failure.h"
-#include "app/version.h"
+#include "app/base/failure.h"
+#include "app/base/version.h"
 #include "tests/window/window_support.h"
 #include "window/form_logic.h"
 

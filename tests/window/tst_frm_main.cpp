@@ -1,8 +1,8 @@
 // The window over Qt widgets, offscreen: the widget list view and progress bar, every control
 // against the design table, tab order, closing, the keyboard way of the drags, the file
 // dialog leaving nothing on disk, and a picture of the window under the build folder.
-#include "app/failure.h"
-#include "app/version.h"
+#include "app/base/failure.h"
+#include "app/base/version.h"
 #include "tests/window/window_support.h"
 #include "window/form_logic.h"
 #include "window/frm_main.h"

@@ -1,7 +1,7 @@
 // The two buttons beyond the design and what they open: the check of a load without writing,
 // whose window shows its findings in a table that sorts and filters and saves them as .csv, and
 // the undo of the last load after the operator confirms it.
-#include "app/failure.h"
+#include "app/base/failure.h"
 #include "tests/window/window_support.h"
 #include "window/frm_main.h"
 #include "window/preview_window.h"

@@ -2,7 +2,7 @@
 // home of its own for the toolkit.
 #pragma once
 
-#include "app/state.h"
+#include "app/base/state.h"
 #include "db/connection.h"
 #include "tests/support/support.h"
 #include "window/controls/controls.h"

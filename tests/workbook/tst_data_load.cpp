@@ -1,14 +1,14 @@
 // The load on real workbooks and real SQLite databases: what tblData holds afterwards, the
 // counters, the bar and the pointer, the key comparison of the database, and the failures
 // in the middle of a load.
-#include "app/failure.h"
-#include "app/state.h"
+#include "app/base/failure.h"
+#include "app/base/state.h"
 #include "db/connection.h"
 #include "db/keyed_merge.h"
 #include "tests/support/load_form.h"
 #include "tests/support/support.h"
 #include "workbook/data_load.h"
-#include "workbook/workbook.h"
+#include "workbook/readers/workbook.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,8 +1,8 @@
 // The .xlsx, .ods and .csv readers on real files made by scripts/fixtures/make_formats.py:
 // the displayed texts of the .xls reader's table from the same cells in the other formats,
 // what other writers put in their files, the limits, and damaged or refused files.
-#include "app/failure.h"
-#include "workbook/workbook.h"
+#include "app/base/failure.h"
+#include "workbook/readers/workbook.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,7 @@
 // The header analysis and the load, end to end, on an .xlsx workbook: the same procedures as
 // for .xls files, chosen by nothing but the file's content.
-#include "app/state.h"
+#include "app/base/state.h"
+#include "window/controls/memory_controls.h"
 #include "db/connection.h"
 #include "tests/support/support.h"
 #include "workbook/data_load.h"

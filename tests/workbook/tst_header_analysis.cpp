@@ -1,6 +1,8 @@
 // The header analysis on real workbooks: what lv_Fields holds afterwards, the report of a
 // failure, and the state of the bar and the pointer on every path.
-#include "app/failure.h"
+#include "app/base/failure.h"
+#include "db/connection.h"
+#include "window/controls/memory_controls.h"
 #include "tests/support/support.h"
 #include "workbook/header_analysis.h"
 

@@ -1,9 +1,9 @@
 // Hostile and damaged workbooks, made by scripts/fixtures/make_hostile.py: parts whose bytes
 // no longer match their checksums, archives that claim or inflate to more than they may, texts
 // longer than a cell holds, rows repeated past the sheet.
-#include "app/failure.h"
-#include "workbook/workbook.h"
-#include "workbook/zip_archive.h"
+#include "app/base/failure.h"
+#include "workbook/readers/workbook.h"
+#include "workbook/readers/zip_archive.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // kalder-cells against the reader it prints: every row of the active sheet as CSV, the same
 // text whether the rows are rendered by one thread (a small sheet) or by several (a large
 // one, in blocks written in order); failures and bad usage with their exit statuses.
-#include "workbook/workbook.h"
+#include "workbook/readers/workbook.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
 // The displayed text of numbers in format codes, for the "C" and Russian locales.
-#include "workbook/number_format.h"
+#include "workbook/readers/number_format.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,7 +1,7 @@
 // The .xls reader on real files: xlwt fixtures, hand-written BIFF5 records, and damaged
 // copies made here from the good ones.
-#include "app/failure.h"
-#include "workbook/workbook.h"
+#include "app/base/failure.h"
+#include "workbook/readers/workbook.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // The interfaces through which the work procedures drive the window: list views, the
 // progress bar, text boxes, the application-wide pointer and the dialogs. QtCore only, so
 // that the analysis and the load run in tests without a display. The window implements
-// them over Qt widgets; memory versions live beside them for tools and tests.
+// them over Qt widgets; window/controls/memory_controls.h holds versions kept in memory.
 #pragma once
 
 #include "window/controls/preview.h"
@@ -93,102 +93,12 @@ public:
     virtual void preview(const PreviewReport& report) = 0;
 };
 
-// Memory versions of the controls: for the tools beside the window and for tests.
-class MemoryListView : public ListView {
-public:
-    void addColumn(const QString& text, int widthTwips) override;
-    void setReportView() override { m_reportView = true; }
-    int count() const override { return int(m_rows.size()); }
-    void clear() override;
-    void add(int index, const QString& text) override;
-    void remove(int index) override;
-    QString text(int index) const override;
-    void setText(int index, const QString& text) override;
-    QString subItem(int index, int k) const override;
-    void setSubItem(int index, int k, const QString& text) override;
-    int selectedIndex() const override { return m_selected; }
-    void select(int index) override;
-    void ensureVisible(int index) override;
-
-    QStringList columns() const { return m_columns; }
-    QList<int> columnWidths() const { return m_widths; }
-    bool reportView() const { return m_reportView; }
-    int visibleIndex() const { return m_visible; }
-
-private:
-    void check(int index) const;
-    QList<QStringList> m_rows;
-    QStringList m_columns;
-    QList<int> m_widths;
-    int m_selected = 0;
-    int m_visible = 0;
-    bool m_reportView = false;
-};
-
-class MemoryProgressBar : public ProgressBar {
-public:
-    float min() const override { return m_min; }
-    float max() const override { return m_max; }
-    float value() const override { return m_value; }
-    void setMin(float v) override;
-    void setMax(float v) override;
-    void setValue(float v) override;
-    float highest() const { return m_highest; }   // the highest value ever shown
-
-private:
-    float m_min = 0, m_max = 100, m_value = 0, m_highest = 0;
-};
-
-class MemoryTextBox : public TextBox {
-public:
-    explicit MemoryTextBox(QString text = {}) : m_text(std::move(text)) {}
-    QString text() const override { return m_text; }
-    void setText(const QString& text) override { m_text = text; }
-    void setFocus() override { m_focused = true; }
-    void select(int start, int length) override { m_selStart = start; m_selLength = length; }
-    bool focused() const { return m_focused; }
-    int selStart() const { return m_selStart; }
-    int selLength() const { return m_selLength; }
-
-private:
-    QString m_text;
-    bool m_focused = false;
-    int m_selStart = 0, m_selLength = 0;
-};
-
-class MemoryPointer : public Pointer {
-public:
-    void set(Shape shape) override { m_shape = shape; if (shape == Hourglass) m_wasBusy = true; }
-    Shape shape() const override { return m_shape; }
-    bool wasBusy() const { return m_wasBusy; }
-
-private:
-    Shape m_shape = Default;
-    bool m_wasBusy = false;
-};
-
-} // namespace kalder
-
-namespace kalder {
-
 class Button {
 public:
     virtual ~Button() = default;
     virtual void setEnabled(bool enabled) = 0;
     virtual bool isEnabled() const = 0;
     virtual void setFocus() = 0;
-};
-
-class MemoryButton : public Button {
-public:
-    void setEnabled(bool enabled) override { m_enabled = enabled; }
-    bool isEnabled() const override { return m_enabled; }
-    void setFocus() override { m_focused = true; }
-    bool focused() const { return m_focused; }
-
-private:
-    bool m_enabled = true;
-    bool m_focused = false;
 };
 
 // Every control of the main window that the procedures touch, by its name in the window.

@@ -1,7 +1,7 @@
 // Memory versions of the list and progress controls, with the same refusals as the widgets.
-#include "window/controls/controls.h"
+#include "window/controls/memory_controls.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 
 namespace kalder {
 

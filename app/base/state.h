@@ -1,13 +1,15 @@
 // The shared database state of a run: the path read from settings.cfg, the one
 // connection, and whether a connection has ever been opened (never reset once set).
+// The connection's type is only named here: the database layer, which sits above this
+// header, defines it and the accessor that asks it whether it is open.
 #pragma once
-
-#include "db/connection.h"
 
 #include <QString>
 #include <memory>
 
 namespace kalder {
+
+class Connection;
 
 struct AppState {
     QString PathToDB;
@@ -18,11 +20,8 @@ struct AppState {
     // its own box names no folder. The process's current directory is never moved for it.
     QString LastChosenFolder;
 
-    // The open connection, or nullptr.
-    Connection* connection() const
-    {
-        return DBConnection && DBConnection->isOpen() ? DBConnection.get() : nullptr;
-    }
+    // The open connection, or nullptr (defined with Connection, in db/connection.h).
+    Connection* connection() const;
 };
 
 } // namespace kalder

@@ -1,4 +1,4 @@
-#include "workbook/number_format.h"
+#include "workbook/readers/number_format.h"
 
 #include <QVarLengthArray>
 

@@ -1,8 +1,8 @@
-#include "workbook/workbook.h"
+#include "workbook/readers/workbook.h"
 
-#include "app/failure.h"
-#include "workbook/readers.h"
-#include "workbook/zip_archive.h"
+#include "app/base/failure.h"
+#include "workbook/readers/readers.h"
+#include "workbook/readers/zip_archive.h"
 
 #include <QFile>
 #include <QFileInfo>

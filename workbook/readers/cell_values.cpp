@@ -1,4 +1,4 @@
-#include "workbook/cell_values.h"
+#include "workbook/readers/cell_values.h"
 
 #include <QDate>
 

@@ -1,4 +1,4 @@
-#include "app/failure.h"
+#include "app/base/failure.h"
 
 namespace kalder {
 

@@ -2,15 +2,15 @@
 // sheets, the shared strings and the styles; the active sheet's XML is streamed once through
 // the scanner into the cell store. Parts that a writer left out (relationships, styles, shared
 // strings) are looked for at their usual places, or done without.
-#include "workbook/big_buffer.h"
-#include "workbook/cell_sheet.h"
-#include "workbook/readers.h"
+#include "workbook/readers/big_buffer.h"
+#include "workbook/readers/cell_sheet.h"
+#include "workbook/readers/readers.h"
 
-#include "app/failure.h"
-#include "workbook/cell_values.h"
-#include "workbook/number_format.h"
-#include "workbook/xml_scanner.h"
-#include "workbook/zip_archive.h"
+#include "app/base/failure.h"
+#include "workbook/readers/cell_values.h"
+#include "workbook/readers/number_format.h"
+#include "workbook/readers/xml_scanner.h"
+#include "workbook/readers/zip_archive.h"
 
 #include <QStringDecoder>
 #include <QStringList>

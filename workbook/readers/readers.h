@@ -2,7 +2,7 @@
 // it cannot read. fromBytes chooses among them by the file's content.
 #pragma once
 
-#include "workbook/workbook.h"
+#include "workbook/readers/workbook.h"
 
 namespace kalder {
 

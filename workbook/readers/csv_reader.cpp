@@ -3,11 +3,11 @@
 // the first records; quoted fields with doubled quotes and line breaks inside (a quote still
 // open at the end of the file is refused, naming the line it opened on). Every field is
 // a text cell shown as written, so "007" stays "007".
-#include "workbook/cell_sheet.h"
-#include "workbook/cell_values.h"
-#include "workbook/readers.h"
+#include "workbook/readers/cell_sheet.h"
+#include "workbook/readers/cell_values.h"
+#include "workbook/readers/readers.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 
 #include <QStringDecoder>
 

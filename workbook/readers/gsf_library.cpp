@@ -1,4 +1,4 @@
-#include "workbook/gsf_library.h"
+#include "workbook/readers/gsf_library.h"
 
 #include <mutex>
 

@@ -6,9 +6,9 @@
 // limits: a cell's text as long as a spreadsheet allows, the texts of a sheet in 512 MB.
 #pragma once
 
-#include "workbook/big_buffer.h"
-#include "workbook/number_format.h"
-#include "workbook/workbook.h"
+#include "workbook/readers/big_buffer.h"
+#include "workbook/readers/number_format.h"
+#include "workbook/readers/workbook.h"
 
 #include <algorithm>
 #include <array>

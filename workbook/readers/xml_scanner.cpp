@@ -1,4 +1,4 @@
-#include "workbook/xml_scanner.h"
+#include "workbook/readers/xml_scanner.h"
 
 #include <algorithm>
 #include <cstring>

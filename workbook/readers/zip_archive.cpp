@@ -1,7 +1,7 @@
-#include "workbook/zip_archive.h"
+#include "workbook/readers/zip_archive.h"
 
-#include "app/failure.h"
-#include "workbook/gsf_library.h"
+#include "app/base/failure.h"
+#include "workbook/readers/gsf_library.h"
 
 #include <QFile>
 #include <QStringList>

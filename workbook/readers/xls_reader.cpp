@@ -2,14 +2,14 @@
 // stream by hand. At open the globals (code page, date system, formats, cell formats, shared
 // strings, sheets, active tab) and the active sheet's cells are decoded into the cell store
 // the readers share. BIFF2-BIFF4 files, plain streams of records, are read the same way.
-#include "workbook/big_buffer.h"
-#include "workbook/cell_sheet.h"
-#include "workbook/gsf_library.h"
-#include "workbook/readers.h"
+#include "workbook/readers/big_buffer.h"
+#include "workbook/readers/cell_sheet.h"
+#include "workbook/readers/gsf_library.h"
+#include "workbook/readers/readers.h"
 
-#include "app/failure.h"
-#include "workbook/cell_values.h"
-#include "workbook/number_format.h"
+#include "app/base/failure.h"
+#include "workbook/readers/cell_values.h"
+#include "workbook/readers/number_format.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
-#include "workbook/cell_sheet.h"
+#include "workbook/readers/cell_sheet.h"
 
-#include "app/failure.h"
+#include "app/base/failure.h"
 
 #include <algorithm>
 

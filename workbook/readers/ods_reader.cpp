@@ -3,14 +3,14 @@
 // renderer shows every format's cells; the active table of content.xml is streamed into the
 // cell store. Where a data style has no equivalent code, the cell's paragraph text (what the
 // writing spreadsheet showed) is its displayed text.
-#include "workbook/cell_sheet.h"
-#include "workbook/readers.h"
+#include "workbook/readers/cell_sheet.h"
+#include "workbook/readers/readers.h"
 
-#include "app/failure.h"
-#include "workbook/cell_values.h"
-#include "workbook/number_format.h"
-#include "workbook/xml_scanner.h"
-#include "workbook/zip_archive.h"
+#include "app/base/failure.h"
+#include "workbook/readers/cell_values.h"
+#include "workbook/readers/number_format.h"
+#include "workbook/readers/xml_scanner.h"
+#include "workbook/readers/zip_archive.h"
 
 #include <QHash>
 
