@@ -48,6 +48,7 @@ private slots:
     void openRefuses_data();
     void openRefuses();
     void addUpdateRoundTrip();
+    void openOrClosedAsItIs();
     void keyQueryCannotBeBent();
     void inspection();
 };
@@ -66,14 +67,14 @@ void TstConnection::openRefuses_data()
     QTest::addColumn<QString>("words");
     QTest::newRow("missing file is not created") << QByteArray("<missing>") << err::FileNotFound << "не найден";
     QTest::newRow("folder") << QByteArray("<folder>") << err::PathNotFound << "папку";
-    QTest::newRow("empty file") << QByteArray() << 26 << "пуст";
-    QTest::newRow("text file") << QByteArray("hello, this is text\n") << 26 << "не является базой данных SQLite";
+    QTest::newRow("empty file") << QByteArray() << err::fromSqlite(26) << "пуст";
+    QTest::newRow("text file") << QByteArray("hello, this is text\n") << err::fromSqlite(26) << "не является базой данных SQLite";
     QByteArray jet(2048, '\0');
     jet.replace(4, 15, "Standard Jet DB");
     QTest::newRow("Jet desktop database") << jet << err::BadFormat << "формата Jet";
     QByteArray damaged("SQLite format 3", 16);
     damaged.append(QByteArray(4096, '\xff'));
-    QTest::newRow("damaged SQLite header") << damaged << 26 << "";
+    QTest::newRow("damaged SQLite header") << damaged << err::fromSqlite(26) << "";   // SQLITE_NOTADB
 }
 
 void TstConnection::openRefuses()
@@ -104,6 +105,34 @@ void TstConnection::openRefuses()
         QVERIFY(again.open(QIODevice::ReadOnly));
         QCOMPARE(again.readAll(), after);   // nothing written into a refused file
     }
+}
+
+void TstConnection::openOrClosedAsItIs()
+{
+    // Opening what is open is reported as that, not as its opposite; using what is closed too.
+    QTemporaryDir dir;
+    const QString path = makeDb(dir, "o.db", {"CREATE TABLE tblData (Code TEXT)"});
+    Connection c;
+    c.Open(connectionStringFor(path));
+    auto f = failureOf([&] { c.Open(connectionStringFor(path)); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::AlreadyOpen);
+    QVERIFY2(f->description().contains("уже открыто"), qPrintable(f->description()));
+    QVERIFY(c.isOpen());
+    Recordset rs;
+    f = failureOf([&] { rs.value("Code"); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::NotOpen);
+    rs.Open("tblData", c, adOpenStatic, adLockUnspecified);
+    f = failureOf([&] { rs.Open("tblData", c, adOpenStatic, adLockUnspecified); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::AlreadyOpen);
+    QVERIFY2(f->description().contains("уже открыт"), qPrintable(f->description()));
+    rs.Close();
+    c.Close();
+    f = failureOf([&] { c.database(); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::NotOpen);
 }
 
 void TstConnection::addUpdateRoundTrip()
@@ -188,7 +217,7 @@ void TstConnection::keyQueryCannotBeBent()
     for (const QString& name : {QString("Nope"), QString(), QString("Key Code` OR 1 --")}) {
         const auto f = failureOf([&] { rs.OpenWhere("tblData", name, QString("Nope"), c, 1, 3); });
         QVERIFY2(f, qPrintable(name));
-        QCOMPARE(f->number(), 1);
+        QCOMPARE(f->number(), err::fromSqlite(1));   // SQLITE_ERROR
         QVERIFY(f->description().contains("no such column"));
     }
 }

@@ -337,7 +337,7 @@ private slots:
             Command_SetPathToDB_Click(state, form.ui);
         }
         QCOMPARE(form.dialogs.shown.size(), 2);
-        QVERIFY(form.dialogs.shown[0].text.endsWith("(26)"));
+        QVERIFY(form.dialogs.shown[0].text.endsWith(QStringLiteral("(%1)").arg(err::fromSqlite(26))));   // SQLITE_NOTADB
         QCOMPARE(form.dialogs.shown[0].title, "Kalder");
         QCOMPARE(state.connection()->path(), first);   // the working connection stays
         QCOMPARE(form.Text_PathToDB.text(), first);

@@ -262,7 +262,7 @@ void TstDataLoad::failureInTheMiddle_data()
     for (int i = 1; i <= 48; ++i)
         notNull += u";\nINSERT INTO tblData VALUES ('K%1', 'x', 1000, -1000)"_s.arg(i, 3, 10, QLatin1Char('0'));
     // 1299: SQLITE_CONSTRAINT_NOTNULL, the engine's extended code as the driver reports it
-    QTest::newRow("record refused by a NOT NULL field at row 50") << notNull << 1299 << 50 << 48 << "48" << "48" << "0";
+    QTest::newRow("record refused by a NOT NULL field at row 50") << notNull << err::fromSqlite(1299) << 50 << 48 << "48" << "48" << "0";
 }
 
 void TstDataLoad::failureInTheMiddle()
@@ -401,7 +401,7 @@ void TstDataLoad::refusalFoundWhenTheBatchIsWritten()
         merge->merge(u"k2"_s, 1, 2, 5);   // after the refused row: never merged
         const auto f = failureOf([&] { merge->commit(); });
         QVERIFY(f);
-        QCOMPARE(f->number(), 275);   // SQLITE_CONSTRAINT_CHECK
+        QCOMPARE(f->number(), err::fromSqlite(275));   // SQLITE_CONSTRAINT_CHECK
         QCOMPARE(merge->failedRow(), std::optional<qint64>(failingRow));
         merge->commit();   // the rows before the refused one
         QCOMPARE(merge->failedRow(), std::nullopt);
@@ -581,10 +581,10 @@ void TstDataLoad::failureOfTheFileNamesTheFile_data()
     QTest::addColumn<bool>("locked");        // another connection holds the write lock
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("number");
-    QTest::newRow("a lock another connection keeps") << QString() << true << u"занята другой программой"_s << 5;
+    QTest::newRow("a lock another connection keeps") << QString() << true << u"занята другой программой"_s << err::fromSqlite(5);
     QTest::newRow("a database that may only be read")
-        << u"PRAGMA query_only = 1"_s << false << u"доступна только для чтения"_s << 8;
-    QTest::newRow("a full disk") << u"PRAGMA max_page_count = 3"_s << false << u"Нет места для записи"_s << 13;
+        << u"PRAGMA query_only = 1"_s << false << u"доступна только для чтения"_s << err::fromSqlite(8);
+    QTest::newRow("a full disk") << u"PRAGMA max_page_count = 3"_s << false << u"Нет места для записи"_s << err::fromSqlite(13);
 }
 
 void TstDataLoad::failureOfTheFileNamesTheFile()
@@ -616,6 +616,7 @@ void TstDataLoad::failureOfTheFileNamesTheFile()
     QVERIFY2(text.contains(expected) && text.contains(db.path), qPrintable(text));
     QVERIFY2(!text.contains(u"Строка"_s) && !text.contains(u"K0"_s), qPrintable(text));
     QVERIFY2(text.endsWith(u" (%1)"_s.arg(number)), qPrintable(text));
+    QVERIFY2(text.contains(u" — SQLite: "_s), qPrintable(text));   // the engine's own words
     QSqlQuery(db.state.DBConnection->database()).exec(u"PRAGMA query_only = 0"_s);
     QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
     QCOMPARE(form.countNew.text(), u"0"_s);
