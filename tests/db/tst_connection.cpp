@@ -2,6 +2,7 @@
 #include "app/failure.h"
 #include "db/connection.h"
 #include "db/inspection.h"
+#include "tests/support/database.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -13,23 +14,9 @@
 using namespace kalder;
 
 namespace {
-// Makes an SQLite file from SQL text with a connection of its own.
 QString makeDb(const QTemporaryDir& dir, const QString& name, const QStringList& sql)
 {
-    const QString path = dir.filePath(name);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "maker");
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("cannot create %s", qPrintable(path));
-        QSqlQuery q(db);
-        for (const QString& s : sql)
-            if (!q.exec(s))
-                qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("maker");
-    return path;
+    return test::makeDatabase(dir.filePath(name), sql);
 }
 
 QVariant scalar(Connection& c, const QString& sql)
@@ -139,7 +126,7 @@ void TstConnection::addUpdateRoundTrip()
 {
     QTemporaryDir dir;
     const QString path = makeDb(dir, "b.db",
-                                {"CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)"});
+                                {test::SettingsTable});
     Connection c;
     c.Open(connectionStringFor(path));
     Recordset rs;

@@ -19,7 +19,7 @@ const QString BadNumber = QStringLiteral("Введенное значение м
 
 const QStringList Schema = {
     "CREATE TABLE tblData (Code TEXT COLLATE NOCASE, MinValue REAL, MaxValue REAL)",
-    "CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)"};
+    test::SettingsTable};
 
 void open(AppState& state, const QString& path)
 {
@@ -241,7 +241,7 @@ private slots:
         const QString second = test::makeDatabase(
             m_dir.filePath("second.db"),
             {"CREATE TABLE tblData (Art TEXT, Lo REAL, Hi REAL, Extra TEXT)", "INSERT INTO tblData VALUES ('x', 1, 2, '')",
-             "CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)",
+             test::SettingsTable,
              "INSERT INTO tblSettings VALUES ('/in/book.xls', 4, 5000)"});
         MemoryForm form;
         form.Command_Analize.setEnabled(false);
