@@ -1,8 +1,8 @@
 // The keyed merge on real SQLite databases, on each of its paths (the stored keys in memory
 // written in batches, the same written row by row under a trigger, the keys in a temporary
-// index) and under each key comparison (BINARY, NOCASE, RTRIM, a key field that is not text):
-// the records are those the engine's own comparison gives, other writers are respected, and a
-// refused record ends the merge at its own row.
+// index) and under each key comparison (BINARY, NOCASE, RTRIM, a key field that is not text,
+// with or without an index of its own): the records are those the engine's own comparison
+// gives, other writers are respected, and a refused record ends the merge at its own row.
 #include "app/failure.h"
 #include "db/connection.h"
 #include "db/keyed_merge.h"
@@ -54,6 +54,8 @@ QString shapedTable(const QString& keyType, bool trigger)
 class TstKeyedMerge : public QObject {
     Q_OBJECT
 private slots:
+    void keyComparison_data();
+    void keyComparison();
     void keyFold_data();
     void keyFold();
     void anotherWriterBetweenBatches_data();
@@ -64,6 +66,65 @@ private slots:
     void triggerSeesEveryRow();
     void manyNewRecordsAtOnce();
 };
+
+void TstKeyedMerge::keyComparison_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("added");
+    const QStringList nocase{u"'ABC'|0.0|200.0"_s, u"'7'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s};
+    const QString nocaseTable =
+        u"CREATE TABLE tblData (Key TEXT COLLATE NOCASE, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('ABC', 10, 20)"_s;
+    QTest::newRow("COLLATE NOCASE, no index") << nocaseTable << nocase << "2";
+    QTest::newRow("COLLATE NOCASE, index") << nocaseTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << nocase << "2";
+    QTest::newRow("COLLATE NOCASE, unique index")
+        << nocaseTable + u";\nCREATE UNIQUE INDEX ik ON tblData (Key)"_s << nocase << "2";
+
+    const QStringList integer{u"7|1.0|100.0"_s, u"'abc'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s, u"'ABC'|0.0|200.0"_s};
+    const QString integerTable =
+        u"CREATE TABLE tblData (Key INTEGER, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES (7, 10, 20)"_s;
+    QTest::newRow("INTEGER key, no index") << integerTable << integer << "3";
+    QTest::newRow("INTEGER key, index") << integerTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << integer << "3";
+
+    QTest::newRow("COLLATE RTRIM: trailing spaces of a stored key ignored")
+        << u"CREATE TABLE tblData (Key TEXT COLLATE RTRIM, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('abc  ', 10, 20)"_s
+        << QStringList{u"'abc  '|1.0|100.0"_s, u"'7'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s, u"'ABC'|0.0|200.0"_s} << "3";
+    QTest::newRow("untyped key field: no conversion, binary comparison")
+        << u"CREATE TABLE tblData (Key, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('ABC', 10, 20), (7, 10, 20)"_s
+        << QStringList{u"'ABC'|0.0|200.0"_s, u"7|10.0|20.0"_s, u"'abc'|1.0|100.0"_s, u"'7'|1.0|100.0"_s,
+                       u"'dup'|5.0|6.0"_s}
+        << "3";
+    QTest::newRow("NUMERIC key with COLLATE NOCASE")
+        << u"CREATE TABLE tblData (Key NUMERIC COLLATE NOCASE, MinV REAL, MaxV REAL);\n"
+           "INSERT INTO tblData VALUES ('ABC', 10, 20), (7, 10, 20)"_s
+        << QStringList{u"'ABC'|0.0|200.0"_s, u"7|1.0|100.0"_s, u"'dup'|5.0|6.0"_s} << "1";
+
+    const QStringList twice{u"'dup'|5.0|20.0"_s, u"'dup'|10.0|20.0"_s, u"'abc'|1.0|100.0"_s, u"'7'|1.0|100.0"_s,
+                            u"'ABC'|0.0|200.0"_s};
+    const QString twiceTable =
+        u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('dup', 10, 20), ('dup', 10, 20)"_s;
+    QTest::newRow("one key stored twice, no index") << twiceTable << twice << "3";
+    QTest::newRow("one key stored twice, index") << twiceTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << twice << "3";
+}
+
+void TstKeyedMerge::keyComparison()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, added);
+    Database db(sql);
+    {
+        // the rows of keys.xls, as the load merges them
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, KeyMinMax);
+        merge->merge(u"abc"_s, 1, 100, 2);
+        merge->merge(u"7"_s, 1, 100, 3);
+        merge->merge(u"dup"_s, 5, 6, 4);
+        merge->merge(u"ABC"_s, 0, 200, 5);
+        merge->commit();
+        QCOMPARE(QString::number(merge->committedAdded()), added);
+    }
+    QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY rowid"_s), expected);
+}
 
 void TstKeyedMerge::keyFold_data()
 {

@@ -1,6 +1,6 @@
 // The load on real workbooks and real SQLite databases: what tblData holds afterwards, the
-// counters, the bar and the pointer, the key comparison of the database, and the failures
-// in the middle of a load. The merge's own cases, path by path, are tests/db/tst_keyed_merge.
+// counters, the bar and the pointer, and the failures in the middle of a load. The merge's
+// own cases, the key comparison of each path, are tests/db/tst_keyed_merge.
 #include "app/failure.h"
 #include "app/state.h"
 #include "db/connection.h"
@@ -50,8 +50,6 @@ private slots:
     void load();
     void loadTwiceChangesNothing();
     void widening();
-    void keyComparison_data();
-    void keyComparison();
     void keyWarning_data();
     void keyWarning();
     void failureInTheMiddle_data();
@@ -154,58 +152,6 @@ void TstDataLoad::widening()
                           u"'W1'|5.0|30.0"_s}));    // 5/30 widens 10/20; 15/15 and empty cells leave it
     QCOMPARE(form.countNew.text(), u"0"_s);
     QCOMPARE(form.count.text(), u"5"_s);
-}
-
-void TstDataLoad::keyComparison_data()
-{
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QString>("added");
-    const QStringList nocase{u"'ABC'|0.0|200.0"_s, u"'7'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s};
-    const QString nocaseTable =
-        u"CREATE TABLE tblData (Key TEXT COLLATE NOCASE, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('ABC', 10, 20)"_s;
-    QTest::newRow("COLLATE NOCASE, no index") << nocaseTable << nocase << "2";
-    QTest::newRow("COLLATE NOCASE, index") << nocaseTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << nocase << "2";
-    QTest::newRow("COLLATE NOCASE, unique index")
-        << nocaseTable + u";\nCREATE UNIQUE INDEX ik ON tblData (Key)"_s << nocase << "2";
-
-    const QStringList integer{u"7|1.0|100.0"_s, u"'abc'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s, u"'ABC'|0.0|200.0"_s};
-    const QString integerTable =
-        u"CREATE TABLE tblData (Key INTEGER, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES (7, 10, 20)"_s;
-    QTest::newRow("INTEGER key, no index") << integerTable << integer << "3";
-    QTest::newRow("INTEGER key, index") << integerTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << integer << "3";
-
-    QTest::newRow("COLLATE RTRIM: trailing spaces of a stored key ignored")
-        << u"CREATE TABLE tblData (Key TEXT COLLATE RTRIM, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('abc  ', 10, 20)"_s
-        << QStringList{u"'abc  '|1.0|100.0"_s, u"'7'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s, u"'ABC'|0.0|200.0"_s} << "3";
-    QTest::newRow("untyped key field: no conversion, binary comparison")
-        << u"CREATE TABLE tblData (Key, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('ABC', 10, 20), (7, 10, 20)"_s
-        << QStringList{u"'ABC'|0.0|200.0"_s, u"7|10.0|20.0"_s, u"'abc'|1.0|100.0"_s, u"'7'|1.0|100.0"_s,
-                       u"'dup'|5.0|6.0"_s}
-        << "3";
-    QTest::newRow("NUMERIC key with COLLATE NOCASE")
-        << u"CREATE TABLE tblData (Key NUMERIC COLLATE NOCASE, MinV REAL, MaxV REAL);\n"
-           "INSERT INTO tblData VALUES ('ABC', 10, 20), (7, 10, 20)"_s
-        << QStringList{u"'ABC'|0.0|200.0"_s, u"7|1.0|100.0"_s, u"'dup'|5.0|6.0"_s} << "1";
-
-    const QStringList twice{u"'dup'|5.0|20.0"_s, u"'dup'|10.0|20.0"_s, u"'abc'|1.0|100.0"_s, u"'7'|1.0|100.0"_s,
-                            u"'ABC'|0.0|200.0"_s};
-    const QString twiceTable =
-        u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('dup', 10, 20), ('dup', 10, 20)"_s;
-    QTest::newRow("one key stored twice, no index") << twiceTable << twice << "3";
-    QTest::newRow("one key stored twice, index") << twiceTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << twice << "3";
-}
-
-void TstDataLoad::keyComparison()
-{
-    QFETCH(QString, sql);
-    QFETCH(QStringList, expected);
-    QFETCH(QString, added);
-    Database db(sql);
-    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
-    QCOMPARE(form.update(db.state, Fixtures + u"keys.xls"_s, 1, 5, QLocale::c()), false);
-    QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY rowid"_s), expected);
-    QCOMPARE(form.countNew.text(), added);
 }
 
 void TstDataLoad::keyWarning_data()
