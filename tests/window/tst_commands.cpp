@@ -23,10 +23,7 @@ const QStringList Schema = {
 
 void open(AppState& state, const QString& path)
 {
-    state.DBConnection = std::make_unique<Connection>();
-    state.DBConnection->Open(connectionStringFor(path));
-    state.DBIsOpen = true;
-    state.PathToDB = path;
+    test::openSession(state, path);
 }
 
 QVariant scalar(const AppState& state, const QString& sql)
