@@ -102,14 +102,19 @@ void applyLine(const QString& line, QString& pathToDB)
     pathToDB = path;
 }
 
+// settings.cfg is a folder: neither read nor written, the same words for both.
+Failure folderInsteadOfFile()
+{
+    return Failure(err::PathFileAccess, QStringLiteral("%1 в папке %2 — это папка, а не файл").arg(FileName, QDir::currentPath()));
+}
+
 QByteArray readFile()
 {
     const QFileInfo info(FileName);
     if (!info.exists())
         throw Failure(err::FileNotFound, FileName);
     if (info.isDir())
-        throw Failure(err::PathFileAccess,
-                      QStringLiteral("%1 в папке %2 — это папка, а не файл").arg(FileName, QDir::currentPath()));
+        throw folderInsteadOfFile();
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly))
         throw Failure(err::PathFileAccess,
@@ -241,8 +246,7 @@ bool set_Settings(const TextBox& Text_PathToDB, Dialogs& dialogs)
             throw Failure(err::PathFileAccess,
                           QStringLiteral("Путь «%1» не записывается в кодировке системы").arg(Text_PathToDB.text()));
         if (QFileInfo(FileName).isDir())
-            throw Failure(err::PathFileAccess,
-                          QStringLiteral("%1 в папке %2 — это папка, а не файл").arg(FileName, QDir::currentPath()));
+            throw folderInsteadOfFile();
         // Written beside and then renamed: a failed write leaves the old file whole.
         QSaveFile file(FileName);
         file.setDirectWriteFallback(true);

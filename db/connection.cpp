@@ -2,7 +2,7 @@
 // its statement and addresses it by row id, so AddNew/Update become one INSERT or UPDATE.
 #include "db/connection.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 #include "db/sqlite_dialect.h"
 
 #include <QAtomicInt>
@@ -65,7 +65,7 @@ Connection::~Connection()
 void Connection::Open(const QString& connectionString, const QString&, const QString&, int)
 {
     if (m_open)
-        throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных уже открыто"));
+        throw Failure(err::AlreadyOpen, QStringLiteral("Соединение с базой данных уже открыто"));
     const QString path = dataSourceOf(connectionString);
     if (path.isEmpty())
         throw Failure(err::FileNotFound, QStringLiteral("В строке соединения не указан файл базы данных"));
@@ -119,7 +119,7 @@ bool Connection::isOpen() const
 QSqlDatabase Connection::database() const
 {
     if (!m_open)
-        throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
+        throw fail::connectionNotOpen();
     return QSqlDatabase::database(m_name, false);
 }
 
@@ -162,7 +162,7 @@ void Recordset::OpenWhere(const QString& table, const QString& field, const QVar
 void Recordset::openSelect(const QString& table, const QString& where, const QVariant& bound, Connection& conn)
 {
     if (m_open)
-        throw Failure(err::NotOpen, QStringLiteral("Набор записей уже открыт"));
+        throw Failure(err::AlreadyOpen, QStringLiteral("Набор записей уже открыт"));
     const QSqlDatabase db = conn.database();
     const QString from = QStringLiteral(" FROM ") + sqlite::quoteIdentifier(table) +
                          (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where);
@@ -251,15 +251,14 @@ int Recordset::indexOf(const QString& field) const
     for (int i = 0; i < m_fields.size(); ++i)
         if (m_fields[i].compare(field, Qt::CaseInsensitive) == 0)
             return i;
-    throw Failure(err::ItemNotFound, QStringLiteral("Поле «%1» не найдено в таблице %2").arg(field, m_table));
+    throw fail::fieldNotFound(field, m_table);
 }
 
 QVariant Recordset::value(const QString& field) const
 {
     const int i = indexOf(field);
     if (m_eof && !m_adding)
-        throw Failure(err::NoCurrentRecord,
-                      QStringLiteral("Нет текущей записи в таблице %1").arg(m_table));
+        throw fail::noCurrentRecord(m_table);
     return m_values.value(i);
 }
 
@@ -267,7 +266,7 @@ void Recordset::setValue(const QString& field, const QVariant& value)
 {
     const int i = indexOf(field);
     if (m_eof && !m_adding)
-        throw Failure(err::NoCurrentRecord, QStringLiteral("Нет текущей записи в таблице %1").arg(m_table));
+        throw fail::noCurrentRecord(m_table);
     m_values[i] = value;
     m_dirty[i] = true;
 }
@@ -312,7 +311,7 @@ void Recordset::Update()
         if (names.isEmpty())
             return;   // saving an unchanged record is harmless
         if (m_eof)
-            throw Failure(err::NoCurrentRecord, QStringLiteral("Нет текущей записи в таблице %1").arg(m_table));
+            throw fail::noCurrentRecord(m_table);
         if (!m_rowid.isValid())
             throw Failure(err::BadFormat,
                           QStringLiteral("Таблица %1 не имеет идентификатора строк; изменение записи невозможно").arg(m_table));

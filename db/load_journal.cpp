@@ -262,7 +262,7 @@ std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad 
             what);
     } catch (const Failure& f) {
         // a lock not released, a file that cannot be written: the load could not write either
-        if (sqlite::Session::outsideTheRow(f.number()))
+        if (sqlite::Session::outsideTheRow(err::sqliteCode(f.number())))
             throw;
         if (unavailable)
             *unavailable = f.description();

@@ -32,7 +32,7 @@ inline constexpr const char* RowId = "rowid";
 // A statement that makes the engine read the file's header and schema.
 inline constexpr const char* ProbeStatement = "SELECT count(*) FROM sqlite_master";
 
-// Turns a Qt SQL error into a Failure with the engine's number.
+// Turns a Qt SQL error into a Failure with the engine's code in the engine's range of numbers.
 [[noreturn]] void fail(const QSqlError& error, const QString& what);
 
 } // namespace kalder::sqlite

@@ -12,7 +12,7 @@
 //   both to every lookup.
 #include "db/sqlite_merge.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 #include "db/sqlite_dialect.h"
 #include "db/sqlite_session.h"
 #include "db/stored_keys.h"
@@ -117,7 +117,7 @@ Shape inspect(Session& session, const MergeFields& fields)
                                                      field.toUtf8().constData(), type, collation, nullptr, nullptr,
                                                      nullptr);
         if (rc != SQLITE_OK)
-            throw Failure(err::ItemNotFound, QStringLiteral("Поле «%1» не найдено в таблице %2").arg(field, fields.table));
+            throw fail::fieldNotFound(field, fields.table);
     };
     const char* keyType = nullptr;
     const char* keyCollation = nullptr;

@@ -1,6 +1,6 @@
 #include "db/sqlite_session.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 #include "db/connection.h"
 #include "db/sqlite_dialect.h"
 
@@ -68,7 +68,7 @@ Session::Session(Connection& conn)
     : m_db(handleOf(conn.database())), m_path(conn.path()), m_busyMs(conn.busyTimeoutMs())
 {
     if (!m_db)
-        throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
+        throw fail::connectionNotOpen();
 }
 
 Session::~Session()
@@ -236,34 +236,40 @@ bool Session::outsideTheRow(int code)
 
 Failure Session::describedFailure(int code, const QString& message, const QString& what) const
 {
+    // The number is the engine's code in its own range; the words say what failed in ours and
+    // end with the engine's own, so that the code can be looked up by what the engine said.
+    const auto engine = [&](const QString& description) {
+        return Failure(err::fromSqlite(code), description + QStringLiteral(" — SQLite: ") + message);
+    };
     const QString file = m_path;
     switch (code & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return Failure(code, QStringLiteral("База данных %1 занята другой программой: она не освободила её за %2 с. "
-                                            "Повторите загрузку, когда та закончит работу")
-                                 .arg(file)
-                                 .arg(m_busyMs / 1000.0, 0, 'g', 3));
+        return engine(QStringLiteral("База данных %1 занята другой программой: она не освободила её за %2 с. "
+                                     "Повторите загрузку, когда та закончит работу")
+                          .arg(file)
+                          .arg(m_busyMs / 1000.0, 0, 'g', 3));
     case SQLITE_READONLY:
         if (code == SQLITE_READONLY_DIRECTORY)
-            return Failure(code, QStringLiteral("Нет права записи в папку базы данных %1: в ней нельзя создать "
-                                                "журнал изменений").arg(file));
-        return Failure(code, QStringLiteral("База данных %1 доступна только для чтения: нет права записи в файл "
-                                            "или в его папку").arg(file));
+            return engine(QStringLiteral("Нет права записи в папку базы данных %1: в ней нельзя создать "
+                                         "журнал изменений").arg(file));
+        return engine(QStringLiteral("База данных %1 доступна только для чтения: нет права записи в файл "
+                                     "или в его папку").arg(file));
     case SQLITE_FULL:
-        return Failure(code, QStringLiteral("Нет места для записи в базу данных %1: диск заполнен или база достигла "
-                                            "предельного размера").arg(file));
+        return engine(QStringLiteral("Нет места для записи в базу данных %1: диск заполнен или база достигла "
+                                     "предельного размера").arg(file));
+    case SQLITE_NOMEM:
+        return engine(QStringLiteral("Недостаточно памяти для работы с базой данных %1").arg(file));
     case SQLITE_IOERR:
-        return Failure(code, QStringLiteral("Ошибка чтения или записи файла базы данных %1: %2").arg(file, message));
+        return Failure(err::fromSqlite(code), QStringLiteral("Ошибка чтения или записи файла базы данных %1: %2").arg(file, message));
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-        return Failure(code, QStringLiteral("База данных %1 повреждена: %2").arg(file, message));
+        return Failure(err::fromSqlite(code), QStringLiteral("База данных %1 повреждена: %2").arg(file, message));
     case SQLITE_CANTOPEN:
-        return Failure(code, QStringLiteral("Не удалось открыть файл базы данных %1 или её журнал: %2").arg(file, message));
-    case SQLITE_NOMEM:
-        return Failure(code, QStringLiteral("Недостаточно памяти для работы с базой данных %1").arg(file));
+        return Failure(err::fromSqlite(code),
+                       QStringLiteral("Не удалось открыть файл базы данных %1 или её журнал: %2").arg(file, message));
     default:
-        return Failure(code, what + QStringLiteral(": ") + message);
+        return Failure(err::fromSqlite(code), what + QStringLiteral(": ") + message);
     }
 }
 

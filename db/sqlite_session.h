@@ -87,7 +87,7 @@ public:
     // Whether the last error lies with the database file or the machine rather than with
     // the row being written.
     bool failedOutsideTheRow() const;
-    // The same for a failure's number: an engine code of the file or the machine.
+    // The same for an engine code (err::sqliteCode of a failure's number; 0 for none).
     static bool outsideTheRow(int code);
 
 private:

@@ -2,7 +2,7 @@
 // meet the same failures in tests and in the window.
 #include "window/widget_controls.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 #include "window/preview_window.h"
 
 #include <QApplication>
@@ -196,16 +196,6 @@ void CaptionLabel::paintEvent(QPaintEvent* event)
     painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
-static Failure rowOutside(int index, int count)
-{
-    return Failure(err::InvalidProperty, QStringLiteral("Строка %1 вне списка из %2 строк").arg(index).arg(count));
-}
-
-static Failure badColumn(int k)
-{
-    return Failure(err::InvalidProperty, QStringLiteral("Неверный номер колонки %1").arg(k));
-}
-
 void WidgetListView::addColumn(const QString& text, int widthTwips)
 {
     m_columns.append(text);
@@ -235,14 +225,14 @@ void WidgetListView::clear()
 QTreeWidgetItem* WidgetListView::row(int index) const
 {
     if (index < 1 || index > count())
-        throw rowOutside(index, count());
+        throw fail::listRowOutside(index, count());
     return m_tree->topLevelItem(index - 1);
 }
 
 void WidgetListView::add(int index, const QString& text)
 {
     if (index < 1 || index > count() + 1)
-        throw rowOutside(index, count());
+        throw fail::listRowOutside(index, count());
     auto* item = new QTreeWidgetItem(QStringList{text});
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
     m_tree->insertTopLevelItem(index - 1, item);
@@ -272,7 +262,7 @@ QString WidgetListView::subItem(int index, int k) const
 {
     QTreeWidgetItem* item = row(index);
     if (k < 1)
-        throw badColumn(k);
+        throw fail::listColumnInvalid(k);
     return item->text(k);
 }
 
@@ -280,7 +270,7 @@ void WidgetListView::setSubItem(int index, int k, const QString& text)
 {
     QTreeWidgetItem* item = row(index);
     if (k < 1)
-        throw badColumn(k);
+        throw fail::listColumnInvalid(k);
     item->setText(k, text);
 }
 
@@ -318,7 +308,7 @@ WidgetProgressBar::WidgetProgressBar(QProgressBar* bar) : m_bar(bar)
 void WidgetProgressBar::setMin(float v)
 {
     if (v > m_max)
-        throw Failure(err::InvalidProperty, QStringLiteral("Минимум %1 больше максимума %2").arg(v).arg(m_max));
+        throw fail::barMinimumAboveMaximum(v, m_max);
     m_min = v;
     if (m_value < v)
         m_value = v;
@@ -328,7 +318,7 @@ void WidgetProgressBar::setMin(float v)
 void WidgetProgressBar::setMax(float v)
 {
     if (v < m_min)
-        throw Failure(err::InvalidProperty, QStringLiteral("Максимум %1 меньше минимума %2").arg(v).arg(m_min));
+        throw fail::barMaximumBelowMinimum(v, m_min);
     m_max = v;
     if (m_value > v)
         m_value = v;
@@ -338,8 +328,7 @@ void WidgetProgressBar::setMax(float v)
 void WidgetProgressBar::setValue(float v)
 {
     if (!(v >= m_min && v <= m_max))   // also refuses NaN
-        throw Failure(err::InvalidProperty,
-                      QStringLiteral("Значение %1 вне пределов индикатора (%2..%3)").arg(v).arg(m_min).arg(m_max));
+        throw fail::barValueOutside(v, m_min, m_max);
     m_value = v;
     show();
 }

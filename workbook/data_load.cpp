@@ -5,7 +5,7 @@
 // table.
 #include "workbook/data_load.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 #include "app/base/version.h"
 #include "db/keyed_merge.h"
 #include "db/load_journal.h"
@@ -503,7 +503,7 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
         const auto open = [&](qint64 row) {
             Connection* conn = state.connection();
             if (!conn)
-                throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
+                throw fail::connectionNotOpen();
             MergeOptions options;
             if (preview) {
                 options.rehearsal = true;

@@ -28,26 +28,45 @@ private:
 // Runs fn and returns the failure it threw, or nothing when it ran through.
 std::optional<Failure> failureOf(const std::function<void()>& fn);
 
+// Every failure number of our own, once: its name, its number and what it means. The
+// constants below and the catalogue (app/failure_catalogue.h) are both made from this list,
+// so neither can hold a number the other lacks. The configuration file's messages are chosen
+// by the numbers 53 to 68; the others are numbered as the same failures were on the platform
+// the tool first ran on, so that an operator's notes of them still hold.
+#define KALDER_FAILURES(X)                                                                                            \
+    X(Overflow, 6, "Переполнение: число или размер вне допустимых пределов")                                           \
+    X(Subscript, 9, "Индекс вне диапазона")                                                                            \
+    X(TypeMismatch, 13, "Несоответствие типа: текст не является числом")                                               \
+    X(FileNotFound, 53, "Файл не найден")                                                                              \
+    X(FileAlreadyOpen, 55, "Файл уже открыт")                                                                          \
+    X(InputPastEnd, 62, "Чтение за концом файла")                                                                      \
+    X(DeviceUnavailable, 68, "Устройство недоступно")                                                                  \
+    X(PathFileAccess, 75, "Нет доступа к файлу или папке")                                                             \
+    X(PathNotFound, 76, "Путь не найден")                                                                              \
+    X(ObjectNotSet, 91, "Объект не задан: в списке не выбрана строка")                                                 \
+    X(InvalidProperty, 380, "Недопустимое значение свойства элемента окна")                                            \
+    X(BookNotWorkbook, 1004, "Файл не является книгой, которую можно прочитать")                                       \
+    X(LinksOutOfDate, 1101, "Связи полей не соответствуют строке заголовков книги")                                     \
+    X(NoCurrentRecord, 3021, "Нет текущей записи")                                                                     \
+    X(ItemNotFound, 3265, "Нет поля с таким именем или номером")                                                       \
+    X(BadFormat, 3343, "База данных непригодного формата")                                                             \
+    X(NotOpen, 3704, "Соединение или набор записей не открыт")                                                         \
+    X(AlreadyOpen, 3705, "Соединение или набор записей уже открыт")
+
 namespace err {
-inline constexpr int Overflow = 6;
-inline constexpr int Subscript = 9;
-inline constexpr int TypeMismatch = 13;
-inline constexpr int FileNotFound = 53;
-inline constexpr int FileAlreadyOpen = 55;
-inline constexpr int InputPastEnd = 62;
-inline constexpr int DeviceUnavailable = 68;
-inline constexpr int PathFileAccess = 75;
-inline constexpr int PathNotFound = 76;
-inline constexpr int ObjectNotSet = 91;      // a list asked for its selected row, none selected
-inline constexpr int InvalidProperty = 380;   // a control refused a value
-inline constexpr int ItemNotFound = 3265;     // no field of that name in the record
-inline constexpr int NotOpen = 3704;          // operation on a closed connection or recordset
-inline constexpr int NoCurrentRecord = 3021;  // the recordset is at its end
-inline constexpr int BadFormat = 3343;        // a file that is not a database of a readable format
-// The workbook reader's own failures.
-inline constexpr int BookNotWorkbook = 1004;
-// The load's own: links that do not match the header row of the workbook given.
-inline constexpr int LinksOutOfDate = 1101;
+#define KALDER_FAILURE_CONSTANT(name, number, meaning) inline constexpr int name = number;
+KALDER_FAILURES(KALDER_FAILURE_CONSTANT)
+#undef KALDER_FAILURE_CONSTANT
+
+// The database engine's result codes keep a range of their own: SQLite's extended result
+// code c reaches the operator as SqliteBase + c, so that the engine's 13 (a full disk) can
+// never be read as our 13 (a type mismatch). Extended codes stay far below SqliteSpan.
+inline constexpr int SqliteBase = 100000;
+inline constexpr int SqliteSpan = 100000;
+constexpr int fromSqlite(int code) noexcept { return SqliteBase + code; }
+constexpr bool isSqlite(int number) noexcept { return number >= SqliteBase && number < SqliteBase + SqliteSpan; }
+// The engine's own code of a number in its range, 0 for any other number.
+constexpr int sqliteCode(int number) noexcept { return isSqlite(number) ? number - SqliteBase : 0; }
 } // namespace err
 
 } // namespace kalder

@@ -1,9 +1,9 @@
 // Files for the start-up tests: settings.cfg written byte for byte, and small real databases.
 #pragma once
 
+#include "tests/support/database.h"
+
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 
 namespace kalder::test {
@@ -20,18 +20,11 @@ inline void writeFile(const QString& path, const QByteArray& bytes)
 // empty tblSettings.
 inline void makeDb(const QString& path, int records = 1)
 {
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "maker");
-        db.setDatabaseName(path);
-        db.open();
-        QSqlQuery q(db);
-        q.exec("CREATE TABLE tblData (Code TEXT, MinValue REAL, MaxValue REAL)");
-        for (int i = 0; i < records; ++i)
-            q.exec(QStringLiteral("INSERT INTO tblData VALUES ('k%1', 1, 2)").arg(i));
-        q.exec("CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)");
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("maker");
+    QStringList sql{dataTable(QStringLiteral("Code TEXT, MinValue REAL, MaxValue REAL"))};
+    for (int i = 0; i < records; ++i)
+        sql.append(QStringLiteral("INSERT INTO tblData VALUES ('k%1', 1, 2)").arg(i));
+    sql.append(SettingsTable);
+    makeDatabase(path, sql);
 }
 
 } // namespace kalder::test

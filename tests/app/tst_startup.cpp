@@ -73,7 +73,7 @@ private slots:
         QCOMPARE(dialogs.shown[0].title, "Kalder");
         QCOMPARE(dialogs.shown[0].icon, Dialogs::Icon::Exclamation);
         if (message == "<not a database>")
-            QVERIFY2(dialogs.shown[0].text.endsWith("(26)"), qPrintable(dialogs.shown[0].text));
+            QVERIFY2(dialogs.shown[0].text.endsWith(QStringLiteral("(%1)").arg(err::fromSqlite(26))), qPrintable(dialogs.shown[0].text));
         else
             QCOMPARE(dialogs.shown[0].text, message);
         QCOMPARE(window->controls().Text_PathToDB->text(), QString());

@@ -25,10 +25,7 @@ class TstDbSettings : public QObject {
     void open(const QStringList& sql)
     {
         const QString path = m_dir->filePath(QStringLiteral("s.db"));
-        test::makeDatabase(path, sql);
-        m_state.DBConnection = std::make_unique<Connection>();
-        m_state.DBConnection->Open(connectionStringFor(path));
-        m_state.DBIsOpen = true;
+        test::openSession(m_state, test::makeDatabase(path, sql));
     }
     // Every record as "a|b|c|d", NULL as "~", in row-id order.
     QStringList records() const

@@ -2,6 +2,7 @@
 #include "app/base/failure.h"
 #include "db/connection.h"
 #include "db/inspection.h"
+#include "tests/support/database.h"
 #include "window/controls/memory_controls.h"
 
 #include <QFile>
@@ -14,23 +15,9 @@
 using namespace kalder;
 
 namespace {
-// Makes an SQLite file from SQL text with a connection of its own.
 QString makeDb(const QTemporaryDir& dir, const QString& name, const QStringList& sql)
 {
-    const QString path = dir.filePath(name);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "maker");
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("cannot create %s", qPrintable(path));
-        QSqlQuery q(db);
-        for (const QString& s : sql)
-            if (!q.exec(s))
-                qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("maker");
-    return path;
+    return test::makeDatabase(dir.filePath(name), sql);
 }
 
 QVariant scalar(Connection& c, const QString& sql)
@@ -49,6 +36,7 @@ private slots:
     void openRefuses_data();
     void openRefuses();
     void addUpdateRoundTrip();
+    void openOrClosedAsItIs();
     void keyQueryCannotBeBent();
     void inspection();
 };
@@ -67,14 +55,14 @@ void TstConnection::openRefuses_data()
     QTest::addColumn<QString>("words");
     QTest::newRow("missing file is not created") << QByteArray("<missing>") << err::FileNotFound << "не найден";
     QTest::newRow("folder") << QByteArray("<folder>") << err::PathNotFound << "папку";
-    QTest::newRow("empty file") << QByteArray() << 26 << "пуст";
-    QTest::newRow("text file") << QByteArray("hello, this is text\n") << 26 << "не является базой данных SQLite";
+    QTest::newRow("empty file") << QByteArray() << err::fromSqlite(26) << "пуст";
+    QTest::newRow("text file") << QByteArray("hello, this is text\n") << err::fromSqlite(26) << "не является базой данных SQLite";
     QByteArray jet(2048, '\0');
     jet.replace(4, 15, "Standard Jet DB");
     QTest::newRow("Jet desktop database") << jet << err::BadFormat << "формата Jet";
     QByteArray damaged("SQLite format 3", 16);
     damaged.append(QByteArray(4096, '\xff'));
-    QTest::newRow("damaged SQLite header") << damaged << 26 << "";
+    QTest::newRow("damaged SQLite header") << damaged << err::fromSqlite(26) << "";   // SQLITE_NOTADB
 }
 
 void TstConnection::openRefuses()
@@ -107,11 +95,39 @@ void TstConnection::openRefuses()
     }
 }
 
+void TstConnection::openOrClosedAsItIs()
+{
+    // Opening what is open is reported as that, not as its opposite; using what is closed too.
+    QTemporaryDir dir;
+    const QString path = makeDb(dir, "o.db", {"CREATE TABLE tblData (Code TEXT)"});
+    Connection c;
+    c.Open(connectionStringFor(path));
+    auto f = failureOf([&] { c.Open(connectionStringFor(path)); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::AlreadyOpen);
+    QVERIFY2(f->description().contains("уже открыто"), qPrintable(f->description()));
+    QVERIFY(c.isOpen());
+    Recordset rs;
+    f = failureOf([&] { rs.value("Code"); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::NotOpen);
+    rs.Open("tblData", c, adOpenStatic, adLockUnspecified);
+    f = failureOf([&] { rs.Open("tblData", c, adOpenStatic, adLockUnspecified); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::AlreadyOpen);
+    QVERIFY2(f->description().contains("уже открыт"), qPrintable(f->description()));
+    rs.Close();
+    c.Close();
+    f = failureOf([&] { c.database(); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::NotOpen);
+}
+
 void TstConnection::addUpdateRoundTrip()
 {
     QTemporaryDir dir;
     const QString path = makeDb(dir, "b.db",
-                                {"CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)"});
+                                {test::SettingsTable});
     Connection c;
     c.Open(connectionStringFor(path));
     Recordset rs;
@@ -189,7 +205,7 @@ void TstConnection::keyQueryCannotBeBent()
     for (const QString& name : {QString("Nope"), QString(), QString("Key Code` OR 1 --")}) {
         const auto f = failureOf([&] { rs.OpenWhere("tblData", name, QString("Nope"), c, 1, 3); });
         QVERIFY2(f, qPrintable(name));
-        QCOMPARE(f->number(), 1);
+        QCOMPARE(f->number(), err::fromSqlite(1));   // SQLITE_ERROR
         QVERIFY(f->description().contains("no such column"));
     }
 }

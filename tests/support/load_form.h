@@ -1,20 +1,16 @@
 // Test support for loads in the test's own process: the window's controls as the load sees
-// them, and a real SQLite database made from SQL text and opened as the window opens it.
+// them; the database they load into is tests/support/database.h's.
 #pragma once
 
 #include "app/base/failure.h"
 #include "window/controls/memory_controls.h"
 #include "app/base/state.h"
 #include "db/connection.h"
+#include "tests/support/database.h"
 #include "tests/support/support.h"
 #include "workbook/data_load.h"
 #include "workbook/readers/workbook.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QTemporaryDir>
 
 namespace kalder::test {
 
@@ -78,50 +74,6 @@ struct Form {
     {
         linkHeaders(file, header, locale);
         return xls_DataPreview(state, ui, file, header, last, report, locale);
-    }
-};
-
-// A database made from SQL text (statements separated by ";\n"), opened as the window opens it.
-struct Database {
-    QTemporaryDir dir;
-    QString path;
-    AppState state;
-
-    explicit Database(const QString& sql)
-    {
-        path = dir.filePath(u"data.db"_s);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
-            db.setDatabaseName(path);
-            if (!db.open())
-                qFatal("cannot create the database");
-            for (const QString& statement : sql.split(u";\n"_s, Qt::SkipEmptyParts)) {
-                QSqlQuery q(db);
-                if (!statement.trimmed().isEmpty() && !q.exec(statement))
-                    qFatal("%s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
-            }
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(u"setup"_s);
-        state.DBConnection = std::make_unique<Connection>();
-        state.DBConnection->Open(connectionStringFor(path));
-        state.DBIsOpen = true;
-    }
-
-    // Rows of a query, each as its columns joined by "|".
-    QStringList rows(const QString& select) const
-    {
-        QSqlQuery q(state.DBConnection->database());
-        if (!q.exec(select))
-            qFatal("%s: %s", qPrintable(select), qPrintable(q.lastError().text()));
-        QStringList out;
-        while (q.next()) {
-            QStringList cols;
-            for (int i = 0; i < q.record().count(); ++i)
-                cols.append(q.value(i).toString());
-            out.append(cols.join(QLatin1Char('|')));
-        }
-        return out;
     }
 };
 

@@ -2,6 +2,8 @@
 // the committed generator, the database, the command line, and queries from outside.
 #pragma once
 
+#include "tests/support/database.h"
+
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -22,29 +24,10 @@ inline bool makeBigCsv(const QString& out, int rows, int seed = 7)
     return make.waitForFinished(-1) && make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0;
 }
 
-inline void execOn(const QSqlDatabase& db, const QString& sql)
-{
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
-}
-
 // An SQLite file with the tables the big workbook is loaded into, and the given statements run.
 inline QString makeLoadDatabase(const QString& path, const QStringList& more = {})
 {
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("cannot create %s", qPrintable(path));
-        execOn(db, QStringLiteral("CREATE TABLE tblData (id INTEGER PRIMARY KEY, Код TEXT, Мин REAL, Макс REAL, Дата TEXT)"));
-        execOn(db, QStringLiteral("CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)"));
-        for (const QString& sql : more)
-            execOn(db, sql);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
-    return path;
+    return makeDatabase(path, QStringList{BigLoadTable, SettingsTable} + more);
 }
 
 // The command line of a load of the big workbook's rows into tblData.

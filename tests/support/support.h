@@ -1,12 +1,10 @@
 // Test support: dialogs that answer from a script and record every message.
 #pragma once
 
+#include "tests/support/database.h"
 #include "window/controls/memory_controls.h"
 
 #include <QList>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringList>
 
 namespace kalder::test {
@@ -101,23 +99,5 @@ struct MemoryForm {
         lv.select(row);
     }
 };
-
-// Makes an SQLite file from SQL text, with a connection of its own.
-inline QString makeDatabase(const QString& path, const QStringList& sql)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("test-maker"));
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("cannot create %s", qPrintable(path));
-        QSqlQuery q(db);
-        for (const QString& s : sql)
-            if (!q.exec(s))
-                qFatal("%s: %s", qPrintable(s), qPrintable(q.lastError().text()));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("test-maker"));
-    return path;
-}
 
 } // namespace kalder::test

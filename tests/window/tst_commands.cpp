@@ -20,14 +20,11 @@ const QString BadNumber = QStringLiteral("Введенное значение м
 
 const QStringList Schema = {
     "CREATE TABLE tblData (Code TEXT COLLATE NOCASE, MinValue REAL, MaxValue REAL)",
-    "CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)"};
+    test::SettingsTable};
 
 void open(AppState& state, const QString& path)
 {
-    state.DBConnection = std::make_unique<Connection>();
-    state.DBConnection->Open(connectionStringFor(path));
-    state.DBIsOpen = true;
-    state.PathToDB = path;
+    test::openSession(state, path);
 }
 
 QVariant scalar(const AppState& state, const QString& sql)
@@ -242,7 +239,7 @@ private slots:
         const QString second = test::makeDatabase(
             m_dir.filePath("second.db"),
             {"CREATE TABLE tblData (Art TEXT, Lo REAL, Hi REAL, Extra TEXT)", "INSERT INTO tblData VALUES ('x', 1, 2, '')",
-             "CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)",
+             test::SettingsTable,
              "INSERT INTO tblSettings VALUES ('/in/book.xls', 4, 5000)"});
         MemoryForm form;
         form.Command_Analize.setEnabled(false);
@@ -338,7 +335,7 @@ private slots:
             Command_SetPathToDB_Click(state, form.ui);
         }
         QCOMPARE(form.dialogs.shown.size(), 2);
-        QVERIFY(form.dialogs.shown[0].text.endsWith("(26)"));
+        QVERIFY(form.dialogs.shown[0].text.endsWith(QStringLiteral("(%1)").arg(err::fromSqlite(26))));   // SQLITE_NOTADB
         QCOMPARE(form.dialogs.shown[0].title, "Kalder");
         QCOMPARE(state.connection()->path(), first);   // the working connection stays
         QCOMPARE(form.Text_PathToDB.text(), first);

@@ -14,7 +14,7 @@ namespace {
 
 const QString BadNumber = QStringLiteral("Введенное значение может содержать только цифры и быть не отрицательным");
 
-const QStringList SettingsTable{
+const QStringList Settings{
     QStringLiteral("create table tblSettings (LastFileName text, StrNumWithCapt integer, StrNumMAX integer)")};
 const QStringList DataTable{QStringLiteral("create table tblData (A text, B real, C real)"),
                             QStringLiteral("insert into tblData values ('k1', 1, 2)"),
@@ -105,30 +105,30 @@ void TstFormLogic::load_data()
                                                            << QStringList();
     QTest::newRow("settings row restores all three values")
         << true
-        << (SettingsTable + DataTable +
+        << (Settings + DataTable +
             QStringList{QStringLiteral("insert into tblSettings values ('D:\\in\\book.xls', 3, 5000)")})
         << "D:\\in\\book.xls" << "3" << "5000" << "2" << abc;
-    QTest::newRow("empty tblSettings keeps the boxes") << true << (SettingsTable + DataTable) << "" << "0" << "100"
+    QTest::newRow("empty tblSettings keeps the boxes") << true << (Settings + DataTable) << "" << "0" << "100"
                                                        << "2" << abc;
     QTest::newRow("NULL StrNumMAX keeps 100, NULL header row reads 0")
         << true
-        << (SettingsTable + DataTable +
+        << (Settings + DataTable +
             QStringList{QStringLiteral("insert into tblSettings values ('in.xls', NULL, NULL)")})
         << "in.xls" << "0" << "100" << "2" << abc;
     QTest::newRow("stored 0 as last row is shown")
         << true
-        << (SettingsTable + DataTable + QStringList{QStringLiteral("insert into tblSettings values ('in.xls', 1, 0)")})
+        << (Settings + DataTable + QStringList{QStringLiteral("insert into tblSettings values ('in.xls', 1, 0)")})
         << "in.xls" << "1" << "0" << "2" << abc;
     QTest::newRow("only the first record counts")
         << true
-        << (SettingsTable + DataTable +
+        << (Settings + DataTable +
             QStringList{QStringLiteral("insert into tblSettings values ('first.xls', 2, 40)"),
                         QStringLiteral("insert into tblSettings values ('second.xls', 7, 70)")})
         << "first.xls" << "2" << "40" << "2" << abc;
     QTest::newRow("no tblSettings, empty tblData in field order")
         << true << QStringList{QStringLiteral("create table tblData (Code text, Name text, Sum real)")} << "" << "0"
         << "100" << "0" << QStringList{QStringLiteral("Code|1"), QStringLiteral("Name|2"), QStringLiteral("Sum|3")};
-    QTest::newRow("database without tblData") << true << SettingsTable << "" << "0" << "100" << "0" << QStringList();
+    QTest::newRow("database without tblData") << true << Settings << "" << "0" << "100" << "0" << QStringList();
 }
 
 void TstFormLogic::load()

@@ -42,7 +42,7 @@ struct Session {
     Session()
     {
         makeDatabase(path, {u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL)"_s,
-                            u"CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)"_s,
+                            test::SettingsTable,
                             u"INSERT INTO tblData VALUES ('A-1', 4, 20)"_s});
         openSession(state, path);
         window = std::make_unique<FrmMain>(state, &dialogs);

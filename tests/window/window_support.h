@@ -14,16 +14,6 @@
 
 namespace kalder::test {
 
-// The session as start-up leaves it after opening the database at path.
-inline void openSession(AppState& state, const QString& path)
-{
-    auto connection = std::make_unique<Connection>();
-    connection->Open(connectionStringFor(path), QString(), QString(), -1);
-    state.PathToDB = path;
-    state.DBConnection = std::move(connection);
-    state.DBIsOpen = true;
-}
-
 // Points the user's home and configuration folders at folder, so that whatever the toolkit's
 // dialogs would keep of their own lands there, where a test can look for it.
 inline void homeIn(const QString& folder)

@@ -1,10 +1,9 @@
 // The load on real workbooks and real SQLite databases: what tblData holds afterwards, the
-// counters, the bar and the pointer, the key comparison of the database, and the failures
-// in the middle of a load.
+// counters, the bar and the pointer, and the failures in the middle of a load. The merge's
+// own cases, the key comparison of each path, are tests/db/tst_keyed_merge.
 #include "app/base/failure.h"
 #include "app/base/state.h"
 #include "db/connection.h"
-#include "db/keyed_merge.h"
 #include "tests/support/load_form.h"
 #include "tests/support/support.h"
 #include "workbook/data_load.h"
@@ -51,8 +50,6 @@ private slots:
     void load();
     void loadTwiceChangesNothing();
     void widening();
-    void keyComparison_data();
-    void keyComparison();
     void keyWarning_data();
     void keyWarning();
     void failureInTheMiddle_data();
@@ -60,19 +57,10 @@ private slots:
     void failureBeforeAnyRow_data();
     void failureBeforeAnyRow();
     void emptyFileNameLoadsNothing();
-    void refusedRecordAfterSeveralBatches();
-    void refusalFoundWhenTheBatchIsWritten_data();
-    void refusalFoundWhenTheBatchIsWritten();
-    void triggerSeesEveryRow();
-    void manyNewRecordsAtOnce();
     void linksMustMatchTheHeaderRow_data();
     void linksMustMatchTheHeaderRow();
-    void anotherWriterBetweenBatches_data();
-    void anotherWriterBetweenBatches();
     void failureOfTheFileNamesTheFile_data();
     void failureOfTheFileNamesTheFile();
-    void keyFoldOfEachCollation_data();
-    void keyFoldOfEachCollation();
 };
 
 void TstDataLoad::load_data()
@@ -166,58 +154,6 @@ void TstDataLoad::widening()
     QCOMPARE(form.count.text(), u"5"_s);
 }
 
-void TstDataLoad::keyComparison_data()
-{
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QString>("added");
-    const QStringList nocase{u"'ABC'|0.0|200.0"_s, u"'7'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s};
-    const QString nocaseTable =
-        u"CREATE TABLE tblData (Key TEXT COLLATE NOCASE, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('ABC', 10, 20)"_s;
-    QTest::newRow("COLLATE NOCASE, no index") << nocaseTable << nocase << "2";
-    QTest::newRow("COLLATE NOCASE, index") << nocaseTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << nocase << "2";
-    QTest::newRow("COLLATE NOCASE, unique index")
-        << nocaseTable + u";\nCREATE UNIQUE INDEX ik ON tblData (Key)"_s << nocase << "2";
-
-    const QStringList integer{u"7|1.0|100.0"_s, u"'abc'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s, u"'ABC'|0.0|200.0"_s};
-    const QString integerTable =
-        u"CREATE TABLE tblData (Key INTEGER, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES (7, 10, 20)"_s;
-    QTest::newRow("INTEGER key, no index") << integerTable << integer << "3";
-    QTest::newRow("INTEGER key, index") << integerTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << integer << "3";
-
-    QTest::newRow("COLLATE RTRIM: trailing spaces of a stored key ignored")
-        << u"CREATE TABLE tblData (Key TEXT COLLATE RTRIM, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('abc  ', 10, 20)"_s
-        << QStringList{u"'abc  '|1.0|100.0"_s, u"'7'|1.0|100.0"_s, u"'dup'|5.0|6.0"_s, u"'ABC'|0.0|200.0"_s} << "3";
-    QTest::newRow("untyped key field: no conversion, binary comparison")
-        << u"CREATE TABLE tblData (Key, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('ABC', 10, 20), (7, 10, 20)"_s
-        << QStringList{u"'ABC'|0.0|200.0"_s, u"7|10.0|20.0"_s, u"'abc'|1.0|100.0"_s, u"'7'|1.0|100.0"_s,
-                       u"'dup'|5.0|6.0"_s}
-        << "3";
-    QTest::newRow("NUMERIC key with COLLATE NOCASE")
-        << u"CREATE TABLE tblData (Key NUMERIC COLLATE NOCASE, MinV REAL, MaxV REAL);\n"
-           "INSERT INTO tblData VALUES ('ABC', 10, 20), (7, 10, 20)"_s
-        << QStringList{u"'ABC'|0.0|200.0"_s, u"7|1.0|100.0"_s, u"'dup'|5.0|6.0"_s} << "1";
-
-    const QStringList twice{u"'dup'|5.0|20.0"_s, u"'dup'|10.0|20.0"_s, u"'abc'|1.0|100.0"_s, u"'7'|1.0|100.0"_s,
-                            u"'ABC'|0.0|200.0"_s};
-    const QString twiceTable =
-        u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('dup', 10, 20), ('dup', 10, 20)"_s;
-    QTest::newRow("one key stored twice, no index") << twiceTable << twice << "3";
-    QTest::newRow("one key stored twice, index") << twiceTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << twice << "3";
-}
-
-void TstDataLoad::keyComparison()
-{
-    QFETCH(QString, sql);
-    QFETCH(QStringList, expected);
-    QFETCH(QString, added);
-    Database db(sql);
-    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
-    QCOMPARE(form.update(db.state, Fixtures + u"keys.xls"_s, 1, 5, QLocale::c()), false);
-    QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY rowid"_s), expected);
-    QCOMPARE(form.countNew.text(), added);
-}
-
 void TstDataLoad::keyWarning_data()
 {
     QTest::addColumn<QStringList>("links");
@@ -262,7 +198,7 @@ void TstDataLoad::failureInTheMiddle_data()
     for (int i = 1; i <= 48; ++i)
         notNull += u";\nINSERT INTO tblData VALUES ('K%1', 'x', 1000, -1000)"_s.arg(i, 3, 10, QLatin1Char('0'));
     // 1299: SQLITE_CONSTRAINT_NOTNULL, the engine's extended code as the driver reports it
-    QTest::newRow("record refused by a NOT NULL field at row 50") << notNull << 1299 << 50 << 48 << "48" << "48" << "0";
+    QTest::newRow("record refused by a NOT NULL field at row 50") << notNull << err::fromSqlite(1299) << 50 << 48 << "48" << "48" << "0";
 }
 
 void TstDataLoad::failureInTheMiddle()
@@ -343,140 +279,6 @@ void TstDataLoad::emptyFileNameLoadsNothing()
     QVERIFY(!form.pointer.wasBusy());
 }
 
-void TstDataLoad::refusedRecordAfterSeveralBatches()
-{
-    // Batches of 3: the refusal of the 11th key comes after three commits and one open batch.
-    Database db(u"CREATE TABLE tblData (Key TEXT CHECK (Key <> 'bad'), MinV REAL, MaxV REAL)"_s);
-    {
-        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 3);
-        for (int i = 1; i <= 10; ++i)
-            QVERIFY(merge->merge(u"k%1"_s.arg(i, 2, 10, QLatin1Char('0')), i, std::nullopt));
-        QVERIFY(!merge->merge(u"k01"_s, 0, 50));   // widens the record of the first batch
-        const auto f = failureOf([&] { merge->merge(u"bad"_s, 1, 1); });
-        QVERIFY(f);
-        QVERIFY2(f->description().contains(u"bad"_s), qPrintable(f->description()));
-        merge->commit();
-        QCOMPARE(merge->committedAdded(), 10);
-    }
-    QStringList expected{u"k01|0|50"_s};
-    for (int i = 2; i <= 10; ++i)
-        expected.append(u"k%1|%2|0"_s.arg(i, 2, 10, QLatin1Char('0')).arg(i));
-    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s), expected);
-    // Nothing of the merge is left in the connection.
-    QCOMPARE(db.rows(u"SELECT count(*) FROM temp.sqlite_master"_s), QStringList{u"0"_s});
-}
-
-void TstDataLoad::refusalFoundWhenTheBatchIsWritten_data()
-{
-    // A batch is written when it commits, each record once with the values of all its rows;
-    // the table's refusal must still end the load at the row that would have been refused,
-    // with every row before it merged and none after it.
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<int>("failingRow");
-    QTest::addColumn<QStringList>("stored");
-    const QString table = u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL CHECK (MaxV < 100))"_s;
-    // row 3 widens the new record of row 2 beyond the check; the record would be written
-    // with 150 at once, but row 2 on its own is valid
-    QTest::newRow("new record widened beyond a check") << table << 3 << QStringList{u"k1|5|30"_s};
-    // a stored record widened beyond the check at row 4, after a valid widening at row 3
-    QTest::newRow("stored record widened beyond a check")
-        << table + u";\nINSERT INTO tblData VALUES ('k0', 10, 20)"_s << 4 << QStringList{u"k0|5|50"_s, u"k1|5|30"_s};
-}
-
-void TstDataLoad::refusalFoundWhenTheBatchIsWritten()
-{
-    QFETCH(QString, sql);
-    QFETCH(int, failingRow);
-    QFETCH(QStringList, stored);
-    Database db(sql);
-    {
-        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 1000);
-        merge->merge(u"k1"_s, 5, 30, 2);
-        if (failingRow == 3) {
-            merge->merge(u"k1"_s, 6, 150, 3);   // refused only when written
-        } else {
-            merge->merge(u"k0"_s, 5, 50, 3);
-            merge->merge(u"k0"_s, 1, 500, 4);
-        }
-        merge->merge(u"k2"_s, 1, 2, 5);   // after the refused row: never merged
-        const auto f = failureOf([&] { merge->commit(); });
-        QVERIFY(f);
-        QCOMPARE(f->number(), 275);   // SQLITE_CONSTRAINT_CHECK
-        QCOMPARE(merge->failedRow(), std::optional<qint64>(failingRow));
-        merge->commit();   // the rows before the refused one
-        QCOMPARE(merge->failedRow(), std::nullopt);
-        QCOMPARE(merge->committedAdded(), 1);
-    }
-    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s), stored);
-}
-
-void TstDataLoad::triggerSeesEveryRow()
-{
-    // Under a trigger the rows are written as they come: it sees every insert and every widening.
-    Database db(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\n"
-                u"CREATE TABLE seen (what TEXT, k TEXT, lo REAL, hi REAL);\n"
-                u"CREATE TRIGGER t1 AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES ('i', new.Key, new.MinV, new.MaxV); END;\n"
-                u"CREATE TRIGGER t2 AFTER UPDATE ON TBLDATA BEGIN INSERT INTO seen VALUES ('u', new.Key, new.MinV, new.MaxV); END"_s);
-    {
-        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
-        merge->merge(u"a"_s, 5, 30);
-        merge->merge(u"a"_s, 4, 30);
-        merge->merge(u"b"_s, 1, 1);
-        merge->merge(u"a"_s, 4, 31);
-        merge->commit();
-    }
-    QCOMPARE(db.rows(u"SELECT what, k, lo, hi FROM seen ORDER BY rowid"_s),
-             (QStringList{u"i|a|5|30"_s, u"u|a|4|30"_s, u"i|b|1|1"_s, u"u|a|4|31"_s}));
-}
-
-void TstDataLoad::manyNewRecordsAtOnce()
-{
-    // New records, and the widenings of stored ones, are written many to a statement. The row
-    // ids of new records must still be the ones the widenings of later batches update, and a
-    // refusal among them must still end the load at its own row.
-    Database db(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL CHECK (MaxV < 1000));\n"
-                u"INSERT INTO tblData VALUES ('old', 1, 2)"_s);
-    const auto key = [](int i) { return u"k%1"_s.arg(i, 3, 10, QLatin1Char('0')); };
-    {
-        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 150);
-        for (int i = 1; i <= 300; ++i)   // batches of 150 rows: 150 new records, then 150 more
-            merge->merge(key(i), i, i, i);
-        for (int i = 1; i <= 300; i += 2)   // widens records of both batches
-            merge->merge(key(i), -i, 500 + i, 300 + i);
-        merge->commit();
-        QCOMPARE(merge->committedAdded(), 300);
-    }
-    QStringList expected{u"1|old|1|2"_s};
-    for (int i = 1; i <= 300; ++i)
-        expected.append(u"%1|%2|%3|%4"_s.arg(i + 1).arg(key(i)).arg(i % 2 == 1 ? -i : i).arg(i % 2 == 1 ? 500 + i : i));
-    QCOMPARE(db.rows(u"SELECT rowid, Key, MinV, MaxV FROM tblData ORDER BY rowid"_s), expected);
-
-    Database refusing(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL CHECK (MaxV < 1000))"_s);
-    {
-        const auto merge = KeyedMerge::open(*refusing.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
-        for (int i = 1; i <= 200; ++i)   // row 150 is refused when its statement is written
-            merge->merge(key(i), i, i == 150 ? 5000 : i, i);
-        const auto f = failureOf([&] { merge->commit(); });
-        QVERIFY(f);
-        QCOMPARE(merge->failedRow(), std::optional<qint64>(150));
-        merge->commit();
-        QCOMPARE(merge->committedAdded(), 149);
-    }
-    QCOMPARE(refusing.rows(u"SELECT count(*), max(Key) FROM tblData"_s), QStringList{u"149|k149"_s});
-    {
-        // the 100th widening of a stored record (row 249) is refused
-        const auto merge = KeyedMerge::open(*refusing.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
-        for (int i = 1; i <= 149; ++i)
-            merge->merge(key(i), 0, i == 100 ? 5000 : 900, 149 + i);
-        const auto f = failureOf([&] { merge->commit(); });
-        QVERIFY(f);
-        QCOMPARE(merge->failedRow(), std::optional<qint64>(249));
-        merge->commit();
-    }
-    QCOMPARE(refusing.rows(u"SELECT count(*), sum(MinV = 0), sum(MaxV = 900) FROM tblData"_s),
-             QStringList{u"149|99|99"_s});
-}
-
 void TstDataLoad::linksMustMatchTheHeaderRow_data()
 {
     // The links are made from the header row of basic.xls (Код | Имя | Мин | Макс, row 1).
@@ -532,47 +334,6 @@ void TstDataLoad::linksMustMatchTheHeaderRow()
     QCOMPARE(form.countNew.text(), u"0"_s);
 }
 
-void TstDataLoad::anotherWriterBetweenBatches_data()
-{
-    // Each path of the merge: keys in memory written in batches, keys in memory written row by
-    // row (a trigger), keys in a temporary index (a key field of another affinity).
-    QTest::addColumn<QString>("table");
-    const QString extra = u";\nCREATE TABLE seen (k TEXT);\n"
-                          u"CREATE TRIGGER t AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES (new.Key); END"_s;
-    QTest::newRow("keys in memory, batches") << u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL)"_s;
-    QTest::newRow("keys in memory, row by row") << u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL)"_s + extra;
-    QTest::newRow("keys in an index") << u"CREATE TABLE tblData (Key NUMERIC, MinV REAL, MaxV REAL)"_s;
-}
-
-void TstDataLoad::anotherWriterBetweenBatches()
-{
-    // Another connection commits between two batches of a load: it adds a key the load meets
-    // only in its second batch, and widens a record the load widens again. The table must be
-    // that of one serial order: one record per key, and both widenings kept.
-    QFETCH(QString, table);
-    Database db(table + u";\nINSERT INTO tblData VALUES ('a', 10, 20)"_s);
-    QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other"_s);
-    other.setDatabaseName(db.path);
-    QVERIFY(other.open());
-    {
-        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 2);
-        merge->merge(u"a"_s, 5, 25, 2);   // a: 5 / 25
-        merge->merge(u"b"_s, 1, 1, 3);    // one batch of two rows, committed
-        QSqlQuery q(other);
-        QVERIFY(q.exec(u"UPDATE tblData SET MinV = 1, MaxV = 99 WHERE Key = 'a'"_s));
-        QVERIFY(q.exec(u"INSERT INTO tblData VALUES ('c', 7, 8)"_s));
-        merge->merge(u"a"_s, 3, 30, 4);   // must not raise 1 to 3 nor lower 99 to 30
-        merge->merge(u"c"_s, 6, 9, 5);    // widens the record the other connection added
-        merge->commit();
-        QCOMPARE(merge->committedAdded(), 1);
-    }
-    other.close();
-    other = QSqlDatabase();
-    QSqlDatabase::removeDatabase(u"other"_s);
-    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY Key"_s),
-             (QStringList{u"a|1|99"_s, u"b|1|1"_s, u"c|6|9"_s}));
-}
-
 void TstDataLoad::failureOfTheFileNamesTheFile_data()
 {
     // What fails is the file or the machine, not a row: the message says what failed and names
@@ -581,10 +342,10 @@ void TstDataLoad::failureOfTheFileNamesTheFile_data()
     QTest::addColumn<bool>("locked");        // another connection holds the write lock
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("number");
-    QTest::newRow("a lock another connection keeps") << QString() << true << u"занята другой программой"_s << 5;
+    QTest::newRow("a lock another connection keeps") << QString() << true << u"занята другой программой"_s << err::fromSqlite(5);
     QTest::newRow("a database that may only be read")
-        << u"PRAGMA query_only = 1"_s << false << u"доступна только для чтения"_s << 8;
-    QTest::newRow("a full disk") << u"PRAGMA max_page_count = 3"_s << false << u"Нет места для записи"_s << 13;
+        << u"PRAGMA query_only = 1"_s << false << u"доступна только для чтения"_s << err::fromSqlite(8);
+    QTest::newRow("a full disk") << u"PRAGMA max_page_count = 3"_s << false << u"Нет места для записи"_s << err::fromSqlite(13);
 }
 
 void TstDataLoad::failureOfTheFileNamesTheFile()
@@ -616,66 +377,10 @@ void TstDataLoad::failureOfTheFileNamesTheFile()
     QVERIFY2(text.contains(expected) && text.contains(db.path), qPrintable(text));
     QVERIFY2(!text.contains(u"Строка"_s) && !text.contains(u"K0"_s), qPrintable(text));
     QVERIFY2(text.endsWith(u" (%1)"_s.arg(number)), qPrintable(text));
+    QVERIFY2(text.contains(u" — SQLite: "_s), qPrintable(text));   // the engine's own words
     QSqlQuery(db.state.DBConnection->database()).exec(u"PRAGMA query_only = 0"_s);
     QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
     QCOMPARE(form.countNew.text(), u"0"_s);
-}
-
-void TstDataLoad::keyFoldOfEachCollation_data()
-{
-    QTest::addColumn<QString>("collation");
-    QTest::addColumn<QString>("keyType");
-    QTest::addColumn<bool>("trigger");
-    for (const char* collation : {"BINARY", "NOCASE", "RTRIM"}) {
-        QTest::addRow("%s, keys in memory, batches", collation) << QString::fromLatin1(collation) << u"TEXT"_s << false;
-        QTest::addRow("%s, keys in memory, row by row", collation) << QString::fromLatin1(collation) << u"TEXT"_s << true;
-        QTest::addRow("%s, keys in an index", collation) << QString::fromLatin1(collation) << QString() << false;
-    }
-}
-
-void TstDataLoad::keyFoldOfEachCollation()
-{
-    // Keys that differ by case, by trailing spaces, or by letters that no built-in collation
-    // folds (Cyrillic, Greek, the signs next to the ASCII letters): the records must be those
-    // the engine's own grouping under the key field's collation gives.
-    QFETCH(QString, collation);
-    QFETCH(QString, keyType);
-    QFETCH(bool, trigger);
-    QStringList keys;
-    for (char c = 'A'; c <= 'Z'; ++c)
-        keys << QString(QLatin1Char(c)) << QString(QLatin1Char(char(c - 'A' + 'a')));
-    keys << u"ZAZ"_s << u"zaz"_s << u"Zaz"_s << u"@"_s << u"["_s << u"`"_s << u"{"_s << u"Ёж"_s << u"ёж"_s << u"ЁЖ"_s
-         << u"Яблоко"_s << u"яблоко"_s << u"ЯБЛОКО"_s << u"ß"_s << u"SS"_s << u"ss"_s << u"İ"_s << u"ı"_s << u"Σ"_s
-         << u"σ"_s << u"ς"_s << u"zaz"_s << u"A"_s;
-    const QStringList stored{u"zaz"_s, u"ёж"_s, u"k  "_s, u"Zaz "_s, u"q"_s};
-
-    QTemporaryDir dir;
-    const QString workbook = dir.filePath(u"keys.csv"_s);
-    {
-        QFile f(workbook);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("Key;Min;Max\n");
-        for (qsizetype i = 0; i < keys.size(); ++i)
-            f.write(u"%1;%2;%3\n"_s.arg(keys[i]).arg(i + 1).arg(i + 1).toUtf8());
-    }
-    QString sql = u"CREATE TABLE tblData (Key %1 COLLATE %2, MinV REAL, MaxV REAL)"_s.arg(keyType, collation);
-    if (trigger)
-        sql += u";\nCREATE TABLE seen (k TEXT);\nCREATE TRIGGER t AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES (new.Key); END"_s;
-    // every row, stored or loaded, in order, for the engine to group
-    sql += u";\nCREATE TABLE allRows (k TEXT, lo REAL, hi REAL)"_s;
-    for (qsizetype i = 0; i < stored.size(); ++i)
-        sql += u";\nINSERT INTO tblData VALUES ('%1', 100, 100);\nINSERT INTO allRows VALUES ('%1', 100, 100)"_s.arg(stored[i]);
-    for (qsizetype i = 0; i < keys.size(); ++i)
-        sql += u";\nINSERT INTO allRows VALUES ('%1', %2, %2)"_s.arg(keys[i]).arg(i + 1);
-    Database db(sql);
-
-    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
-    QCOMPARE(form.update(db.state, workbook, 1, int(keys.size()) + 1, QLocale::c()), false);
-    const QStringList expected = db.rows(
-        u"SELECT (SELECT k FROM allRows f WHERE f.k = g.k COLLATE %1 ORDER BY rowid LIMIT 1), min(lo), max(hi) "
-        "FROM allRows g GROUP BY k COLLATE %1 ORDER BY 1 COLLATE BINARY"_s.arg(collation));
-    QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY 1 COLLATE BINARY"_s), expected);
-    QCOMPARE(form.countNew.text(), QString::number(expected.size() - stored.size()));
 }
 
 QTEST_GUILESS_MAIN(TstDataLoad)

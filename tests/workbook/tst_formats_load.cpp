@@ -31,20 +31,8 @@ void TstFormatsLoad::analysisAndLoad()
     for (int i = 1; i <= form.lv_Fields.count(); ++i) fields.append(form.lv_Fields.text(i) + u'|' + form.lv_Fields.subItem(i, 1));
     QCOMPARE(fields, (QStringList{u"Код|1"_s, u"Имя|2"_s, u"Мин|3"_s, u"Макс|4"_s}));
 
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"data.db"_s);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QVERIFY(QSqlQuery(db).exec(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL)"_s));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(u"setup"_s);
-    AppState state;
-    state.DBConnection = std::make_unique<Connection>();
-    state.DBConnection->Open(connectionStringFor(path));
-    state.DBIsOpen = true;
+    test::Database db(test::KeyMinMaxTable);
+    AppState& state = db.state;
     for (const auto& [rule, col, field] : {std::tuple{"1", "1", "Key"}, {"2", "3", "MinV"}, {"3", "4", "MaxV"}}) {
         const int row = form.lv.count() + 1;
         form.lv.add(row, QString::fromLatin1(rule));

@@ -139,15 +139,8 @@ void TstLoadInterrupted::killedUndoLeavesOneOfTheTables()
     const QString dump = u"SELECT id, Код, quote(Мин), quote(Макс) FROM tblData ORDER BY id"_s;
     const QStringList before{u"1|ART-0000011|1.0|2.0"_s};
     for (const int delay : {0, 40, 120, 400}) {
-        const QString db = makeDatabase(u"undo%1.db"_s.arg(delay));
-        {
-            QSqlDatabase c = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"seed"_s);
-            c.setDatabaseName(db);
-            QVERIFY(c.open());
-            QVERIFY(QSqlQuery(c).exec(u"INSERT INTO tblData (Код, Мин, Макс) VALUES ('ART-0000011', 1, 2)"_s));
-            c.close();
-        }
-        QSqlDatabase::removeDatabase(u"seed"_s);
+        const QString db = makeLoadDatabase(m_dir.filePath(u"undo%1.db"_s.arg(delay)),
+                                            {u"INSERT INTO tblData (Код, Мин, Макс) VALUES ('ART-0000011', 1, 2)"_s});
         QProcess load;
         load.start(Tool, arguments(db));
         QVERIFY(load.waitForFinished(-1));

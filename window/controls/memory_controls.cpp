@@ -1,7 +1,7 @@
 // Memory versions of the list and progress controls, with the same refusals as the widgets.
 #include "window/controls/memory_controls.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 
 namespace kalder {
 
@@ -21,13 +21,13 @@ void MemoryListView::clear()
 void MemoryListView::check(int index) const
 {
     if (index < 1 || index > count())
-        throw Failure(err::InvalidProperty, QStringLiteral("Строка %1 вне списка из %2 строк").arg(index).arg(count()));
+        throw fail::listRowOutside(index, count());
 }
 
 void MemoryListView::add(int index, const QString& text)
 {
     if (index < 1 || index > count() + 1)
-        throw Failure(err::InvalidProperty, QStringLiteral("Строка %1 вне списка из %2 строк").arg(index).arg(count()));
+        throw fail::listRowOutside(index, count());
     m_rows.insert(index - 1, QStringList{text});
     if (m_selected >= index)
         ++m_selected;
@@ -59,7 +59,7 @@ QString MemoryListView::subItem(int index, int k) const
 {
     check(index);
     if (k < 1)
-        throw Failure(err::InvalidProperty, QStringLiteral("Неверный номер колонки %1").arg(k));
+        throw fail::listColumnInvalid(k);
     return m_rows[index - 1].value(k);
 }
 
@@ -67,7 +67,7 @@ void MemoryListView::setSubItem(int index, int k, const QString& text)
 {
     check(index);
     if (k < 1)
-        throw Failure(err::InvalidProperty, QStringLiteral("Неверный номер колонки %1").arg(k));
+        throw fail::listColumnInvalid(k);
     QStringList& row = m_rows[index - 1];
     while (row.size() <= k)
         row.append(QString());
@@ -89,14 +89,13 @@ void MemoryListView::ensureVisible(int index)
 static void checkValue(float v, float min, float max)
 {
     if (v < min || v > max)
-        throw Failure(err::InvalidProperty,
-                      QStringLiteral("Значение %1 вне пределов индикатора (%2..%3)").arg(v).arg(min).arg(max));
+        throw fail::barValueOutside(v, min, max);
 }
 
 void MemoryProgressBar::setMin(float v)
 {
     if (v > m_max)
-        throw Failure(err::InvalidProperty, QStringLiteral("Минимум %1 больше максимума %2").arg(v).arg(m_max));
+        throw fail::barMinimumAboveMaximum(v, m_max);
     m_min = v;
     if (m_value < v)
         m_value = v;
@@ -105,7 +104,7 @@ void MemoryProgressBar::setMin(float v)
 void MemoryProgressBar::setMax(float v)
 {
     if (v < m_min)
-        throw Failure(err::InvalidProperty, QStringLiteral("Максимум %1 меньше минимума %2").arg(v).arg(m_min));
+        throw fail::barMaximumBelowMinimum(v, m_min);
     m_max = v;
     if (m_value > v)
         m_value = v;

@@ -1,6 +1,6 @@
 #include "workbook/readers/cell_sheet.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 
 #include <algorithm>
 
@@ -34,7 +34,7 @@ void CellSheet::close()
 
 void CellSheet::damaged(const QString& what) const
 {
-    throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: %2"_s.arg(m_name, what));
+    throw fail::bookDamaged(m_name, what);
 }
 
 CellSheet::TextPlace CellSheet::TextStore::add(QStringView text)

@@ -1,6 +1,6 @@
 #include "workbook/readers/workbook.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 #include "workbook/readers/readers.h"
 #include "workbook/readers/zip_archive.h"
 
@@ -76,7 +76,7 @@ std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& loc
     if (path.isEmpty() || !info.exists()) throw Failure(err::FileNotFound, u"Файл книги не найден: %1"_s.arg(path));
     if (info.isDir()) throw Failure(err::PathFileAccess, u"Вместо файла книги указана папка: %1"_s.arg(path));
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
+    if (!file.open(QIODevice::ReadOnly)) throw fail::bookNoAccess(path);
     // A zip package is read from the file as it is unpacked, an OLE2 container record by
     // record; other formats are read whole.
     const QByteArray head = file.peek(8);

@@ -7,7 +7,7 @@
 #include "workbook/readers/gsf_library.h"
 #include "workbook/readers/readers.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 #include "workbook/readers/cell_values.h"
 #include "workbook/readers/number_format.h"
 
@@ -433,7 +433,7 @@ private:
     void addCell(const Record& r);
     [[noreturn]] void passwordProtected() const
     {
-        throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name()));
+        throw fail::bookPasswordProtected(name());
     }
     struct PendingText {
         quint32 row, col, xf;
@@ -1005,8 +1005,8 @@ std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, con
     if (error) g_error_free(error);
     if (!ole) {
         if (fileSize < 512 || !head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
-            throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
-        throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: контейнер не читается"_s.arg(name));
+            throw fail::notAnXlsBook(name);
+        throw fail::bookDamaged(name, u"контейнер не читается"_s);
     }
 
     GsfPtr<GsfInput> stream;
@@ -1026,7 +1026,7 @@ std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, con
             biff8 = book8;
         }
     }
-    if (encrypted) throw Failure(err::BookNotWorkbook, u"Книга %1 защищена паролем и не может быть прочитана"_s.arg(name));
+    if (encrypted) throw fail::bookPasswordProtected(name);
     if (!stream) throw Failure(err::BookNotWorkbook, u"В файле %1 нет листов книги .xls"_s.arg(name));
 
     // The stream cannot honestly be longer than the file that holds it.
@@ -1045,7 +1045,7 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
     startGsf();
     const auto* raw = reinterpret_cast<const guint8*>(bytes.constData());
     GsfPtr<GsfInput> input(gsf_input_memory_new(raw, bytes.size(), FALSE));
-    if (!input) throw Failure(err::BookNotWorkbook, u"Файл %1 не является книгой .xls"_s.arg(name));
+    if (!input) throw fail::notAnXlsBook(name);
     // A plain stream of records, not in an OLE2 container: a BIFF2-BIFF4 file, or a workbook
     // stream of BIFF5-BIFF8 saved on its own.
     const quint16 first = bytes.size() >= 4 ? u16(raw) : 0;
@@ -1071,7 +1071,7 @@ std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& hea
 #endif
     GsfPtr<GsfInput> input(gsf_input_stdio_new(fileName.constData(), &error));
     if (error) g_error_free(error);
-    if (!input) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
+    if (!input) throw fail::bookNoAccess(path);
     return openContainer(input.get(), fileSize, head, path, locale, part);
 }
 

@@ -1,6 +1,6 @@
 #include "workbook/readers/zip_archive.h"
 
-#include "app/base/failure.h"
+#include "app/base/failure_catalogue.h"
 #include "workbook/readers/gsf_library.h"
 
 #include <QFile>
@@ -51,12 +51,12 @@ ZipArchive::ZipArchive(const QString& path) : m_name(path)
 {
     startGsf();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
+    if (!file.open(QIODevice::ReadOnly)) throw fail::bookNoAccess(path);
     m_size = file.size();
     GError* error = nullptr;
     GsfInput* input = gsf_input_stdio_new(QFile::encodeName(path).constData(), &error);
     if (error) g_error_free(error);
-    if (!input) throw Failure(err::PathFileAccess, u"Нет доступа к файлу книги %1"_s.arg(path));
+    if (!input) throw fail::bookNoAccess(path);
     start(input);
     readDirectory([&file](qint64 pos, qint64 count) { return file.seek(pos) ? file.read(count) : QByteArray(); });
 }
@@ -130,7 +130,7 @@ void ZipArchive::start(void* input)
     GsfInfile* zip = gsf_infile_zip_new(GSF_INPUT(input), &error);
     if (error) g_error_free(error);
     g_object_unref(input); // the archive holds its own reference
-    if (!zip) throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: архив .xlsx или .ods не читается"_s.arg(m_name));
+    if (!zip) damaged(u"архив .xlsx или .ods не читается"_s);
     m_zip = zip;
     list(zip, QString(), 0);
 }
@@ -171,7 +171,7 @@ QString ZipArchive::find(const QString& path) const
 
 void ZipArchive::damaged(const QString& what) const
 {
-    throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: %2"_s.arg(m_name, what));
+    throw fail::bookDamaged(m_name, what);
 }
 
 std::unique_ptr<ZipArchive::Stream> ZipArchive::open(const QString& path, qint64 maxSize) const
@@ -227,7 +227,7 @@ qsizetype ZipArchive::Stream::read(char* dst, qsizetype max)
     }
     const qsizetype n = qsizetype(std::min<qint64>(qint64(max), m_left));
     if (!gsf_input_read(GSF_INPUT(m_input), size_t(n), reinterpret_cast<guint8*>(dst)))
-        throw Failure(err::BookNotWorkbook, u"Книга %1 повреждена: часть %2 не распаковывается"_s.arg(m_archive, m_entry));
+        throw fail::bookDamaged(m_archive, u"часть %1 не распаковывается"_s.arg(m_entry));
     m_crc = quint32(crc32_z(m_crc, reinterpret_cast<const Bytef*>(dst), size_t(n)));
     m_left -= n;
     m_done += n;
