@@ -316,11 +316,6 @@ struct Record {
     qsizetype size;
 };
 
-struct GsfRelease {
-    void operator()(gpointer p) const { if (p) g_object_unref(p); }
-};
-template <typename T> using GsfPtr = std::unique_ptr<T, GsfRelease>;
-
 // Records of the workbook stream, read through a window of it so that the stream is never
 // held whole; a length that runs past the end is cut. A record's data stays valid until the
 // next call of next(), peekType() or seek().
