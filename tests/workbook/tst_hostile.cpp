@@ -206,8 +206,8 @@ void TstHostile::inflatedTotal()
     }
 }
 
-// An archive whose directory is refused after the library has opened it fails as damaged, and
-// what was opened for it is released (the sanitizer build's leak check sees it otherwise).
+// An archive whose directory is refused after the library has opened it fails as damaged,
+// naming the file and the part.
 void TstHostile::directoryRefused()
 {
     const QByteArray zip = storedZip({{"a.xml", "<a/>"}, {"a.xml", "<b/>"}});
