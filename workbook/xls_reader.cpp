@@ -335,9 +335,9 @@ bool readSharedString(Pieces& in, QString& out, bool wideCount = true)
 }
 
 struct Record {
-    quint16 type;
-    const uchar* data;
-    qsizetype size;
+    quint16 type = 0; // none, until a record is read into it
+    const uchar* data = nullptr;
+    qsizetype size = 0;
 };
 
 // Records of the workbook stream, read through a window of it so that the stream is never
