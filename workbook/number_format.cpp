@@ -284,6 +284,106 @@ QString fractionText(const Section& sec, double value, bool withSign)
     return out;
 }
 
+// Whether every digit shown is a zero: a format of one section then shows no minus.
+bool onlyZeros(const Digits& s)
+{
+    for (char ch : s)
+        if (ch >= '1' && ch <= '9') return false;
+    return true;
+}
+
+void addSign(TextBuilder& out, bool negative, Sign sign, const Digits& s, const LocaleTexts& lt)
+{
+    if (negative && !(sign == Sign::ShownUnlessZero && onlyZeros(s))) out.add(lt.negativeSign);
+}
+
+// A section of the common shape: the digits, zeros before them up to the "0" placeholders,
+// grouped by threes when asked, the decimals and the literals after them.
+void renderSimple(TextBuilder& out, const NumberPlan& p, double a, bool negative, Sign sign, const LocaleTexts& lt)
+{
+    Digits s;
+    fixedDigits(a, p.fracDigits, s);
+    const char* d = s.data();
+    const qsizetype dot = p.fracDigits > 0 ? s.size() - p.fracDigits - 1 : s.size();
+    addSign(out, negative, sign, s, lt);
+    const qsizetype len = dot == 1 && d[0] == '0' && p.minInt == 0 ? 0 : dot;
+    const qsizetype zeros = std::max<qsizetype>(0, p.minInt - len);
+    const qsizetype all = zeros + len;
+    for (qsizetype i = 0; i < all; ++i) {
+        if (p.grouping && i > 0 && (all - i) % 3 == 0) out.add(lt.groupSeparator);
+        out.add(i < zeros ? u'0' : char16_t(d[i - zeros]));
+    }
+    if (p.point) out.add(lt.decimalPoint);
+    if (p.fracDigits > 0) out.addAscii(d + dot + 1, p.fracDigits);
+    out.add(p.suffix);
+}
+
+// A section with an exponent: the mantissa's digits with their point into s, and the exponent
+// ("E+05") placed among the literals of its part into expText.
+void scientific(const NumberPlan& p, double a, const LocaleTexts& lt, Digits& s, TextBuilder& expText)
+{
+    int e = 0;
+    if (a != 0 && std::isfinite(a)) {
+        // the mantissa from the 15-digit decimal, so that it rounds as a fixed number does
+        const Significant d = significant15(a);
+        const int n = std::max(1, p.intPlaces);
+        const bool engineering = p.intHash && n > 1;
+        e = engineering ? int(std::floor(double(d.exponent) / n)) * n : d.exponent - (n - 1);
+        roundedDigits(d, -e, p.fracDigits, s);
+        // a mantissa that rounds up to one more integer digit moves the exponent
+        if (std::find(s.begin(), s.end(), '.') - s.begin() > n) {
+            e += engineering ? n : 1;
+            roundedDigits(d, -e, p.fracDigits, s);
+        }
+    }
+    TextBuilder mark;
+    mark.add(u'E');
+    if (e < 0) mark.add(u'-');
+    else if (p.expSign == u"+") mark.add(u'+');
+    mark.addNumber(std::abs(e), std::max(1, p.expDigits));
+    bool placed = false;
+    for (const Token& t : p.expT) {
+        if (isLiteral(t)) {
+            if (t.kind == Token::Point) expText.add(lt.decimalPoint);
+            else expText.add(t.text);
+        } else if (!placed) {
+            expText.add(mark.take());
+            placed = true;
+        }
+    }
+    if (!placed) {
+        const QString literals = expText.take();
+        expText.clear();
+        expText.add(mark.view());
+        expText.add(literals);
+    }
+}
+
+// A numeric section: the value scaled by its percents and trailing commas, its digits filled
+// into the placeholders.
+void renderNumber(TextBuilder& out, const NumberPlan& p, double value, Sign sign, const LocaleTexts& lt)
+{
+    const bool negative = sign != Sign::None && value < 0;
+    double a = std::fabs(value);
+    for (int i = 0; i < p.percents; ++i) a *= 100;
+    for (int i = 0; i < p.scale; ++i) a /= 1000;
+    if (p.simple) return renderSimple(out, p, a, negative, sign, lt);
+
+    Digits s; // the digits shown, with their point
+    TextBuilder expText;
+    if (!p.expSign.isEmpty()) scientific(p, a, lt, s, expText);
+    if (s.isEmpty()) fixedDigits(a, p.fracDigits, s);
+    const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
+    addSign(out, negative, sign, s, lt);
+    fillInteger(out, p, s.data(), dot, lt);
+    if (p.point) {
+        out.add(lt.decimalPoint);
+        if (dot < s.size()) fillFraction(out, p.fracT, s.data() + dot + 1, s.size() - dot - 1, lt);
+        else fillFraction(out, p.fracT, nullptr, 0, lt);
+    }
+    out.add(expText.view());
+}
+
 void renderSection(TextBuilder& out, const Section& sec, double value, Sign sign, const QLocale& locale, bool date1904)
 {
     const bool withSign = sign != Sign::None && value < 0;
@@ -305,91 +405,8 @@ void renderSection(TextBuilder& out, const Section& sec, double value, Sign sign
             if (t.kind == Token::Literal) out.add(t.text);
         return;
     }
-    case Shape::Number: break;
+    case Shape::Number: return renderNumber(out, sec.plan, value, sign, localeTexts(locale));
     }
-
-    const NumberPlan& p = sec.plan;
-    const LocaleTexts& lt = localeTexts(locale);
-    double a = std::fabs(value);
-    for (int i = 0; i < p.percents; ++i) a *= 100;
-    for (int i = 0; i < p.scale; ++i) a /= 1000;
-
-    if (p.simple) {
-        Digits s;
-        fixedDigits(a, p.fracDigits, s);
-        const char* d = s.data();
-        const qsizetype dot = p.fracDigits > 0 ? s.size() - p.fracDigits - 1 : s.size();
-        bool allZero = true;
-        for (char ch : s)
-            if (ch >= '1' && ch <= '9') allZero = false;
-        if (withSign && !(allZero && sign == Sign::ShownUnlessZero)) out.add(lt.negativeSign);
-        const qsizetype len = dot == 1 && d[0] == '0' && p.minInt == 0 ? 0 : dot;
-        const qsizetype zeros = std::max<qsizetype>(0, p.minInt - len);
-        const qsizetype all = zeros + len;
-        for (qsizetype i = 0; i < all; ++i) {
-            if (p.grouping && i > 0 && (all - i) % 3 == 0) out.add(lt.groupSeparator);
-            out.add(i < zeros ? u'0' : char16_t(d[i - zeros]));
-        }
-        if (p.point) out.add(lt.decimalPoint);
-        if (p.fracDigits > 0) out.addAscii(d + dot + 1, p.fracDigits);
-        out.add(p.suffix);
-        return;
-    }
-
-    Digits s; // the digits shown, with their point
-    TextBuilder expText;
-    if (!p.expSign.isEmpty()) {
-        int e = 0;
-        if (a != 0 && std::isfinite(a)) {
-            // the mantissa from the 15-digit decimal, so that it rounds as a fixed number does
-            const Significant d = significant15(a);
-            const int n = std::max(1, p.intPlaces);
-            const bool engineering = p.intHash && n > 1;
-            e = engineering ? int(std::floor(double(d.exponent) / n)) * n : d.exponent - (n - 1);
-            roundedDigits(d, -e, p.fracDigits, s);
-            // a mantissa that rounds up to one more integer digit moves the exponent
-            if (std::find(s.begin(), s.end(), '.') - s.begin() > n) {
-                e += engineering ? n : 1;
-                roundedDigits(d, -e, p.fracDigits, s);
-            }
-        }
-        TextBuilder mark;
-        mark.add(u'E');
-        if (e < 0) mark.add(u'-');
-        else if (p.expSign == u"+") mark.add(u'+');
-        mark.addNumber(std::abs(e), std::max(1, p.expDigits));
-        bool placed = false;
-        for (const Token& t : p.expT) {
-            if (isLiteral(t)) {
-                if (t.kind == Token::Point) expText.add(lt.decimalPoint);
-                else expText.add(t.text);
-            } else if (!placed) {
-                expText.add(mark.take());
-                placed = true;
-            }
-        }
-        if (!placed) {
-            const QString literals = expText.take();
-            expText.clear();
-            expText.add(mark.view());
-            expText.add(literals);
-        }
-    }
-
-    if (s.isEmpty()) fixedDigits(a, p.fracDigits, s);
-    const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
-    bool allZero = true;
-    for (char ch : s)
-        if (ch >= '1' && ch <= '9') allZero = false;
-
-    if (withSign && !(allZero && sign == Sign::ShownUnlessZero)) out.add(lt.negativeSign);
-    fillInteger(out, p, s.data(), dot, lt);
-    if (p.point) {
-        out.add(lt.decimalPoint);
-        if (dot < s.size()) fillFraction(out, p.fracT, s.data() + dot + 1, s.size() - dot - 1, lt);
-        else fillFraction(out, p.fracT, nullptr, 0, lt);
-    }
-    out.add(expText.view());
 }
 
 } // namespace
