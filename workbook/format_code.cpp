@@ -179,7 +179,6 @@ bool isTextSection(const Section& s)
     return hasKind(s, Token::Text) && !hasKind(s, Token::Digit) && !isDateSection(s) && !s.general;
 }
 
-
 // Splits a numeric section into the parts the renderer fills.
 void makePlan(Section& sec)
 {

@@ -14,8 +14,6 @@ namespace kalder {
 
 namespace numfmt {
 
-
-// A number in the General format, appended to out.
 void appendGeneral(TextBuilder& out, double value, const QLocale& locale)
 {
     if (std::isnan(value) || std::isinf(value)) {
@@ -61,7 +59,6 @@ void appendGeneral(TextBuilder& out, double value, const QLocale& locale)
         out.addAscii(s.digits, n);
     }
 }
-
 
 namespace {
 
@@ -181,7 +178,6 @@ void fillFraction(TextBuilder& out, const std::vector<Token>& toks, const char* 
         ++k;
     }
 }
-
 
 // A fraction section: a whole part when it has one, the numerator over a fixed denominator
 // or over the nearest of as many digits as its placeholders.
