@@ -52,6 +52,34 @@ bool dayParts(qint64 serialDay, bool date1904, DayParts& out)
     return out.year >= 1 && out.year <= 9999;
 }
 
+// A serial value split at the precision a section shows: whole days, the seconds of the day,
+// and the fraction of the second in units of its last digit shown. The value is rounded once,
+// to that unit, so that 23:59:59.6 shown without fractions is the next day's midnight.
+struct SerialTime {
+    qint64 units;          // the whole value in units of the last digit shown
+    qint64 unitsPerSecond;
+    qint64 day, seconds, sub;
+};
+
+SerialTime splitSerial(double value, int subDigits)
+{
+    SerialTime t{0, 1, 0, 0, 0};
+    for (int i = 0; i < subDigits; ++i) t.unitsPerSecond *= 10;
+    if (subDigits == 0) { // the common case, by constants the compiler multiplies by
+        t.units = std::llround(value * 86400.0);
+        t.day = t.units / 86400;
+        t.seconds = t.units % 86400;
+    } else {
+        const qint64 unitsPerDay = 86400 * t.unitsPerSecond;
+        t.units = std::llround(value * double(unitsPerDay));
+        t.day = t.units / unitsPerDay;
+        const qint64 rem = t.units % unitsPerDay;
+        t.seconds = rem / t.unitsPerSecond;
+        t.sub = rem % t.unitsPerSecond;
+    }
+    return t;
+}
+
 // The locale's long date or long time as parsed sections, for the system-form tags.
 const std::vector<Section>& systemForm(Section::System form, const QLocale& locale)
 {
@@ -76,24 +104,10 @@ void renderDate(TextBuilder& out, const Section& sec, double value, const QLocal
     }
     if (value < 0 || value > 2958466.0) return appendGeneral(out, value, locale);
     const int subDigits = sec.subSecondDigits;
-    qint64 unitsPerSecond = 1;
-    for (int i = 0; i < subDigits; ++i) unitsPerSecond *= 10;
-    qint64 units, day, secs, sub = 0;
-    if (subDigits == 0) { // the common case, by constants the compiler multiplies by
-        units = std::llround(value * 86400.0);
-        day = units / 86400;
-        secs = units % 86400;
-    } else {
-        const qint64 unitsPerDay = 86400 * unitsPerSecond;
-        units = std::llround(value * double(unitsPerDay));
-        day = units / unitsPerDay;
-        const qint64 rem = units % unitsPerDay;
-        secs = rem / unitsPerSecond;
-        sub = rem % unitsPerSecond;
-    }
-    const qint64 hour = secs / 3600, minute = (secs / 60) % 60, second = secs % 60;
+    const SerialTime time = splitSerial(value, subDigits);
+    const qint64 hour = time.seconds / 3600, minute = (time.seconds / 60) % 60, second = time.seconds % 60;
     DayParts dp;
-    if (!dayParts(day, date1904, dp)) return appendGeneral(out, value, locale);
+    if (!dayParts(time.day, date1904, dp)) return appendGeneral(out, value, locale);
 
     const DateNames* known = nullptr; // looked up when a name is shown
     const auto names = [&]() -> const DateNames& { return known ? *known : *(known = &dateNames(sec.language, locale)); };
@@ -111,7 +125,7 @@ void renderDate(TextBuilder& out, const Section& sec, double value, const QLocal
                 out.add((pm ? t.text[2] : t.text[0]).unicode());
             }
         } else if (t.kind == Token::Elapsed) {
-            const qint64 totalSecs = units / unitsPerSecond;
+            const qint64 totalSecs = time.units / time.unitsPerSecond;
             const qint64 v = t.text[0] == u'h' ? totalSecs / 3600 : t.text[0] == u'm' ? totalSecs / 60 : totalSecs;
             out.addNumber(v, int(t.text.size()));
         } else if (t.kind == Token::Date) {
@@ -146,7 +160,7 @@ void renderDate(TextBuilder& out, const Section& sec, double value, const QLocal
             case u's': out.addNumber(second, len >= 2 ? 2 : 1); break;
             case u'.': {
                 TextBuilder digits;
-                digits.addNumber(sub, subDigits);
+                digits.addNumber(time.sub, subDigits);
                 out.add(localeTexts(locale).decimalPoint);
                 out.add(digits.view().left(len - 1));
                 break;

@@ -122,6 +122,8 @@ void TstNumberFormat::display_data()
     row("am midnight", u"h AM/PM"_s, 0.0, "C", u"12 AM"_s);
     row("a p", u"h A/P"_s, 0.25, "C", u"6 A"_s);
     row("seconds round", u"h:mm:ss"_s, 59.6 / 86400, "C", u"0:01:00"_s);
+    row("seconds round into the next day", u"dd.mm.yyyy hh:mm:ss"_s, 45000 + 86399.6 / 86400, "C", u"16.03.2023 00:00:00"_s);
+    row("tenths kept before midnight", u"dd.mm.yyyy hh:mm:ss.0"_s, 45000 + 86399.6 / 86400, "C", u"15.03.2023 23:59:59.6"_s);
     row("fraction of seconds", u"mm:ss.00"_s, 1.234 / 86400, "ru_RU", u"00:01,23"_s);
     row("elapsed hours", u"[h]:mm"_s, 1.5, "C", u"36:00"_s);
     row("elapsed minutes", u"[mm]:ss"_s, 1.0 / 24, "C", u"60:00"_s);
