@@ -123,29 +123,30 @@ void ListTreeWidget::keyPressEvent(QKeyEvent* event)
     QTreeWidget::keyPressEvent(event);
 }
 
-void ListTreeWidget::dragEnterEvent(QDragEnterEvent* event)
+// Entering, moving over and dropping on a list take the same answer: a drop target accepts
+// the rows of the lists and nothing else. The list where the drag started does the work when
+// the drag ends; the drop only accepts.
+void ListTreeWidget::acceptListRow(QDropEvent* event) const
 {
     if (m_dropTarget && event->mimeData()->hasFormat(QString::fromLatin1(mimeType())))
         event->acceptProposedAction();
     else
         event->ignore();
+}
+
+void ListTreeWidget::dragEnterEvent(QDragEnterEvent* event)
+{
+    acceptListRow(event);
 }
 
 void ListTreeWidget::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (m_dropTarget && event->mimeData()->hasFormat(QString::fromLatin1(mimeType())))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptListRow(event);
 }
 
 void ListTreeWidget::dropEvent(QDropEvent* event)
 {
-    // The list where the drag started does the work when the drag ends; the drop only accepts.
-    if (m_dropTarget && event->mimeData()->hasFormat(QString::fromLatin1(mimeType())))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptListRow(event);
 }
 
 // ---------------------------------------------------------------------------- caption label

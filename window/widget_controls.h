@@ -48,6 +48,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void acceptListRow(QDropEvent* event) const;
+
     bool m_dragSource = false;
     bool m_dropTarget = false;
     bool m_deleteAsDoubleClick = false;

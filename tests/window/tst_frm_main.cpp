@@ -11,11 +11,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -72,6 +74,8 @@ private slots:
     void closing();
     void keyboardLinks();
     void mouseDoubleClickRemoves();
+    void dropsAccepted_data();
+    void dropsAccepted();
     void fixedCentredWindow();
     void listTooltips_data();
     void listTooltips();
@@ -446,6 +450,40 @@ void TstFrmMain::mouseDoubleClickRemoves()
     const QRect second = w.lv->visualItemRect(w.lv->topLevelItem(1));
     QTest::mouseDClick(w.lv->viewport(), Qt::LeftButton, {}, second.center());
     QCOMPARE(rowsOf(*ui.lv, 1), (QStringList{"r1", "r3"}));
+}
+
+void TstFrmMain::dropsAccepted_data()
+{
+    QTest::addColumn<bool>("target");   // the list is a drop target
+    QTest::addColumn<bool>("listRow");  // what is dragged is a row of a list, not plain text
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("a row over a target") << true << true << true;
+    QTest::newRow("plain text over a target") << true << false << false;
+    QTest::newRow("a row over a list that takes none") << false << true << false;
+}
+
+// Entering a list, moving over it and dropping on it answer alike: a drop target takes the
+// rows of the lists and nothing else, and a list that is no target takes nothing.
+void TstFrmMain::dropsAccepted()
+{
+    QFETCH(bool, target);
+    QFETCH(bool, listRow);
+    QFETCH(bool, accepted);
+    ListTreeWidget tree;
+    tree.setDropTarget(target);
+    tree.resize(200, 100);
+    QMimeData mime;
+    mime.setText(QStringLiteral("Поле1"));
+    if (listRow)
+        mime.setData(QString::fromLatin1(ListTreeWidget::mimeType()), QByteArrayLiteral("Поле1"));
+    const QPoint at(10, 10);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    for (QDropEvent* event : {static_cast<QDropEvent*>(&enter), static_cast<QDropEvent*>(&move), &drop}) {
+        QCoreApplication::sendEvent(tree.viewport(), event);
+        QVERIFY2(event->isAccepted() == accepted, qPrintable(QString::number(int(event->type()))));
+    }
 }
 
 void TstFrmMain::fixedCentredWindow()

@@ -19,6 +19,37 @@ QByteArray bytesOf(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+// A zip archive of stored entries, written here as the format lays it out: each entry's local
+// header and bytes, the central directory, its end record. The checksums are left zero: what
+// is refused here is refused before an entry is read.
+QByteArray storedZip(const QList<std::pair<QByteArray, QByteArray>>& entries)
+{
+    const auto le = [](QByteArray& out, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.append(char((v >> (8 * i)) & 0xFF));
+    };
+    QByteArray zip, dir;
+    for (const auto& [name, data] : entries) {
+        const quint32 offset = quint32(zip.size());
+        le(zip, 0x04034b50, 4);
+        le(zip, 20, 2), le(zip, 0, 2), le(zip, 0, 2), le(zip, 0, 2), le(zip, 0, 2); // version, flags, stored, time, date
+        le(zip, 0, 4), le(zip, quint32(data.size()), 4), le(zip, quint32(data.size()), 4);
+        le(zip, quint32(name.size()), 2), le(zip, 0, 2);
+        zip += name + data;
+        le(dir, 0x02014b50, 4);
+        le(dir, 20, 2), le(dir, 20, 2), le(dir, 0, 2), le(dir, 0, 2), le(dir, 0, 2), le(dir, 0, 2);
+        le(dir, 0, 4), le(dir, quint32(data.size()), 4), le(dir, quint32(data.size()), 4);
+        le(dir, quint32(name.size()), 2), le(dir, 0, 2), le(dir, 0, 2), le(dir, 0, 2), le(dir, 0, 2);
+        le(dir, 0, 4), le(dir, offset, 4);
+        dir += name;
+    }
+    const quint32 dirOffset = quint32(zip.size());
+    zip += dir;
+    le(zip, 0x06054b50, 4);
+    le(zip, 0, 2), le(zip, 0, 2), le(zip, quint32(entries.size()), 2), le(zip, quint32(entries.size()), 2);
+    le(zip, quint32(dir.size()), 4), le(zip, dirOffset, 4), le(zip, 0, 2);
+    return zip;
+}
 } // namespace
 
 class TstHostile : public QObject {
@@ -31,6 +62,7 @@ private slots:
     void keptColumnsOnly_data();
     void keptColumnsOnly();
     void inflatedTotal();
+    void directoryRefused();
     void honestRatio();
     void repeatedRows_data();
     void repeatedRows();
@@ -172,6 +204,22 @@ void TstHostile::inflatedTotal()
         QCOMPARE(bool(failure), budget < total);
         if (failure) QVERIFY2(failure->description().contains(u"распаковываются более чем"), qPrintable(failure->text()));
     }
+}
+
+// An archive whose directory is refused after the library has opened it fails as damaged,
+// naming the file and the part.
+void TstHostile::directoryRefused()
+{
+    const QByteArray zip = storedZip({{"a.xml", "<a/>"}, {"a.xml", "<b/>"}});
+    const auto failure = kalder::failureOf([&] { kalder::ZipArchive archive(zip, u"twice.xlsx"_s); });
+    QVERIFY(failure);
+    QCOMPARE(failure->number(), kalder::err::BookNotWorkbook);
+    QVERIFY2(failure->description().contains(u"twice.xlsx") && failure->description().contains(u"две части с именем a.xml"),
+             qPrintable(failure->text()));
+    // the same archive with the names apart opens
+    const QByteArray twoNames = storedZip({{"a.xml", "<a/>"}, {"b.xml", "<b/>"}});
+    const kalder::ZipArchive apart(twoNames, u"apart.xlsx"_s);
+    QVERIFY(apart.has(u"b.xml"_s));
 }
 
 // A part inflating a thousand times, as deflate can, reads like any other: 100 MB of blanks

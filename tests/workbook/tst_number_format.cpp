@@ -1,5 +1,6 @@
 // The displayed text of numbers in format codes, for the "C" and Russian locales.
 #include "workbook/readers/number_format.h"
+#include "workbook/readers/number_format_parts.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -25,6 +26,10 @@ private slots:
     void booleansAndErrors();
     void plainNumbers();
     void roundingAgainstDecimal();
+    void halfUp_data();
+    void halfUp();
+    void digitsByPath_data();
+    void digitsByPath();
 };
 
 void TstNumberFormat::display_data()
@@ -117,6 +122,8 @@ void TstNumberFormat::display_data()
     row("am midnight", u"h AM/PM"_s, 0.0, "C", u"12 AM"_s);
     row("a p", u"h A/P"_s, 0.25, "C", u"6 A"_s);
     row("seconds round", u"h:mm:ss"_s, 59.6 / 86400, "C", u"0:01:00"_s);
+    row("seconds round into the next day", u"dd.mm.yyyy hh:mm:ss"_s, 45000 + 86399.6 / 86400, "C", u"16.03.2023 00:00:00"_s);
+    row("tenths kept before midnight", u"dd.mm.yyyy hh:mm:ss.0"_s, 45000 + 86399.6 / 86400, "C", u"15.03.2023 23:59:59.6"_s);
     row("fraction of seconds", u"mm:ss.00"_s, 1.234 / 86400, "ru_RU", u"00:01,23"_s);
     row("elapsed hours", u"[h]:mm"_s, 1.5, "C", u"36:00"_s);
     row("elapsed minutes", u"[mm]:ss"_s, 1.0 / 24, "C", u"60:00"_s);
@@ -368,6 +375,62 @@ void TstNumberFormat::roundingAgainstDecimal()
                                     .arg(QString::fromLatin1(shown), QString::fromLatin1(decimalReference(v, decimals)))));
         }
     }
+}
+
+void TstNumberFormat::halfUp_data()
+{
+    QTest::addColumn<qint64>("whole");
+    QTest::addColumn<double>("rest");
+    QTest::addColumn<double>("doubt");
+    QTest::addColumn<qint64>("expected"); // -1: too near a half to tell
+    QTest::newRow("below a half") << qint64(2) << 0.49 << 0.0 << qint64(2);
+    QTest::newRow("a half goes up") << qint64(2) << 0.5 << 0.0 << qint64(3);
+    QTest::newRow("above a half") << qint64(2) << 0.51 << 0.0 << qint64(3);
+    QTest::newRow("a half, in doubt") << qint64(2) << 0.5 << 0.0625 << qint64(-1);
+    QTest::newRow("near a half, in doubt") << qint64(2) << 0.45 << 0.0625 << qint64(-1);
+    QTest::newRow("clear of the doubt, down") << qint64(7) << 0.4 << 0.0625 << qint64(7);
+    QTest::newRow("clear of the doubt, up") << qint64(7) << 0.6 << 0.0625 << qint64(8);
+}
+
+// The one rounding of the renderer: a half up, nothing when the fraction is too near a half.
+void TstNumberFormat::halfUp()
+{
+    QFETCH(qint64, whole);
+    QFETCH(double, rest);
+    QFETCH(double, doubt);
+    QFETCH(qint64, expected);
+    const auto rounded = kalder::numfmt::roundHalfUp(whole, rest, doubt);
+    QCOMPARE(rounded.value_or(-1), expected);
+}
+
+void TstNumberFormat::digitsByPath_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("whole number, exact") << 42.0 << 2 << QByteArray("42.00");
+    QTest::newRow("scaled integer") << 3.14159 << 3 << QByteArray("3.142");
+    QTest::newRow("double below the half, decimal at it") << 2.675 << 2 << QByteArray("2.68");
+    QTest::newRow("nines carry into a new digit") << 9.9995 << 3 << QByteArray("10.000");
+    QTest::newRow("nines carry, no decimals") << 99999.5 << 0 << QByteArray("100000");
+    QTest::newRow("below the last place, up") << 0.0006 << 3 << QByteArray("0.001");
+    QTest::newRow("below the last place, down") << 0.0004 << 3 << QByteArray("0.000");
+    QTest::newRow("a written half of the last place") << 0.0005 << 3 << QByteArray("0.001");
+    QTest::newRow("17 digits show 15") << 12345678901234567.0 << 0 << QByteArray("12345678901234600");
+    QTest::newRow("more places than 15 digits") << 0.1 << 20 << QByteArray("0.10000000000000000000");
+    QTest::newRow("zero") << 0.0 << 2 << QByteArray("0.00");
+}
+
+// Each way to a value's digits (the exact whole number, the scaled integer, the 15-digit decimal
+// rounded to the places) gives the decimal's digits, carries included.
+void TstNumberFormat::digitsByPath()
+{
+    QFETCH(double, value);
+    QFETCH(int, decimals);
+    QFETCH(QByteArray, expected);
+    kalder::numfmt::Digits digits;
+    kalder::numfmt::fixedDigits(value, decimals, digits);
+    QCOMPARE(QByteArray(digits.data(), digits.size()), expected);
 }
 
 QTEST_GUILESS_MAIN(TstNumberFormat)

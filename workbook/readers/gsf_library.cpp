@@ -4,6 +4,11 @@
 
 namespace kalder {
 
+void GsfRelease::operator()(void* object) const noexcept
+{
+    g_object_unref(object);
+}
+
 void startGsf()
 {
     static std::once_flag started;

@@ -2,6 +2,8 @@
 // header, included the one way it compiles beside Qt.
 #pragma once
 
+#include "workbook/readers/gsf_object.h"
+
 // glib names a struct member "signals", a macro of Qt.
 #pragma push_macro("signals")
 #undef signals

@@ -29,14 +29,38 @@ namespace kalder {
 
 namespace {
 
+// The record ids read here, by the names the file format gives them. A record of the older
+// versions that changed its id carries the version: Label2 is the LABEL of BIFF2, Bof3 the
+// BOF of BIFF3; the others are those of BIFF5-BIFF8 (and of BIFF3-BIFF4 where they match).
+namespace rec {
 enum : quint16 {
-    recFormula = 0x0006, recEof = 0x000A, recFilepass = 0x002F, recContinue = 0x003C, recCodepage = 0x0042,
-    recDatemode = 0x0022, recWindow1 = 0x003D, recBoundsheet = 0x0085, recMulrk = 0x00BD, recMulblank = 0x00BE,
-    recRstring = 0x00D6, recXf = 0x00E0, recMergedCells = 0x00E5, recSst = 0x00FC, recLabelSst = 0x00FD,
-    recBlank = 0x0201, recNumber = 0x0203, recLabel = 0x0204, recBoolErr = 0x0205, recString = 0x0207,
-    recRk = 0x027E, recFormat = 0x041E, recBof = 0x0809, recFont = 0x0031,
-    recBof2 = 0x0009, recBof3 = 0x0209, recBof4 = 0x0409,
+    Integer2 = 0x0002, Number2 = 0x0003, Label2 = 0x0004, BoolErr2 = 0x0005,
+    Formula = 0x0006,  // BIFF2 and BIFF5-BIFF8 alike
+    String2 = 0x0007, Bof2 = 0x0009, Eof = 0x000A,
+    Format2 = 0x001E,  // FORMAT of BIFF2-BIFF3: the code alone, numbered by its order
+    Datemode = 0x0022, Filepass = 0x002F, Font = 0x0031, Continue = 0x003C, Window1 = 0x003D, Codepage = 0x0042,
+    Boundsheet = 0x0085, Mulrk = 0x00BD, Mulblank = 0x00BE, Rstring = 0x00D6, Xf = 0x00E0, MergedCells = 0x00E5,
+    Sst = 0x00FC, LabelSst = 0x00FD, Blank = 0x0201, Number = 0x0203, Label = 0x0204, BoolErr = 0x0205,
+    Formula3 = 0x0206, String = 0x0207, Bof3 = 0x0209, Array = 0x0221, Table = 0x0236, Window2 = 0x023E,
+    Xf3 = 0x0243, Rk = 0x027E, Formula4 = 0x0406, Bof4 = 0x0409, Format = 0x041E, Xf4 = 0x0443,
+    SharedFormula = 0x04BC, Bof = 0x0809,
 };
+} // namespace rec
+
+// The BOF of any version: it opens the globals or a sheet.
+constexpr bool isBof(quint16 type)
+{
+    return type == rec::Bof2 || type == rec::Bof3 || type == rec::Bof4 || type == rec::Bof;
+}
+
+// What a BOF record says: the version of BIFF5-BIFF8, the kind of substream that follows.
+namespace bof {
+constexpr quint16 Biff5 = 0x0500, Biff8 = 0x0600;
+constexpr quint16 Worksheet = 0x0010, Chart = 0x0020, MacroSheet = 0x0040, Workspace = 0x0100; // a BIFF4 workbook's globals
+} // namespace bof
+
+// WINDOW2 flags of BIFF3-BIFF4: the sheet is one of those selected, the one shown.
+constexpr quint16 window2Selected = 0x0200, window2Shown = 0x0400;
 
 quint16 u16(const uchar* p) { return qFromLittleEndian<quint16>(p); }
 quint32 u32(const uchar* p) { return qFromLittleEndian<quint32>(p); }
@@ -311,15 +335,10 @@ bool readSharedString(Pieces& in, QString& out, bool wideCount = true)
 }
 
 struct Record {
-    quint16 type;
-    const uchar* data;
-    qsizetype size;
+    quint16 type = 0; // none, until a record is read into it
+    const uchar* data = nullptr;
+    qsizetype size = 0;
 };
-
-struct GsfRelease {
-    void operator()(gpointer p) const { if (p) g_object_unref(p); }
-};
-template <typename T> using GsfPtr = std::unique_ptr<T, GsfRelease>;
 
 // Records of the workbook stream, read through a window of it so that the stream is never
 // held whole; a length that runs past the end is cut. A record's data stays valid until the
@@ -428,6 +447,7 @@ private:
     QString text8(const uchar* p, qsizetype avail, bool wideCount, const CodePage& page, qsizetype* used = nullptr) const;
     QString unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
     void readGlobals(RecordStream& records, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd);
+    void readSharedStrings(RecordStream& records, const Record& sst);
     void readSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
     void readOldSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
     void addCell(const Record& r);
@@ -530,7 +550,7 @@ void XlsWorkbook::load(RecordStream& stream, qsizetype streamSize, bool biff8)
     auto bofAt = [&](qsizetype at) {
         quint16 type = 0;
         stream.seek(at);
-        return at >= 0 && stream.peekType(type) && type == recBof;
+        return at >= 0 && stream.peekType(type) && type == rec::Bof;
     };
     if (!bofAt(offset)) {
         // a sheet position that misses: try the sheet that follows the globals
@@ -545,109 +565,114 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
 {
     Record r;
     if (!records.next(r)) damaged(u"поток книги пуст"_s);
-    if (r.type != recBof) damaged(u"нет записи начала книги"_s);
+    if (r.type != rec::Bof) damaged(u"нет записи начала книги"_s);
     if (r.size >= 2) {
         const quint16 version = u16(r.data);
-        if (version == 0x0600) m_biff8 = true;
-        else if (version == 0x0500) m_biff8 = false;
+        if (version == bof::Biff8) m_biff8 = true;
+        else if (version == bof::Biff5) m_biff8 = false;
     }
     setCodePage(0);
 
     while (records.next(r)) {
         switch (r.type) {
-        case recEof:
+        case rec::Eof:
             globalsEnd = records.position();
             return;
-        case recFilepass:
+        case rec::Filepass:
             passwordProtected();
-        case recCodepage:
+        case rec::Codepage:
             if (r.size >= 2) setCodePage(u16(r.data));
             break;
-        case recDatemode:
+        case rec::Datemode:
             if (r.size >= 2) setDate1904(u16(r.data) == 1);
             break;
-        case recFont:
+        case rec::Font:
             if (r.size >= 13 && m_fontCharsets.size() < 65536) m_fontCharsets.push_back(r.data[12]);
             break;
-        case recWindow1:
+        case rec::Window1:
             if (r.size >= 12) activeTab = u16(r.data + 10);
             break;
-        case recBoundsheet:
+        case rec::Boundsheet:
             if (r.size >= 6) {
                 Sheet s{u32(r.data), r.data[5], {}};
                 s.name = unicodeText(r.data + 6, r.size - 6, false);
                 sheets.push_back(s);
             }
             break;
-        case recFormat:
+        case rec::Format:
             if (r.size >= 3) m_formatCodes[u16(r.data)] = unicodeText(r.data + 2, r.size - 2, m_biff8);
             break;
-        case 0x001E: // FORMAT of BIFF4 and earlier kept by some writers: no index, skipped
+        case rec::Format2: // the FORMAT of an older version, kept by some writers: no index, skipped
             break;
-        case recXf:
+        case rec::Xf:
             if (r.size >= 4) {
                 m_xfFont.push_back(u16(r.data));
                 m_xfFormat.push_back(u16(r.data + 2));
             }
             break;
-        case recSst: {
-            // The table is kept as it is written; a string is decoded when a cell shows it.
-            std::vector<qsizetype> ends; // where each record's bytes end in the table
-            m_sstBytes.clear();
-            const auto keep = [&](const uchar* p, qsizetype n) {
-                if (n <= 0) return;
-                m_sstBytes.append(reinterpret_cast<const char*>(p), n);
-                ends.push_back(m_sstBytes.size());
-            };
-            const quint32 unique = r.size >= 8 ? u32(r.data + 4) : 0;
-            if (r.size > 8) keep(r.data + 8, r.size - 8);
-            quint16 type;
-            while (records.peekType(type) && type == recContinue) {
-                Record c;
-                records.next(c);
-                keep(c.data, c.size);
-            }
-            m_sstPieces.clear();
-            m_sstEnds.clear();
-            m_sst.clear();
-            if (m_sstBytes.size() >= qsizetype(noText)) damaged(u"таблица строк слишком велика"_s);
-            qsizetype at = 0;
-            for (const qsizetype end : ends) {
-                m_sstPieces.push_back({reinterpret_cast<const uchar*>(m_sstBytes.constData()) + at, end - at});
-                m_sstEnds.push_back(quint32(end));
-                at = end;
-            }
-            const qsizetype total = at;
-            // The counts are often wrong: find every string the records hold.
-            m_sst.reserve(std::min<size_t>(unique, size_t(total / 3)));
-            Pieces in(m_sstPieces, 0, 0);
-            while (!in.atEnd()) {
-                const auto [piece, offset] = in.position();
-                const quint32 start = quint32((piece > 0 ? m_sstEnds[piece - 1] : 0) + offset);
-                // the common case: the whole string, runs and extension within one record
-                const std::span<const uchar> p = in.rest();
-                // a string longer than a cell holds is not shown: a cell that shows it fails
-                const auto note = [&](quint32 count) {
-                    if (count > quint32(MaxCellText)) markSharedTooLong(quint32(m_sst.size()));
-                    m_sst.push_back(count > 0 && count <= quint32(MaxCellText) ? start : noText);
-                };
-                if (WholeString whole; wholeString(p.data(), qsizetype(p.size()), whole)) {
-                    note(whole.count);
-                    in.advance(qsizetype(whole.size));
-                    continue;
-                }
-                quint32 taken = 0;
-                const bool read = sharedString(in, nullptr, true, &taken);
-                note(taken);
-                if (!read) break;
-            }
+        case rec::Sst:
+            readSharedStrings(records, r);
             break;
-        }
         default:
             break;
         }
     }
     globalsEnd = records.position();
+}
+
+// The shared string table: the SST record and the CONTINUE records after it, kept as they are
+// written. A string is decoded when a cell shows it; here only where each one starts is found.
+void XlsWorkbook::readSharedStrings(RecordStream& records, const Record& sst)
+{
+    std::vector<qsizetype> ends; // where each record's bytes end in the table
+    m_sstBytes.clear();
+    const auto keep = [&](const uchar* p, qsizetype n) {
+        if (n <= 0) return;
+        m_sstBytes.append(reinterpret_cast<const char*>(p), n);
+        ends.push_back(m_sstBytes.size());
+    };
+    const quint32 unique = sst.size >= 8 ? u32(sst.data + 4) : 0;
+    if (sst.size > 8) keep(sst.data + 8, sst.size - 8);
+    quint16 type;
+    while (records.peekType(type) && type == rec::Continue) {
+        Record c;
+        records.next(c);
+        keep(c.data, c.size);
+    }
+    m_sstPieces.clear();
+    m_sstEnds.clear();
+    m_sst.clear();
+    if (m_sstBytes.size() >= qsizetype(noText)) damaged(u"таблица строк слишком велика"_s);
+    qsizetype at = 0;
+    for (const qsizetype end : ends) {
+        m_sstPieces.push_back({reinterpret_cast<const uchar*>(m_sstBytes.constData()) + at, end - at});
+        m_sstEnds.push_back(quint32(end));
+        at = end;
+    }
+    const qsizetype total = at;
+    // The counts are often wrong: find every string the records hold.
+    m_sst.reserve(std::min<size_t>(unique, size_t(total / 3)));
+    Pieces in(m_sstPieces, 0, 0);
+    while (!in.atEnd()) {
+        const auto [piece, offset] = in.position();
+        const quint32 start = quint32((piece > 0 ? m_sstEnds[piece - 1] : 0) + offset);
+        // the common case: the whole string, runs and extension within one record
+        const std::span<const uchar> p = in.rest();
+        // a string longer than a cell holds is not shown: a cell that shows it fails
+        const auto note = [&](quint32 count) {
+            if (count > quint32(MaxCellText)) markSharedTooLong(quint32(m_sst.size()));
+            m_sst.push_back(count > 0 && count <= quint32(MaxCellText) ? start : noText);
+        };
+        if (WholeString whole; wholeString(p.data(), qsizetype(p.size()), whole)) {
+            note(whole.count);
+            in.advance(qsizetype(whole.size));
+            continue;
+        }
+        quint32 taken = 0;
+        const bool read = sharedString(in, nullptr, true, &taken);
+        note(taken);
+        if (!read) break;
+    }
 }
 
 void XlsWorkbook::setCodePage(quint16 value)
@@ -689,29 +714,29 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
     std::optional<PendingText> pending; // a formula's, whose text a STRING record holds
 
     while (depth > 0 && records.next(r)) {
-        if (r.type == recBof) {
+        if (r.type == rec::Bof) {
             ++depth;
             continue;
         }
-        if (r.type == recEof) {
+        if (r.type == rec::Eof) {
             --depth;
             continue;
         }
         if (depth > 1) continue; // an embedded chart's records
         const uchar* d = r.data;
         const qsizetype n = r.size;
-        if (pending && r.type != recString && r.type != recContinue && r.type != 0x04BC && r.type != 0x0221 &&
-            r.type != 0x0236)
+        if (pending && r.type != rec::String && r.type != rec::Continue && r.type != rec::SharedFormula &&
+            r.type != rec::Array && r.type != rec::Table)
             addPending(pending, QStringView());
         switch (r.type) {
-        case recNumber:
-        case recRk:
-        case recLabel:
-        case recRstring:
-        case recBoolErr:
+        case rec::Number:
+        case rec::Rk:
+        case rec::Label:
+        case rec::Rstring:
+        case rec::BoolErr:
             addCell(r);
             break;
-        case recMulrk:
+        case rec::Mulrk:
             if (n >= 6) {
                 const quint16 row = u16(d);
                 const quint32 first = u16(d + 2);
@@ -722,20 +747,20 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
                 }
             }
             break;
-        case recLabelSst:
+        case rec::LabelSst:
             if (n >= 10) addShared(u16(d), u16(d + 2), u16(d + 4), u32(d + 6));
             break;
-        case recFormula:
+        case rec::Formula:
             if (n >= 14) pending = addFormulaResult(u16(d), u16(d + 2), u16(d + 4), d + 6);
             break;
-        case recString:
+        case rec::String:
             if (pending) {
                 QString s;
                 if (m_biff8) {
                     // the record and its CONTINUE records, kept before the next is read
                     std::vector<std::vector<uchar>> parts{std::vector<uchar>(d, d + n)};
                     quint16 type;
-                    while (records.peekType(type) && type == recContinue) {
+                    while (records.peekType(type) && type == rec::Continue) {
                         Record c;
                         records.next(c);
                         parts.emplace_back(c.data, c.data + c.size);
@@ -749,13 +774,13 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
                 addPending(pending, s);
             }
             break;
-        case recMergedCells:
+        case rec::MergedCells:
             for (qsizetype i = 0; i < (n - 2) / 8; ++i) {
                 const uchar* p = d + 2 + 8 * i;
                 addMerged(u16(p), u16(p + 2), u16(p + 4), u16(p + 6));
             }
             break;
-        case recFilepass:
+        case rec::Filepass:
             passwordProtected();
         default:
             break;
@@ -772,20 +797,20 @@ void XlsWorkbook::addCell(const Record& r)
     const uchar* d = r.data;
     const qsizetype n = r.size;
     switch (r.type) {
-    case recNumber:
+    case rec::Number:
         if (n >= 14) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
         break;
-    case recRk:
+    case rec::Rk:
         if (n >= 10) addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
         break;
-    case recLabel:
-    case recRstring:
+    case rec::Label:
+    case rec::Rstring:
         if (n >= 8) {
             QString s = m_biff8 ? unicodeText(d + 6, n - 6, true) : text8(d + 6, n - 6, true, pageOf(u16(d + 4)));
             if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), s);
         }
         break;
-    case recBoolErr:
+    case rec::BoolErr:
         if (n >= 8) {
             if (d[7]) addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
             else addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
@@ -801,10 +826,11 @@ void XlsWorkbook::addCell(const Record& r)
 // cell is returned, to be added by addPending() when that record comes.
 std::optional<XlsWorkbook::PendingText> XlsWorkbook::addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v)
 {
+    enum : uchar { resultString = 0, resultBoolean = 1, resultError = 2 }; // the first byte, under the mark
     if (u16(v + 6) != 0xFFFF) addNumber(row, col, xf, f64(v));
-    else if (v[0] == 0) return PendingText{row, col, xf};
-    else if (v[0] == 1) addBoolean(row, col, xf, v[2] != 0);
-    else if (v[0] == 2) addError(row, col, xf, v[2]);
+    else if (v[0] == resultString) return PendingText{row, col, xf};
+    else if (v[0] == resultBoolean) addBoolean(row, col, xf, v[2] != 0);
+    else if (v[0] == resultError) addError(row, col, xf, v[2]);
     return std::nullopt;
 }
 
@@ -825,38 +851,38 @@ void XlsWorkbook::loadOld(RecordStream& stream, qsizetype streamSize)
     stream.seek(0);
     Record r;
     if (!stream.next(r)) damaged(u"поток книги пуст"_s);
-    const quint16 type = r.size >= 4 ? u16(r.data + 2) : 0x0010;
-    if (type == 0x0020) { // a chart holds no cells
+    const quint16 type = r.size >= 4 ? u16(r.data + 2) : bof::Worksheet;
+    if (type == bof::Chart) { // a chart holds no cells
         finish();
         return;
     }
-    if (type != 0x0100) {
+    if (type != bof::Workspace) {
         readOldSheet(stream, 0, streamSize);
         return;
     }
     // A BIFF4 workbook: its sheets follow the globals in the same stream, each from its own BOF
     // to its EOF. The one its window shows (WINDOW2 with the flag of the active sheet, else of
     // a selected one) is read, else the first worksheet.
-    qsizetype first = -1, active = -1, selected = -1, bof = -1;
+    qsizetype first = -1, active = -1, selected = -1, sheetStart = -1;
     quint16 sheetType = 0;
     int depth = 1;
     for (qsizetype at = stream.position(); depth > 0 && stream.next(r); at = stream.position()) {
-        if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4 || r.type == recBof) {
+        if (isBof(r.type)) {
             if (depth++ == 1) {
-                bof = at;
-                sheetType = r.size >= 4 ? u16(r.data + 2) : 0x0010;
+                sheetStart = at;
+                sheetType = r.size >= 4 ? u16(r.data + 2) : bof::Worksheet;
             }
-        } else if (r.type == recEof) {
+        } else if (r.type == rec::Eof) {
             --depth;
-        } else if (depth == 1 && r.type == recCodepage && r.size >= 2) {
+        } else if (depth == 1 && r.type == rec::Codepage && r.size >= 2) {
             setCodePage(u16(r.data));
-        } else if (depth == 1 && r.type == recDatemode && r.size >= 2) {
+        } else if (depth == 1 && r.type == rec::Datemode && r.size >= 2) {
             setDate1904(u16(r.data) == 1);
-        } else if (depth == 2 && (sheetType == 0x0010 || sheetType == 0x0040)) {
-            if (first < 0) first = bof;
-            if (r.type == 0x023E && r.size >= 2) {
-                if ((u16(r.data) & 0x0400) && active < 0) active = bof;
-                if ((u16(r.data) & 0x0200) && selected < 0) selected = bof;
+        } else if (depth == 2 && (sheetType == bof::Worksheet || sheetType == bof::MacroSheet)) {
+            if (first < 0) first = sheetStart;
+            if (r.type == rec::Window2 && r.size >= 2) {
+                if ((u16(r.data) & window2Shown) && active < 0) active = sheetStart;
+                if ((u16(r.data) & window2Selected) && selected < 0) selected = sheetStart;
             }
         }
     }
@@ -870,91 +896,87 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
     // The records of BIFF2 (cells with three bytes of attributes, whose second holds the index
     // of the cell's FORMAT), of BIFF3 and of BIFF4 (cells with the index of an XF record, as in
     // BIFF5). Formats are numbered by the order of their FORMAT records.
-    enum : quint16 {
-        integer2 = 0x0002, number2 = 0x0003, label2 = 0x0004, boolErr2 = 0x0005, formula2 = 0x0006, string2 = 0x0007,
-        format2 = 0x001E, xf3 = 0x0243, xf4 = 0x0443, formula3 = 0x0206, formula4 = 0x0406,
-    };
     reserveCells(size_t(std::max<qsizetype>(0, streamSize - offset)) / 12 + 16);
     records.seek(offset);
     Record r;
     records.next(r); // the sheet's BOF
-    const bool biff2 = r.type == recBof2;
+    const bool biff2 = r.type == rec::Bof2;
     std::vector<QByteArray> formats; // decoded at the end, in the code page the sheet names
     std::optional<PendingText> pending; // a formula's, whose text a STRING record holds
     int depth = 1;
     while (depth > 0 && records.next(r)) {
-        if (r.type == recBof2 || r.type == recBof3 || r.type == recBof4 || r.type == recBof) {
+        if (isBof(r.type)) {
             ++depth;
             continue;
         }
-        if (r.type == recEof) {
+        if (r.type == rec::Eof) {
             --depth;
             continue;
         }
         if (depth > 1) continue;
         const uchar* d = r.data;
         const qsizetype n = r.size;
-        if (pending && r.type != string2 && r.type != recString) addPending(pending, QStringView());
+        if (pending && r.type != rec::String2 && r.type != rec::String) addPending(pending, QStringView());
         // BIFF2 cells: row, column, three bytes of attributes, the value; their "cell format"
         // here is the index of the FORMAT
         const quint32 format2Of = n >= 7 ? d[5] & 0x3F : 0;
         switch (r.type) {
-        case recCodepage:
+        case rec::Codepage:
             if (n >= 2) setCodePage(u16(d));
             break;
-        case recDatemode:
+        case rec::Datemode:
             if (n >= 2) setDate1904(u16(d) == 1);
             break;
-        case format2:
-        case recFormat: {
-            const qsizetype skip = r.type == recFormat ? 2 : 0; // BIFF4: a field no reader needs
+        case rec::Format2:
+        case rec::Format: {
+            const qsizetype skip = r.type == rec::Format ? 2 : 0; // BIFF4: a field no reader needs
             if (n > skip) {
                 const qsizetype length = std::min<qsizetype>(d[skip], n - skip - 1);
                 if (formats.size() < 65536) formats.emplace_back(reinterpret_cast<const char*>(d + skip + 1), length);
             }
             break;
         }
-        case xf3:
-        case xf4:
+        case rec::Xf3:
+        case rec::Xf4:
             if (n >= 2) m_xfFormat.push_back(d[1]);
             break;
-        case integer2:
+        case rec::Integer2:
             if (biff2 && n >= 9) addNumber(u16(d), u16(d + 2), format2Of, u16(d + 7));
             break;
-        case number2:
+        case rec::Number2:
             if (biff2 && n >= 15) addNumber(u16(d), u16(d + 2), format2Of, f64(d + 7));
             break;
-        case label2:
+        case rec::Label2:
             if (biff2 && n >= 8) {
                 QString s = text8(d + 7, n - 7, false, pageOf(0));
                 if (!s.isEmpty()) addText(u16(d), u16(d + 2), format2Of, s);
             }
             break;
-        case boolErr2:
+        case rec::BoolErr2:
             if (biff2 && n >= 9) {
                 if (d[8]) addError(u16(d), u16(d + 2), format2Of, d[7]);
                 else addBoolean(u16(d), u16(d + 2), format2Of, d[7] != 0);
             }
             break;
-        case recNumber:
-        case recRk:
-        case recLabel:
-        case recBoolErr:
+        case rec::Number:
+        case rec::Rk:
+        case rec::Label:
+        case rec::BoolErr:
             addCell(r);
             break;
-        case formula2:
-        case formula3:
-        case formula4: {
-            const qsizetype at = r.type == formula2 ? 7 : 6;
-            if ((r.type == formula2) != biff2 || n < at + 8) break;
-            pending = addFormulaResult(u16(d), u16(d + 2), r.type == formula2 ? format2Of : u16(d + 4), d + at);
+        case rec::Formula:
+        case rec::Formula3:
+        case rec::Formula4: {
+            const qsizetype at = r.type == rec::Formula ? 7 : 6;
+            if ((r.type == rec::Formula) != biff2 || n < at + 8) break;
+            pending = addFormulaResult(u16(d), u16(d + 2), r.type == rec::Formula ? format2Of : u16(d + 4), d + at);
             break;
         }
-        case string2:
-        case recString:
-            if (pending) addPending(pending, text8(d, n, r.type == recString, pageOf(pending->xf)));
+        case rec::String2:
+        case rec::String:
+            if (pending) addPending(pending, text8(d, n, r.type == rec::String, pageOf(pending->xf)));
             break;
-        case recFilepass:
+        case rec::Filepass:
             passwordProtected();
         default:
             break;
@@ -1049,10 +1071,10 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
     // A plain stream of records, not in an OLE2 container: a BIFF2-BIFF4 file, or a workbook
     // stream of BIFF5-BIFF8 saved on its own.
     const quint16 first = bytes.size() >= 4 ? u16(raw) : 0;
-    if ((first == recBof2 || first == recBof3 || first == recBof4 || first == recBof) && u16(raw + 2) <= 32) {
+    if (isBof(first) && u16(raw + 2) <= 32) {
         RecordStream records(input.get(), bytes.size());
         auto book = std::make_unique<XlsWorkbook>(name, locale, part);
-        if (first == recBof) book->load(records, bytes.size(), bytes.size() >= 6 && u16(raw + 4) == 0x0600);
+        if (first == rec::Bof) book->load(records, bytes.size(), bytes.size() >= 6 && u16(raw + 4) == bof::Biff8);
         else book->loadOld(records, bytes.size());
         return book;
     }

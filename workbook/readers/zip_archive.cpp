@@ -43,7 +43,7 @@ ZipArchive::ZipArchive(const QByteArray& bytes, const QString& name, qint64 maxI
     : m_name(name), m_size(bytes.size()), m_maxInflated(maxInflated)
 {
     startGsf();
-    start(gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(), FALSE));
+    start(GsfPtr<GsfInput>(gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(), FALSE)));
     readDirectory([&bytes](qint64 pos, qint64 count) { return bytes.mid(pos, count); });
 }
 
@@ -54,10 +54,10 @@ ZipArchive::ZipArchive(const QString& path) : m_name(path)
     if (!file.open(QIODevice::ReadOnly)) throw fail::bookNoAccess(path);
     m_size = file.size();
     GError* error = nullptr;
-    GsfInput* input = gsf_input_stdio_new(QFile::encodeName(path).constData(), &error);
+    GsfPtr<GsfInput> input(gsf_input_stdio_new(QFile::encodeName(path).constData(), &error));
     if (error) g_error_free(error);
     if (!input) throw fail::bookNoAccess(path);
-    start(input);
+    start(std::move(input));
     readDirectory([&file](qint64 pos, qint64 count) { return file.seek(pos) ? file.read(count) : QByteArray(); });
 }
 
@@ -123,39 +123,33 @@ void ZipArchive::readDirectory(const ReadAt& readAt)
     }
 }
 
-void ZipArchive::start(void* input)
+void ZipArchive::start(GsfPtr<GsfInput> input)
 {
     if (!input) damaged(u"архив не читается"_s);
     GError* error = nullptr;
-    GsfInfile* zip = gsf_infile_zip_new(GSF_INPUT(input), &error);
+    GsfPtr<GsfInfile> zip(gsf_infile_zip_new(input.get(), &error)); // holds its own reference to the input
     if (error) g_error_free(error);
-    g_object_unref(input); // the archive holds its own reference
     if (!zip) damaged(u"архив .xlsx или .ods не читается"_s);
-    m_zip = zip;
-    list(zip, QString(), 0);
+    m_zip = std::move(zip);
+    list(m_zip.get(), QString(), 0);
 }
 
-ZipArchive::~ZipArchive()
-{
-    if (m_zip) g_object_unref(m_zip);
-}
+ZipArchive::~ZipArchive() = default;
 
-void ZipArchive::list(void* dir, const QString& prefix, int level)
+void ZipArchive::list(GsfInfile* dir, const QString& prefix, int level)
 {
-    GsfInfile* infile = GSF_INFILE(dir);
-    const int n = gsf_infile_num_children(infile);
+    const int n = gsf_infile_num_children(dir);
     for (int i = 0; i < n && m_entries.size() < maxEntries; ++i) {
-        const char* childName = gsf_infile_name_by_index(infile, i);
+        const char* childName = gsf_infile_name_by_index(dir, i);
         if (!childName) continue;
         const QString path = prefix + QString::fromUtf8(childName);
-        GsfInput* child = gsf_infile_child_by_index(infile, i);
+        const GsfPtr<GsfInput> child(gsf_infile_child_by_index(dir, i));
         if (!child) continue;
-        if (GSF_IS_INFILE(child) && gsf_infile_num_children(GSF_INFILE(child)) >= 0) {
-            if (level < 16) list(child, path + u'/', level + 1);
+        if (GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0) {
+            if (level < 16) list(GSF_INFILE(child.get()), path + u'/', level + 1);
         } else {
             m_entries.push_back(path);
         }
-        g_object_unref(child);
     }
 }
 
@@ -184,13 +178,13 @@ std::unique_ptr<ZipArchive::Stream> ZipArchive::open(const QString& path, qint64
     for (const QString& p : parts) utf8.push_back(p.toUtf8());
     for (const QByteArray& p : utf8) names.push_back(p.constData());
     names.push_back(nullptr);
-    GsfInput* input = gsf_infile_child_by_aname(GSF_INFILE(m_zip), names.data());
+    GsfPtr<GsfInput> input(gsf_infile_child_by_aname(m_zip.get(), names.data()));
     if (!input) damaged(u"часть %1 не читается"_s.arg(path));
     std::unique_ptr<Stream> s(new Stream);
-    s->m_input = input;
+    s->m_input = std::move(input);
     s->m_archive = m_name;
     s->m_entry = stored;
-    s->m_left = gsf_input_size(input);
+    s->m_left = gsf_input_size(s->m_input.get());
     s->m_crc = quint32(crc32(0, nullptr, 0));
     s->m_inflated = &m_inflated;
     const auto entry = m_directory.constFind(stored);
@@ -213,10 +207,7 @@ std::unique_ptr<ZipArchive::Stream> ZipArchive::open(const QString& path, qint64
     return s;
 }
 
-ZipArchive::Stream::~Stream()
-{
-    if (m_input) g_object_unref(m_input);
-}
+ZipArchive::Stream::~Stream() = default;
 
 qsizetype ZipArchive::Stream::read(char* dst, qsizetype max)
 {
@@ -226,7 +217,7 @@ qsizetype ZipArchive::Stream::read(char* dst, qsizetype max)
         return 0;
     }
     const qsizetype n = qsizetype(std::min<qint64>(qint64(max), m_left));
-    if (!gsf_input_read(GSF_INPUT(m_input), size_t(n), reinterpret_cast<guint8*>(dst)))
+    if (!gsf_input_read(m_input.get(), size_t(n), reinterpret_cast<guint8*>(dst)))
         throw fail::bookDamaged(m_archive, u"часть %1 не распаковывается"_s.arg(m_entry));
     m_crc = quint32(crc32_z(m_crc, reinterpret_cast<const Bytef*>(dst), size_t(n)));
     m_left -= n;

@@ -7,6 +7,8 @@
 // nor padding stored beside an entry lets it unpack into gigabytes.
 #pragma once
 
+#include "workbook/readers/gsf_object.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -14,6 +16,10 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+// libgsf's own names of its objects, declared as its headers do, which are not needed here.
+typedef struct _GsfInput GsfInput;
+typedef struct _GsfInfile GsfInfile;
 
 namespace kalder {
 
@@ -54,7 +60,7 @@ public:
         friend class ZipArchive;
         Stream() = default;
         void verify() const; // at the end: the bytes read against the directory's checksum
-        void* m_input = nullptr;
+        GsfPtr<GsfInput> m_input;
         QString m_archive;
         QString m_entry;
         qint64 m_left = 0;
@@ -84,12 +90,12 @@ private:
     // Reads count bytes at pos of the archive; fewer when it ends first.
     using ReadAt = std::function<QByteArray(qint64 pos, qint64 count)>;
 
-    void start(void* input);
-    void list(void* dir, const QString& prefix, int level);
+    void start(GsfPtr<GsfInput> input);
+    void list(GsfInfile* dir, const QString& prefix, int level);
     void readDirectory(const ReadAt& readAt);
 
     QString m_name;
-    void* m_zip = nullptr;
+    GsfPtr<GsfInfile> m_zip; // released by the members' destructors, a constructor that fails too
     qint64 m_size = 0;
     std::vector<QString> m_entries; // stored names, "/" between folders
     QHash<QString, Entry> m_directory; // by stored name
