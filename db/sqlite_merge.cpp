@@ -355,12 +355,6 @@ public:
         return added;
     }
 
-    void expect(qint64 rows) override
-    {
-        if (rows > 0)
-            m_known.reserve(m_known.size() + size_t(rows));
-    }
-
     void commit() override { commitBatch(); }
 
 protected:
@@ -516,9 +510,9 @@ public:
 
     void expect(qint64 rows) override
     {
+        // the records grow with the keys, which rows repeat; the log holds one batch of rows
         if (rows <= 0)
             return;
-        MemoryMerge::expect(rows);
         m_log.reserve(size_t(std::min<qint64>(rows, m_batchRows)));
     }
 

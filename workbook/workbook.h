@@ -19,6 +19,30 @@ struct WorkbookPart {
     int rows = 0;
 };
 
+// A sheet read once from its top down, for a caller that needs each row only while it is in
+// hand (the load): the .csv and .xlsx readers decode the file as the rows are asked for, the
+// others open the workbook whole. Rows are asked for in order; a row may be asked for again,
+// an earlier one no more. Texts and failures are those of Workbook for the same part.
+class RowCursor {
+public:
+    virtual ~RowCursor() = default;
+
+    // As Workbook::cellText and Workbook::plainNumber, for the row in hand or a later one.
+    virtual void cellText(int row, int column, QString& out) = 0;
+    QString cellText(int row, int column)
+    {
+        QString text;
+        cellText(row, column, text);
+        return text;
+    }
+    virtual bool plainNumber(int row, int column, double& value) = 0;
+    virtual int maxRows() const = 0;
+    virtual int maxColumns() const = 0;
+    // Reads the rest of the file, and fails as opening it whole would on what it finds there
+    // (a damaged end, a checksum that does not match). The rows are gone afterwards.
+    virtual void finish() = 0;
+};
+
 class Workbook {
 public:
     // The limits of an .xls sheet; other formats have their own (maxRows(), maxColumns()).
@@ -31,6 +55,10 @@ public:
     // a password-protected or a damaged one. Texts are rendered for the given locale.
     static std::unique_ptr<Workbook> open(const QString& path, const QLocale& locale = QLocale::system(),
                                           const Part& part = {});
+    // The rows of the same file, read from the top down (see RowCursor). Fails on opening as
+    // open() does; a failure found further in the file comes with the row after the last good.
+    static std::unique_ptr<RowCursor> openRows(const QString& path, const QLocale& locale = QLocale::system(),
+                                               const Part& part = {});
     // The same for a file already read into memory; name only serves the failure texts.
     static std::unique_ptr<Workbook> fromBytes(const QByteArray& bytes, const QString& name,
                                                const QLocale& locale = QLocale::system(), const Part& part = {});

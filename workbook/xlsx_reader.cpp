@@ -133,7 +133,16 @@ public:
     {
     }
 
-    void load();
+    void load() { read(locate()); }
+
+    // Where the parts of the active sheet are, found from the package's small parts.
+    struct Place {
+        QString sheet, shared, styles, name;
+        bool chart = false;
+    };
+    Place locate();
+    // Reads the shared strings, the styles and the sheet.
+    void read(const Place& place);
 
 private:
     // maxSize: as ZipArchive::open
@@ -197,7 +206,7 @@ std::map<QString, Relationship> XlsxWorkbook::relationships(const QString& part)
     return out;
 }
 
-void XlsxWorkbook::load()
+XlsxWorkbook::Place XlsxWorkbook::locate()
 {
     // The workbook part: named by the package's relationships, or at its usual place.
     QString book = u"xl/workbook.xml"_s;
@@ -254,14 +263,36 @@ void XlsxWorkbook::load()
         chart = false;
     }
 
-    if (m_zip.has(sharedPart)) readSharedStrings(sharedPart);
-    if (m_zip.has(stylesPart)) readStyles(stylesPart);
-    if (chart) { // a chart sheet holds no cells
+    return {sheetPart, sharedPart, stylesPart, active.name, chart};
+}
+
+void XlsxWorkbook::read(const Place& place)
+{
+    if (m_zip.has(place.shared)) readSharedStrings(place.shared);
+    if (m_zip.has(place.styles)) readStyles(place.styles);
+    if (place.chart) { // a chart sheet holds no cells
         finish();
         return;
     }
-    if (!m_zip.has(sheetPart)) damaged(u"лист «%1» не найден"_s.arg(active.name));
-    readSheet(sheetPart);
+    if (!m_zip.has(place.sheet)) damaged(u"лист «%1» не найден"_s.arg(place.name));
+    readSheet(place.sheet);
+}
+
+// Whether the sheet's part names a merged area: its text holds the element's name. (A cell's
+// text that holds the same word only costs opening the sheet whole.)
+bool namesMergedAreas(const ZipArchive& zip, const QString& part)
+{
+    const std::unique_ptr<ZipArchive::Stream> stream = zip.open(part);
+    static constexpr QByteArrayView word("mergeCell");
+    QByteArray chunk(256 * 1024, Qt::Uninitialized);
+    qsizetype kept = 0; // the end of the chunk before, in case the word spans two
+    for (qsizetype n; (n = stream->read(chunk.data() + kept, chunk.size() - kept)) > 0;) {
+        const QByteArrayView seen(chunk.constData(), kept + n);
+        if (seen.contains(word)) return true;
+        kept = std::min<qsizetype>(word.size() - 1, seen.size());
+        std::copy(seen.end() - kept, seen.end(), chunk.data());
+    }
+    return false;
 }
 
 void XlsxWorkbook::readSharedStrings(const QString& part)
@@ -499,6 +530,28 @@ std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale,
     auto book = std::make_unique<XlsxWorkbook>(zip, zip.name(), locale, part);
     book->load();
     return book;
+}
+
+std::unique_ptr<RowCursor> openXlsxRows(const QString& path, const QLocale& locale, const Workbook::Part& part)
+{
+    auto zip = std::make_shared<ZipArchive>(path);
+    auto book = std::make_unique<XlsxWorkbook>(*zip, zip->name(), locale, part);
+    const XlsxWorkbook::Place place = book->locate();
+    // The worker decodes the sheet while this thread looks through it, with an archive of its
+    // own, for merged areas, which the sheet lists only after its cells.
+    std::unique_ptr<RowCursor> rows = CellSheet::streamRows(
+        std::move(book), [place](CellSheet& sheet) { static_cast<XlsxWorkbook&>(sheet).read(place); }, zip);
+    if (place.chart || !zip->has(place.sheet)) return rows;
+    bool merged = false;
+    try {
+        merged = namesMergedAreas(ZipArchive(path), place.sheet);
+    } catch (const Failure&) {
+        return rows; // a damaged part fails in the decoding too, where it is found
+    }
+    if (!merged) return rows;
+    rows.reset();
+    const ZipArchive whole(path);
+    return rowsOf(openXlsx(whole, locale, part));
 }
 
 } // namespace kalder
