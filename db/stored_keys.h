@@ -24,13 +24,32 @@ enum class Fold {
 // engine never stores a NaN).
 struct Known {
     enum : quint8 { Unwritten = 1, MinWidened = 2, MaxWidened = 4, Matched = 8 };
-    std::string_view key;      // folded: the text as the collation compares it
-    std::string_view written;  // the key as its first row gave it, for a new record
+    // folded: the text as the collation compares it
+    std::string_view key() const { return {m_key, m_keyLength}; }
+    // the key as its first row gave it, for a new record
+    std::string_view written() const { return {m_written, m_writtenLength}; }
+    void setKey(std::string_view key)
+    {
+        m_key = key.data();
+        m_keyLength = quint32(key.size());
+    }
+    void setWritten(std::string_view written)
+    {
+        m_written = written.data();
+        m_writtenLength = quint32(written.size());
+    }
     qint64 rid = 0;            // 0 while Unwritten
     double min = std::numeric_limits<double>::quiet_NaN();
     double max = std::numeric_limits<double>::quiet_NaN();
     quint8 batch = 0;          // what the batch in hand has to write of it
     quint8 types = 0;          // how the table holds min (low four bits) and max: a StoredValue::Type
+
+private:
+    // as texts kept by StoredKeys, without their lengths beside them: a record takes 56 bytes
+    const char* m_key = nullptr;
+    const char* m_written = nullptr;
+    quint32 m_keyLength = 0;
+    quint32 m_writtenLength = 0;
 };
 
 class StoredKeys {
@@ -41,16 +60,15 @@ public:
     std::string_view fold(std::string_view key);
     static quint32 hashOf(std::string_view key);
 
-    // The record of a folded key with its hash, or null.
-    Known* find(std::string_view key, quint32 hash);
+    // The record of a folded key with its hash, or null; index: where it is, when found.
+    Known* find(std::string_view key, quint32 hash, quint32* index = nullptr);
     // Adds the record of a key that find() did not find; record.key must be one kept here.
     Known& add(const Known& record, quint32 hash);
     // A copy of a key that lives as long as the records.
     std::string_view keep(std::string_view key);
 
-    size_t size() const { return m_records.size(); }
-    void reserve(size_t records) { m_records.reserve(records); }
-    Known& operator[](size_t i) { return m_records[i]; }
+    size_t size() const { return m_size; }
+    Known& operator[](size_t i) { return m_pages[i / PageRecords][i % PageRecords]; }
     Fold folding() const { return m_fold; }
     void clear();
 
@@ -61,9 +79,14 @@ private:
     };
     void place(quint32 hash, quint32 record);
 
+    // The records in pages that never move: growing copies nothing, and takes no more than
+    // the records and one page.
+    static constexpr size_t PageRecords = 4096;
+
     Fold m_fold;
     QByteArray m_folded;         // the last folded key, when folding changed it
-    std::vector<Known> m_records;  // in the order they became known
+    std::vector<std::unique_ptr<Known[]>> m_pages;  // the records in the order they became known
+    size_t m_size = 0;
     std::vector<Slot> m_slots;     // a power of two, at most three quarters full
     // the keys, kept together in large blocks rather than one allocation each
     std::vector<std::unique_ptr<char[]>> m_blocks;
