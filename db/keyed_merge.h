@@ -71,10 +71,9 @@ public:
 };
 
 struct MergeOptions {
-    // One commit costs a sync of the file and writes every page the batch changed, so batches
-    // are large: a sheet of any format, at most 1,048,576 rows, goes in one; a load cut off
-    // loses at most the batch in hand, which a second run redoes.
-    static constexpr int DefaultBatchRows = 1 << 20;
+    // One commit costs a sync of the file, so batches are large: an .xls sheet, at most 65,536
+    // rows, goes in one; a load cut off loses at most the batch in hand, which a second run redoes.
+    static constexpr int DefaultBatchRows = 1 << 17;
 
     int batchRows = DefaultBatchRows;
     MergeObserver* observer = nullptr;

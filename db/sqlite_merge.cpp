@@ -511,10 +511,9 @@ protected:
             if (m_known.find(f, hash))
                 continue;   // the first record, in row id order, is the one a query updates
             Known known;
-            known.setKey(m_known.keep(f));
             const std::string_view stored{reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
                                           size_t(sqlite3_column_bytes(s, 1))};
-            known.setWritten(stored == known.key() ? known.key() : m_known.keep(stored));
+            m_known.keep(known, f, stored);
             known.rid = sqlite3_column_int64(s, 0);
             int col = 2;
             for (int field = 0; field < 2; ++field) {
@@ -566,8 +565,7 @@ protected:
             return false;
         ++m_pendingAdded;
         Known known;
-        known.setKey(m_known.keep(f));
-        known.setWritten(m_known.keep(view(m_keyUtf8)));
+        m_known.keep(known, f, view(m_keyUtf8));
         known.rid = sqlite3_last_insert_rowid(m_session.handle());
         known.types = quint8(StoredValue::Type::Real) | quint8(quint8(StoredValue::Type::Real) << 4);
         if (m_observer)
@@ -687,8 +685,7 @@ private:
             return false;
         }
         Known known;
-        known.setKey(m_known.keep(f));
-        known.setWritten(m_known.folding() == Fold::None ? known.key() : m_known.keep(view(m_keyUtf8)));
+        m_known.keep(known, f, view(m_keyUtf8));
         if (m_hasMin)
             known.min = min.value_or(0.0);
         if (m_hasMax)

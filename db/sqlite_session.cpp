@@ -107,8 +107,9 @@ void Session::sizeCache()
         return;
     // cache_size counts pages, or KiB when negative
     const qint64 currentPages = current >= 0 ? current : -current * 1024 / pageSize;
-    // a row takes a few dozen bytes of the table and of an index on its key at most
-    constexpr qint64 rowBytes = 64;
+    // what a batch reads again of the pages it adds is the part of an index on the key: a few
+    // bytes a row; the table's own pages it writes once, at their end
+    constexpr qint64 rowBytes = 16;
     const qint64 wanted = std::min(pages + pages / 2 + ((8ll << 20) + m_expectedRows * rowBytes) / pageSize,
                                    MaxCacheBytes / pageSize);
     if (wanted <= currentPages)

@@ -94,20 +94,30 @@ void StoredKeys::place(quint32 hash, quint32 record)
     m_slots[i] = {hash, record};
 }
 
-std::string_view StoredKeys::keep(std::string_view key)
+char* StoredKeys::room(size_t n)
 {
-    const size_t n = key.size();
     if (n > m_left) {
         const size_t block = std::max<size_t>(n, 256 * 1024);
         m_blocks.push_back(std::make_unique<char[]>(block));
         m_next = m_blocks.back().get();
         m_left = block;
     }
-    std::memcpy(m_next, key.data(), n);
-    const std::string_view kept(m_next, n);
+    char* p = m_next;
     m_next += n;
     m_left -= n;
-    return kept;
+    return p;
+}
+
+void StoredKeys::keep(Known& record, std::string_view folded, std::string_view written)
+{
+    const bool same = written == folded;
+    char* p = room(folded.size() + (same ? 0 : written.size()));
+    std::memcpy(p, folded.data(), folded.size());
+    if (!same)
+        std::memcpy(p + folded.size(), written.data(), written.size());
+    record.m_key = p;
+    record.m_keyLength = quint32(folded.size());
+    record.m_writtenLength = same ? Known::Same : quint32(written.size());
 }
 
 void StoredKeys::clear()

@@ -27,16 +27,9 @@ struct Known {
     // folded: the text as the collation compares it
     std::string_view key() const { return {m_key, m_keyLength}; }
     // the key as its first row gave it, for a new record
-    std::string_view written() const { return {m_written, m_writtenLength}; }
-    void setKey(std::string_view key)
+    std::string_view written() const
     {
-        m_key = key.data();
-        m_keyLength = quint32(key.size());
-    }
-    void setWritten(std::string_view written)
-    {
-        m_written = written.data();
-        m_writtenLength = quint32(written.size());
+        return m_writtenLength == Same ? key() : std::string_view(m_key + m_keyLength, m_writtenLength);
     }
     qint64 rid = 0;            // 0 while Unwritten
     double min = std::numeric_limits<double>::quiet_NaN();
@@ -45,11 +38,13 @@ struct Known {
     quint8 types = 0;          // how the table holds min (low four bits) and max: a StoredValue::Type
 
 private:
-    // as texts kept by StoredKeys, without their lengths beside them: a record takes 56 bytes
+    friend class StoredKeys;
+    static constexpr quint32 Same = ~quint32(0);
+    // kept by StoredKeys, the key as written right after the folded one where the two differ:
+    // a record takes 48 bytes
     const char* m_key = nullptr;
-    const char* m_written = nullptr;
     quint32 m_keyLength = 0;
-    quint32 m_writtenLength = 0;
+    quint32 m_writtenLength = Same;
 };
 
 class StoredKeys {
@@ -64,8 +59,9 @@ public:
     Known* find(std::string_view key, quint32 hash, quint32* index = nullptr);
     // Adds the record of a key that find() did not find; record.key must be one kept here.
     Known& add(const Known& record, quint32 hash);
-    // A copy of a key that lives as long as the records.
-    std::string_view keep(std::string_view key);
+    // Copies of a record's folded key and of the key as written, which live as long as the
+    // records, into record.
+    void keep(Known& record, std::string_view folded, std::string_view written);
 
     size_t size() const { return m_size; }
     Known& operator[](size_t i) { return m_pages[i / PageRecords][i % PageRecords]; }
@@ -78,6 +74,7 @@ private:
         quint32 record;   // index + 1; 0: empty
     };
     void place(quint32 hash, quint32 record);
+    char* room(size_t n);
 
     // The records in pages that never move: growing copies nothing, and takes no more than
     // the records and one page.

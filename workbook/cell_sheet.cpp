@@ -127,12 +127,14 @@ void CellSheet::Rows::reuse(quint32 from)
 void CellSheet::finish()
 {
     if (m_sink) {
-        // merged areas come after the cells, too late for rows already handed over
-        if (!m_merged.empty()) damaged(u"объединённые ячейки"_s);
-        finishRows(m_rows);
+        // merged areas come after the cells: they hide cells of the batch in hand as they do
+        // in a sheet read whole, and the caller learns whether they hide one handed over before
+        const auto merged = m_merged;
         m_rows.end = quint32(m_maxRows);
-        m_cellsBefore += qsizetype(m_rows.cells.size());
-        m_rows = m_sink->handOver(std::move(m_rows));
+        handOver();
+        m_merged = merged;
+        m_stale = hidesGivenCells();
+        m_merged = {};
         return;
     }
     finishRows(m_rows);
@@ -141,11 +143,44 @@ void CellSheet::finish()
 void CellSheet::nextBatch(quint32 row)
 {
     if (row < m_rows.first) damaged(u"строки листа идут не по порядку: строка %1 после строки %2"_s.arg(row + 1).arg(m_rows.first + 1));
-    finishRows(m_rows);
     m_rows.end = row;
+    handOver();
+    m_rows.reuse(row);
+}
+
+void CellSheet::handOver()
+{
+    finishRows(m_rows);
+    if (m_track)
+        for (const Cell& c : m_rows.cells) {
+            auto it = std::find_if(m_given.begin(), m_given.end(), [&](const auto& g) { return g.first == c.col; });
+            if (it == m_given.end()) it = m_given.insert(m_given.end(), {c.col, std::vector<quint64>((m_keptRows + 63) / 64)});
+            it->second[c.row / 64] |= quint64(1) << (c.row % 64);
+        }
     m_cellsBefore += qsizetype(m_rows.cells.size());
     m_rows = m_sink->handOver(std::move(m_rows));
-    m_rows.reuse(row);
+}
+
+bool CellSheet::hidesGivenCells() const
+{
+    // past a bound of work (a file of many large areas) the rows are taken as hidden: the
+    // caller then reads the sheet whole, which is right in every case
+    qint64 work = 0;
+    constexpr qint64 maxWork = 64ll << 20;
+    for (const auto& m : m_merged)
+        for (const auto& [col, rows] : m_given) {
+            if (col < m[2] || col > m[3]) continue;
+            const quint32 last = std::min<quint32>(m[1], m_keptRows - 1);
+            for (quint32 r = m[0]; r <= last; ++r) {
+                if (++work > maxWork) return true;
+                if (r % 64 == 0 && r + 63 <= last && rows[r / 64] == 0) {
+                    r += 63;
+                    continue;
+                }
+                if ((rows[r / 64] >> (r % 64) & 1) && !(r == m[0] && col == m[2])) return true;
+            }
+        }
+    return false;
 }
 
 void CellSheet::finishRows(Rows& rows)
@@ -293,9 +328,11 @@ int CellSheet::lastColumn(int row) const
 // reader to be filled again, so that their memory is touched once.
 class CellSheet::Stream final : public RowCursor, private CellSheet::Sink {
 public:
-    Stream(std::unique_ptr<CellSheet> sheet, std::function<void(CellSheet&)> decode, std::shared_ptr<void> keep)
+    Stream(std::unique_ptr<CellSheet> sheet, std::function<void(CellSheet&)> decode, std::shared_ptr<void> keep,
+           bool late)
         : m_sheet(std::move(sheet)), m_keep(std::move(keep))
     {
+        m_sheet->m_track = late;
         m_sheet->m_sink = this;
         m_sheet->m_batchRows = BatchRows;
         m_sheet->m_rows.reuse(0);
@@ -328,9 +365,16 @@ public:
     int maxRows() const override { return m_sheet->m_maxRows; }
     int maxColumns() const override { return m_sheet->m_maxColumns; }
 
-    void finish() override
+    std::optional<bool> rowsStand() override
+    {
+        if (!m_sheet->m_track) return true;
+        return std::nullopt; // known at the end of the file
+    }
+
+    bool finish() override
     {
         while (!m_ended) next();
+        return !m_sheet->m_stale;
     }
 
 private:
@@ -433,9 +477,9 @@ private:
 };
 
 std::unique_ptr<RowCursor> CellSheet::streamRows(std::unique_ptr<CellSheet> sheet, std::function<void(CellSheet&)> decode,
-                                                 std::shared_ptr<void> keep)
+                                                 std::shared_ptr<void> keep, bool late)
 {
-    return std::make_unique<Stream>(std::move(sheet), std::move(decode), std::move(keep));
+    return std::make_unique<Stream>(std::move(sheet), std::move(decode), std::move(keep), late);
 }
 
 } // namespace kalder

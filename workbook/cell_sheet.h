@@ -16,6 +16,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace kalder {
@@ -49,8 +50,11 @@ public:
     // The rows of a sheet as decode (the reader's whole decoding, run on sheet in a worker
     // thread) gives them, each batch of rows handed over as soon as it is decoded and dropped
     // once the caller has read past it. keep lives as long as the worker: what decode reads.
+    // late: the format lists merged areas after the cells, so that whether the rows stand is
+    // known only at the end (RowCursor::rowsStand).
     static std::unique_ptr<RowCursor> streamRows(std::unique_ptr<CellSheet> sheet,
-                                                 std::function<void(CellSheet&)> decode, std::shared_ptr<void> keep = {});
+                                                 std::function<void(CellSheet&)> decode, std::shared_ptr<void> keep = {},
+                                                 bool late = false);
 
 protected:
     // The number of cells about to be added, when the reader can tell, saves regrowing; no
@@ -215,6 +219,10 @@ private:
         return &m_rows.cells.emplace_back(c);
     }
     void nextBatch(quint32 row);
+    void handOver();
+    // Of rows given as they are decoded: whether a merged area, which a sheet lists after its
+    // cells, hides a cell already given.
+    bool hidesGivenCells() const;
     void finishRows(Rows& rows);
     void checkCell(int row, int column) const;
     const Cell* find(const Rows& rows, int row, int column) const;
@@ -239,6 +247,11 @@ private:
     Sink* m_sink = nullptr;        // rows given as they are decoded: where their batches go
     quint32 m_batchRows = ~quint32(0); // the rows of a batch
     qsizetype m_cellsBefore = 0;   // cells of the batches handed over
+    // of the rows handed over, where merged areas come late: by kept column from 0, the rows
+    // that show a cell, a bit each
+    bool m_track = false;
+    std::vector<std::pair<quint32, std::vector<quint64>>> m_given;
+    bool m_stale = false;          // a merged area hides a cell handed over
 };
 
 } // namespace kalder

@@ -10,6 +10,7 @@
 #include "app/version.h"
 #include "db/keyed_merge.h"
 #include "db/load_journal.h"
+#include "workbook/readers.h"
 #include "workbook/workbook.h"
 
 #include <QFile>
@@ -489,10 +490,23 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
                                       QStringLiteral(KALDER_APP_TITLE)))
                 return true;   // declined: nothing loaded, nothing more to show
         }
+        const LocaleNumbers numbers(locale);
+        // The rows are read once, unless the file hides, further on, cells it gave (merged areas
+        // an .xlsx lists after its cells): nothing is written yet then, and the rows are read
+        // again from the workbook opened whole.
+        for (bool again = false;; again = true) {
+        if (again) {
+            merge.reset();   // takes back what it wrote, and the journal's with it
+            journal.reset();
+            if (preview) {
+                collector.emplace();
+                *preview = PreviewReport();
+            }
+            book = rowsOf(Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow)));
+        }
         ui.pb->setValue(0);
         // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
         ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
-        const LocaleNumbers numbers(locale);
         // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
         qint64 done = 0;
         const auto advance = [&](bool last) {
@@ -529,12 +543,15 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
                                         QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
                 }
             }
+            // the load commits its batches itself (see below)
+            options.batchRows = std::numeric_limits<int>::max();
             merge = KeyedMerge::open(*conn, fields, options);
             merge->expect(qint64(lastRow) - row + 1);
         };
         // A minimum or maximum of the row: a rehearsal lists a cell that is no number and goes on.
         bool rejected = false;
         QString keyText, numberText;   // reused from row to row
+        qint64 merged = 0;
         const auto number = [&](qint64 row, const Slot& slot) -> std::optional<double> {
             if (!slot.linked)
                 return std::nullopt;
@@ -575,6 +592,11 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
                 journal->rowsMerged(done + 1);
             try {
                 merge->merge(k, lo, hi, row);
+                // A commit costs a sync and writes again every page the batch changed: after a
+                // first batch of the merge's own size, the rest of the rows go in one. Rows are
+                // written only once they are known to stand; else all go at the end.
+                if (++merged == KeyedMerge::DefaultBatchRows && book->rowsStand().value_or(false))
+                    merge->commit();
             } catch (const Failure& f) {
                 if (const auto at = merge->failedRow())
                     throw rowFailure(f, *at);
@@ -585,7 +607,9 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
         // every row is read: the rest of the file is, before the last batch is written (a damaged
         // end fails the load with that batch not written), and its rows go first, so that the
         // two never take memory at once
-        book->finish();
+        if (book->finish())
+            break;   // else the rows are read again, nothing written yet
+        }
         book.reset();
         if (merge) {
             if (journal)

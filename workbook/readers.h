@@ -18,8 +18,9 @@ std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& hea
                                       const Workbook::Part& part);
 // .xlsx / .xlsm: a zip package with xl/workbook.xml; the archive is only read while it opens.
 std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale, const Workbook::Part& part);
-// The same file's rows as they are decoded. A sheet with merged areas, which it lists after
-// its cells, is opened whole instead.
+// The same file's rows as they are decoded (of a part with its columns named; every column:
+// the sheet opened whole). Merged areas, which a sheet lists after its cells, come too late
+// for the rows given: finish() tells whether they hide any.
 std::unique_ptr<RowCursor> openXlsxRows(const QString& path, const QLocale& locale, const Workbook::Part& part);
 // .ods: a zip package whose mimetype is that of an OpenDocument spreadsheet.
 std::unique_ptr<Workbook> openOds(const ZipArchive& zip, const QLocale& locale, const Workbook::Part& part);

@@ -68,7 +68,11 @@ public:
     bool plainNumber(int row, int column, double& value) override { return m_book->plainNumber(row, column, value); }
     int maxRows() const override { return m_book->maxRows(); }
     int maxColumns() const override { return m_book->maxColumns(); }
-    void finish() override { m_book->close(); }
+    bool finish() override
+    {
+        m_book->close();
+        return true;
+    }
 
 private:
     std::unique_ptr<Workbook> m_book;

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace kalder {
@@ -38,9 +39,14 @@ public:
     virtual bool plainNumber(int row, int column, double& value) = 0;
     virtual int maxRows() const = 0;
     virtual int maxColumns() const = 0;
+    // Whether the rows given are as the sheet shows them; nothing while it is not known before
+    // the end of the file (an .xlsx sheet lists its merged areas after its cells).
+    virtual std::optional<bool> rowsStand() { return true; }
     // Reads the rest of the file, and fails as opening it whole would on what it finds there
-    // (a damaged end, a checksum that does not match). The rows are gone afterwards.
-    virtual void finish() = 0;
+    // (a damaged end, a checksum that does not match). False when the file hides, further on,
+    // cells that the rows gave: they must then be read again from the workbook opened whole.
+    // The rows are gone afterwards.
+    [[nodiscard]] virtual bool finish() = 0;
 };
 
 class Workbook {

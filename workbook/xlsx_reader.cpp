@@ -278,23 +278,6 @@ void XlsxWorkbook::read(const Place& place)
     readSheet(place.sheet);
 }
 
-// Whether the sheet's part names a merged area: its text holds the element's name. (A cell's
-// text that holds the same word only costs opening the sheet whole.)
-bool namesMergedAreas(const ZipArchive& zip, const QString& part)
-{
-    const std::unique_ptr<ZipArchive::Stream> stream = zip.open(part);
-    static constexpr QByteArrayView word("mergeCell");
-    QByteArray chunk(256 * 1024, Qt::Uninitialized);
-    qsizetype kept = 0; // the end of the chunk before, in case the word spans two
-    for (qsizetype n; (n = stream->read(chunk.data() + kept, chunk.size() - kept)) > 0;) {
-        const QByteArrayView seen(chunk.constData(), kept + n);
-        if (seen.contains(word)) return true;
-        kept = std::min<qsizetype>(word.size() - 1, seen.size());
-        std::copy(seen.end() - kept, seen.end(), chunk.data());
-    }
-    return false;
-}
-
 void XlsxWorkbook::readSharedStrings(const QString& part)
 {
     std::unique_ptr<ZipArchive::Stream> stream;
@@ -535,23 +518,11 @@ std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale,
 std::unique_ptr<RowCursor> openXlsxRows(const QString& path, const QLocale& locale, const Workbook::Part& part)
 {
     auto zip = std::make_shared<ZipArchive>(path);
+    if (part.columns.empty()) return rowsOf(openXlsx(*zip, locale, part)); // every column: the sheet whole
     auto book = std::make_unique<XlsxWorkbook>(*zip, zip->name(), locale, part);
     const XlsxWorkbook::Place place = book->locate();
-    // The worker decodes the sheet while this thread looks through it, with an archive of its
-    // own, for merged areas, which the sheet lists only after its cells.
-    std::unique_ptr<RowCursor> rows = CellSheet::streamRows(
-        std::move(book), [place](CellSheet& sheet) { static_cast<XlsxWorkbook&>(sheet).read(place); }, zip);
-    if (place.chart || !zip->has(place.sheet)) return rows;
-    bool merged = false;
-    try {
-        merged = namesMergedAreas(ZipArchive(path), place.sheet);
-    } catch (const Failure&) {
-        return rows; // a damaged part fails in the decoding too, where it is found
-    }
-    if (!merged) return rows;
-    rows.reset();
-    const ZipArchive whole(path);
-    return rowsOf(openXlsx(whole, locale, part));
+    return CellSheet::streamRows(
+        std::move(book), [place](CellSheet& sheet) { static_cast<XlsxWorkbook&>(sheet).read(place); }, zip, true);
 }
 
 } // namespace kalder
