@@ -133,19 +133,25 @@ void CellSheet::finish()
         m_rows.end = quint32(m_maxRows);
         handOver();
         m_merged = merged;
-        m_stale = hidesGivenCells();
+        m_stale = m_stale || hidesGivenCells();
         m_merged = {};
         return;
     }
     finishRows(m_rows);
 }
 
-void CellSheet::nextBatch(quint32 row)
+bool CellSheet::nextBatch(quint32 row)
 {
-    if (row < m_rows.first) damaged(u"строки листа идут не по порядку: строка %1 после строки %2"_s.arg(row + 1).arg(m_rows.first + 1));
+    if (row < m_rows.first) {
+        // a row written after later ones, where a batch before holds its place: the cell is
+        // dropped, and the caller learns that the rows are to be read again
+        if (row < m_keptRows) m_stale = true;
+        return false;
+    }
     m_rows.end = row;
     handOver();
     m_rows.reuse(row);
+    return true;
 }
 
 void CellSheet::handOver()

@@ -203,7 +203,7 @@ private:
     Cell* add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind)
     {
         // a row beyond the batch in hand ends it
-        if (m_sink && row - m_rows.first >= m_batchRows) nextBatch(row);
+        if (m_sink && row - m_rows.first >= m_batchRows && !nextBatch(row)) return nullptr;
         if (!keeps(row, col)) return nullptr;
         // most files give their cells in order, each once: finish() then need not sort
         const qint64 position = (qint64(row) << 16) | col;
@@ -218,7 +218,7 @@ private:
         c.number = 0;
         return &m_rows.cells.emplace_back(c);
     }
-    void nextBatch(quint32 row);
+    bool nextBatch(quint32 row); // false: the row's place is in a batch handed over
     void handOver();
     // Of rows given as they are decoded: whether a merged area, which a sheet lists after its
     // cells, hides a cell already given.
@@ -251,7 +251,7 @@ private:
     // that show a cell, a bit each
     bool m_track = false;
     std::vector<std::pair<quint32, std::vector<quint64>>> m_given;
-    bool m_stale = false;          // a merged area hides a cell handed over
+    bool m_stale = false;          // a merged area hides a cell handed over, or a row came too late
 };
 
 } // namespace kalder
