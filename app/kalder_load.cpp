@@ -145,7 +145,7 @@ std::optional<Arguments> parse(int argc, char** argv)
 QStringList headerTexts(const Arguments& a, const QLocale& locale)
 {
     QStringList out;
-    std::unique_ptr<Workbook> book;
+    std::unique_ptr<RowCursor> book;   // read down to the header row only
     const auto row = toInt32(a.header);
     QList<std::optional<int>> columns;
     Workbook::Part part;   // only the header row of the linked columns is decoded
@@ -159,7 +159,7 @@ QStringList headerTexts(const Arguments& a, const QLocale& locale)
     try {   // an unreadable workbook leaves the texts empty; the load reports it
         if (row && !part.columns.empty()) {
             part.rows = std::max(*row, 1);
-            book = Workbook::open(a.workbook, locale, part);
+            book = Workbook::openRows(a.workbook, locale, part);
         }
     } catch (const Failure&) {
     }
@@ -172,8 +172,6 @@ QStringList headerTexts(const Arguments& a, const QLocale& locale)
         }
         out.append(text);
     }
-    if (book)
-        book->close();
     return out;
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark in one command: installs what is missing, makes a Release build of the
 # developer commands in build/ (the folder scripts/run.sh uses) and runs the .xls reader, the
-# load and the .xlsx reader benchmarks, each printing its ratios to references measured in the
-# same run.
+# load, the .xlsx reader and the million-row load benchmarks, each printing its ratios to
+# references measured in the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install.sh
@@ -17,3 +17,6 @@ bench/load/run.sh "$build"
 echo
 echo "== .xlsx reader =="
 bench/formats/run.sh "$build"
+echo
+echo "== a million rows =="
+bench/million/run.sh "$build"

@@ -24,6 +24,8 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace kalder::sqlite {
 
@@ -101,6 +103,137 @@ bool keptApart(const StoredValue& v)
            (v.type == StoredValue::Type::Integer && (v.integer > exact || v.integer < -exact));
 }
 
+
+// The rows of a batch, kept to merge them again (when another connection wrote the table
+// before the batch took the write lock, or the table refused one of its records): in memory up
+// to a bound, beyond it in a temporary file that only such a second merge reads back, so that
+// a batch of a million rows takes the memory of a few thousand. Where no temporary file can be
+// made or written, the rows stay in memory.
+class RowLog {
+public:
+    RowLog() = default;
+    RowLog(const RowLog&) = delete;
+    RowLog& operator=(const RowLog&) = delete;
+    ~RowLog()
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+
+    void append(std::string_view key, double min, double max, qint64 row)
+    {
+        const quint32 n = quint32(key.size());
+        const size_t at = m_buffer.size();
+        m_buffer.resize(at + Head + n);
+        char* p = m_buffer.data() + at;
+        std::memcpy(p, &row, 8);
+        std::memcpy(p + 8, &min, 8);
+        std::memcpy(p + 16, &max, 8);
+        std::memcpy(p + 24, &n, 4);
+        std::memcpy(p + Head, key.data(), n);
+        ++m_count;
+        if (m_buffer.size() >= InMemory && !m_inMemoryOnly)
+            spill();
+    }
+
+    // fn(key, min, max, row) for each row in the order they came.
+    template <typename Fn>
+    void forEach(Fn fn)
+    {
+        if (m_file && m_spilled > 0) {
+            std::vector<char> chunk;
+            qint64 left = m_spilled;
+            if (std::fflush(m_file) != 0 || std::fseek(m_file, 0, SEEK_SET) != 0)
+                unreadable();
+            while (left > 0) {
+                const size_t kept = chunk.size();
+                const size_t n = size_t(std::min<qint64>(left, InMemory));
+                chunk.resize(kept + n);
+                if (std::fread(chunk.data() + kept, 1, n, m_file) != n)
+                    unreadable();
+                left -= qint64(n);
+                const size_t used = entries(chunk.data(), chunk.size(), fn);
+                chunk.erase(chunk.begin(), chunk.begin() + qsizetype(used));
+            }
+            if (std::fseek(m_file, long(m_spilled), SEEK_SET) != 0)
+                unreadable();
+        }
+        entries(m_buffer.data(), m_buffer.size(), fn);
+    }
+
+    bool empty() const { return m_count == 0; }
+    // Empty, for the next batch; the file stays to be written again.
+    void clear()
+    {
+        m_buffer.clear();
+        m_count = 0;
+        m_spilled = 0;
+        if (m_file && std::fseek(m_file, 0, SEEK_SET) != 0) {
+            std::fclose(m_file);
+            m_file = nullptr;
+        }
+    }
+
+private:
+    static constexpr size_t Head = 28;             // row, min, max, the key's length
+    static constexpr size_t InMemory = 1 << 20;    // bytes of rows kept before they go to the file
+
+    // The whole entries at the start of bytes, given to fn; returns the bytes they take.
+    template <typename Fn>
+    static size_t entries(const char* bytes, size_t size, Fn& fn)
+    {
+        size_t at = 0;
+        while (size - at >= Head) {
+            qint64 row;
+            double min, max;
+            quint32 n;
+            std::memcpy(&row, bytes + at, 8);
+            std::memcpy(&min, bytes + at + 8, 8);
+            std::memcpy(&max, bytes + at + 16, 8);
+            std::memcpy(&n, bytes + at + 24, 4);
+            if (size - at - Head < n)
+                break;
+            fn(std::string_view(bytes + at + Head, n), min, max, row);
+            at += Head + n;
+        }
+        return at;
+    }
+
+    void spill()
+    {
+        if (!m_file && !(m_file = std::tmpfile())) {
+            m_inMemoryOnly = true;
+            return;
+        }
+        if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_file) == m_buffer.size()) {
+            m_spilled += qint64(m_buffer.size());
+            m_buffer.clear();
+            return;
+        }
+        // the temporary file is full: what it holds comes back, and the rows stay in memory
+        std::vector<char> rest = std::move(m_buffer);
+        m_buffer.assign(size_t(m_spilled), 0);
+        if (m_spilled > 0 && (std::fflush(m_file) != 0 || std::fseek(m_file, 0, SEEK_SET) != 0 ||
+                              std::fread(m_buffer.data(), 1, m_buffer.size(), m_file) != m_buffer.size()))
+            unreadable();
+        m_buffer.insert(m_buffer.end(), rest.begin(), rest.end());
+        std::fclose(m_file);
+        m_file = nullptr;
+        m_spilled = 0;
+        m_inMemoryOnly = true;
+    }
+
+    [[noreturn]] static void unreadable()
+    {
+        throw Failure(err::DeviceUnavailable, QStringLiteral("Не удалось прочитать временный файл загрузки"));
+    }
+
+    std::vector<char> m_buffer;   // the rows not in the file
+    std::FILE* m_file = nullptr;
+    qint64 m_spilled = 0;         // bytes of rows in the file
+    qint64 m_count = 0;
+    bool m_inMemoryOnly = false;
+};
 
 // What the merge learns of the table before it chooses its path.
 struct Shape {
@@ -355,12 +488,6 @@ public:
         return added;
     }
 
-    void expect(qint64 rows) override
-    {
-        if (rows > 0)
-            m_known.reserve(m_known.size() + size_t(rows));
-    }
-
     void commit() override { commitBatch(); }
 
 protected:
@@ -384,10 +511,9 @@ protected:
             if (m_known.find(f, hash))
                 continue;   // the first record, in row id order, is the one a query updates
             Known known;
-            known.key = m_known.keep(f);
             const std::string_view stored{reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
                                           size_t(sqlite3_column_bytes(s, 1))};
-            known.written = stored == known.key ? known.key : m_known.keep(stored);
+            m_known.keep(known, f, stored);
             known.rid = sqlite3_column_int64(s, 0);
             int col = 2;
             for (int field = 0; field < 2; ++field) {
@@ -418,14 +544,14 @@ protected:
             const std::optional<double> newMax = m_hasMax && max && *max > k.max ? max : std::nullopt;
             if (!newMin && !newMax) {
                 if (m_observer)
-                    m_observer->matched(k.rid, k.written);
+                    m_observer->matched(k.rid, k.written());
                 return false;
             }
             bindWidening(m_widen, 1, k.rid, newMin, newMax);
             if (!run(m_widen))
                 return false;
             if (m_observer)
-                m_observer->widened(k.rid, k.written, stored(k, 0, k.min), stored(k, 1, k.max), newMin, newMax);
+                m_observer->widened(k.rid, k.written(), stored(k, 0, k.min), stored(k, 1, k.max), newMin, newMax);
             if (newMin)
                 ownNumber(k, 0);
             if (newMax)
@@ -439,12 +565,11 @@ protected:
             return false;
         ++m_pendingAdded;
         Known known;
-        known.key = m_known.keep(f);
-        known.written = m_known.keep(view(m_keyUtf8));
+        m_known.keep(known, f, view(m_keyUtf8));
         known.rid = sqlite3_last_insert_rowid(m_session.handle());
         known.types = quint8(StoredValue::Type::Real) | quint8(quint8(StoredValue::Type::Real) << 4);
         if (m_observer)
-            m_observer->added(known.rid, known.written, m_hasMin ? std::optional(min.value_or(0.0)) : std::nullopt,
+            m_observer->added(known.rid, known.written(), m_hasMin ? std::optional(min.value_or(0.0)) : std::nullopt,
                               m_hasMax ? std::optional(max.value_or(0.0)) : std::nullopt);
         if (m_hasMin)
             known.min = min.value_or(0.0);
@@ -506,8 +631,7 @@ public:
     bool merge(QStringView key, std::optional<double> min, std::optional<double> max, qint64 row) override
     {
         take(key, row);
-        m_logKeys.insert(m_logKeys.end(), m_keyUtf8.cbegin(), m_keyUtf8.cend());
-        m_log.push_back({min.value_or(NaN), max.value_or(NaN), row, size_t(m_logKeys.size())});
+        m_log.append(view(m_keyUtf8), min.value_or(NaN), max.value_or(NaN), row);
         const bool added = mergeDeferred(min, max);
         if (++m_inBatch >= m_batchRows)
             commit();
@@ -516,10 +640,9 @@ public:
 
     void expect(qint64 rows) override
     {
-        if (rows <= 0)
-            return;
-        MemoryMerge::expect(rows);
-        m_log.reserve(size_t(std::min<qint64>(rows, m_batchRows)));
+        // the records grow with the keys, which rows repeat; the page cache with the table
+        if (rows > 0)
+            m_session.expectRows(std::min<qint64>(rows, m_batchRows));
     }
 
     void commit() override
@@ -529,28 +652,21 @@ public:
             flush();   // after a failure of one of its rows, the batch holds the rows before it
         commitBatch();
         m_written = false;
-        m_log.clear();   // keeps its room for the next batch
-        m_logKeys.clear();
+        m_log.clear();
     }
 
 private:
-    // A row of the batch in hand, kept to merge it again.
-    struct Logged {
-        double min, max;   // NaN: none
-        qint64 row;
-        size_t keyEnd;     // in m_logKeys
-    };
 
     // The record of the row in hand, kept in memory until the batch is written.
     bool mergeDeferred(std::optional<double> min, std::optional<double> max)
     {
         const std::string_view f = m_known.fold(view(m_keyUtf8));
         const quint32 hash = StoredKeys::hashOf(f);
-        if (Known* found = m_known.find(f, hash)) {
+        quint32 index = 0;
+        if (Known* found = m_known.find(f, hash, &index)) {
             Known& k = *found;
             const bool lower = m_hasMin && min && *min < k.min;   // a NaN compares false: never widened
             const bool higher = m_hasMax && max && *max > k.max;
-            const quint32 index = quint32(found - &m_known[0]);
             if (!(k.batch & (Known::Unwritten | Known::MinWidened | Known::MaxWidened))) {
                 if (lower || higher) {
                     m_widened.push_back({index, k.min, k.max});
@@ -569,8 +685,7 @@ private:
             return false;
         }
         Known known;
-        known.key = m_known.keep(f);
-        known.written = m_known.folding() == Fold::None ? known.key : m_known.keep(view(m_keyUtf8));
+        m_known.keep(known, f, view(m_keyUtf8));
         if (m_hasMin)
             known.min = min.value_or(0.0);
         if (m_hasMax)
@@ -586,13 +701,11 @@ private:
     template <typename Fn>
     void forLogged(Fn fn)
     {
-        size_t from = 0;
-        for (const Logged& row : m_log) {
-            m_keyUtf8 = QByteArray(m_logKeys.data() + from, qsizetype(row.keyEnd - from));
-            from = row.keyEnd;
-            m_row = row.row;
-            fn(number(row.min), number(row.max));
-        }
+        m_log.forEach([&](std::string_view key, double min, double max, qint64 row) {
+            m_keyUtf8 = QByteArray(key.data(), qsizetype(key.size()));
+            m_row = row;
+            fn(number(min), number(max));
+        });
     }
 
     // Writes the batch in hand under the write lock: the new records in the order of their
@@ -635,7 +748,7 @@ private:
                     break;
         for (; written && i < m_known.size(); ++i) {
             Known& k = m_known[i];
-            bindRecord(m_insert, 1, k.written, k.min, k.max);
+            bindRecord(m_insert, 1, k.written(), k.min, k.max);
             if (!(written = m_insert.run()))
                 break;
             k.rid = sqlite3_last_insert_rowid(m_session.handle());
@@ -681,17 +794,17 @@ private:
     {
         for (size_t i = m_firstUnwritten; i < m_known.size(); ++i) {
             const Known& k = m_known[i];
-            m_observer->added(k.rid, k.written, loadedMin(k.min), loadedMax(k.max));
+            m_observer->added(k.rid, k.written(), loadedMin(k.min), loadedMax(k.max));
         }
         for (const Widened& r : m_widened) {
             Known& k = m_known[r.record];
-            m_observer->widened(k.rid, k.written, stored(k, 0, r.min), stored(k, 1, r.max),
+            m_observer->widened(k.rid, k.written(), stored(k, 0, r.min), stored(k, 1, r.max),
                                 k.min != r.min ? std::optional(k.min) : std::nullopt,
                                 k.max != r.max ? std::optional(k.max) : std::nullopt);
         }
         for (quint32 r : m_matched) {
             const Known& k = m_known[r];
-            m_observer->matched(k.rid, k.written);
+            m_observer->matched(k.rid, k.written());
         }
     }
 
@@ -719,7 +832,7 @@ private:
     {
         int mark = 1;
         for (size_t i = first; i < first + InsertRows; ++i)
-            mark = bindRecord(m_insertMany, mark, m_known[i].written, m_known[i].min, m_known[i].max);
+            mark = bindRecord(m_insertMany, mark, m_known[i].written(), m_known[i].min, m_known[i].max);
         if (!m_insertMany.run() || sqlite3_changes(m_session.handle()) != InsertRows)
             return false;
         const qint64 last = sqlite3_last_insert_rowid(m_session.handle());
@@ -768,8 +881,7 @@ private:
     };
     std::vector<Widened> m_widened;
     std::vector<quint32> m_matched;   // records written before that rows of this batch found, told to the observer
-    std::vector<Logged> m_log;
-    std::vector<char> m_logKeys;
+    RowLog m_log;
     bool m_written = false;   // the batch in hand is written (merged again row by row)
 };
 

@@ -6,6 +6,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace kalder::sqlite {
 
 Statement::~Statement()
@@ -76,6 +78,46 @@ Session::~Session()
     rollback();
     if (m_outer && !sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    // the connection outlives the load: its cache goes back to its size, and its pages with it
+    if (m_cacheBefore)
+        sqlite3_exec(m_db, QByteArray("PRAGMA cache_size = " + QByteArray::number(*m_cacheBefore)).constData(), nullptr,
+                     nullptr, nullptr);
+}
+
+qint64 Session::pragma(const char* sql) const
+{
+    sqlite3_stmt* stmt = nullptr;
+    qint64 value = -1;
+    if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        value = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    return value;
+}
+
+// A batch reads and writes the pages of the table and of its indexes all over: with a cache
+// smaller than they are, each page is written out and read back many times in one batch,
+// through the kernel. The cache is sized for the database as it is and what a batch adds to
+// it, within a bound, when a batch that writes begins; it only ever grows during a session.
+void Session::sizeCache()
+{
+    const qint64 pages = pragma("PRAGMA page_count");
+    const qint64 pageSize = pragma("PRAGMA page_size");
+    const qint64 current = pragma("PRAGMA cache_size");
+    if (pages < 0 || pageSize <= 0 || current == -1)
+        return;
+    // cache_size counts pages, or KiB when negative
+    const qint64 currentPages = current >= 0 ? current : -current * 1024 / pageSize;
+    // what a batch reads again of the pages it adds is the part of an index on the key: a few
+    // bytes a row; the table's own pages it writes once, at their end
+    constexpr qint64 rowBytes = 16;
+    const qint64 wanted = std::min(pages + pages / 2 + ((8ll << 20) + m_expectedRows * rowBytes) / pageSize,
+                                   MaxCacheBytes / pageSize);
+    if (wanted <= currentPages)
+        return;
+    if (!m_cacheBefore)
+        m_cacheBefore = current;
+    sqlite3_exec(m_db, QByteArray("PRAGMA cache_size = " + QByteArray::number(wanted)).constData(), nullptr, nullptr,
+                 nullptr);
 }
 
 Statement Session::prepare(const QString& sql, const QString& what) const
@@ -114,6 +156,7 @@ bool Session::begin(bool write)
             fail(what);
         m_open = true;
         m_writing = true;
+        sizeCache();
         const bool changed = m_forgotten;
         m_forgotten = false;
         return changed;
@@ -138,6 +181,8 @@ bool Session::begin(bool write)
     }
     const bool changed = !m_version || *m_version != version;
     m_version = version;
+    if (write)
+        sizeCache();
     if (m_rehearsal && write) {
         // the transaction of the whole rehearsal; its first batch a savepoint in it
         m_outer = true;

@@ -90,8 +90,16 @@ public:
     // The same for an engine code (err::sqliteCode of a failure's number; 0 for none).
     static bool outsideTheRow(int code);
 
+    // The rows the batches about to be written hold, which their pages take room for in the
+    // cache beside the database's own.
+    void expectRows(qint64 rows) { m_expectedRows = rows; }
+    // The most memory the page cache of a writer takes.
+    static constexpr qint64 MaxCacheBytes = 512ll << 20;
+
 private:
     Failure describedFailure(int code, const QString& message, const QString& what) const;
+    qint64 pragma(const char* sql) const;   // the number a pragma gives; -1 when it gives none
+    void sizeCache();
 
     sqlite3* m_db = nullptr;
     QString m_path;
@@ -102,6 +110,8 @@ private:
     bool m_rehearsal = false;
     bool m_outer = false;              // the transaction of a rehearsal is open
     bool m_forgotten = false;          // a rehearsed batch was taken back
+    qint64 m_expectedRows = 0;
+    std::optional<qint64> m_cacheBefore;   // the connection's cache_size before a batch widened it
 };
 
 } // namespace kalder::sqlite

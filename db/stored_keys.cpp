@@ -48,7 +48,7 @@ quint32 StoredKeys::hashOf(std::string_view key)
     return quint32(h) ^ quint32(h >> 32);
 }
 
-Known* StoredKeys::find(std::string_view key, quint32 hash)
+Known* StoredKeys::find(std::string_view key, quint32 hash, quint32* index)
 {
     if (m_slots.empty())
         return nullptr;
@@ -57,23 +57,32 @@ Known* StoredKeys::find(std::string_view key, quint32 hash)
         const Slot& s = m_slots[i];
         if (s.record == 0)
             return nullptr;
-        if (s.hash == hash && m_records[s.record - 1].key == key)
-            return &m_records[s.record - 1];
+        if (s.hash == hash) {
+            Known& k = (*this)[s.record - 1];
+            if (k.key() == key) {
+                if (index)
+                    *index = s.record - 1;
+                return &k;
+            }
+        }
     }
 }
 
 Known& StoredKeys::add(const Known& record, quint32 hash)
 {
-    if ((m_records.size() + 1) * 4 > m_slots.size() * 3) {
+    if ((m_size + 1) * 4 > m_slots.size() * 3) {
         std::vector<Slot> old(std::max<size_t>(1024, m_slots.size() * 2));
         old.swap(m_slots);
         for (const Slot& s : old)
             if (s.record != 0)
                 place(s.hash, s.record);
     }
-    m_records.push_back(record);
-    place(hash, quint32(m_records.size()));
-    return m_records.back();
+    if (m_size == m_pages.size() * PageRecords)
+        m_pages.push_back(std::make_unique<Known[]>(PageRecords));
+    Known& k = (*this)[m_size++];
+    k = record;
+    place(hash, quint32(m_size));
+    return k;
 }
 
 void StoredKeys::place(quint32 hash, quint32 record)
@@ -85,27 +94,36 @@ void StoredKeys::place(quint32 hash, quint32 record)
     m_slots[i] = {hash, record};
 }
 
-std::string_view StoredKeys::keep(std::string_view key)
+char* StoredKeys::room(size_t n)
 {
-    const size_t n = key.size();
     if (n > m_left) {
         const size_t block = std::max<size_t>(n, 256 * 1024);
         m_blocks.push_back(std::make_unique<char[]>(block));
         m_next = m_blocks.back().get();
         m_left = block;
     }
-    std::memcpy(m_next, key.data(), n);
-    const std::string_view kept(m_next, n);
+    char* p = m_next;
     m_next += n;
     m_left -= n;
-    return kept;
+    return p;
+}
+
+void StoredKeys::keep(Known& record, std::string_view folded, std::string_view written)
+{
+    const bool same = written == folded;
+    char* p = room(folded.size() + (same ? 0 : written.size()));
+    std::memcpy(p, folded.data(), folded.size());
+    if (!same)
+        std::memcpy(p + folded.size(), written.data(), written.size());
+    record.m_key = p;
+    record.m_keyLength = quint32(folded.size());
+    record.m_writtenLength = same ? Known::Same : quint32(written.size());
 }
 
 void StoredKeys::clear()
 {
-    const size_t room = m_records.capacity();
-    m_records = {};
-    m_records.reserve(room);   // the room the caller set aside stays
+    m_pages.clear();
+    m_size = 0;
     m_slots = {};
     m_blocks.clear();
     m_next = nullptr;

@@ -1,5 +1,6 @@
-// The load over the workbook reader and the keyed merge. The workbook is decoded once when it
-// opens; every row then costs a few cell lookups and a few prepared statements. Rows are
+// The load over the workbook reader and the keyed merge. The rows are read from the top down,
+// decoded as they are read where the format allows, and only the linked columns of the rows in
+// hand are held; every row costs a few cell lookups and a few prepared statements. Rows are
 // committed in batches, and a failure commits the rows before it before it is reported, so the
 // table never holds part of a row and a load run again after any interruption gives the same
 // table.
@@ -9,6 +10,7 @@
 #include "app/base/version.h"
 #include "db/keyed_merge.h"
 #include "db/load_journal.h"
+#include "workbook/readers/readers.h"
 #include "workbook/readers/workbook.h"
 
 #include <QFile>
@@ -135,7 +137,7 @@ private:
 
 // A minimum or maximum cell: nothing when empty, else its number in the locale's format.
 // buffer holds the cell's text, reused from cell to cell.
-std::optional<double> cellNumber(const Workbook& book, qint64 row, int col, const LocaleNumbers& numbers,
+std::optional<double> cellNumber(RowCursor& book, qint64 row, int col, const LocaleNumbers& numbers,
                                  QString& buffer)
 {
     // a number shown as a plain decimal reads as the number it shows, found without its text
@@ -256,7 +258,7 @@ Links scanLinks(const ListView& lv, const QLocale& locale)
 
 // The text the analysis lists for a column of the header row: "" for a row or column it
 // cannot read, where it lists nothing.
-QString headerText(const Workbook& book, qint32 headerRow, int column)
+QString headerText(RowCursor& book, qint32 headerRow, int column)
 {
     if (headerRow < 1 || column < 1 || column > book.maxColumns() || headerRow > book.maxRows())
         return QString();
@@ -266,7 +268,7 @@ QString headerText(const Workbook& book, qint32 headerRow, int column)
 // Links made from the header row of another workbook, or of another row, would take keys and
 // numbers from the wrong columns: every link's workbook field must be the text the header row
 // now holds in its column.
-void checkHeaders(const Links& links, const Workbook& book, qint32 headerRow)
+void checkHeaders(const Links& links, RowCursor& book, qint32 headerRow)
 {
     for (const Links::Listed& link : links.listed) {
         if (!link.colNo)
@@ -429,7 +431,7 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
 {
     bool result = true;
     const QString title = preview ? PreviewTitle : Title;
-    std::unique_ptr<Workbook> book;
+    std::unique_ptr<RowCursor> book;
     std::unique_ptr<LoadJournal> journal;
     std::unique_ptr<KeyedMerge> merge;
     std::optional<PreviewCollector> collector;
@@ -445,8 +447,6 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
     const auto cleanUp = qScopeGuard([&] {
         merge.reset();   // drops a batch not committed: only ever rows after a failure, or a rehearsal
         journal.reset();
-        if (book)
-            book->close();
         book.reset();
         try {   // a bar that refuses 0 must not hide the report already shown
             ui.pb->setValue(0);
@@ -473,7 +473,7 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
         }
 
         ui.pointer->set(Pointer::Hourglass);
-        book = Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow));
+        book = Workbook::openRows(fileName, locale, loadedPart(links, headerRow, lastRow));
         checkHeaders(links, *book, headerRow);
         const MergeFields fields{TableData, key.dbField, minimum.linked ? std::optional(minimum.dbField) : std::nullopt,
                                  maximum.linked ? std::optional(maximum.dbField) : std::nullopt};
@@ -490,10 +490,23 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
                                       QStringLiteral(KALDER_APP_TITLE)))
                 return true;   // declined: nothing loaded, nothing more to show
         }
+        const LocaleNumbers numbers(locale);
+        // The rows are read once, unless the file hides, further on, cells it gave (merged areas
+        // an .xlsx lists after its cells): nothing is written yet then, and the rows are read
+        // again from the workbook opened whole.
+        for (bool again = false;; again = true) {
+        if (again) {
+            merge.reset();   // takes back what it wrote, and the journal's with it
+            journal.reset();
+            if (preview) {
+                collector.emplace();
+                *preview = PreviewReport();
+            }
+            book = rowsOf(Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow)));
+        }
         ui.pb->setValue(0);
         // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
         ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
-        const LocaleNumbers numbers(locale);
         // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
         qint64 done = 0;
         const auto advance = [&](bool last) {
@@ -530,12 +543,15 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
                                         QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
                 }
             }
+            // the load commits its batches itself (see below)
+            options.batchRows = std::numeric_limits<int>::max();
             merge = KeyedMerge::open(*conn, fields, options);
             merge->expect(qint64(lastRow) - row + 1);
         };
         // A minimum or maximum of the row: a rehearsal lists a cell that is no number and goes on.
         bool rejected = false;
         QString keyText, numberText;   // reused from row to row
+        qint64 merged = 0;
         const auto number = [&](qint64 row, const Slot& slot) -> std::optional<double> {
             if (!slot.linked)
                 return std::nullopt;
@@ -576,6 +592,11 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
                 journal->rowsMerged(done + 1);
             try {
                 merge->merge(k, lo, hi, row);
+                // A commit costs a sync and writes again every page the batch changed: after a
+                // first batch of the merge's own size, the rest of the rows go in one. Rows are
+                // written only once they are known to stand; else all go at the end.
+                if (++merged == KeyedMerge::DefaultBatchRows && book->rowsStand().value_or(false))
+                    merge->commit();
             } catch (const Failure& f) {
                 if (const auto at = merge->failedRow())
                     throw rowFailure(f, *at);
@@ -583,9 +604,12 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
             }
             advance(last);
         }
-        // every row is read: the decoded sheet goes before the last batch is written, so that
-        // the two never take memory at once
-        book->close();
+        // every row is read: the rest of the file is, before the last batch is written (a damaged
+        // end fails the load with that batch not written), and its rows go first, so that the
+        // two never take memory at once
+        if (book->finish())
+            break;   // else the rows are read again, nothing written yet
+        }
         book.reset();
         if (merge) {
             if (journal)

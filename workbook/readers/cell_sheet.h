@@ -4,6 +4,8 @@
 // the displayed text is rendered by the one number-format renderer only when a cell is read.
 // The texts of cells are kept one after another in blocks, not as a string each, and within
 // limits: a cell's text as long as a spreadsheet allows, the texts of a sheet in 512 MB.
+// A reader may also give its rows as they are decoded (streamRows): it then decodes in a
+// worker thread, and the cells go to the caller in batches of rows, none kept once read.
 #pragma once
 
 #include "workbook/readers/big_buffer.h"
@@ -12,7 +14,9 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace kalder {
@@ -37,11 +41,20 @@ public:
     void cellText(int row, int column, QString& out) const override;
     void readRow(int row, RowReader& reader, QString& buffer) const override;
     bool plainNumber(int row, int column, double& value) const override;
-    int lastRow() const override { return m_open ? m_lastRow : 0; }
+    int lastRow() const override { return m_open ? m_rows.lastRow : 0; }
     int lastColumn(int row) const override;
     int maxRows() const override { return m_maxRows; }
     int maxColumns() const override { return m_maxColumns; }
     void close() override;
+
+    // The rows of a sheet as decode (the reader's whole decoding, run on sheet in a worker
+    // thread) gives them, each batch of rows handed over as soon as it is decoded and dropped
+    // once the caller has read past it. keep lives as long as the worker: what decode reads.
+    // late: the format lists merged areas after the cells, so that whether the rows stand is
+    // known only at the end (RowCursor::rowsStand).
+    static std::unique_ptr<RowCursor> streamRows(std::unique_ptr<CellSheet> sheet,
+                                                 std::function<void(CellSheet&)> decode, std::shared_ptr<void> keep = {},
+                                                 bool late = false);
 
 protected:
     // The number of cells about to be added, when the reader can tell, saves regrowing; no
@@ -50,7 +63,7 @@ protected:
     // one position the later wins.
     void reserveCells(size_t count)
     {
-        m_cells.reserve(std::min(count, size_t(m_keptRows) * size_t(m_keptColumns)));
+        if (!m_sink) m_rows.cells.reserve(std::min(count, size_t(m_keptRows) * size_t(m_keptColumns)));
     }
     void addNumber(quint32 row, quint32 col, quint32 xf, double value)
     {
@@ -108,9 +121,10 @@ protected:
     bool date1904() const { return m_date1904; }
     const QLocale& locale() const { return m_locale; }
     const QString& name() const { return m_name; }
-    qsizetype cellCount() const { return qsizetype(m_cells.size()); }
+    qsizetype cellCount() const { return m_cellsBefore + qsizetype(m_rows.cells.size()); }
 
-    // Sorts the cells, drops duplicates, empty texts and the hidden cells of merged areas.
+    // Sorts the cells, drops duplicates, empty texts and the hidden cells of merged areas; of
+    // rows given as they are decoded, hands over the last batch.
     void finish();
 
     [[noreturn]] void damaged(const QString& what) const;
@@ -128,11 +142,18 @@ private:
             return QStringView(m_blocks[size_t(at / blockChars)].get() + at % blockChars, qsizetype(place & 0xFFFF));
         }
         void clear() { *this = TextStore(); }
+        // Empty, its blocks kept to be written again.
+        void reuse()
+        {
+            m_inUse = 0;
+            m_used = blockChars;
+        }
 
     private:
         static constexpr quint64 blockChars = 1 << 20;
         std::vector<std::unique_ptr<char16_t[]>> m_blocks;
-        quint64 m_used = blockChars; // of the last block
+        size_t m_inUse = 0;          // blocks written to
+        quint64 m_used = blockChars; // of the last block written to
     };
 
     [[noreturn]] void textTooLong(quint32 row, quint32 col) const;
@@ -153,25 +174,59 @@ private:
     };
     static_assert(sizeof(Cell) == 16);
 
+    // Cells of rows first .. end - 1 (from 0): the whole sheet, or a batch of the rows given
+    // as they are decoded.
+    struct Rows {
+        std::vector<Cell, BigAllocator<Cell>> cells;
+        TextStore own;
+        std::vector<quint32> rowStart; // rowStart[r - first] .. rowStart[r - first + 1]: cells of row r
+        quint32 first = 0;
+        quint32 end = 0;
+        int lastRow = 0;           // the last that holds a cell, from 1; 0 when none
+        bool increasing = true;    // every cell added after the one before it
+        qint64 lastPosition = -1;  // of the cell added last: its row, then its column
+        bool ownTexts = false;     // a cell with a text of its own, which may be empty
+        // Empty, for the rows from first on; the room it has stays.
+        void reuse(quint32 from);
+    };
+    // Where the batches of rows decoded go (streamRows); the stream's own.
+    class Stream;
+    class Sink {
+    public:
+        // Takes a full batch and gives an empty one back.
+        virtual Rows handOver(Rows&& full) = 0;
+
+    protected:
+        ~Sink() = default;
+    };
+
     Cell* add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind)
     {
+        // a row beyond the batch in hand ends it
+        if (m_sink && row - m_rows.first >= m_batchRows && !nextBatch(row)) return nullptr;
         if (!keeps(row, col)) return nullptr;
         // most files give their cells in order, each once: finish() then need not sort
         const qint64 position = (qint64(row) << 16) | col;
-        m_increasing = m_increasing && position > m_lastPosition;
-        m_lastPosition = position;
-        m_ownTexts = m_ownTexts || kind == Cell::Own;
+        m_rows.increasing = m_rows.increasing && position > m_rows.lastPosition;
+        m_rows.lastPosition = position;
+        m_rows.ownTexts = m_rows.ownTexts || kind == Cell::Own;
         Cell c;
         c.row = row;
         c.kind = kind;
         c.col = quint16(col);
         c.xf = xf <= 0xFFFF ? quint16(xf) : 0;
         c.number = 0;
-        return &m_cells.emplace_back(c);
+        return &m_rows.cells.emplace_back(c);
     }
+    bool nextBatch(quint32 row); // false: the row's place is in a batch handed over
+    void handOver();
+    // Of rows given as they are decoded: whether a merged area, which a sheet lists after its
+    // cells, hides a cell already given.
+    bool hidesGivenCells() const;
+    void finishRows(Rows& rows);
     void checkCell(int row, int column) const;
-    const Cell* find(int row, int column) const;
-    void render(const Cell& cell, QString& out) const;
+    const Cell* find(const Rows& rows, int row, int column) const;
+    void render(const Rows& rows, const Cell& cell, QString& out) const;
     const NumberFormat& formatOf(quint16 xf) const;
 
     QString m_name;
@@ -181,20 +236,22 @@ private:
     bool m_open = true;
     bool m_date1904 = false;
     std::vector<std::shared_ptr<NumberFormat>> m_formats;
-    TextStore m_own;
     qint64 m_textBytes = 0;            // of the sheet's texts, as countTextBytes() counts them
     std::vector<quint32> m_longShared; // indexes of the shared texts too long for a cell, in order
-    std::vector<Cell, BigAllocator<Cell>> m_cells;
+    Rows m_rows;
     std::vector<std::array<quint32, 4>> m_merged;
     std::vector<bool> m_kept; // by column from 0; empty: every column
     std::vector<quint32> m_nextKept; // by column from 0: the first kept one there or after; empty: every column
     quint32 m_keptRows;       // the rows kept, up to the format's limit
     quint32 m_keptColumns;    // how many columns are kept
-    bool m_increasing = true; // every cell added after the one before it
-    qint64 m_lastPosition = -1; // of the cell added last: its row, then its column
-    bool m_ownTexts = false;  // a cell with a text of its own, which may be empty
-    std::vector<quint32> m_rowStart; // m_rowStart[r] .. m_rowStart[r + 1]: cells of row r (from 0)
-    int m_lastRow = 0;
+    Sink* m_sink = nullptr;        // rows given as they are decoded: where their batches go
+    quint32 m_batchRows = ~quint32(0); // the rows of a batch
+    qsizetype m_cellsBefore = 0;   // cells of the batches handed over
+    // of the rows handed over, where merged areas come late: by kept column from 0, the rows
+    // that show a cell, a bit each
+    bool m_track = false;
+    std::vector<std::pair<quint32, std::vector<quint64>>> m_given;
+    bool m_stale = false;          // a merged area hides a cell handed over, or a row came too late
 };
 
 } // namespace kalder

@@ -59,7 +59,39 @@ bool isPlainBiff(const QByteArray& head)
     return (type == 0x0009 || type == 0x0209 || type == 0x0409 || type == 0x0809) && length >= 4 && length <= 32;
 }
 
+// The rows of a workbook opened whole.
+class WholeRows final : public RowCursor {
+public:
+    explicit WholeRows(std::unique_ptr<Workbook> book) : m_book(std::move(book)) {}
+    ~WholeRows() override { m_book->close(); }
+    void cellText(int row, int column, QString& out) override { m_book->cellText(row, column, out); }
+    bool plainNumber(int row, int column, double& value) override { return m_book->plainNumber(row, column, value); }
+    int maxRows() const override { return m_book->maxRows(); }
+    int maxColumns() const override { return m_book->maxColumns(); }
+    bool finish() override
+    {
+        m_book->close();
+        return true;
+    }
+
+private:
+    std::unique_ptr<Workbook> m_book;
+};
+
+// A workbook's path names a file that exists: the failures before the file is opened.
+void requireBookFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) throw Failure(err::FileNotFound, u"Файл книги не найден: %1"_s.arg(path));
+    if (info.isDir()) throw Failure(err::PathFileAccess, u"Вместо файла книги указана папка: %1"_s.arg(path));
+}
+
 } // namespace
+
+std::unique_ptr<RowCursor> rowsOf(std::unique_ptr<Workbook> book)
+{
+    return std::make_unique<WholeRows>(std::move(book));
+}
 
 void Workbook::readRow(int row, RowReader& reader, QString& buffer) const
 {
@@ -72,9 +104,7 @@ void Workbook::readRow(int row, RowReader& reader, QString& buffer) const
 
 std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& locale, const Part& part)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) throw Failure(err::FileNotFound, u"Файл книги не найден: %1"_s.arg(path));
-    if (info.isDir()) throw Failure(err::PathFileAccess, u"Вместо файла книги указана папка: %1"_s.arg(path));
+    requireBookFile(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) throw fail::bookNoAccess(path);
     // A zip package is read from the file as it is unpacked, an OLE2 container record by
@@ -88,6 +118,33 @@ std::unique_ptr<Workbook> Workbook::open(const QString& path, const QLocale& loc
     if (isOle(head)) return openXlsFile(path, head, file.size(), locale, part);
     const QByteArray bytes = file.readAll();
     return fromBytes(bytes, path, locale, part);
+}
+
+std::unique_ptr<RowCursor> Workbook::openRows(const QString& path, const QLocale& locale, const Part& part)
+{
+    requireBookFile(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) throw fail::bookNoAccess(path);
+    // An .xlsx package and a .csv text are decoded as their rows are read; the first 64 KB
+    // tell a text from other files as fromBytes tells them.
+    const QByteArray head = file.peek(1 << 16);
+    if (isZip(head)) {
+        file.close();
+        {
+            const ZipArchive zip(path);
+            const QByteArray mimetype = zip.readSmall(u"mimetype"_s, 256).trimmed();
+            if (!mimetype.startsWith("application/vnd.oasis.opendocument.") && !zip.has(u"xl/workbook.bin"_s) &&
+                zip.has(u"xl/workbook.xml"_s))
+                return openXlsxRows(path, locale, part);
+        }
+        return rowsOf(open(path, locale, part));
+    }
+    if (!head.isEmpty() && !isOle(head) && !isPlainBiff(head) && looksLikeText(head) && !isMarkup(head)) {
+        file.close();
+        return openCsvRows(path, locale, part);
+    }
+    file.close();
+    return rowsOf(open(path, locale, part));
 }
 
 std::unique_ptr<Workbook> Workbook::fromBytes(const QByteArray& bytes, const QString& name, const QLocale& locale,

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace kalder {
@@ -17,6 +18,35 @@ namespace kalder {
 struct WorkbookPart {
     std::vector<int> columns;
     int rows = 0;
+};
+
+// A sheet read once from its top down, for a caller that needs each row only while it is in
+// hand (the load): the .csv and .xlsx readers decode the file as the rows are asked for, the
+// others open the workbook whole. Rows are asked for in order; a row may be asked for again,
+// an earlier one no more. Texts and failures are those of Workbook for the same part.
+class RowCursor {
+public:
+    virtual ~RowCursor() = default;
+
+    // As Workbook::cellText and Workbook::plainNumber, for the row in hand or a later one.
+    virtual void cellText(int row, int column, QString& out) = 0;
+    QString cellText(int row, int column)
+    {
+        QString text;
+        cellText(row, column, text);
+        return text;
+    }
+    virtual bool plainNumber(int row, int column, double& value) = 0;
+    virtual int maxRows() const = 0;
+    virtual int maxColumns() const = 0;
+    // Whether the rows given are as the sheet shows them; nothing while it is not known before
+    // the end of the file (an .xlsx sheet lists its merged areas after its cells).
+    virtual std::optional<bool> rowsStand() { return true; }
+    // Reads the rest of the file, and fails as opening it whole would on what it finds there
+    // (a damaged end, a checksum that does not match). False when the file hides, further on,
+    // cells that the rows gave: they must then be read again from the workbook opened whole.
+    // The rows are gone afterwards.
+    [[nodiscard]] virtual bool finish() = 0;
 };
 
 class Workbook {
@@ -31,6 +61,10 @@ public:
     // a password-protected or a damaged one. Texts are rendered for the given locale.
     static std::unique_ptr<Workbook> open(const QString& path, const QLocale& locale = QLocale::system(),
                                           const Part& part = {});
+    // The rows of the same file, read from the top down (see RowCursor). Fails on opening as
+    // open() does; a failure found further in the file comes with the row after the last good.
+    static std::unique_ptr<RowCursor> openRows(const QString& path, const QLocale& locale = QLocale::system(),
+                                               const Part& part = {});
     // The same for a file already read into memory; name only serves the failure texts.
     static std::unique_ptr<Workbook> fromBytes(const QByteArray& bytes, const QString& name,
                                                const QLocale& locale = QLocale::system(), const Part& part = {});

@@ -133,7 +133,16 @@ public:
     {
     }
 
-    void load();
+    void load() { read(locate()); }
+
+    // Where the parts of the active sheet are, found from the package's small parts.
+    struct Place {
+        QString sheet, shared, styles, name;
+        bool chart = false;
+    };
+    Place locate();
+    // Reads the shared strings, the styles and the sheet.
+    void read(const Place& place);
 
 private:
     // maxSize: as ZipArchive::open
@@ -197,7 +206,7 @@ std::map<QString, Relationship> XlsxWorkbook::relationships(const QString& part)
     return out;
 }
 
-void XlsxWorkbook::load()
+XlsxWorkbook::Place XlsxWorkbook::locate()
 {
     // The workbook part: named by the package's relationships, or at its usual place.
     QString book = u"xl/workbook.xml"_s;
@@ -254,14 +263,19 @@ void XlsxWorkbook::load()
         chart = false;
     }
 
-    if (m_zip.has(sharedPart)) readSharedStrings(sharedPart);
-    if (m_zip.has(stylesPart)) readStyles(stylesPart);
-    if (chart) { // a chart sheet holds no cells
+    return {sheetPart, sharedPart, stylesPart, active.name, chart};
+}
+
+void XlsxWorkbook::read(const Place& place)
+{
+    if (m_zip.has(place.shared)) readSharedStrings(place.shared);
+    if (m_zip.has(place.styles)) readStyles(place.styles);
+    if (place.chart) { // a chart sheet holds no cells
         finish();
         return;
     }
-    if (!m_zip.has(sheetPart)) damaged(u"лист «%1» не найден"_s.arg(active.name));
-    readSheet(sheetPart);
+    if (!m_zip.has(place.sheet)) damaged(u"лист «%1» не найден"_s.arg(place.name));
+    readSheet(place.sheet);
 }
 
 void XlsxWorkbook::readSharedStrings(const QString& part)
@@ -499,6 +513,16 @@ std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale,
     auto book = std::make_unique<XlsxWorkbook>(zip, zip.name(), locale, part);
     book->load();
     return book;
+}
+
+std::unique_ptr<RowCursor> openXlsxRows(const QString& path, const QLocale& locale, const Workbook::Part& part)
+{
+    auto zip = std::make_shared<ZipArchive>(path);
+    if (part.columns.empty()) return rowsOf(openXlsx(*zip, locale, part)); // every column: the sheet whole
+    auto book = std::make_unique<XlsxWorkbook>(*zip, zip->name(), locale, part);
+    const XlsxWorkbook::Place place = book->locate();
+    return CellSheet::streamRows(
+        std::move(book), [place](CellSheet& sheet) { static_cast<XlsxWorkbook&>(sheet).read(place); }, zip, true);
 }
 
 } // namespace kalder
