@@ -48,6 +48,13 @@ inline constexpr int BadFormat = 3343;        // a file that is not a database o
 inline constexpr int BookNotWorkbook = 1004;
 // The load's own: links that do not match the header row of the workbook given.
 inline constexpr int LinksOutOfDate = 1101;
+// A database server's: it cannot be reached or refuses the login; it refused a statement
+// (its SQLSTATE is in the description); the connection to it was lost; a lock another
+// connection holds was waited for longer than the bound.
+inline constexpr int ServerUnreachable = 1201;
+inline constexpr int ServerRefused = 1202;
+inline constexpr int ServerGone = 1203;
+inline constexpr int LockTimeout = 1204;
 } // namespace err
 
 } // namespace kalder

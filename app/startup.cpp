@@ -3,6 +3,7 @@
 #include "app/failure.h"
 #include "app/version.h"
 #include "config/settings_file.h"
+#include "db/engine.h"
 #include "window/frm_main.h"
 
 #include <QDir>
@@ -36,7 +37,8 @@ std::unique_ptr<FrmMain> Main(AppState& state, Dialogs* dialogs)
 
     if (state.PathToDB.isEmpty()) {
         shown.message(QStringLiteral("Путь к БД не определен"), title, Dialogs::Icon::Exclamation);
-    } else if (chk_FileExist(state.PathToDB)) {
+    } else if (isServerLocation(state.PathToDB) || chk_FileExist(state.PathToDB)) {
+        // A server database is looked for by opening it: its failure names the server.
         enterSettingsFolder();
         auto connection = std::make_unique<Connection>();
         try {

@@ -9,7 +9,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libgsf-1-dev libssl-dev zlib1g-dev qt6-translations-l10n
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev postgresql-15 qt6-qpa-plugins libgsf-1-dev libssl-dev zlib1g-dev qt6-translations-l10n
   fonts-liberation fonts-dejavu-core fonts-wine fontconfig
   xvfb xauth imagemagick
   python3 python3-xlwt python3-xlrd python3-openpyxl unzip sqlite3
