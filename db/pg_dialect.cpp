@@ -139,7 +139,8 @@ QByteArray connectionString(const QString& uri)
 PGconn* handleOf(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || std::strcmp(handle.typeName(), "PGconn*") != 0)
+    // The driver declares the type by its typedef; the type system may name the struct.
+    if (!handle.isValid() || (std::strcmp(handle.typeName(), "PGconn*") != 0 && std::strcmp(handle.typeName(), "pg_conn*") != 0))
         return nullptr;
     return *static_cast<PGconn* const*>(handle.constData());
 }
