@@ -1,0 +1,191 @@
+// Loads into a PostgreSQL server of the test's own that only a server has to get right:
+// several operators' processes loading one table at once (compared with every serial order
+// of the same loads), a lock another load keeps past the bound, a server that goes away
+// during a load, and the journal and the undo, which the server does not keep.
+#include "app/failure.h"
+#include "db/keyed_merge.h"
+#include "db/load_journal.h"
+#include "tests/support/engine_database.h"
+#include "tests/support/load_form.h"
+#include "tests/support/load_process.h"
+
+#include <QProcess>
+#include <QtTest>
+
+#include <algorithm>
+
+using namespace kalder;
+using namespace Qt::StringLiterals;
+using test::EngineDatabase;
+using test::Form;
+using test::pgServer;
+
+namespace {
+
+const QString Fixtures = QStringLiteral(KALDER_FIXTURES "/load/");
+const QString BigTables = u"CREATE TABLE \"tblData\" (id serial, \"Код\" text, \"Мин\" double precision, "
+                          "\"Макс\" double precision, \"Дата\" text);\n"
+                          "CREATE TABLE \"tblSettings\" (\"LastFileName\" text, \"StrNumWithCapt\" integer, "
+                          "\"StrNumMAX\" integer)"_s;
+const QString BigDump = u"SELECT \"Код\", \"Мин\", \"Макс\" FROM \"tblData\" ORDER BY \"Код\" COLLATE \"C\", id"_s;
+const QString Plain = u"CREATE TABLE \"tblData\" (\"Key\" text, \"MinV\" double precision, \"MaxV\" double precision)"_s;
+const QString Dump = u"SELECT \"Key\", \"MinV\", \"MaxV\" FROM \"tblData\" ORDER BY \"Key\""_s;
+constexpr int Rows = 4000;
+constexpr int Loads = 3;
+
+} // namespace
+
+class TstPgLoad : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase() { pgServer().stop(); }
+    void loadsAtOnceEndAsASerialOrder_data();
+    void loadsAtOnceEndAsASerialOrder();
+    void lockKeptPastTheBound();
+    void serverGoneDuringMerge();
+    void serverGoneBeforeTheLoad();
+    void noJournalOnTheServer();
+
+private:
+    QTemporaryDir m_dir;
+    QStringList m_books;
+};
+
+void TstPgLoad::initTestCase()
+{
+    KALDER_REQUIRE_PG_SERVER();
+    // Workbooks of overlapping keys: each repeats keys of its own and of the others.
+    for (int i = 0; i < Loads; ++i) {
+        const QString book = m_dir.filePath(u"book%1.csv"_s.arg(i));
+        if (!test::makeBigCsv(book, Rows, 11 + i))
+            QSKIP("the workbook generator (python3) cannot run here");
+        m_books.append(book);
+    }
+}
+
+void TstPgLoad::loadsAtOnceEndAsASerialOrder_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("no unique index: the loads take the table's lock") << BigTables;
+    QTest::newRow("unique key: the server's upsert")
+        << BigTables + u";\nCREATE UNIQUE INDEX ik ON \"tblData\" (\"Код\")"_s;
+}
+
+void TstPgLoad::loadsAtOnceEndAsASerialOrder()
+{
+    QFETCH(QString, sql);
+    // Every serial order of the loads, each into a database of its own.
+    QList<int> order(Loads);
+    std::iota(order.begin(), order.end(), 0);
+    QList<QStringList> serial;
+    do {
+        EngineDatabase db(u"postgres"_s, sql);
+        for (int i : order) {
+            QProcess p;
+            p.start(test::LoadTool, test::loadArguments(db.location, m_books[i], Rows));
+            QVERIFY(p.waitForFinished(-1));
+            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        }
+        serial.append(db.rows(BigDump));
+    } while (std::next_permutation(order.begin(), order.end()));
+
+    EngineDatabase db(u"postgres"_s, sql);
+    QList<QProcess*> running;
+    for (const QString& book : std::as_const(m_books)) {
+        auto* p = new QProcess(this);
+        p->start(test::LoadTool, test::loadArguments(db.location, book, Rows));
+        running.append(p);
+    }
+    for (QProcess* p : std::as_const(running)) {
+        QVERIFY(p->waitForFinished(-1));
+        QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0, p->readAllStandardError().constData());
+        delete p;
+    }
+    const QStringList together = db.rows(BigDump);
+    QVERIFY(together.size() > Rows / 2);   // the workbooks share most of their keys
+    QVERIFY2(serial.contains(together), "the loads at once ended as no serial order of them");
+}
+
+void TstPgLoad::lockKeptPastTheBound()
+{
+    // Another load holds the table's lock; this one waits for the connection's bound and stops.
+    EngineDatabase db(u"postgres"_s, Plain);
+    db.state.DBConnection->setBusyTimeout(300);
+    Connection other;
+    other.Open(connectionStringFor(db.location));
+    QSqlQuery hold(other.database());
+    QVERIFY(hold.exec(u"BEGIN"_s));
+    QVERIFY(hold.exec(u"SELECT pg_advisory_xact_lock(hashtextextended('kalder.load:' || to_regclass('\"tblData\"')::oid, 0))"_s));
+    const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 10);
+    merge->merge(u"a"_s, 1, 2, 2);
+    const auto f = failureOf([&] { merge->commit(); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::LockTimeout);
+    QVERIFY2(f->description().contains(u"занята загрузкой другого оператора"_s), qPrintable(f->description()));
+    QVERIFY(hold.exec(u"COMMIT"_s));
+    QCOMPARE(db.rows(Dump), QStringList{});
+}
+
+void TstPgLoad::serverGoneDuringMerge()
+{
+    // Batches of 10: three are committed, the fourth is in hand when the server stops.
+    EngineDatabase db(u"postgres"_s, Plain);
+    std::optional<Failure> f;
+    {
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 10);
+        for (int i = 1; i <= 35; ++i)
+            merge->merge(u"k%1"_s.arg(i, 2, 10, QLatin1Char('0')), i, 2 * i, i);
+        QCOMPARE(merge->committedAdded(), 30);
+        QVERIFY(pgServer().stop());
+        f = failureOf([&] {
+            for (int i = 36; i <= 50; ++i)
+                merge->merge(u"k%1"_s.arg(i, 2, 10, QLatin1Char('0')), i, 2 * i, i);
+            merge->commit();
+        });
+        QCOMPARE(merge->committedAdded(), 30);
+        QCOMPARE(merge->failedRow(), std::nullopt);   // no row's fault
+    }
+    QVERIFY(pgServer().start());
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::ServerGone);
+    QVERIFY2(f->description().contains(u"соединение с сервером базы данных потеряно"_s), qPrintable(f->description()));
+    QStringList committed;
+    for (int i = 1; i <= 30; ++i)
+        committed.append(u"k%1|%2|%3"_s.arg(i, 2, 10, QLatin1Char('0')).arg(i).arg(2 * i));
+    QCOMPARE(db.rows(Dump), committed);
+}
+
+void TstPgLoad::serverGoneBeforeTheLoad()
+{
+    // The window's load on a connection whose server has gone: one clear message.
+    EngineDatabase db(u"postgres"_s, Plain);
+    db.state.journalNoticeShown = true;
+    QVERIFY(pgServer().stop());
+    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
+    const bool failed = form.update(db.state, Fixtures + u"fail.xls"_s, 1, 40, QLocale::c());
+    QVERIFY(pgServer().start());
+    QVERIFY(failed);
+    QCOMPARE(form.dialogs.shown.size(), 1);
+    QVERIFY2(form.dialogs.shown[0].text.endsWith(u" (%1)"_s.arg(err::ServerGone)), qPrintable(form.dialogs.shown[0].text));
+    QCOMPARE(form.countNew.text(), u"0"_s);
+}
+
+void TstPgLoad::noJournalOnTheServer()
+{
+    EngineDatabase db(u"postgres"_s, Plain);
+    Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
+    QCOMPARE(form.update(db.state, Fixtures + u"fail.xls"_s, 1, 11, QLocale::c()), false);
+    QCOMPARE(form.dialogs.shown.size(), 1);   // once a session, before the first load
+    QVERIFY2(form.dialogs.shown[0].text.contains(u"на сервере PostgreSQL журнал загрузок не ведётся"_s),
+             qPrintable(form.dialogs.shown[0].text));
+    QCOMPARE(db.rows(u"SELECT count(*) FROM \"tblData\""_s), QStringList{u"10"_s});
+    QCOMPARE(lastLoad(*db.state.DBConnection, u"tblData"_s), std::nullopt);
+    const auto f = failureOf([&] { undoLastLoad(*db.state.DBConnection, u"tblData"_s); });
+    QVERIFY(f);
+    QVERIFY2(f->description().contains(u"невозможна"_s), qPrintable(f->description()));
+    QCOMPARE(db.rows(u"SELECT count(*) FROM \"tblData\""_s), QStringList{u"10"_s});
+}
+
+QTEST_GUILESS_MAIN(TstPgLoad)
+#include "tst_pg_load.moc"
