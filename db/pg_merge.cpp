@@ -1,13 +1,15 @@
 // The keyed merge on a PostgreSQL server. The server compares the keys (by the key field's
 // type and collation), so no stored key is read into memory. A batch is written when it
 // commits: its rows sent with COPY into a temporary table, grouped by key, then
-// - with a unique index on the key field alone, one INSERT ... ON CONFLICT DO UPDATE that
-//   widens with LEAST / GREATEST as it meets a stored record: the server serialises
-//   concurrent loads record by record;
-// - without one, under an advisory lock of the table held until the batch commits (so that no
-//   other load reads a key this one is about to insert), an UPDATE of the first record of each
-//   stored key (the first in the table's physical order, the server having no row id) and
-//   an INSERT of the new keys.
+// an UPDATE that widens the first record of each stored key (the first in the table's physical
+// order, the server having no row id) and an INSERT of the new keys. Other loads may write the
+// table at the same time:
+// - without a unique index on the key field alone, the batch holds an advisory lock of the
+//   table until it commits, so that no other load reads a key this one is about to insert;
+// - with one, no lock: a key another load stored meanwhile makes the INSERT fail on the index,
+//   and the batch is written again as one INSERT ... ON CONFLICT DO UPDATE that widens with
+//   LEAST / GREATEST where it meets a stored record, the server settling the loads record by
+//   record. (The upsert is the slower statement, so it waits for the loads that need it.)
 // A batch the table refuses is written again row by row, each row under a savepoint, to end at
 // the row refused with every row before it written. A rehearsal, or a merge told of its
 // records by an observer, writes row by row from the start.
@@ -21,6 +23,8 @@
 #include <QStringEncoder>
 
 #include <cmath>
+#include <string_view>
+#include <unordered_map>
 
 namespace kalder::pg {
 
@@ -37,6 +41,7 @@ struct Column {
     Holds holds = Holds::Other;
     qint64 attnum = 0;
     qint64 collation = 0;
+    bool bytewise = false;   // a text whose values are equal exactly when their bytes are
 };
 
 QByteArray sqlOf(const QString& s)
@@ -161,9 +166,12 @@ private:
             throw Failure(err::ItemNotFound, QStringLiteral("Таблица %1 не найдена в базе данных %2").arg(m_table, m_s.location()));
         m_oid = t.text(0, 0);
         Result cols = m_s.exec("SELECT a.attname, format_type(a.atttypid, a.atttypmod), "
-                               "coalesce(bt.typcategory, ty.typcategory), a.attnum, a.attcollation "
+                               "coalesce(bt.typcategory, ty.typcategory), a.attnum, a.attcollation, "
+                               "coalesce(bt.typname, ty.typname) IN ('text', 'varchar') "
+                               "AND coalesce(co.collisdeterministic, false) "
                                "FROM pg_attribute a JOIN pg_type ty ON ty.oid = a.atttypid "
                                "LEFT JOIN pg_type bt ON ty.typtype = 'd' AND bt.oid = ty.typbasetype "
+                               "LEFT JOIN pg_collation co ON co.oid = a.attcollation "
                                "WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
                                preparing, {m_oid});
         // A field named as the table spells it, or else the one that differs from it only in case.
@@ -187,6 +195,7 @@ private:
             c.holds = category == "N" ? Holds::Number : category == "S" ? Holds::Text : Holds::Other;
             c.attnum = cols.integer(found, 3);
             c.collation = cols.integer(found, 4);
+            c.bytewise = cols.text(found, 5) == "t";
             return c;
         };
         m_key = column(fields.key);
@@ -240,10 +249,13 @@ private:
                 widen(m_max, "hi", false);
             const QByteArray conflict = sets.isEmpty() ? QByteArray("DO NOTHING")
                                                        : "DO UPDATE SET " + sets.join(", ") + " WHERE " + changed.join(" OR ");
+            // Every load writes its records in the same order of the keys, so that two loads
+            // meeting at several records wait for one another rather than deadlock.
             m_upsertSql = "WITH u AS (INSERT INTO " + m_t + " AS d (" + m_names + ") SELECT " + firstValues +
                           " FROM kalder_group g ORDER BY g.k ON CONFLICT (" + k + ") " + conflict +
                           " RETURNING (xmax = 0) AS added) SELECT count(*) FILTER (WHERE added) FROM u";
-        } else {
+        }
+        {
             QByteArrayList sets, changed;
             const auto widen = [&](const Column& c, const char* bound, bool lower) {
                 const QByteArray test = numberOf(c, "d." + c.name) + (lower ? " > f." : " < f.") + bound;
@@ -358,6 +370,7 @@ private:
             return;
         std::vector<Row> rows;
         rows.swap(m_rows);
+        m_upsert = false;
         for (int attempt = 0;; ++attempt) {
             try {
                 beginTx();
@@ -375,6 +388,12 @@ private:
                 // of them; it is written again.
                 if ((state == "40P01" || state == "40001") && attempt < DeadlockRetries)
                     continue;
+                // Another load stored a key of the batch since it was read: the batch is written
+                // again by the upsert, which widens such a record where it meets it.
+                if (state == "23505" && m_unique && !m_upsert && !m_rowByRow) {
+                    m_upsert = true;
+                    continue;
+                }
                 if (!m_rowByRow && refusesTheRow(state)) {
                     try {
                         beginTx();
@@ -391,46 +410,105 @@ private:
         }
     }
 
-    void writeSet(const std::vector<Row>& rows)
+    // A text in COPY's text form.
+    static void appendText(QByteArray& data, const QByteArray& text)
     {
-        const QString w = what();
-        m_s.exec(m_stageSql, w);
-        m_s.exec(m_groupSql, w);
-        m_s.exec("TRUNCATE kalder_stage, kalder_group", w);
+        for (const char c : text) {
+            switch (c) {
+            case '\\': data += "\\\\"; break;
+            case '\t': data += "\\t"; break;
+            case '\n': data += "\\n"; break;
+            case '\r': data += "\\r"; break;
+            default: data += c;
+            }
+        }
+    }
+    static void appendNumber(QByteArray& data, std::optional<double> v)
+    {
+        data += v ? textOf(*v) : QByteArray("\\N");
+    }
+
+    // The batch's records, a record per key with its first row and the extremes of all its
+    // rows, into kalder_group. Where the key field's values are equal exactly when their bytes
+    // are, they are grouped here; otherwise the server groups the rows by the field's own
+    // comparison.
+    void group(const std::vector<Row>& rows, const QString& w)
+    {
+        if (m_key.bytewise) {
+            struct Group {
+                size_t first;
+                std::optional<double> lo, hi;
+            };
+            std::unordered_map<std::string_view, size_t> at;
+            at.reserve(rows.size());
+            std::vector<Group> groups;
+            for (size_t i = 0; i < rows.size(); ++i) {
+                const Row& r = rows[i];
+                const auto [it, added] = at.try_emplace(std::string_view(r.key.constData(), size_t(r.key.size())), groups.size());
+                if (added) {
+                    groups.push_back({i, r.min, r.max});
+                    continue;
+                }
+                Group& g = groups[it->second];
+                if (r.min && (!g.lo || *r.min < *g.lo))
+                    g.lo = r.min;
+                if (r.max && (!g.hi || *r.max > *g.hi))
+                    g.hi = r.max;
+            }
+            QByteArray data;
+            data.reserve(qsizetype(groups.size()) * 64);
+            for (const Group& g : groups) {
+                const Row& r = rows[g.first];
+                appendText(data, r.key);
+                data += '\t';
+                data += QByteArray::number(r.row);
+                data += '\t';
+                appendNumber(data, g.lo);
+                data += '\t';
+                appendNumber(data, g.hi);
+                data += '\t';
+                appendNumber(data, r.min);
+                data += '\t';
+                appendNumber(data, r.max);
+                data += '\n';
+            }
+            m_s.copyIn("COPY kalder_group (k, n, lo, hi, fmn, fmx) FROM STDIN", data, w);
+            return;
+        }
         QByteArray data;
         data.reserve(qsizetype(rows.size()) * 48);
         for (const Row& r : rows) {
             data += QByteArray::number(r.row);
             data += '\t';
-            for (const char c : r.key) {
-                switch (c) {
-                case '\\': data += "\\\\"; break;
-                case '\t': data += "\\t"; break;
-                case '\n': data += "\\n"; break;
-                case '\r': data += "\\r"; break;
-                default: data += c;
-                }
-            }
+            appendText(data, r.key);
             data += '\t';
-            data += r.min ? textOf(*r.min) : QByteArray("\\N");
+            appendNumber(data, r.min);
             data += '\t';
-            data += r.max ? textOf(*r.max) : QByteArray("\\N");
+            appendNumber(data, r.max);
             data += '\n';
         }
         m_s.copyIn("COPY kalder_stage (n, k, mn, mx) FROM STDIN", data, w);
         m_s.exec("INSERT INTO kalder_group (k, n, lo, hi, fmn, fmx) SELECT DISTINCT ON (k) k, n, min(mn) OVER w, "
                  "max(mx) OVER w, mn, mx FROM kalder_stage WINDOW w AS (PARTITION BY k) ORDER BY k, n",
                  w);
-        if (m_unique) {
-            if (!m_indexed) {
-                m_s.exec("CREATE INDEX IF NOT EXISTS kalder_group_k ON kalder_group (k)", w);
-                m_indexed = true;
-            }
-            m_s.exec("ANALYZE kalder_group", w);
+    }
+
+    void writeSet(const std::vector<Row>& rows)
+    {
+        const QString w = what();
+        m_s.exec(m_stageSql, w);
+        if (m_unique)
+            m_s.exec("DROP TABLE IF EXISTS kalder_group", w);
+        m_s.exec(m_groupSql, w);
+        m_s.exec("TRUNCATE kalder_stage, kalder_group", w);
+        group(rows, w);
+        if (m_upsert) {
+            // The upsert looks up the batch's record of each key it finds stored. The index is
+            // built once the records are in, which is faster than keeping it as they come.
+            m_s.exec("CREATE INDEX kalder_group_k ON kalder_group USING hash (k)", w);
             const Result added = m_s.exec(m_upsertSql, w);
             m_pendingAdded += added.integer(0, 0);
         } else {
-            m_s.exec("ANALYZE kalder_group", w);
             if (!m_widenSql.isEmpty())
                 m_s.exec(m_widenSql, w);
             m_pendingAdded += m_s.exec(m_insertSql, w).affected();
@@ -540,7 +618,7 @@ private:
     Column m_key, m_min, m_max;
     QByteArray m_oid;
     bool m_unique = false;
-    bool m_indexed = false;
+    bool m_upsert = false;   // the batch in hand is written by the upsert
     QByteArray m_t, m_names;
     QByteArray m_stageSql, m_groupSql, m_upsertSql, m_widenSql, m_insertSql;
     QByteArray m_findSql, m_insertRowSql, m_widenRowSql;

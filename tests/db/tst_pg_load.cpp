@@ -13,6 +13,9 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <libpq-fe.h>
+#include <thread>
 
 using namespace kalder;
 using namespace Qt::StringLiterals;
@@ -42,6 +45,7 @@ private slots:
     void cleanupTestCase() { pgServer().stop(); }
     void loadsAtOnceEndAsASerialOrder_data();
     void loadsAtOnceEndAsASerialOrder();
+    void keyStoredByAnotherLoadMeanwhile();
     void lockKeptPastTheBound();
     void serverGoneDuringMerge();
     void serverGoneBeforeTheLoad();
@@ -105,6 +109,40 @@ void TstPgLoad::loadsAtOnceEndAsASerialOrder()
     const QStringList together = db.rows(BigDump);
     QVERIFY(together.size() > Rows / 2);   // the workbooks share most of their keys
     QVERIFY2(serial.contains(together), "the loads at once ended as no serial order of them");
+}
+
+void TstPgLoad::keyStoredByAnotherLoadMeanwhile()
+{
+    // Under a unique key: another connection stores a key of the batch and commits only while
+    // the batch is being written. The batch then widens that record rather than failing.
+    EngineDatabase db(u"postgres"_s, Plain + u";\nCREATE UNIQUE INDEX ik ON \"tblData\" (\"Key\")"_s);
+    std::atomic<bool> inserted{false};
+    std::thread other([&] {
+        PGconn* c = PQconnectdb(qPrintable(u"host=%1 user=%2 dbname=%3"_s.arg(pgServer().socketDir(),
+                                                                               test::PgServer::user(), db.name)));
+        PQclear(PQexec(c, "BEGIN"));
+        PQclear(PQexec(c, "INSERT INTO \"tblData\" VALUES ('k2', 5, 6)"));
+        inserted = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        PQclear(PQexec(c, "COMMIT"));
+        PQfinish(c);
+    });
+    while (!inserted)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::optional<Failure> f;
+    qint64 added = -1;
+    {
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
+        merge->merge(u"k1"_s, 1, 2, 2);
+        merge->merge(u"k2"_s, 1, 100, 3);
+        merge->merge(u"k3"_s, 3, 4, 4);
+        f = failureOf([&] { merge->commit(); });
+        added = merge->committedAdded();
+    }
+    other.join();
+    QVERIFY2(!f, f ? qPrintable(f->text()) : "");
+    QCOMPARE(added, 2);
+    QCOMPARE(db.rows(Dump), (QStringList{u"k1|1|2"_s, u"k2|1|100"_s, u"k3|3|4"_s}));
 }
 
 void TstPgLoad::lockKeptPastTheBound()
