@@ -63,6 +63,8 @@ private slots:
     void load();
     void preview_data();
     void preview();
+    void mergeKeysOfAnyCharacters_data();
+    void mergeKeysOfAnyCharacters();
     void mergeRefusalAfterSeveralBatches_data();
     void mergeRefusalAfterSeveralBatches();
 };
@@ -186,6 +188,40 @@ void TstLoadEngines::preview()
     QCOMPARE(report.unchanged, 47);
     QCOMPARE(report.rejections.size(), 1);   // row 51's maximum
     QCOMPARE(report.rejections[0].row, 51);
+}
+
+void TstLoadEngines::mergeKeysOfAnyCharacters_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("sql");
+    for (const QString& engine : test::Engines) {
+        QTest::newRow(qPrintable(engine)) << engine << Plain;
+        QTest::newRow(qPrintable(engine + u", unique key"_s)) << engine << Plain + Unique;
+    }
+}
+
+void TstLoadEngines::mergeKeysOfAnyCharacters()
+{
+    // Keys that a bulk transfer must escape, into an empty table, then widened.
+    QFETCH(QString, engine);
+    QFETCH(QString, sql);
+    requireEngine(engine);
+    EngineDatabase db(engine, sql);
+    const QStringList keys{u"a\tb"_s, u"back\\slash"_s, u"line\nbreak"_s, u"\\N"_s, u"cr\r"_s, u"ключ «1»"_s, u"'; --"_s};
+    for (const double shift : {0.0, 1.0}) {
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
+        for (int i = 0; i < keys.size(); ++i)
+            merge->merge(keys[i], i - shift, i + 0.25 + shift, i + 2);
+        merge->commit();
+        QCOMPARE(merge->committedAdded(), shift == 0 ? keys.size() : 0);
+    }
+    QStringList expected;
+    for (int i = 0; i < keys.size(); ++i)
+        expected.append(u"%1|%2|%3"_s.arg(keys[i]).arg(i - 1).arg(i + 1.25));
+    QStringList got = db.rows(Dump);
+    std::sort(expected.begin(), expected.end());
+    std::sort(got.begin(), got.end());
+    QCOMPARE(got, expected);
 }
 
 void TstLoadEngines::mergeRefusalAfterSeveralBatches_data()
