@@ -45,6 +45,8 @@ private slots:
     void cleanupTestCase() { pgServer().stop(); }
     void loadsAtOnceEndAsASerialOrder_data();
     void loadsAtOnceEndAsASerialOrder();
+    void keyComparedAsTheFieldCompares_data();
+    void keyComparedAsTheFieldCompares();
     void keyStoredByAnotherLoadMeanwhile();
     void lockKeptPastTheBound();
     void serverGoneDuringMerge();
@@ -109,6 +111,48 @@ void TstPgLoad::loadsAtOnceEndAsASerialOrder()
     const QStringList together = db.rows(BigDump);
     QVERIFY(together.size() > Rows / 2);   // the workbooks share most of their keys
     QVERIFY2(serial.contains(together), "the loads at once ended as no serial order of them");
+}
+
+void TstPgLoad::keyComparedAsTheFieldCompares_data()
+{
+    // The server compares keys by the key field's type and collation: the merge must find the
+    // records a query on the field would find, stored before the load or added by it.
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("expected");
+    const QString ci = u"CREATE COLLATION ci (provider = icu, locale = 'und-u-ks-level2', deterministic = false);\n"_s;
+    const QString table = u"CREATE TABLE \"tblData\" (\"Key\" %1, \"MinV\" double precision, \"MaxV\" double precision);\n"
+                          "INSERT INTO \"tblData\" VALUES ('%2', 10, 20)"_s;
+    const QStringList caseless{u"abc|0|200"_s, u"dup|5|6"_s, u"x7|1|100"_s};
+    QTest::newRow("case-insensitive collation") << ci + table.arg(u"text COLLATE ci"_s, u"ABC"_s) << QStringList{u"ABC|0|200"_s, u"dup|5|6"_s, u"x7|1|100"_s};
+    QTest::newRow("case-insensitive collation, unique key")
+        << ci + table.arg(u"text COLLATE ci"_s, u"ABC"_s) + u";\nCREATE UNIQUE INDEX ik ON \"tblData\" (\"Key\")"_s
+        << QStringList{u"ABC|0|200"_s, u"dup|5|6"_s, u"x7|1|100"_s};
+    QTest::newRow("case-insensitive collation, nothing stored")
+        << ci + table.arg(u"text COLLATE ci"_s, u"zzz"_s) + u";\nDELETE FROM \"tblData\""_s << caseless;
+    QTest::newRow("binary collation") << table.arg(u"text COLLATE \"C\""_s, u"ABC"_s)
+                                      << QStringList{u"ABC|0|200"_s, u"abc|1|100"_s, u"dup|5|6"_s, u"x7|1|100"_s};
+    QTest::newRow("fixed-width text: trailing spaces do not count")
+        << table.arg(u"char(5)"_s, u"ABC"_s) << QStringList{u"ABC  |0|200"_s, u"abc  |1|100"_s, u"dup  |5|6"_s, u"x7   |1|100"_s};
+}
+
+void TstPgLoad::keyComparedAsTheFieldCompares()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, expected);
+    EngineDatabase db(u"postgres"_s, sql);
+    {
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
+        merge->merge(u"abc"_s, 1, 100, 2);
+        merge->merge(u"x7"_s, 1, 100, 3);
+        merge->merge(u"dup"_s, 5, 6, 4);
+        merge->merge(u"ABC"_s, 0, 200, 5);
+        merge->merge(u"dup "_s.trimmed(), 5, 6, 6);
+        merge->commit();
+    }
+    QStringList got = db.rows(u"SELECT \"Key\", \"MinV\", \"MaxV\" FROM \"tblData\" ORDER BY \"Key\" COLLATE \"C\""_s);
+    std::sort(expected.begin(), expected.end());
+    std::sort(got.begin(), got.end());
+    QCOMPARE(got, expected);
 }
 
 void TstPgLoad::keyStoredByAnotherLoadMeanwhile()
