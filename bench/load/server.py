@@ -1,7 +1,8 @@
 # The load benchmark on a PostgreSQL server: kalder-load of a generated workbook of 65,000 rows
 # into a server table, against the floor measured in the same run, the server's own bulk path:
 # COPY (psql's \copy, a process of its own as kalder-load is) of the final rows of the same load
-# into an empty copy of tblData. With and without a unique index on the key. The server is one
+# into an empty copy of tblData. With and without a unique index on the key, and with half of the
+# final keys stored beforehand (each of them widened). The server is one
 # of the benchmark's own, in a temporary folder on a Unix socket (run as "postgres" when started
 # as root). Whole-process wall times, best of three.
 #   server.py BUILD_DIR [ROWS]
@@ -59,9 +60,11 @@ SCHEMA = ('CREATE TABLE "tblData" (id serial, "Код" text, "Мин" double pre
           'CREATE TABLE "tblSettings" ("LastFileName" text, "StrNumWithCapt" integer, "StrNumMAX" integer)')
 
 
-def make_db(name, index):
+def make_db(name, index, stored=None):
     run(psql("postgres", 'DROP DATABASE IF EXISTS "%s" WITH (FORCE)' % name, 'CREATE DATABASE "%s"' % name))
     run(psql(name, SCHEMA + ('; CREATE UNIQUE INDEX ik ON "tblData" ("Код")' if index else "")))
+    if stored:
+        run(psql(name, '\\copy "tblData" ("Код", "Мин", "Макс") FROM \'%s\'' % stored))
     return "postgresql://kalder@/%s?host=%s" % (name, work)
 
 
@@ -97,10 +100,22 @@ try:
     read = timed([tool, "--db", lite] + args + ["--preview"], lambda: None)
     print("reading and merging in memory alone (a check into an empty SQLite file): %.3f s" % read)
     final = os.path.join(work, "final.tsv")
-    for name, index in [("unique index", True), ("no index", False)]:
-        # each run loads into an empty table: the database is made anew before it
-        uri = make_db("ours", index)
-        ours = timed([tool, "--db", uri] + args, lambda: make_db("ours", index))
+    # The final rows of a load into an empty table; half of them stored beforehand, each with a
+    # narrower range, so that the half-stored case widens every one of them.
+    make_db("probe", True)
+    run([tool, "--db", "postgresql://kalder@/probe?host=%s" % work] + args)
+    run(psql("probe", '\\copy (SELECT "Код", "Мин", "Макс" FROM "tblData" ORDER BY id) TO \'%s\'' % final))
+    half = os.path.join(work, "half.tsv")
+    with open(final, encoding="utf-8") as f, open(half, "w", encoding="utf-8") as h:
+        for i, line in enumerate(f):
+            key, lo, hi = line.rstrip("\n").split("\t")
+            if i % 2 == 0:
+                h.write("%s\t%r\t%r\n" % (key, float(lo) + 1, float(hi) - 1))
+    for name, index, stored in [("unique index", True, None), ("no index", False, None),
+                                ("half stored", True, half)]:
+        # each run loads into a table made anew before it
+        uri = make_db("ours", index, stored)
+        ours = timed([tool, "--db", uri] + args, lambda: make_db("ours", index, stored))
         run(psql("ours", '\\copy (SELECT "Код", "Мин", "Макс" FROM "tblData" ORDER BY id) TO \'%s\'' % final))
         count = len(open(final, encoding="utf-8").read().splitlines())
         floor = timed(psql("floor", '\\copy "tblData" ("Код", "Мин", "Макс") FROM \'%s\'' % final),
