@@ -11,8 +11,9 @@
 //   LEAST / GREATEST where it meets a stored record, the server settling the loads record by
 //   record. (The upsert is the slower statement, so it waits for the loads that need it.)
 // A batch the table refuses is written again row by row, each row under a savepoint, to end at
-// the row refused with every row before it written. A rehearsal, or a merge told of its
-// records by an observer, writes row by row from the start.
+// the row refused with every row before it written (a rehearsal passes over such a row and
+// goes on). An observer is told of each record the batch writes, as the table held it just
+// before.
 #include "db/pg_merge.h"
 
 #include "app/failure.h"
@@ -88,7 +89,7 @@ public:
     PgMerge(Connection& conn, const MergeFields& fields, const MergeOptions& options)
         : m_s(conn), m_table(fields.table), m_hasMin(fields.min.has_value()), m_hasMax(fields.max.has_value()),
           m_batchRows(options.batchRows > 0 ? options.batchRows : 1), m_observer(options.observer),
-          m_rehearsal(options.rehearsal), m_rowByRow(options.rehearsal || options.observer)
+          m_rehearsal(options.rehearsal)
     {
         inspect(fields);
         prepareSql();
@@ -209,7 +210,7 @@ private:
                                  preparing, {m_oid, QByteArray::number(m_key.attnum), QByteArray::number(m_key.collation)});
         m_unique = unique.rows() > 0;
         // COPY reads a number as the INSERT's cast writes it only into double precision.
-        m_copyDirect = m_key.bytewise && (!m_hasMin || m_min.type == "double precision") &&
+        m_copyDirect = m_key.bytewise && !m_observer && (!m_hasMin || m_min.type == "double precision") &&
                        (!m_hasMax || m_max.type == "double precision");
     }
 
@@ -269,13 +270,17 @@ private:
                 widen(m_min, "lo", true);
             if (m_hasMax)
                 widen(m_max, "hi", false);
+            QByteArray widenSql;
             if (!sets.isEmpty())
-                m_widenSql = "UPDATE " + m_t + " AS d SET " + sets.join(", ") + " FROM (SELECT DISTINCT ON (s." + k +
+                widenSql = "UPDATE " + m_t + " AS d SET " + sets.join(", ") + " FROM (SELECT DISTINCT ON (s." + k +
                              ") s.ctid AS tid, g.lo, g.hi FROM " + m_t + " s JOIN kalder_group g ON s." + k +
                              " = g.k ORDER BY s." + k + ", s.ctid) f WHERE d.ctid = f.tid AND (" + changed.join(" OR ") + ")";
-            m_insertSql = "INSERT INTO " + m_t + " (" + m_names + ") SELECT " + firstValues +
-                          " FROM kalder_group g WHERE NOT EXISTS (SELECT 1 FROM " + m_t + " s WHERE s." + k +
-                          " = g.k) ORDER BY g.n";
+            // One statement, so that the widening and the insertion see the table at one moment: a
+            // key another connection stores in between is then inserted again (and refused by a
+            // unique index), never passed over by both.
+            m_writeSql = (widenSql.isEmpty() ? QByteArray() : "WITH w AS (" + widenSql + ") ") + "INSERT INTO " + m_t +
+                         " (" + m_names + ") SELECT " + firstValues + " FROM kalder_group g WHERE NOT EXISTS (SELECT 1 FROM " +
+                         m_t + " s WHERE s." + k + " = g.k) ORDER BY g.n";
         }
 
         // Row by row: the first record of the key, its numbers and their stored texts.
@@ -377,10 +382,7 @@ private:
         for (int attempt = 0;; ++attempt) {
             try {
                 beginTx();
-                if (m_rowByRow)
-                    writeRows(rows);
-                else
-                    writeSet(rows);
+                writeSet(rows);
                 return;
             } catch (const Failure&) {
                 const QByteArray state = m_s.lastState();
@@ -393,11 +395,11 @@ private:
                     continue;
                 // Another load stored a key of the batch since it was read: the batch is written
                 // again by the upsert, which widens such a record where it meets it.
-                if (state == "23505" && m_unique && !m_upsert && !m_rowByRow) {
+                if (state == "23505" && m_unique && !m_upsert) {
                     m_upsert = true;
                     continue;
                 }
-                if (!m_rowByRow && refusesTheRow(state)) {
+                if (refusesTheRow(state)) {
                     try {
                         beginTx();
                         writeRows(rows);
@@ -529,6 +531,8 @@ private:
         m_s.exec("TRUNCATE kalder_stage, kalder_group", w);
         if (group(rows, w))
             return;
+        if (m_observer)
+            tell(w);
         if (m_upsert) {
             // The upsert looks up the batch's record of each key it finds stored. The index is
             // built once the records are in, which is faster than keeping it as they come.
@@ -536,10 +540,66 @@ private:
             const Result added = m_s.exec(m_upsertSql, w);
             m_pendingAdded += added.integer(0, 0);
         } else {
-            if (!m_widenSql.isEmpty())
-                m_s.exec(m_widenSql, w);
-            m_pendingAdded += m_s.exec(m_insertSql, w).affected();
+            m_pendingAdded += m_s.exec(m_writeSql, w).affected();
         }
+    }
+
+    // Tells the observer what the batch in kalder_group is about to do to each record: the
+    // record of each key as the table holds it now, before the batch's statements write.
+    void tell(const QString& w)
+    {
+        const QByteArray& k = m_key.name;
+        QByteArray stored = "SELECT DISTINCT ON (s." + k + ") s." + k + "::text AS sk, s.ctid AS tid";
+        QByteArray sql = "SELECT g.k::text, g.lo, g.hi, g.fmn, g.fmx, f.sk, f.tid";
+        if (m_hasMin) {
+            stored += ", " + numberOf(m_min, "s." + m_min.name) + " AS mnum, s." + m_min.name + "::text AS mtext";
+            sql += ", f.mnum, f.mtext";
+        }
+        if (m_hasMax) {
+            stored += ", " + numberOf(m_max, "s." + m_max.name) + " AS xnum, s." + m_max.name + "::text AS xtext";
+            sql += ", f.xnum, f.xtext";
+        }
+        sql += " FROM kalder_group g LEFT JOIN (" + stored + " FROM " + m_t + " s JOIN kalder_group g2 ON s." + k +
+               " = g2.k ORDER BY s." + k + ", s.ctid) f ON f.sk = g.k::text ORDER BY g.n";
+        const Result r = m_s.exec(sql, w);
+        const auto value = [&](int row, int col) {
+            return r.isNull(row, col) ? std::optional<double>() : std::optional(r.number(row, col));
+        };
+        for (int i = 0; i < r.rows(); ++i) {
+            const QByteArray key = r.text(i, 0);
+            const std::string_view keyView(key.constData(), size_t(key.size()));
+            const std::optional<double> lo = value(i, 1), hi = value(i, 2), fmn = value(i, 3), fmx = value(i, 4);
+            if (r.isNull(i, 6)) {
+                const double base[2] = {fmn.value_or(0.0), fmx.value_or(0.0)};
+                m_observer->added(idOfKey(key), keyView, m_hasMin ? std::optional(lo ? std::min(base[0], *lo) : base[0]) : std::nullopt,
+                                  m_hasMax ? std::optional(hi ? std::max(base[1], *hi) : base[1]) : std::nullopt);
+                continue;
+            }
+            const QByteArray storedKey = r.text(i, 5);
+            const std::string_view storedView(storedKey.constData(), size_t(storedKey.size()));
+            int col = 7;
+            StoredValue oldMin, oldMax;
+            if (m_hasMin) {
+                oldMin = storedValue(m_min, r, i, col);
+                col += 2;
+            }
+            if (m_hasMax)
+                oldMax = storedValue(m_max, r, i, col);
+            const std::optional<double> newMin = lo && oldMin.value() && *lo < *oldMin.value() ? lo : std::nullopt;
+            const std::optional<double> newMax = hi && oldMax.value() && *hi > *oldMax.value() ? hi : std::nullopt;
+            const qint64 id = idOfKey(storedKey);
+            if (newMin || newMax)
+                m_observer->widened(id, storedView, oldMin, oldMax, newMin, newMax);
+            else
+                m_observer->matched(id, storedView);
+        }
+    }
+    qint64 idOfKey(const QByteArray& key)
+    {
+        auto it = m_keyIds.find(key);
+        if (it == m_keyIds.end())
+            it = m_keyIds.insert(key, m_nextId++);
+        return *it;
     }
 
     // The id the observer knows a stored record by, from its place in the table now.
@@ -641,19 +701,19 @@ private:
     qsizetype m_batchRows;
     MergeObserver* m_observer;
     bool m_rehearsal;
-    bool m_rowByRow;
     Column m_key, m_min, m_max;
     QByteArray m_oid;
     bool m_unique = false;
     bool m_upsert = false;   // the batch in hand is written by the upsert
     bool m_copyDirect = false;   // new records may be sent by COPY into the table itself
     QByteArray m_t, m_names;
-    QByteArray m_stageSql, m_groupSql, m_upsertSql, m_widenSql, m_insertSql;
+    QByteArray m_stageSql, m_groupSql, m_upsertSql, m_writeSql;
     QByteArray m_findSql, m_insertRowSql, m_widenRowSql;
     std::vector<Row> m_rows;   // the batch in hand, not yet written
     bool m_inTx = false;       // the batch's transaction (or savepoint) is open
     bool m_outer = false;      // the rehearsal's transaction is open
-    QHash<QByteArray, qint64> m_ids;
+    QHash<QByteArray, qint64> m_ids;      // row by row: by the record's place in the table
+    QHash<QByteArray, qint64> m_keyIds;   // a batch at once: by the stored key
     qint64 m_nextId = 1;
 };
 

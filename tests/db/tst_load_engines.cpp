@@ -164,9 +164,15 @@ void TstLoadEngines::preview_data()
 {
     QTest::addColumn<QString>("engine");
     QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<int>("refused");   // records the table refuses, besides row 51's maximum
+    const QString nullable = notNullTable(48).replace(u"NOT NULL"_s, QString());
     for (const QString& engine : test::Engines) {
-        QTest::newRow(qPrintable(engine)) << engine << notNullTable(48).replace(u"NOT NULL"_s, QString());
-        QTest::newRow(qPrintable(engine + u", unique key"_s)) << engine << notNullTable(48).replace(u"NOT NULL"_s, QString()) + Unique;
+        // K049..K100 are new but K050, whose row is rejected; K010 is widened back to 10
+        QTest::newRow(qPrintable(engine)) << engine << nullable << 51 << 0;
+        QTest::newRow(qPrintable(engine + u", unique key"_s)) << engine << nullable + Unique << 51 << 0;
+        // a new record has no name: the table refuses each, and the check goes on
+        QTest::newRow(qPrintable(engine + u", new records refused"_s)) << engine << notNullTable(48) << 0 << 51;
     }
 }
 
@@ -175,19 +181,31 @@ void TstLoadEngines::preview()
     // The check before a load writes nothing, and tells what the load would do.
     QFETCH(QString, engine);
     QFETCH(QString, sql);
+    QFETCH(int, added);
+    QFETCH(int, refused);
     requireEngine(engine);
     EngineDatabase db(engine, sql + u";\nUPDATE \"tblData\" SET \"MinV\" = 100 WHERE \"Key\" = 'K010'"_s);
-    const QStringList before = db.rows(u"SELECT \"Key\", \"Name\", \"MinV\", \"MaxV\" FROM \"tblData\" ORDER BY \"Key\""_s);
+    const QString all = u"SELECT \"Key\", \"Name\", \"MinV\", \"MaxV\" FROM \"tblData\" ORDER BY \"Key\""_s;
+    const QStringList before = db.rows(all);
     Form form(Three);
     PreviewReport report;
     QCOMPARE(form.preview(db.state, Fixtures + u"fail.xls"_s, 1, 101, report, QLocale::c()), false);
-    QCOMPARE(db.rows(u"SELECT \"Key\", \"Name\", \"MinV\", \"MaxV\" FROM \"tblData\" ORDER BY \"Key\""_s), before);
+    QCOMPARE(db.rows(all), before);
     QCOMPARE(report.rowsRead, 100);
-    QCOMPARE(report.added, 51);      // K049..K100 but K050, whose row is rejected
-    QCOMPARE(report.widened, 1);     // K010 back to 10
+    QCOMPARE(report.added, added);
+    QCOMPARE(report.widened, 1);
     QCOMPARE(report.unchanged, 47);
-    QCOMPARE(report.rejections.size(), 1);   // row 51's maximum
-    QCOMPARE(report.rejections[0].row, 51);
+    QCOMPARE(report.rejections.size(), 1 + refused);
+    QVERIFY(std::any_of(report.rejections.cbegin(), report.rejections.cend(), [](const PreviewReport::Rejection& r) {
+        return r.row == 51 && r.column == 3;   // the maximum that is no number
+    }));
+    const auto k010 = std::find_if(report.records.cbegin(), report.records.cend(),
+                                   [](const PreviewReport::Record& r) { return r.key == u"K010"_s; });
+    QVERIFY(k010 != report.records.cend());
+    QCOMPARE(k010->change, PreviewReport::Record::Change::Widened);
+    QCOMPARE(k010->oldMin, 100.0);
+    QCOMPARE(k010->newMin, 10.0);
+    QCOMPARE(k010->newMax, 20.0);
 }
 
 void TstLoadEngines::mergeKeysOfAnyCharacters_data()
