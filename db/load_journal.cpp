@@ -244,6 +244,11 @@ bool onServer(const Connection& conn)
 const QString NoJournalOnServer = QStringLiteral("на сервере PostgreSQL журнал загрузок не ведётся");
 } // namespace
 
+std::optional<QString> journalUnavailable(const Connection& conn)
+{
+    return onServer(conn) ? std::optional(NoJournalOnServer) : std::nullopt;
+}
+
 std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad load, QString* unavailable)
 {
     if (onServer(conn)) {

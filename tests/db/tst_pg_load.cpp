@@ -263,6 +263,13 @@ void TstPgLoad::noJournalOnTheServer()
              qPrintable(form.dialogs.shown[0].text));
     QCOMPARE(db.rows(u"SELECT count(*) FROM \"tblData\""_s), QStringList{u"10"_s});
     QCOMPARE(lastLoad(*db.state.DBConnection, u"tblData"_s), std::nullopt);
+    QVERIFY(journalUnavailable(*db.state.DBConnection));
+    // The command of the window says why.
+    QProcess undo;
+    undo.start(test::LoadTool, {u"--db"_s, db.location, u"--undo"_s});
+    QVERIFY(undo.waitForFinished(-1));
+    const QString said = QString::fromUtf8(undo.readAllStandardOutput());
+    QVERIFY2(said.contains(u"Отмена загрузки невозможна: на сервере PostgreSQL журнал загрузок не ведётся"_s), qPrintable(said));
     const auto f = failureOf([&] { undoLastLoad(*db.state.DBConnection, u"tblData"_s); });
     QVERIFY(f);
     QVERIFY2(f->description().contains(u"невозможна"_s), qPrintable(f->description()));
