@@ -29,6 +29,7 @@ trap '"${as[@]}" "$pg/pg_ctl" -D "$demo/data" -m fast -w stop >/dev/null; rm -rf
 
 cp "$build/kalder" "$demo/"
 /usr/bin/python3 scripts/make_demo.py "$demo"
+cp scripts/xdrive.sh "$demo/"
 psql=("$pg/psql" -X -q -v ON_ERROR_STOP=1 -h "$demo" -U kalder)
 "${psql[@]}" -d postgres -c 'CREATE DATABASE demo'
 "${psql[@]}" -d demo <<SQL
@@ -44,39 +45,9 @@ printf 'PathToDB=postgresql://kalder@/demo?host=%s' "$demo" >"$demo/settings.cfg
 cat >"$demo/drive.sh" <<'DRIVE'
 set -euo pipefail
 out=$1
-xfwm4 --compositor=off >/dev/null 2>&1 &
-sleep 2
-LANG=ru_RU.UTF-8 ./kalder >/dev/null 2>&1 &
-app=$!
-win=$(xdotool search --sync --onlyvisible --classname kalder | tail -1)
-sleep 1
-# Waits for a dialog of the program (a visible window other than the main one) and prints it.
-dialog() {
-  local w
-  for _ in $(seq 100); do
-    for w in $(xdotool search --onlyvisible --classname kalder 2>/dev/null); do
-      [ "$w" != "$win" ] && { sleep 1; echo "$w"; return; }
-    done
-    sleep 0.1
-  done
-  echo "no dialog appeared; the screen is in $out/failed.png" >&2
-  import -window root "$out/failed.png"
-  return 1
-}
-click() { xdotool mousemove --window "$win" "$1" "$2" click 1; sleep 0.5; }
+source ./xdrive.sh
 # Presses a key n times.
 keys() { local i; for i in $(seq "$2"); do xdotool key "$1"; sleep 0.2; done; }
-shoot() {
-  local w=$1 file=$2 x y width height l r t b
-  eval "$(xwininfo -id "$w" | awk '/Absolute upper-left X/ {print "x=" $NF}
-                                    /Absolute upper-left Y/ {print "y=" $NF}
-                                    /Width:/ {print "width=" $NF}
-                                    /Height:/ {print "height=" $NF}')"
-  read -r l r t b < <(xprop -id "$w" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
-  import -window root "$screen"
-  convert "$screen" -crop "$((width + l + r))x$((height + t + b))+$((x - l))+$((y - t))" +repage "$file"
-}
-screen=$PWD/screen.png
 
 click 152 542                                     # Анализ входного файла
 dialog >/dev/null
