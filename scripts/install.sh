@@ -4,7 +4,8 @@
 # window manager).
 # Silent and quick when all of them are there; runs apt-get update only when one is missing.
 # fonts-wine brings a font made to Tahoma's metrics, the window's font; qt6-translations-l10n
-# the toolkit's own texts in Russian.
+# the toolkit's own texts in Russian. libqt6sql6-psql and libpq-dev reach a database on a
+# PostgreSQL server; postgresql-15 is the server the tests and the server benchmark start.
 set -euo pipefail
 
 packages=(
