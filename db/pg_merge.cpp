@@ -402,7 +402,7 @@ private:
                 if (refusesTheRow(state)) {
                     try {
                         beginTx();
-                        writeRows(rows);
+                        writeInParts(rows);
                     } catch (const Failure&) {
                         if (!m_failedRow)
                             rollbackTx();
@@ -600,6 +600,41 @@ private:
         if (it == m_keyIds.end())
             it = m_keyIds.insert(key, m_nextId++);
         return *it;
+    }
+
+    // A batch the table refused, written again in parts of PartRows rows, each part at once
+    // under a savepoint and a part the table refuses row by row: the row refused is found
+    // without writing the whole batch row by row. A part is as good as the batch at once, each
+    // on top of the rows before it. An observer outside a rehearsal is told row by row.
+    void writeInParts(const std::vector<Row>& rows)
+    {
+        constexpr size_t PartRows = 1000;
+        if (m_observer && !m_rehearsal) {
+            writeRows(rows);
+            return;
+        }
+        const QString w = what();
+        for (size_t at = 0; at < rows.size(); at += PartRows) {
+            const std::vector<Row> part(rows.begin() + qsizetype(at), rows.begin() + qsizetype(std::min(at + PartRows, rows.size())));
+            const qint64 added = m_pendingAdded;
+            m_s.exec("SAVEPOINT kalder_part", w);
+            try {
+                writeSet(part);
+                m_s.exec("RELEASE SAVEPOINT kalder_part", w);
+            } catch (const Failure&) {
+                if (m_s.connectionLost() || !refusesTheRow(m_s.lastState()))
+                    throw;
+                m_s.exec("ROLLBACK TO SAVEPOINT kalder_part", w);
+                m_pendingAdded = added;
+                if (m_observer)
+                    m_observer->rolledBack();   // the part is told again, row by row
+                writeRows(part);
+            }
+            // A rehearsal's parts are told as batches of their own: the part that follows may
+            // be taken back without them.
+            if (m_observer)
+                m_observer->committed();
+        }
     }
 
     // The id the observer knows a stored record by, from its place in the table now.

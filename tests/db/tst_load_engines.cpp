@@ -67,6 +67,8 @@ private slots:
     void mergeKeysOfAnyCharacters();
     void mergeRefusalAfterSeveralBatches_data();
     void mergeRefusalAfterSeveralBatches();
+    void refusalFarIntoALargeBatch_data() { mergeRefusalAfterSeveralBatches_data(); }
+    void refusalFarIntoALargeBatch();
 };
 
 void TstLoadEngines::load_data()
@@ -280,6 +282,40 @@ void TstLoadEngines::mergeRefusalAfterSeveralBatches()
     for (int i = 2; i <= 10; ++i)
         expected.append(u"k%1|%2|0"_s.arg(i, 2, 10, QLatin1Char('0')).arg(i));
     QCOMPARE(db.rows(Dump), expected);
+}
+
+void TstLoadEngines::refusalFarIntoALargeBatch()
+{
+    // One batch of 2,500 rows whose row 2,202 the table refuses, after rows that widen records
+    // of the same batch: the rows before it stay, exactly as if written one by one.
+    QFETCH(QString, engine);
+    QFETCH(QString, sql);
+    requireEngine(engine);
+    EngineDatabase db(engine, sql);
+    {
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
+        for (int row = 2; row <= 2501; ++row) {
+            const int i = row % 1500;   // rows 1502 on widen the records of rows 2 to 1001
+            const auto f = failureOf([&] {
+                merge->merge(row == 2202 ? u"bad"_s : u"k%1"_s.arg(i, 4, 10, QLatin1Char('0')), -row, row, row);
+            });
+            QVERIFY(!f);
+        }
+        const auto f = failureOf([&] { merge->commit(); });
+        QVERIFY(f);
+        QCOMPARE(merge->failedRow(), std::optional<qint64>(2202));
+        merge->commit();
+        QCOMPARE(merge->committedAdded(), 1500);
+    }
+    QStringList expected;
+    for (int i = 0; i < 1500; ++i) {
+        const int first = i < 2 ? i + 1500 : i;   // keys 0 and 1 first come at rows 1500 and 1501
+        const int last = first + 1500 <= 2201 ? first + 1500 : first;
+        expected.append(u"k%1|%2|%3"_s.arg(i, 4, 10, QLatin1Char('0')).arg(-last).arg(last));
+    }
+    QStringList got = db.rows(Dump);
+    QCOMPARE(got.size(), expected.size());
+    QCOMPARE(got, expected);
 }
 
 QTEST_GUILESS_MAIN(TstLoadEngines)
