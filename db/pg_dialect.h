@@ -23,8 +23,6 @@ class Engine;
 namespace kalder::pg {
 
 inline constexpr const char* DriverName = "QPSQL";
-// A lock another connection holds is waited for this long before a statement fails.
-inline constexpr int LockTimeoutMs = 30000;
 
 const Engine& engine();
 

@@ -47,6 +47,7 @@ private slots:
     void loadsAtOnceEndAsASerialOrder();
     void keyComparedAsTheFieldCompares_data();
     void keyComparedAsTheFieldCompares();
+    void keyWithACharacterTheServerCannotHold();
     void keyStoredByAnotherLoadMeanwhile();
     void lockKeptPastTheBound();
     void serverGoneDuringMerge();
@@ -153,6 +154,40 @@ void TstPgLoad::keyComparedAsTheFieldCompares()
     std::sort(expected.begin(), expected.end());
     std::sort(got.begin(), got.end());
     QCOMPARE(got, expected);
+}
+
+void TstPgLoad::keyWithACharacterTheServerCannotHold()
+{
+    // A text on the server cannot hold the character 0: that row is refused, the rows before
+    // it stay, and a check before a load lists it and goes on.
+    EngineDatabase db(u"postgres"_s, Plain);
+    const QString bad = u"b"_s + QChar(0) + u"c"_s;
+    for (const bool rehearsal : {true, false}) {
+        struct Refusals : MergeObserver {
+            QList<qint64> rows;
+            void refused(qint64 row, std::string_view, const Failure&) override { rows.append(row); }
+        } refusals;
+        MergeOptions options;
+        options.rehearsal = rehearsal;
+        options.observer = &refusals;
+        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, options);
+        merge->merge(u"a"_s, 1, 2, 2);
+        const auto f = failureOf([&] {
+            merge->merge(bad, 1, 2, 3);
+            merge->merge(u"d"_s, 1, 2, 4);
+            merge->commit();
+        });
+        if (rehearsal) {
+            QVERIFY(!f);
+            QCOMPARE(refusals.rows, QList<qint64>{3});
+            continue;
+        }
+        QVERIFY(f);
+        QCOMPARE(f->number(), err::ServerRefused);
+        QCOMPARE(merge->failedRow(), std::optional<qint64>(3));
+        merge->commit();
+    }
+    QCOMPARE(db.rows(Dump), QStringList{u"a|1|2"_s});
 }
 
 void TstPgLoad::keyStoredByAnotherLoadMeanwhile()
