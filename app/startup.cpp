@@ -4,6 +4,7 @@
 #include "app/base/failure.h"
 #include "app/base/version.h"
 #include "config/settings_file.h"
+#include "db/engine.h"
 #include "window/frm_main.h"
 
 #include <QDir>
@@ -37,7 +38,8 @@ std::unique_ptr<FrmMain> Main(AppState& state, Dialogs* dialogs)
 
     if (state.PathToDB.isEmpty()) {
         shown.message(QStringLiteral("Путь к БД не определен"), title, Dialogs::Icon::Exclamation);
-    } else if (chk_FileExist(state.PathToDB)) {
+    } else if (isServerLocation(state.PathToDB) || chk_FileExist(state.PathToDB)) {
+        // A server database is looked for by opening it: its failure names the server.
         enterSettingsFolder();
         auto connection = std::make_unique<Connection>();
         try {

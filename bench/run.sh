@@ -15,6 +15,9 @@ echo
 echo "== load =="
 bench/load/run.sh "$build"
 echo
+echo "== load on a PostgreSQL server =="
+bench/load/server.sh "$build"
+echo
 echo "== .xlsx reader =="
 bench/formats/run.sh "$build"
 echo

@@ -3,6 +3,7 @@
 #include "db/connection.h"
 
 #include "app/base/failure_catalogue.h"
+#include "db/engine.h"
 #include "db/sqlite_dialect.h"
 
 #include <QAtomicInt>
@@ -16,19 +17,19 @@ namespace {
 const QString DataSourceKey = QStringLiteral("Data Source=");
 QAtomicInt connectionSerial;
 
-QSqlQuery prepared(const QSqlDatabase& db, const QString& sql, const QString& what)
+QSqlQuery prepared(const Connection& conn, const QString& sql, const QString& what)
 {
-    QSqlQuery q(db);
+    QSqlQuery q(conn.database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        sqlite::fail(q.lastError(), what);
+        conn.engine().fail(q.lastError(), what);
     return q;
 }
 
-void exec(QSqlQuery& q, const QString& what)
+void exec(const Connection& conn, QSqlQuery& q, const QString& what)
 {
     if (!q.exec())
-        sqlite::fail(q.lastError(), what);
+        conn.engine().fail(q.lastError(), what);
 }
 } // namespace
 
@@ -54,7 +55,7 @@ void Connection::setBusyTimeout(int ms)
 {
     m_busyTimeoutMs = ms;
     if (m_open)
-        sqlite::setBusyTimeout(database(), ms);
+        m_engine->setBusyTimeout(database(), ms);
 }
 
 Connection::~Connection()
@@ -69,32 +70,9 @@ void Connection::Open(const QString& connectionString, const QString&, const QSt
     const QString path = dataSourceOf(connectionString);
     if (path.isEmpty())
         throw Failure(err::FileNotFound, QStringLiteral("В строке соединения не указан файл базы данных"));
-    if (!QSqlDatabase::isDriverAvailable(QString::fromLatin1(sqlite::DriverName)))
-        throw Failure(err::BadFormat, QStringLiteral("Драйвер базы данных SQLite для Qt не установлен"));
-    sqlite::checkDatabaseFile(path);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QString::fromLatin1(sqlite::DriverName), m_name);
-        db.setDatabaseName(sqlite::driverDatabaseName(path));
-        db.setConnectOptions(sqlite::connectOptions(m_busyTimeoutMs));
-        if (!db.open()) {
-            const QSqlError e = db.lastError();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(m_name);
-            sqlite::fail(e, QStringLiteral("Не удалось открыть базу данных %1").arg(path));
-        }
-        // The driver opens lazily; reading the schema makes a damaged file fail here. The
-        // temporary tables of a load live in memory; the setting is made once, since making it
-        // later would drop every temporary table and trigger the connection has.
-        QSqlQuery probe(db);
-        if (!probe.exec(QString::fromLatin1(sqlite::ProbeStatement)) || !probe.exec(QStringLiteral("PRAGMA temp_store = MEMORY"))) {
-            const QSqlError e = probe.lastError();
-            probe = QSqlQuery();
-            db.close();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(m_name);
-            sqlite::fail(e, QStringLiteral("Не удалось прочитать базу данных %1").arg(path));
-        }
-    }
+    const Engine& engine = engineFor(path);
+    engine.open(m_name, path, m_busyTimeoutMs);
+    m_engine = &engine;
     m_path = path;
     m_open = true;
 }
@@ -116,6 +94,13 @@ bool Connection::isOpen() const
     return m_open;
 }
 
+const Engine& Connection::engine() const
+{
+    if (!m_open)
+        throw fail::connectionNotOpen();
+    return *m_engine;
+}
+
 QSqlDatabase Connection::database() const
 {
     if (!m_open)
@@ -127,14 +112,14 @@ void Connection::beginTransaction()
 {
     QSqlDatabase db = database();
     if (!db.transaction())
-        sqlite::fail(db.lastError(), QStringLiteral("Не удалось начать транзакцию"));
+        m_engine->fail(db.lastError(), QStringLiteral("Не удалось начать транзакцию"));
 }
 
 void Connection::commit()
 {
     QSqlDatabase db = database();
     if (!db.commit())
-        sqlite::fail(db.lastError(), QStringLiteral("Не удалось сохранить изменения"));
+        m_engine->fail(db.lastError(), QStringLiteral("Не удалось сохранить изменения"));
 }
 
 void Connection::rollback()
@@ -156,7 +141,7 @@ void Recordset::Open(const QString& table, Connection& conn, int, int, int)
 void Recordset::OpenWhere(const QString& table, const QString& field, const QVariant& value, Connection& conn, int,
                           int, int)
 {
-    openSelect(table, sqlite::quoteIdentifier(field) + QStringLiteral(" = ?"), value, conn);
+    openSelect(table, conn.engine().quoteIdentifier(field) + QStringLiteral(" = ?"), value, conn);
 }
 
 void Recordset::openSelect(const QString& table, const QString& where, const QVariant& bound, Connection& conn)
@@ -164,7 +149,9 @@ void Recordset::openSelect(const QString& table, const QString& where, const QVa
     if (m_open)
         throw Failure(err::AlreadyOpen, QStringLiteral("Набор записей уже открыт"));
     const QSqlDatabase db = conn.database();
-    const QString from = QStringLiteral(" FROM ") + sqlite::quoteIdentifier(table) +
+    const Engine& engine = conn.engine();
+    const QString rowId = engine.rowIdColumn();
+    const QString from = QStringLiteral(" FROM ") + engine.quoteIdentifier(table) +
                          (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where);
     const QString what = QStringLiteral("Запрос к таблице %1").arg(table);
 
@@ -172,14 +159,14 @@ void Recordset::openSelect(const QString& table, const QString& where, const QVa
     bool withRowId = true;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    const QString order = where.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + QString::fromLatin1(sqlite::RowId);
-    if (!q.prepare(QStringLiteral("SELECT ") + QString::fromLatin1(sqlite::RowId) + QStringLiteral(", *") + from + order)) {
+    const QString order = where.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + rowId;
+    if (!q.prepare(QStringLiteral("SELECT ") + rowId + QStringLiteral(", *") + from + order)) {
         withRowId = false;
-        q = prepared(db, QStringLiteral("SELECT *") + from, what);
+        q = prepared(conn, QStringLiteral("SELECT *") + from, what);
     }
     if (!where.isEmpty())
         q.addBindValue(bound);
-    exec(q, what);
+    exec(conn, q, what);
 
     const QSqlRecord rec = q.record();
     m_fields.clear();
@@ -218,14 +205,13 @@ bool Recordset::Eof() const
 int Recordset::RecordCount() const
 {
     requireOpen();
-    const QSqlDatabase db = m_conn->database();
-    QSqlQuery q = prepared(db,
-                           QStringLiteral("SELECT count(*) FROM ") + sqlite::quoteIdentifier(m_table) +
+    QSqlQuery q = prepared(*m_conn,
+                           QStringLiteral("SELECT count(*) FROM ") + m_conn->engine().quoteIdentifier(m_table) +
                                (m_where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + m_where),
                            QStringLiteral("Подсчёт записей таблицы %1").arg(m_table));
     if (!m_where.isEmpty())
         q.addBindValue(m_bound);
-    exec(q, QStringLiteral("Подсчёт записей таблицы %1").arg(m_table));
+    exec(*m_conn, q, QStringLiteral("Подсчёт записей таблицы %1").arg(m_table));
     q.next();
     return q.value(0).toInt();
 }
@@ -283,28 +269,30 @@ void Recordset::AddNew()
 void Recordset::Update()
 {
     requireOpen();
-    const QSqlDatabase db = m_conn->database();
+    const Engine& engine = m_conn->engine();
     const QString what = QStringLiteral("Запись в таблицу %1").arg(m_table);
     QStringList names;
     QVariantList values;
     for (int i = 0; i < m_fields.size(); ++i)
         if (m_dirty[i]) {
-            names.append(sqlite::quoteIdentifier(m_fields[i]));
+            names.append(engine.quoteIdentifier(m_fields[i]));
             values.append(m_values[i]);
         }
-    const QString table = sqlite::quoteIdentifier(m_table);
+    const QString table = engine.quoteIdentifier(m_table);
     if (m_adding) {
-        QSqlQuery q = prepared(db,
+        QSqlQuery q = prepared(*m_conn,
                                names.isEmpty()
                                    ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
                                    : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                          .arg(table, names.join(QLatin1Char(',')),
-                                              QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(','))),
+                                              QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(','))) +
+                                   engine.returningRowId(),
                                what);
         for (const QVariant& v : values)
             q.addBindValue(v);
-        exec(q, what);
-        m_rowid = q.lastInsertId();
+        exec(*m_conn, q, what);
+        // An engine without the driver's last insert id returns the row id from the INSERT.
+        m_rowid = engine.returningRowId().isEmpty() ? q.lastInsertId() : (q.next() ? q.value(0) : QVariant());
         m_adding = false;
         m_eof = false;
     } else {
@@ -318,14 +306,17 @@ void Recordset::Update()
         QStringList sets;
         for (const QString& n : names)
             sets.append(n + QStringLiteral(" = ?"));
-        QSqlQuery q = prepared(db,
-                               QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                                   .arg(table, sets.join(QLatin1Char(',')), QString::fromLatin1(sqlite::RowId)),
+        QSqlQuery q = prepared(*m_conn,
+                               QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(table, sets.join(QLatin1Char(',')), engine.rowIdColumn()) +
+                                   engine.returningRowId(),
                                what);
         for (const QVariant& v : values)
             q.addBindValue(v);
         q.addBindValue(m_rowid);
-        exec(q, what);
+        exec(*m_conn, q, what);
+        // A server's row id (its place in the table) moves when the record is written.
+        if (!engine.returningRowId().isEmpty() && q.next())
+            m_rowid = q.value(0);
     }
     m_dirty = QList<bool>(m_fields.size(), false);
 }

@@ -1,6 +1,7 @@
-// The database engine: one connection to a database file, and recordsets over it for the
-// statements the system sends. SQLite through Qt SQL; every failure is a Failure carrying
-// the engine's number and a description that names what failed.
+// The database engine: one connection to a database, and recordsets over it for the
+// statements the system sends. A database file through Qt SQL's SQLite driver, or a
+// PostgreSQL server database through its driver (see db/engine.h); every failure is a Failure
+// carrying the engine's number and a description that names what failed.
 #pragma once
 
 #include "app/base/state.h"
@@ -12,7 +13,10 @@
 
 namespace kalder {
 
-// The connection string as the system builds it: its Data Source names the database file.
+class Engine;
+
+// The connection string as the system builds it: its Data Source names the database file,
+// or the server database by its connection URI.
 QString connectionStringFor(const QString& path);
 // The path named by Data Source in a connection string ("" when there is none).
 QString dataSourceOf(const QString& connectionString);
@@ -24,14 +28,18 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Opens the file named by the connection string's Data Source. Never creates a file:
-    // a missing file, a folder, a file that is not an SQLite database (a Jet file among
-    // them) fail. user, password and options are accepted as callers pass them.
+    // Opens the database named by the connection string's Data Source: a file, or a server
+    // database when it is a PostgreSQL connection URI. Never creates a database: a missing
+    // file, a folder, a file that is not an SQLite database (a Jet file among them), a server
+    // that cannot be reached or refuses the login fail. user, password and options are
+    // accepted as callers pass them.
     void Open(const QString& connectionString, const QString& user = {}, const QString& password = {},
               int options = -1);
     void Close();   // harmless when never opened
     bool isOpen() const;
-    QString path() const { return m_path; }
+    QString path() const { return m_path; }   // the file, or the server's URI
+    // The engine of the open connection (fails with err::NotOpen when closed).
+    const Engine& engine() const;
 
     QSqlDatabase database() const;   // fails with err::NotOpen when closed
 
@@ -47,6 +55,7 @@ public:
 private:
     QString m_name;   // the Qt SQL connection name, unique per object
     QString m_path;
+    const Engine* m_engine = nullptr;
     bool m_open = false;
     int m_busyTimeoutMs;
 };

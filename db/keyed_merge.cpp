@@ -1,12 +1,12 @@
 #include "db/keyed_merge.h"
 
-#include "db/sqlite_merge.h"
+#include "db/engine.h"
 
 namespace kalder {
 
 std::unique_ptr<KeyedMerge> KeyedMerge::open(Connection& conn, const MergeFields& fields, const MergeOptions& options)
 {
-    return sqlite::openMerge(conn, fields, options);
+    return conn.engine().openMerge(conn, fields, options);
 }
 
 } // namespace kalder

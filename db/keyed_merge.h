@@ -104,7 +104,9 @@ public:
     // Adds a record for a key the table does not hold (the key as text, the minimum and the
     // maximum as numbers, 0 for an empty cell), or widens the first record holding it (lowest
     // row id): the minimum only goes down, the maximum only up; an empty cell, a Null field or
-    // a text field that does not read as a number is left as it is. True: a record was added.
+    // a text field that does not read as a number is left as it is. True: a record was added,
+    // where the merge knows it at once; one that writes a batch only when it commits (on a
+    // server) answers false and counts the records added as it writes them.
     // row is the caller's number of the row, for failedRow().
     //
     // A record the table refuses fails, in merge() or in the commit() that writes its batch,

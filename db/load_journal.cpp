@@ -6,6 +6,7 @@
 #include "db/load_journal.h"
 
 #include "app/base/failure.h"
+#include "db/engine.h"
 #include "db/sqlite_dialect.h"
 #include "db/sqlite_session.h"
 
@@ -233,8 +234,28 @@ struct LoadJournal::Impl {
     std::optional<Range> range;
 };
 
+namespace {
+// The journal is kept in database files only; on a server a load runs without it, and the
+// undo refuses.
+bool onServer(const Connection& conn)
+{
+    return conn.isOpen() && conn.engine().kind() != Engine::Kind::Sqlite;
+}
+const QString NoJournalOnServer = QStringLiteral("на сервере PostgreSQL журнал загрузок не ведётся");
+} // namespace
+
+std::optional<QString> journalUnavailable(const Connection& conn)
+{
+    return onServer(conn) ? std::optional(NoJournalOnServer) : std::nullopt;
+}
+
 std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad load, QString* unavailable)
 {
+    if (onServer(conn)) {
+        if (unavailable)
+            *unavailable = NoJournalOnServer;
+        return nullptr;
+    }
     auto impl = std::make_unique<Impl>(conn);
     sqlite::Session& session = impl->session;
     const QString what = QStringLiteral("Журнал загрузок в базе данных %1").arg(session.path());
@@ -447,6 +468,8 @@ std::optional<JournaledLoad> lastLoad(Connection& conn, const QString& table)
 {
     // skipped on failure: a journal that cannot be read (tables of that name made by another
     // program, say) is as none
+    if (onServer(conn))
+        return std::nullopt;
     try {
         sqlite::Session session(conn);
         session.begin(false);
@@ -458,6 +481,9 @@ std::optional<JournaledLoad> lastLoad(Connection& conn, const QString& table)
 
 UndoResult undoLastLoad(Connection& conn, const QString& table)
 {
+    if (onServer(conn))
+        throw Failure(err::NoCurrentRecord,
+                      QStringLiteral("Отмена загрузки в таблицу %1 невозможна: %2").arg(table, NoJournalOnServer));
     sqlite::Session session(conn);
     const QString what = QStringLiteral("Отмена загрузки в таблицу %1").arg(table);
     session.begin(true);

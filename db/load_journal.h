@@ -73,6 +73,9 @@ private:
     qint64 m_addedCount = 0, m_batchAdded = 0;
 };
 
+// Why the database keeps no journal at all (a server database), or nothing when it may.
+std::optional<QString> journalUnavailable(const Connection& conn);
+
 // The last load into the table that has not been taken back; nothing when there is none or
 // the database keeps no journal.
 std::optional<JournaledLoad> lastLoad(Connection& conn, const QString& table);

@@ -4,12 +4,13 @@
 # window manager).
 # Silent and quick when all of them are there; runs apt-get update only when one is missing.
 # fonts-wine brings a font made to Tahoma's metrics, the window's font; qt6-translations-l10n
-# the toolkit's own texts in Russian.
+# the toolkit's own texts in Russian. libqt6sql6-psql and libpq-dev reach a database on a
+# PostgreSQL server; postgresql-15 is the server the tests and the server benchmark start.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libgsf-1-dev libssl-dev zlib1g-dev qt6-translations-l10n
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev postgresql-15 qt6-qpa-plugins libgsf-1-dev libssl-dev zlib1g-dev qt6-translations-l10n
   fonts-liberation fonts-dejavu-core fonts-wine fontconfig
   xvfb xauth imagemagick
   python3 python3-xlwt python3-xlrd python3-openpyxl unzip sqlite3

@@ -225,6 +225,10 @@ void Command_Undo_Click(AppState& state, FormControls& ui)
     if (!conn)
         return;   // the button is disabled without a database
     try {
+        if (const std::optional<QString> why = journalUnavailable(*conn)) {
+            ui.dialogs->message(QStringLiteral("Отмена загрузки невозможна: %1").arg(*why), Title, Dialogs::Icon::Exclamation);
+            return;
+        }
         const std::optional<JournaledLoad> last = lastLoad(*conn, TableData);
         if (!last) {
             ui.dialogs->message(QStringLiteral("В журнале нет загрузки, которую можно отменить"), Title,

@@ -1,0 +1,78 @@
+// The client library's own interface on the handle of Qt's PostgreSQL connection, for the work
+// Qt SQL makes slow or cannot do: statements with parameters and their results, and COPY.
+// Statements share the connection (and so its transaction) with the Qt SQL statements.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
+
+namespace kalder {
+class Connection;
+class Failure;
+}
+
+namespace kalder::pg {
+
+// A result, cleared when its holder goes.
+class Result {
+public:
+    Result() = default;
+    explicit Result(PGresult* r) : m_r(r) {}
+    ~Result();
+    Result(Result&& other) noexcept : m_r(other.m_r) { other.m_r = nullptr; }
+    Result& operator=(Result&& other) noexcept;
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    PGresult* get() const { return m_r; }
+    int rows() const;
+    bool isNull(int row, int col) const;
+    QByteArray text(int row, int col) const;
+    double number(int row, int col) const;
+    qint64 integer(int row, int col) const;
+    qint64 affected() const;   // the rows an INSERT, UPDATE or DELETE wrote
+
+private:
+    PGresult* m_r = nullptr;
+};
+
+// A parameter in the server's text form; nothing: Null.
+using Param = std::optional<QByteArray>;
+QByteArray textOf(double v);
+
+class Session {
+public:
+    // Fails with err::NotOpen unless the connection is an open PostgreSQL connection.
+    explicit Session(Connection& conn);
+
+    PGconn* handle() const { return m_conn; }
+    const QString& location() const { return m_location; }
+
+    // Runs a statement; a server's error fails, described by what was being done.
+    Result exec(const QByteArray& sql, const QString& what, const std::vector<Param>& params = {});
+    // The same, giving back the error instead: nothing when the statement ran; the failure
+    // and the server's SQLSTATE otherwise.
+    std::optional<Failure> tryExec(const QByteArray& sql, const QString& what, const std::vector<Param>& params,
+                                   Result* out = nullptr);
+    // Runs a COPY ... FROM STDIN with the rows in the server's text format.
+    void copyIn(const QByteArray& sql, const QByteArray& data, const QString& what);
+    // Runs a statement whose failure is no concern any more (taking back a transaction).
+    void quietly(const char* sql) noexcept;
+
+    // The SQLSTATE of the last statement that failed ("" when the connection was lost).
+    const QByteArray& lastState() const { return m_state; }
+    bool connectionLost() const;
+
+private:
+    PGconn* m_conn = nullptr;
+    QString m_location;
+    QByteArray m_state;
+};
+
+} // namespace kalder::pg
