@@ -85,7 +85,7 @@ public:
 
     bool running() const { return m_running; }
     const QString& reason() const { return m_reason; }
-    QString socketDir() const { return m_dir->path(); }
+    QString socketDir() const { return m_dir ? m_dir->path() : QString(); }
     static QString user() { return QStringLiteral("kalder"); }
 
     // The connection URI of one of the server's databases, as settings.cfg would hold it.
