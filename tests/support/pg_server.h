@@ -96,6 +96,8 @@ public:
 
     bool start()
     {
+        if (!m_dir || !m_dir->isValid())
+            return false;
         const bool ok = run(QStringLiteral("pg_ctl"),
                             {QStringLiteral("-D"), dataDir(), QStringLiteral("-l"), m_dir->filePath(QStringLiteral("log")),
                              QStringLiteral("-w"), QStringLiteral("-o"),
@@ -110,6 +112,8 @@ public:
     // Stops the server: "fast" ends every session, "immediate" as if the machine stopped.
     bool stop(const QString& mode = QStringLiteral("fast"))
     {
+        if (!m_running)
+            return false;   // never started, or stopped already
         const bool ok = run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), mode,
                                                        QStringLiteral("-w"), QStringLiteral("stop")},
                             &m_lastOutput);
