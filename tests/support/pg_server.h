@@ -131,12 +131,20 @@ public:
         stopProcess(SIGQUIT);
         return false;
     }
-    // Stops the server: "fast" ends every session, "immediate" as if the machine stopped.
+    // Stops the server with pg_ctl: "fast" ends every session, "immediate" as if the machine
+    // stopped.
     bool stop(const QString& mode = QStringLiteral("fast"))
     {
         if (!m_running)
             return false;   // never started, or stopped already
         m_running = false;
+        if (run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), mode, QStringLiteral("-w"),
+                                           QStringLiteral("stop")},
+                &m_lastOutput)) {
+            const bool ended = m_server && m_server->waitForFinished(60000);
+            m_server.reset();
+            return ended;
+        }
         return stopProcess(mode == QLatin1String("immediate") ? SIGQUIT : SIGINT);
     }
 
