@@ -160,9 +160,11 @@ void Recordset::openSelect(const QString& table, const QString& where, const QVa
     QSqlQuery q(db);
     q.setForwardOnly(true);
     const QString order = where.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + rowId;
-    if (!q.prepare(QStringLiteral("SELECT ") + rowId + QStringLiteral(", *") + from + order)) {
+    // Only the first record is read: a server would otherwise send the whole table.
+    const QString first = QStringLiteral(" LIMIT 1");
+    if (!q.prepare(QStringLiteral("SELECT ") + rowId + QStringLiteral(", *") + from + order + first)) {
         withRowId = false;
-        q = prepared(conn, QStringLiteral("SELECT *") + from, what);
+        q = prepared(conn, QStringLiteral("SELECT *") + from + first, what);
     }
     if (!where.isEmpty())
         q.addBindValue(bound);

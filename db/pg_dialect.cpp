@@ -128,14 +128,6 @@ QList<std::pair<QByteArray, QByteArray>> connectionOptions(const QString& uri)
     return out;
 }
 
-QByteArray connectionString(const QString& uri)
-{
-    QByteArrayList parts;
-    for (auto [key, value] : connectionOptions(uri))
-        parts.append(key + "='" + value.replace('\\', "\\\\").replace('\'', "\\'") + "'");
-    return parts.join(' ');
-}
-
 PGconn* handleOf(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();

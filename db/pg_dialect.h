@@ -31,8 +31,6 @@ const Engine& engine();
 // that holds a password, fails: passwords come from the server's password file or the
 // environment, never from settings.cfg.
 QList<std::pair<QByteArray, QByteArray>> connectionOptions(const QString& uri);
-// The same as one connection string of the client library.
-QByteArray connectionString(const QString& uri);
 
 // The client library's handle of an open Qt SQL connection over PostgreSQL, or null.
 PGconn* handleOf(const QSqlDatabase& db);

@@ -270,8 +270,12 @@ private:
                 widen(m_min, "lo", true);
             if (m_hasMax)
                 widen(m_max, "hi", false);
+            // Under a unique index a key has one record at most; otherwise the first one is widened.
             QByteArray widenSql;
-            if (!sets.isEmpty())
+            if (!sets.isEmpty() && m_unique)
+                widenSql = "UPDATE " + m_t + " AS d SET " + sets.join(", ") + " FROM kalder_group f WHERE d." + k +
+                           " = f.k AND (" + changed.join(" OR ") + ")";
+            else if (!sets.isEmpty())
                 widenSql = "UPDATE " + m_t + " AS d SET " + sets.join(", ") + " FROM (SELECT DISTINCT ON (s." + k +
                              ") s.ctid AS tid, g.lo, g.hi FROM " + m_t + " s JOIN kalder_group g ON s." + k +
                              " = g.k ORDER BY s." + k + ", s.ctid) f WHERE d.ctid = f.tid AND (" + changed.join(" OR ") + ")";
@@ -323,6 +327,8 @@ private:
             m_s.exec("BEGIN", what());
         }
         m_inTx = true;
+        // A batch's sorts and hashes fit in memory rather than going to disk.
+        m_s.exec("SET LOCAL work_mem = '64MB'", what());
         if (m_unique)
             return;
         if (auto f = m_s.tryExec("SELECT pg_advisory_xact_lock(hashtextextended('kalder.load:' || $1, 0))", what(), {m_oid})) {

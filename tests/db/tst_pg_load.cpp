@@ -47,6 +47,7 @@ private slots:
     void loadsAtOnceEndAsASerialOrder();
     void keyComparedAsTheFieldCompares_data();
     void keyComparedAsTheFieldCompares();
+    void numberKeyField();
     void keyWithACharacterTheServerCannotHold();
     void keyStoredByAnotherLoadMeanwhile();
     void lockKeptPastTheBound();
@@ -154,6 +155,24 @@ void TstPgLoad::keyComparedAsTheFieldCompares()
     std::sort(expected.begin(), expected.end());
     std::sort(got.begin(), got.end());
     QCOMPARE(got, expected);
+}
+
+void TstPgLoad::numberKeyField()
+{
+    // A whole-number key field: "7" and "07" are one key; a text it cannot hold is refused at its row.
+    EngineDatabase db(u"postgres"_s, u"CREATE TABLE \"tblData\" (\"Key\" integer, \"MinV\" double precision, "
+                                      "\"MaxV\" double precision)"_s);
+    const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
+    merge->merge(u"7"_s, 5, 6, 2);
+    merge->merge(u"07"_s, 1, 9, 3);
+    merge->merge(u"x"_s, 1, 1, 4);
+    const auto f = failureOf([&] { merge->commit(); });
+    QVERIFY(f);
+    QCOMPARE(f->number(), err::ServerRefused);
+    QVERIFY2(f->description().contains(u"«x»"_s), qPrintable(f->description()));
+    QCOMPARE(merge->failedRow(), std::optional<qint64>(4));
+    merge->commit();
+    QCOMPARE(db.rows(Dump), QStringList{u"7|1|9"_s});
 }
 
 void TstPgLoad::keyWithACharacterTheServerCannotHold()

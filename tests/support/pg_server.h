@@ -1,7 +1,7 @@
 // Test support: a real PostgreSQL server of the test's own, in a temporary folder, listening on
 // a Unix socket in that folder only (no TCP port), stopped and removed when the test ends. The
 // server refuses to run as root, so a test started as root runs it as the user "postgres"
-// (with setpriv), in a folder that user owns. Where the server's programs are missing, or it
+// (with setpriv, which also stops it when the test's process ends), in a folder that user owns. Where the server's programs are missing, or it
 // does not start, reason() says why and the tests skip themselves with it.
 #pragma once
 
@@ -17,6 +17,7 @@
 
 #include <memory>
 
+#include <csignal>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -85,7 +86,7 @@ public:
 
     bool running() const { return m_running; }
     const QString& reason() const { return m_reason; }
-    QString socketDir() const { return m_dir->path(); }
+    QString socketDir() const { return m_dir ? m_dir->path() : QString(); }
     static QString user() { return QStringLiteral("kalder"); }
 
     // The connection URI of one of the server's databases, as settings.cfg would hold it.
@@ -94,28 +95,57 @@ public:
         return QStringLiteral("postgresql://%1@/%2?host=%3").arg(user(), database, socketDir());
     }
 
+    // The server runs as a child of the test, and is told to stop (as by "fast" below) when
+    // the test's process ends without stopping it, a crash included: no server outlives its test.
     bool start()
     {
-        const bool ok = run(QStringLiteral("pg_ctl"),
-                            {QStringLiteral("-D"), dataDir(), QStringLiteral("-l"), m_dir->filePath(QStringLiteral("log")),
-                             QStringLiteral("-w"), QStringLiteral("-o"),
-                             QStringLiteral("-c listen_addresses='' -c unix_socket_directories='%1' -c fsync=off "
-                                            "-c max_connections=40")
-                                 .arg(socketDir()),
-                             QStringLiteral("start")},
-                            &m_lastOutput);
-        m_running = ok;
-        return ok;
+        if (!m_dir || !m_dir->isValid())
+            return false;
+        m_server = std::make_unique<QProcess>();
+        m_server->setWorkingDirectory(m_dir->path());
+        m_server->setStandardOutputFile(m_dir->filePath(QStringLiteral("log")), QIODevice::Append);
+        m_server->setStandardErrorFile(m_dir->filePath(QStringLiteral("log")), QIODevice::Append);
+        QStringList args{QStringLiteral("--pdeathsig"), QStringLiteral("INT")};
+        if (m_asPostgres)
+            args += {QStringLiteral("--reuid=postgres"), QStringLiteral("--regid=postgres"), QStringLiteral("--clear-groups")};
+        args += {binaries() + QStringLiteral("/postgres"), QStringLiteral("-D"), dataDir(), QStringLiteral("-c"),
+                 QStringLiteral("listen_addresses="), QStringLiteral("-c"),
+                 QStringLiteral("unix_socket_directories=") + socketDir(), QStringLiteral("-c"), QStringLiteral("fsync=off"),
+                 QStringLiteral("-c"), QStringLiteral("max_connections=40")};
+        m_server->start(QStringLiteral("setpriv"), args);
+        if (!m_server->waitForStarted(30000)) {
+            m_lastOutput = QStringLiteral("setpriv did not start: ") + m_server->errorString();
+            m_server.reset();
+            return false;
+        }
+        // Ready when it accepts connections on its socket.
+        for (int i = 0; i < 600; ++i) {
+            if (run(QStringLiteral("pg_isready"), {QStringLiteral("-q"), QStringLiteral("-h"), socketDir()}, nullptr, false)) {
+                m_running = true;
+                return true;
+            }
+            if (m_server->waitForFinished(100))
+                break;   // it ended: the log says why
+        }
+        m_lastOutput = QStringLiteral("no connection accepted on %1").arg(socketDir());
+        stopProcess(SIGQUIT);
+        return false;
     }
-    // Stops the server: "fast" ends every session, "immediate" as if the machine stopped.
+    // Stops the server with pg_ctl: "fast" ends every session, "immediate" as if the machine
+    // stopped.
     bool stop(const QString& mode = QStringLiteral("fast"))
     {
-        const bool ok = run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), mode,
-                                                       QStringLiteral("-w"), QStringLiteral("stop")},
-                            &m_lastOutput);
-        if (ok)
-            m_running = false;
-        return ok;
+        if (!m_running)
+            return false;   // never started, or stopped already
+        m_running = false;
+        if (run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), mode, QStringLiteral("-w"),
+                                           QStringLiteral("stop")},
+                &m_lastOutput)) {
+            const bool ended = m_server && m_server->waitForFinished(60000);
+            m_server.reset();
+            return ended;
+        }
+        return stopProcess(mode == QLatin1String("immediate") ? SIGQUIT : SIGINT);
     }
 
     // A new empty database; its URI.
@@ -165,13 +195,23 @@ private:
         return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(2000)) : QString();
     }
 
-    bool run(const QString& program, const QStringList& args, QString* output) const
+    bool stopProcess(int signal)
+    {
+        if (!m_server)
+            return false;
+        ::kill(pid_t(m_server->processId()), signal);
+        const bool ended = m_server->waitForFinished(60000);
+        m_server.reset();
+        return ended;
+    }
+
+    bool run(const QString& program, const QStringList& args, QString* output, bool asServer = true) const
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.setWorkingDirectory(m_dir->path());
         const QString path = binaries() + QLatin1Char('/') + program;
-        if (m_asPostgres)
+        if (m_asPostgres && asServer)
             p.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=postgres"), QStringLiteral("--regid=postgres"),
                                                            QStringLiteral("--clear-groups"), path} +
                                                    args);
@@ -200,6 +240,7 @@ private:
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_server;
     QString m_reason;
     QString m_lastOutput;
     bool m_running = false;
