@@ -495,120 +495,120 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
         // an .xlsx lists after its cells): nothing is written yet then, and the rows are read
         // again from the workbook opened whole.
         for (bool again = false;; again = true) {
-        if (again) {
-            merge.reset();   // takes back what it wrote, and the journal's with it
-            journal.reset();
-            if (preview) {
-                collector.emplace();
-                *preview = PreviewReport();
-            }
-            book = rowsOf(Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow)));
-        }
-        ui.pb->setValue(0);
-        // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
-        ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
-        // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
-        qint64 done = 0;
-        const auto advance = [&](bool last) {
-            if (++done % ProgressStep == 0 || last)
-                ui.pb->setValue(std::min(float(done), ui.pb->max()));
-        };
-        const auto open = [&](qint64 row) {
-            Connection* conn = state.connection();
-            if (!conn)
-                throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
-            MergeOptions options;
-            if (preview) {
-                options.rehearsal = true;
-                options.observer = &*collector;
-            } else {
-                JournaledLoad load;
-                load.table = TableData;
-                load.workbook = QFileInfo(fileName).absoluteFilePath();
-                load.workbookSize = fileSize;
-                load.headerRow = headerRow;
-                load.lastRow = lastRow;
-                load.links = linksText(*ui.lv);
-                load.fields = fields;
-                QString why;
-                journal = LoadJournal::start(*conn, load, &why);
-                if (journal) {
-                    journal->setSha256(sha256);
-                    options.observer = journal.get();
-                } else if (!state.journalNoticeShown) {
-                    state.journalNoticeShown = true;
-                    ui.dialogs->message(QStringLiteral("Журнал загрузок не ведётся (%1): загрузка выполняется без "
-                                                       "возможности её отменить")
-                                            .arg(why),
-                                        QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
+            if (again) {
+                merge.reset();   // takes back what it wrote, and the journal's with it
+                journal.reset();
+                if (preview) {
+                    collector.emplace();
+                    *preview = PreviewReport();
                 }
+                book = rowsOf(Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow)));
             }
-            // the load commits its batches itself (see below)
-            options.batchRows = std::numeric_limits<int>::max();
-            merge = KeyedMerge::open(*conn, fields, options);
-            merge->expect(qint64(lastRow) - row + 1);
-        };
-        // A minimum or maximum of the row: a rehearsal lists a cell that is no number and goes on.
-        bool rejected = false;
-        QString keyText, numberText;   // reused from row to row
-        qint64 merged = 0;
-        const auto number = [&](qint64 row, const Slot& slot) -> std::optional<double> {
-            if (!slot.linked)
-                return std::nullopt;
-            if (!preview)
-                return cellNumber(*book, row, slot.colNo, numbers, numberText);
-            try {
-                return cellNumber(*book, row, slot.colNo, numbers, numberText);
-            } catch (const Failure& f) {
-                if (f.number() != err::TypeMismatch)
-                    throw;
-                preview->rejections.append({row, slot.colNo, trimSpaces(numberText).toString(), f.text()});
-                rejected = true;
-                return std::nullopt;
-            }
-        };
-        for (qint64 row = qint64(headerRow) + 1; row <= lastRow; ++row) {
-            const bool last = row == lastRow;
-            if (preview)
-                ++preview->rowsRead;
-            book->cellText(int(row), key.colNo, keyText);
-            const QStringView k = trimSpaces(keyText);
-            if (k.isEmpty()) {
+            ui.pb->setValue(0);
+            // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
+            ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
+            // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
+            qint64 done = 0;
+            const auto advance = [&](bool last) {
+                if (++done % ProgressStep == 0 || last)
+                    ui.pb->setValue(std::min(float(done), ui.pb->max()));
+            };
+            const auto open = [&](qint64 row) {
+                Connection* conn = state.connection();
+                if (!conn)
+                    throw Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
+                MergeOptions options;
+                if (preview) {
+                    options.rehearsal = true;
+                    options.observer = &*collector;
+                } else {
+                    JournaledLoad load;
+                    load.table = TableData;
+                    load.workbook = QFileInfo(fileName).absoluteFilePath();
+                    load.workbookSize = fileSize;
+                    load.headerRow = headerRow;
+                    load.lastRow = lastRow;
+                    load.links = linksText(*ui.lv);
+                    load.fields = fields;
+                    QString why;
+                    journal = LoadJournal::start(*conn, load, &why);
+                    if (journal) {
+                        journal->setSha256(sha256);
+                        options.observer = journal.get();
+                    } else if (!state.journalNoticeShown) {
+                        state.journalNoticeShown = true;
+                        ui.dialogs->message(QStringLiteral("Журнал загрузок не ведётся (%1): загрузка выполняется без "
+                                                           "возможности её отменить")
+                                                .arg(why),
+                                            QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
+                    }
+                }
+                // the load commits its batches itself (see below)
+                options.batchRows = std::numeric_limits<int>::max();
+                merge = KeyedMerge::open(*conn, fields, options);
+                merge->expect(qint64(lastRow) - row + 1);
+            };
+            // A minimum or maximum of the row: a rehearsal lists a cell that is no number and goes on.
+            bool rejected = false;
+            QString keyText, numberText;   // reused from row to row
+            qint64 merged = 0;
+            const auto number = [&](qint64 row, const Slot& slot) -> std::optional<double> {
+                if (!slot.linked)
+                    return std::nullopt;
+                if (!preview)
+                    return cellNumber(*book, row, slot.colNo, numbers, numberText);
+                try {
+                    return cellNumber(*book, row, slot.colNo, numbers, numberText);
+                } catch (const Failure& f) {
+                    if (f.number() != err::TypeMismatch)
+                        throw;
+                    preview->rejections.append({row, slot.colNo, trimSpaces(numberText).toString(), f.text()});
+                    rejected = true;
+                    return std::nullopt;
+                }
+            };
+            for (qint64 row = qint64(headerRow) + 1; row <= lastRow; ++row) {
+                const bool last = row == lastRow;
                 if (preview)
-                    ++preview->rowsSkipped;
+                    ++preview->rowsRead;
+                book->cellText(int(row), key.colNo, keyText);
+                const QStringView k = trimSpaces(keyText);
+                if (k.isEmpty()) {
+                    if (preview)
+                        ++preview->rowsSkipped;
+                    advance(last);
+                    continue;
+                }
+                rejected = false;
+                const std::optional<double> lo = number(row, minimum);
+                const std::optional<double> hi = number(row, maximum);
+                if (rejected) {
+                    advance(last);
+                    continue;
+                }
+                if (!merge)
+                    open(row);
+                if (journal)
+                    journal->rowsMerged(done + 1);
+                try {
+                    merge->merge(k, lo, hi, row);
+                    // A commit costs a sync and writes again every page the batch changed: after a
+                    // first batch of the merge's own size, the rest of the rows go in one. Rows are
+                    // written only once they are known to stand; else all go at the end.
+                    if (++merged == KeyedMerge::DefaultBatchRows && book->rowsStand().value_or(false))
+                        merge->commit();
+                } catch (const Failure& f) {
+                    if (const auto at = merge->failedRow())
+                        throw rowFailure(f, *at);
+                    throw;
+                }
                 advance(last);
-                continue;
             }
-            rejected = false;
-            const std::optional<double> lo = number(row, minimum);
-            const std::optional<double> hi = number(row, maximum);
-            if (rejected) {
-                advance(last);
-                continue;
-            }
-            if (!merge)
-                open(row);
-            if (journal)
-                journal->rowsMerged(done + 1);
-            try {
-                merge->merge(k, lo, hi, row);
-                // A commit costs a sync and writes again every page the batch changed: after a
-                // first batch of the merge's own size, the rest of the rows go in one. Rows are
-                // written only once they are known to stand; else all go at the end.
-                if (++merged == KeyedMerge::DefaultBatchRows && book->rowsStand().value_or(false))
-                    merge->commit();
-            } catch (const Failure& f) {
-                if (const auto at = merge->failedRow())
-                    throw rowFailure(f, *at);
-                throw;
-            }
-            advance(last);
-        }
-        // every row is read: the rest of the file is, before the last batch is written (a damaged
-        // end fails the load with that batch not written), and its rows go first, so that the
-        // two never take memory at once
-        if (book->finish())
-            break;   // else the rows are read again, nothing written yet
+            // every row is read: the rest of the file is, before the last batch is written (a damaged
+            // end fails the load with that batch not written), and its rows go first, so that the
+            // two never take memory at once
+            if (book->finish())
+                break;   // else the rows are read again, nothing written yet
         }
         book.reset();
         if (merge) {

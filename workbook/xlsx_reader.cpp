@@ -414,6 +414,13 @@ void XlsxWorkbook::readSheet(const QString& part)
                 ++col;
             }
             if (row >= LargeSheetRows || col >= LargeSheetColumns) cellsBeyond();
+            if (passes(quint32(row), quint32(col))) {
+                // a cell the part does not keep: its content is passed over unread
+                const int depth = x.depth();
+                for (XmlScanner::Token u; (u = x.next()) != XmlScanner::Eof;)
+                    if (u == XmlScanner::End && x.depth() < depth) break;
+                continue;
+            }
             quint64 xf = 0;
             if (!x.attribute("s", v) || !parseUInt(v, xf) || xf > 0xFFFF) xf = 0;
             enum { Number, Shared, Inline, Str, Boolean, Error, Date } type = Number;
