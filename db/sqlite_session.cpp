@@ -94,10 +94,12 @@ qint64 Session::pragma(const char* sql) const
     return value;
 }
 
-// A batch reads and writes the pages of the table and of its indexes all over: with a cache
+// A batch reads and writes the pages of the indexes of the table all over: with a cache
 // smaller than they are, each page is written out and read back many times in one batch,
-// through the kernel. The cache is sized for the database as it is and what a batch adds to
-// it, within a bound, when a batch that writes begins; it only ever grows during a session.
+// through the kernel. The table's own new pages are written once, at its end, and need no
+// room. The cache is sized, when a batch that writes begins, for a share of the database as it
+// is (its indexes) and what the batch adds to an index on the key, within a bound; it only
+// ever grows during a session.
 void Session::sizeCache()
 {
     const qint64 pages = pragma("PRAGMA page_count");
@@ -107,10 +109,9 @@ void Session::sizeCache()
         return;
     // cache_size counts pages, or KiB when negative
     const qint64 currentPages = current >= 0 ? current : -current * 1024 / pageSize;
-    // what a batch reads again of the pages it adds is the part of an index on the key: a few
-    // bytes a row; the table's own pages it writes once, at their end
-    constexpr qint64 rowBytes = 16;
-    const qint64 wanted = std::min(pages + pages / 2 + ((8ll << 20) + m_expectedRows * rowBytes) / pageSize,
+    // an index entry of a short key takes some twenty bytes, and rows repeat keys
+    constexpr qint64 rowBytes = 8;
+    const qint64 wanted = std::min(pages / 4 + ((8ll << 20) + m_expectedRows * rowBytes) / pageSize,
                                    MaxCacheBytes / pageSize);
     if (wanted <= currentPages)
         return;

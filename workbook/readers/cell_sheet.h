@@ -99,6 +99,13 @@ protected:
         return row < m_keptRows && col < quint32(m_maxColumns) && (m_kept.empty() || m_kept[col]);
     }
     quint32 keptRows() const { return m_keptRows; }
+    // A cell that is not kept, which a reader passes over unread; of rows given as they are
+    // decoded, its row may end the batch in hand as a kept cell's would.
+    bool passes(quint32 row, quint32 col)
+    {
+        if (m_sink && row - m_rows.first >= m_batchRows && !nextBatch(row)) return true;
+        return !keeps(row, col);
+    }
     // The first kept column at col or after it, from 0; the format's column limit when none is.
     quint32 nextKeptColumn(quint32 col) const;
     // Bytes of texts a reader keeps beside the cell store (its shared table), counted against

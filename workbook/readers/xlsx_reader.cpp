@@ -15,8 +15,13 @@
 #include <QStringDecoder>
 #include <QStringList>
 
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -120,6 +125,99 @@ QString relsOf(const QString& part)
     const qsizetype slash = part.lastIndexOf(u'/');
     return part.left(slash + 1) + u"_rels/"_s + part.mid(slash + 1) + u".rels"_s;
 }
+
+// A part inflated ahead in a thread of its own, a few chunks at a time, while its reader
+// scans what came before: inflating and checking the bytes is a third of reading a sheet.
+class ReadAhead {
+public:
+    explicit ReadAhead(ZipArchive::Stream& stream) : m_thread([this, &stream] { run(stream); }) {}
+    ~ReadAhead()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // As ZipArchive::Stream::read, and fails as it does, where it did.
+    qsizetype read(char* dst, qsizetype max)
+    {
+        if (m_at == m_chunk.size()) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return !m_ready.empty() || m_done; });
+            if (m_ready.empty()) {
+                if (m_failure) throw *m_failure;
+                return 0;
+            }
+            m_free.push_back(std::move(m_chunk));
+            m_chunk = std::move(m_ready.front());
+            m_ready.pop_front();
+            m_at = 0;
+            lock.unlock();
+            m_changed.notify_all();
+        }
+        const qsizetype n = std::min(max, m_chunk.size() - m_at);
+        std::copy_n(m_chunk.constData() + m_at, n, dst);
+        m_at += n;
+        return n;
+    }
+
+private:
+    static constexpr qsizetype ChunkBytes = 256 * 1024;
+    static constexpr size_t Ahead = 4;
+
+    void run(ZipArchive::Stream& stream)
+    {
+        try {
+            for (;;) {
+                QByteArray chunk;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [&] { return m_stop || m_ready.size() < Ahead; });
+                    if (m_stop) return;
+                    if (!m_free.empty()) {
+                        chunk = std::move(m_free.back());
+                        m_free.pop_back();
+                    }
+                }
+                chunk.resize(ChunkBytes);
+                const qsizetype n = stream.read(chunk.data(), chunk.size());
+                if (n == 0) break;
+                chunk.resize(n);
+                {
+                    const std::lock_guard lock(m_mutex);
+                    m_ready.push_back(std::move(chunk));
+                }
+                m_changed.notify_all();
+            }
+        } catch (const Failure& f) {
+            const std::lock_guard lock(m_mutex);
+            m_failure = f;
+        } catch (const std::exception& e) {
+            const std::lock_guard lock(m_mutex);
+            m_failure = Failure(err::BookNotWorkbook, QString::fromUtf8(e.what()));
+        }
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+    }
+
+    QByteArray m_chunk;   // in hand
+    qsizetype m_at = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<QByteArray> m_ready;
+    std::vector<QByteArray> m_free;
+    bool m_stop = false, m_done = false;
+    std::optional<Failure> m_failure;
+    std::thread m_thread;
+};
 
 struct Relationship {
     QString type; // the last word of the type URI: "worksheet", "sharedStrings" ...
@@ -375,8 +473,10 @@ void XlsxWorkbook::cellsBeyond() const
 
 void XlsxWorkbook::readSheet(const QString& part)
 {
-    std::unique_ptr<ZipArchive::Stream> stream;
-    XmlScanner x = scanner(part, stream);
+    const std::unique_ptr<ZipArchive::Stream> stream = m_zip.open(part);
+    ReadAhead ahead(*stream);
+    XmlScanner x([&ahead](char* dst, qsizetype max) { return ahead.read(dst, max); },
+                 [this, part](const QString& what) { damaged(u"%1 (часть %2)"_s.arg(what, part)); });
     qint64 row = -1;       // the current row, from 0
     qint64 col = -1;       // the last column seen in the row
     bool inData = false;
@@ -414,6 +514,13 @@ void XlsxWorkbook::readSheet(const QString& part)
                 ++col;
             }
             if (row >= LargeSheetRows || col >= LargeSheetColumns) cellsBeyond();
+            if (passes(quint32(row), quint32(col))) {
+                // a cell the part does not keep: its content is passed over unread
+                const int depth = x.depth();
+                for (XmlScanner::Token u; (u = x.next()) != XmlScanner::Eof;)
+                    if (u == XmlScanner::End && x.depth() < depth) break;
+                continue;
+            }
             quint64 xf = 0;
             if (!x.attribute("s", v) || !parseUInt(v, xf) || xf > 0xFFFF) xf = 0;
             enum { Number, Shared, Inline, Str, Boolean, Error, Date } type = Number;
