@@ -1,11 +1,11 @@
 #include "db/pg_dialect.h"
 
 #include "db/engine.h"
+#include "db/pg_api.h"
 #include "db/pg_merge.h"
 
 #include <QSqlDriver>
 #include <QSqlQuery>
-#include <libpq-fe.h>
 
 #include <cstring>
 
@@ -97,10 +97,10 @@ const Engine& engine()
 QList<std::pair<QByteArray, QByteArray>> connectionOptions(const QString& uri)
 {
     char* error = nullptr;
-    PQconninfoOption* parsed = PQconninfoParse(uri.toUtf8().constData(), &error);
+    PQconninfoOption* parsed = libpq().PQconninfoParse(uri.toUtf8().constData(), &error);
     if (!parsed) {
         const QString why = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("нет памяти");
-        PQfreemem(error);
+        libpq().PQfreemem(error);
         throw Failure(err::ServerUnreachable, QStringLiteral("Адрес базы данных %1 не читается: %2").arg(locationText(uri), why));
     }
     QList<std::pair<QByteArray, QByteArray>> out;
@@ -115,7 +115,7 @@ QList<std::pair<QByteArray, QByteArray>> connectionOptions(const QString& uri)
         name = name || key == "application_name";
         out.append(std::pair(key, QByteArray(o->val)));
     }
-    PQconninfoFree(parsed);
+    libpq().PQconninfoFree(parsed);
     // The address is not repeated: the password would be shown with it.
     if (password)
         throw Failure(err::ServerUnreachable,
@@ -160,11 +160,11 @@ Failure describe(const QByteArray& sqlstate, const QString& message, bool connec
 
 Failure failureOf(PGconn* conn, const PGresult* result, const QString& what)
 {
-    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    QString text = QString::fromUtf8(result ? PQresultErrorMessage(result) : "").trimmed();
+    const char* state = result ? libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    QString text = QString::fromUtf8(result ? libpq().PQresultErrorMessage(result) : "").trimmed();
     if (text.isEmpty())
-        text = QString::fromUtf8(conn ? PQerrorMessage(conn) : "").trimmed();
-    const bool lost = !conn || PQstatus(conn) == CONNECTION_BAD || !state;
+        text = QString::fromUtf8(conn ? libpq().PQerrorMessage(conn) : "").trimmed();
+    const bool lost = !conn || libpq().PQstatus(conn) == CONNECTION_BAD || !state;
     // The first line is the message; the lines after it repeat the statement.
     text = text.section(QLatin1Char('\n'), 0, 0);
     return describe(QByteArray(state ? state : ""), text, lost, what);

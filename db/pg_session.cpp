@@ -3,23 +3,23 @@
 #include "app/base/failure.h"
 #include "db/connection.h"
 #include "db/engine.h"
+#include "db/pg_api.h"
 #include "db/pg_dialect.h"
 
-#include <libpq-fe.h>
 
 namespace kalder::pg {
 
 Result::~Result()
 {
     if (m_r)
-        PQclear(m_r);
+        libpq().PQclear(m_r);
 }
 
 Result& Result::operator=(Result&& other) noexcept
 {
     if (this != &other) {
         if (m_r)
-            PQclear(m_r);
+            libpq().PQclear(m_r);
         m_r = other.m_r;
         other.m_r = nullptr;
     }
@@ -28,32 +28,32 @@ Result& Result::operator=(Result&& other) noexcept
 
 int Result::rows() const
 {
-    return m_r ? PQntuples(m_r) : 0;
+    return m_r ? libpq().PQntuples(m_r) : 0;
 }
 
 bool Result::isNull(int row, int col) const
 {
-    return PQgetisnull(m_r, row, col) != 0;
+    return libpq().PQgetisnull(m_r, row, col) != 0;
 }
 
 QByteArray Result::text(int row, int col) const
 {
-    return QByteArray(PQgetvalue(m_r, row, col), PQgetlength(m_r, row, col));
+    return QByteArray(libpq().PQgetvalue(m_r, row, col), libpq().PQgetlength(m_r, row, col));
 }
 
 double Result::number(int row, int col) const
 {
-    return QByteArray::fromRawData(PQgetvalue(m_r, row, col), PQgetlength(m_r, row, col)).toDouble();
+    return QByteArray::fromRawData(libpq().PQgetvalue(m_r, row, col), libpq().PQgetlength(m_r, row, col)).toDouble();
 }
 
 qint64 Result::integer(int row, int col) const
 {
-    return QByteArray::fromRawData(PQgetvalue(m_r, row, col), PQgetlength(m_r, row, col)).toLongLong();
+    return QByteArray::fromRawData(libpq().PQgetvalue(m_r, row, col), libpq().PQgetlength(m_r, row, col)).toLongLong();
 }
 
 qint64 Result::affected() const
 {
-    return m_r ? QByteArray(PQcmdTuples(m_r)).toLongLong() : 0;
+    return m_r ? QByteArray(libpq().PQcmdTuples(m_r)).toLongLong() : 0;
 }
 
 QByteArray textOf(double v)
@@ -75,17 +75,17 @@ std::optional<Failure> Session::tryExec(const QByteArray& sql, const QString& wh
     values.reserve(params.size());
     for (const Param& p : params)
         values.push_back(p ? p->constData() : nullptr);
-    Result r(params.empty() ? PQexec(m_conn, sql.constData())
-                            : PQexecParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
+    Result r(params.empty() ? libpq().PQexec(m_conn, sql.constData())
+                            : libpq().PQexecParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
                                            nullptr, 0));
-    const ExecStatusType status = r.get() ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    const ExecStatusType status = r.get() ? libpq().PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
         m_state.clear();
         if (out)
             *out = std::move(r);
         return std::nullopt;
     }
-    const char* state = r.get() ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+    const char* state = r.get() ? libpq().PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
     m_state = QByteArray(state ? state : "");
     return failureOf(m_conn, r.get(), what);
 }
@@ -100,9 +100,9 @@ Result Session::exec(const QByteArray& sql, const QString& what, const std::vect
 
 void Session::copyIn(const QByteArray& sql, const QByteArray& data, const QString& what)
 {
-    Result start(PQexec(m_conn, sql.constData()));
-    if (!start.get() || PQresultStatus(start.get()) != PGRES_COPY_IN) {
-        const char* state = start.get() ? PQresultErrorField(start.get(), PG_DIAG_SQLSTATE) : nullptr;
+    Result start(libpq().PQexec(m_conn, sql.constData()));
+    if (!start.get() || libpq().PQresultStatus(start.get()) != PGRES_COPY_IN) {
+        const char* state = start.get() ? libpq().PQresultErrorField(start.get(), PG_DIAG_SQLSTATE) : nullptr;
         m_state = QByteArray(state ? state : "");
         throw failureOf(m_conn, start.get(), what);
     }
@@ -110,22 +110,22 @@ void Session::copyIn(const QByteArray& sql, const QByteArray& data, const QStrin
     constexpr qsizetype Piece = 1 << 20;
     bool sent = true;
     for (qsizetype at = 0; sent && at < data.size(); at += Piece)
-        sent = PQputCopyData(m_conn, data.constData() + at, int(std::min(Piece, data.size() - at))) == 1;
-    if (PQputCopyEnd(m_conn, sent ? nullptr : "kalder: copy cut off") != 1)
+        sent = libpq().PQputCopyData(m_conn, data.constData() + at, int(std::min(Piece, data.size() - at))) == 1;
+    if (libpq().PQputCopyEnd(m_conn, sent ? nullptr : "kalder: copy cut off") != 1)
         sent = false;
     std::optional<Failure> failure;
     // Every result of the COPY is read, so that the connection is ready for the next statement.
-    while (PGresult* r = PQgetResult(m_conn)) {
+    while (PGresult* r = libpq().PQgetResult(m_conn)) {
         Result held(r);
-        if (!failure && PQresultStatus(r) != PGRES_COMMAND_OK) {
-            const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        if (!failure && libpq().PQresultStatus(r) != PGRES_COMMAND_OK) {
+            const char* state = libpq().PQresultErrorField(r, PG_DIAG_SQLSTATE);
             m_state = QByteArray(state ? state : "");
             failure = failureOf(m_conn, r, what);
         }
-        if (PQstatus(m_conn) == CONNECTION_BAD)
+        if (libpq().PQstatus(m_conn) == CONNECTION_BAD)
             break;
     }
-    if (!failure && (!sent || PQstatus(m_conn) == CONNECTION_BAD)) {
+    if (!failure && (!sent || libpq().PQstatus(m_conn) == CONNECTION_BAD)) {
         m_state.clear();
         failure = failureOf(m_conn, nullptr, what);
     }
@@ -135,15 +135,15 @@ void Session::copyIn(const QByteArray& sql, const QByteArray& data, const QStrin
 
 void Session::quietly(const char* sql) noexcept
 {
-    if (PQstatus(m_conn) != CONNECTION_OK)
+    if (libpq().PQstatus(m_conn) != CONNECTION_OK)
         return;
-    if (PGresult* r = PQexec(m_conn, sql))
-        PQclear(r);
+    if (PGresult* r = libpq().PQexec(m_conn, sql))
+        libpq().PQclear(r);
 }
 
 bool Session::connectionLost() const
 {
-    return PQstatus(m_conn) == CONNECTION_BAD;
+    return libpq().PQstatus(m_conn) == CONNECTION_BAD;
 }
 
 } // namespace kalder::pg
