@@ -146,7 +146,7 @@ void FrmMain::buildControls()
     // is the palette's colour of the active window's title.
     const QColor title = palette().color(QPalette::Active, QPalette::Highlight);
 
-    auto place = [this](QWidget* w, const char* name, const QRect& at) {
+    auto place = [](QWidget* w, const char* name, const QRect& at) {
         w->setObjectName(QString::fromLatin1(name));
         w->setGeometry(at);
         w->setFont(designFont(WindowFamily, 8.25));

@@ -301,7 +301,9 @@ void TstFormats::refusedCells()
     QCOMPARE(book->maxRows(), 1048576);
     QCOMPARE(book->maxColumns(), 16384);
     QCOMPARE(book->cellText(1048576, 16384), QString());
-    for (auto [row, column] : {std::pair{1048577, 1}, std::pair{1, 16385}, std::pair{0, 1}, std::pair{1, 0}}) {
+    for (const auto& cell : {std::pair{1048577, 1}, std::pair{1, 16385}, std::pair{0, 1}, std::pair{1, 0}}) {
+        // plain names, not a structured binding: the lambda captures them on every compiler
+        const int row = cell.first, column = cell.second;
         const auto f = kalder::failureOf([&] { book->cellText(row, column); });
         QVERIFY(f);
         QCOMPARE(f->number(), kalder::err::Subscript);

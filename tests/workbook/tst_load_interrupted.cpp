@@ -148,7 +148,7 @@ void TstLoadInterrupted::killedUndoLeavesOneOfTheTables()
         QProcess undo;
         undo.start(Tool, {u"--db"_s, db, u"--undo"_s});
         QVERIFY(undo.waitForStarted(-1));
-        QThread::msleep(delay);
+        QThread::msleep(static_cast<unsigned long>(delay));
         undo.kill();
         QVERIFY(undo.waitForFinished(-1));
         const QStringList now = query(db, dump);

@@ -146,6 +146,11 @@ void TstNumberFormat::display_data()
     row("tag with calendar digits", u"[$-010409]dddd"_s, 42592, "ru_RU", u"Wednesday"_s);
     row("tag 419 under en", u"[$-419]d mmmm yyyy"_s, 42592, "en_US", u"10 августа 2016"_s);
     row("tag 419 month alone", u"[$-419]mmmm"_s, 42592, "en_US", u"Август"_s);
+    // a third language takes its names from the locale data, August and Wednesday among them
+    row("tag 422 month after a day", u"[$-422]d mmmm yyyy"_s, 42592, "en_US", u"10 серпня 2016"_s);
+    row("tag 422 month alone", u"[$-422]mmmm"_s, 42592, "en_US", u"серпень"_s);
+    row("tag 422 month abbreviation", u"[$-422]mmm"_s, 42592, "en_US", u"серп."_s);
+    row("tag 422 weekdays", u"[$-422]dddd, ddd"_s, 42592, "ru_RU", u"середа, ср"_s);
     row("tag 409 am pm under ru", u"[$-409]h:mm AM/PM"_s, 0.75, "ru_RU", u"6:00 PM"_s);
     row("tag in front serves every section", u"[$-409]mmm;@"_s, 42592, "ru_RU", u"Aug"_s);
     row("system long date ru", u"[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy"_s, 42592, "ru_RU", u"10 августа 2016 г."_s);

@@ -151,11 +151,11 @@ DateNames englishNames()
     const char* months[] = {"January", "February", "March",     "April",   "May",      "June",
                             "July",    "August",   "September", "October", "November", "December"};
     const char* days[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
-    for (int i = 0; i < 12; ++i) {
+    for (size_t i = 0; i < n.months.size(); ++i) {
         n.months[i] = n.genitive[i] = QString::fromLatin1(months[i]);
         n.shortMonths[i] = n.months[i].left(3);
     }
-    for (int i = 0; i < 7; ++i) {
+    for (size_t i = 0; i < n.days.size(); ++i) {
         n.days[i] = QString::fromLatin1(days[i]);
         n.shortDays[i] = n.days[i].left(3);
     }
@@ -194,14 +194,17 @@ const DateNames& dateNames(quint16 languageId, const QLocale& locale)
     if (added) {
         const QLocale names(language);
         DateNames& n = it->second;
-        for (int i = 0; i < 12; ++i) {
-            n.months[i] = names.standaloneMonthName(i + 1, QLocale::LongFormat);
-            n.genitive[i] = names.monthName(i + 1, QLocale::LongFormat);
-            n.shortMonths[i] = names.monthName(i + 1, QLocale::ShortFormat);
+        // the locale numbers months and days from 1
+        for (size_t i = 0; i < n.months.size(); ++i) {
+            const int month = int(i) + 1;
+            n.months[i] = names.standaloneMonthName(month, QLocale::LongFormat);
+            n.genitive[i] = names.monthName(month, QLocale::LongFormat);
+            n.shortMonths[i] = names.monthName(month, QLocale::ShortFormat);
         }
-        for (int i = 0; i < 7; ++i) {
-            n.days[i] = names.dayName(i + 1, QLocale::LongFormat);
-            n.shortDays[i] = names.dayName(i + 1, QLocale::ShortFormat);
+        for (size_t i = 0; i < n.days.size(); ++i) {
+            const int day = int(i) + 1;
+            n.days[i] = names.dayName(day, QLocale::LongFormat);
+            n.shortDays[i] = names.dayName(day, QLocale::ShortFormat);
         }
         if (tagged && !names.amText().isEmpty()) {
             n.am = names.amText();

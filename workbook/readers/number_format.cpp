@@ -231,7 +231,7 @@ QString fractionText(const Section& sec, double value, bool withSign)
     qint64 num = 0, den = 1;
     if (fixedDen > 0) {
         den = fixedDen;
-        num = qint64(std::llround(frac * den));
+        num = qint64(std::llround(frac * double(den)));
     } else {
         const int places = std::clamp(denPlaces, 1, 4);
         const int maxDen = int(std::pow(10, places)) - 1;
