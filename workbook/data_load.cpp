@@ -506,7 +506,7 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
         }
         ui.pb->setValue(0);
         // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
-        ui.pb->setMax(lastRow > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
+        ui.pb->setMax(float(lastRow) > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
         // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
         qint64 done = 0;
         const auto advance = [&](bool last) {

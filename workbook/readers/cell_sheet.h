@@ -218,7 +218,7 @@ private:
         m_rows.lastPosition = position;
         m_rows.ownTexts = m_rows.ownTexts || kind == Cell::Own;
         Cell c;
-        c.row = row;
+        c.row = row & 0xFFFFFFu; // keeps() holds rows below every format's last, 2^20
         c.kind = kind;
         c.col = quint16(col);
         c.xf = xf <= 0xFFFF ? quint16(xf) : 0;
