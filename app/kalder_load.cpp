@@ -35,10 +35,9 @@ using namespace kalder;
 
 namespace {
 
-const char* const Usage =
-    "usage: kalder-load [--locale NAME] --db DATABASE --workbook TEXT --header TEXT --last TEXT\n"
-    "                   [--link RULE:COLUMN:FIELD ...] [--preview]\n"
-    "       kalder-load [--locale NAME] --db DATABASE --undo\n";
+const char* const Usage = "usage: kalder-load [--locale NAME] --db DATABASE --workbook TEXT --header TEXT --last TEXT\n"
+                          "                   [--link RULE:COLUMN:FIELD ...] [--preview]\n"
+                          "       kalder-load [--locale NAME] --db DATABASE --undo\n";
 
 struct Link {
     QString rule, column, field;
@@ -134,8 +133,9 @@ std::optional<Arguments> parse(int argc, char** argv)
     }
     if (!a.hasDb)
         return std::nullopt;
-    if (a.undo)   // the undo takes the database alone
-        return a.preview || a.hasWorkbook || a.hasHeader || a.hasLast || !a.links.isEmpty() ? std::nullopt : std::optional(a);
+    if (a.undo) // the undo takes the database alone
+        return a.preview || a.hasWorkbook || a.hasHeader || a.hasLast || !a.links.isEmpty() ? std::nullopt
+                                                                                            : std::optional(a);
     if (!a.hasWorkbook || !a.hasHeader || !a.hasLast)
         return std::nullopt;
     return a;
@@ -145,10 +145,10 @@ std::optional<Arguments> parse(int argc, char** argv)
 QStringList headerTexts(const Arguments& a, const QLocale& locale)
 {
     QStringList out;
-    std::unique_ptr<RowCursor> book;   // read down to the header row only
+    std::unique_ptr<RowCursor> book; // read down to the header row only
     const auto row = toInt32(a.header);
     QList<std::optional<int>> columns;
-    Workbook::Part part;   // only the header row of the linked columns is decoded
+    Workbook::Part part; // only the header row of the linked columns is decoded
     for (const Link& link : a.links) {
         bool ok = false;
         const int col = link.column.trimmed().toInt(&ok);
@@ -156,7 +156,7 @@ QStringList headerTexts(const Arguments& a, const QLocale& locale)
         if (ok)
             part.columns.push_back(col);
     }
-    try {   // an unreadable workbook leaves the texts empty; the load reports it
+    try { // an unreadable workbook leaves the texts empty; the load reports it
         if (row && !part.columns.empty()) {
             part.rows = std::max(*row, 1);
             book = Workbook::openRows(a.workbook, locale, part);
@@ -165,7 +165,7 @@ QStringList headerTexts(const Arguments& a, const QLocale& locale)
     }
     for (const std::optional<int>& col : columns) {
         QString text;
-        try {   // a cell beyond the sheet, or a column that is no number, has no text
+        try { // a cell beyond the sheet, or a column that is no number, has no text
             if (book && col)
                 text = book->cellText(*row, *col);
         } catch (const Failure&) {

@@ -34,7 +34,7 @@ std::unique_ptr<FrmMain> Main(AppState& state, Dialogs* dialogs)
     Dialogs& shown = *window->controls().dialogs;
 
     if (get_PathToDB(state, shown))
-        return nullptr;   // already reported; no window
+        return nullptr; // already reported; no window
 
     if (state.PathToDB.isEmpty()) {
         shown.message(QStringLiteral("Путь к БД не определен"), title, Dialogs::Icon::Exclamation);
@@ -52,14 +52,14 @@ std::unique_ptr<FrmMain> Main(AppState& state, Dialogs* dialogs)
             shown.message(f.text(), title, Dialogs::Icon::Exclamation);
         }
         if (state.DBIsOpen) {
-            window->load();   // the load handling runs with the connection open
+            window->load(); // the load handling runs with the connection open
             window->controls().Text_PathToDB->setText(state.PathToDB);
         }
     } else {
         shown.message(QStringLiteral("Неверный путь к БД") + QStringLiteral("\r\n") + state.PathToDB, title,
                       Dialogs::Icon::Exclamation);
     }
-    window->load();   // no effect when it has run already
+    window->load(); // no effect when it has run already
     return window;
 }
 

@@ -70,7 +70,7 @@ std::optional<qint32> leadingInt32(const QString& text)
         ++i;
         if (i < s.size() && (s[i] == '+' || s[i] == '-'))
             number.append(s[i++]);
-        if (digits() == 0) {   // "12e" is 12: the mark was not an exponent
+        if (digits() == 0) { // "12e" is 12: the mark was not an exponent
             i = mark;
             number.truncate(kept);
         }

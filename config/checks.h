@@ -27,7 +27,7 @@ bool chk_StrNum(const QString& text, Dialogs& dialogs, const QLocale& locale = Q
 // The open-file or save-file dialog. filter: (description, pattern) pairs, each element
 // ended by one NUL. Returns the chosen path, or "" on cancel (flags then unchanged).
 QString dlg_FileName(qint32& flags, const std::optional<QString>& initialFolder, const QString& filter,
-                     qint32 filterIndex, const QString& defaultExtension, const QString& fileName,
-                     const QString& title, qint32 owner, bool openDialog, Dialogs& dialogs);
+                     qint32 filterIndex, const QString& defaultExtension, const QString& fileName, const QString& title,
+                     qint32 owner, bool openDialog, Dialogs& dialogs);
 
 } // namespace kalder

@@ -57,7 +57,7 @@ bool get_Settings(const AppState& state, QString& lastFileName, qint32& strNumWi
         if (rs.Eof())
             return true;
     } catch (const Failure&) {
-        return true;   // no table, or it cannot be read: nothing was read
+        return true; // no table, or it cannot be read: nothing was read
     }
     // Each value on its own: a missing field or a value that does not convert leaves
     // its output as it was.
@@ -85,7 +85,7 @@ void set_SettingValue(const AppState& state, const QString& field, const QVarian
 {
     Connection* conn = state.connection();
     if (!conn)
-        return;   // every step would fail
+        return; // every step would fail
     Recordset rs;
     try {
         rs.Open(Table, *conn, adOpenKeyset, adLockOptimistic, -1);

@@ -11,10 +11,10 @@ constexpr qint32 OverwritePrompt = 2;
 } // namespace
 
 QString dlg_FileName(qint32& flags, const std::optional<QString>& initialFolder, const QString& filter,
-                     qint32 filterIndex, const QString& defaultExtension, const QString& fileName,
-                     const QString& title, qint32 owner, bool openDialog, Dialogs& dialogs)
+                     qint32 filterIndex, const QString& defaultExtension, const QString& fileName, const QString& title,
+                     qint32 owner, bool openDialog, Dialogs& dialogs)
 {
-    Q_UNUSED(owner);   // the dialog is modal to the application; there is no window handle to give
+    Q_UNUSED(owner); // the dialog is modal to the application; there is no window handle to give
     FileDialogRequest request;
     request.title = title;
     // Elements end at NUL; a filter ends at the first empty element, as in the old record.

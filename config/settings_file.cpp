@@ -82,7 +82,7 @@ QStringList lines(const QString& text)
 void applyLine(const QString& line, QString& pathToDB)
 {
     if (line.isEmpty() || line.front() == u'#')
-        return;   // only a "#" in the very first place makes a comment
+        return; // only a "#" in the very first place makes a comment
     const qsizetype eq = line.indexOf(u'=');
     const QString key = trimSpaces(eq < 0 ? line : line.left(eq));
     if (key.isEmpty() || key.toUpper() != Key)
@@ -96,16 +96,18 @@ void applyLine(const QString& line, QString& pathToDB)
         return;
     const QString path = trimSpaces(value);
     if (path.size() > MaxPathChars)
-        throw Failure(err::Overflow, QStringLiteral("Путь к базе данных в файле %1 длиннее 32 КБ (%2 знаков): это не путь")
-                                         .arg(FileName)
-                                         .arg(path.size()));
+        throw Failure(err::Overflow,
+                      QStringLiteral("Путь к базе данных в файле %1 длиннее 32 КБ (%2 знаков): это не путь")
+                          .arg(FileName)
+                          .arg(path.size()));
     pathToDB = path;
 }
 
 // settings.cfg is a folder: neither read nor written, the same words for both.
 Failure folderInsteadOfFile()
 {
-    return Failure(err::PathFileAccess, QStringLiteral("%1 в папке %2 — это папка, а не файл").arg(FileName, QDir::currentPath()));
+    return Failure(err::PathFileAccess,
+                   QStringLiteral("%1 в папке %2 — это папка, а не файл").arg(FileName, QDir::currentPath()));
 }
 
 QByteArray readFile()
@@ -123,8 +125,9 @@ QByteArray readFile()
     if (file.error() != QFileDevice::NoError)
         throw Failure(err::InputPastEnd, file.errorString());
     if (bytes.size() > MaxFileBytes)
-        throw Failure(err::Overflow, QStringLiteral("Файл %1 больше 1 МБ: это не файл настроек, он не читается")
-                                         .arg(info.absoluteFilePath()));
+        throw Failure(
+            err::Overflow,
+            QStringLiteral("Файл %1 больше 1 МБ: это не файл настроек, он не читается").arg(info.absoluteFilePath()));
     return bytes;
 }
 
@@ -159,7 +162,7 @@ QString writeMessage(const Failure& f)
 
 struct SettingsPlace {
     QString folder;
-    bool user = false;   // the user's folder, because the application folder refuses writing
+    bool user = false; // the user's folder, because the application folder refuses writing
 };
 
 SettingsPlace settingsPlace()
@@ -182,10 +185,7 @@ QString applicationFolder()
     return folderForTesting.isEmpty() ? QCoreApplication::applicationDirPath() : folderForTesting;
 }
 
-void setApplicationFolderForTesting(const QString& folder)
-{
-    folderForTesting = folder;
-}
+void setApplicationFolderForTesting(const QString& folder) { folderForTesting = folder; }
 
 QString userSettingsFolder()
 {
@@ -195,10 +195,7 @@ QString userSettingsFolder()
     return QDir(base).filePath(QStringLiteral("kalder"));
 }
 
-QString settingsFolder()
-{
-    return settingsPlace().folder;
-}
+QString settingsFolder() { return settingsPlace().folder; }
 
 void enterSettingsFolder()
 {
@@ -219,7 +216,7 @@ bool get_PathToDB(AppState& state, Dialogs& dialogs)
     try {
         const SettingsPlace place = settingsPlace();
         if (place.user && !QFileInfo::exists(QDir(place.folder).filePath(FileName)))
-            return false;   // this user's first start: no path, as from a file without one
+            return false; // this user's first start: no path, as from a file without one
         enterFolderOrFail(place.folder);
         const QStringList all = lines(decode(readFile()));
         // Lines read before a failing one keep their effect.

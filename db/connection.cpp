@@ -58,10 +58,7 @@ void Connection::setBusyTimeout(int ms)
         m_engine->setBusyTimeout(database(), ms);
 }
 
-Connection::~Connection()
-{
-    Close();
-}
+Connection::~Connection() { Close(); }
 
 void Connection::Open(const QString& connectionString, const QString&, const QString&, int)
 {
@@ -89,10 +86,7 @@ void Connection::Close()
     m_open = false;
 }
 
-bool Connection::isOpen() const
-{
-    return m_open;
-}
+bool Connection::isOpen() const { return m_open; }
 
 const Engine& Connection::engine() const
 {
@@ -128,18 +122,15 @@ void Connection::rollback()
     db.rollback();
 }
 
-Recordset::~Recordset()
-{
-    Close();
-}
+Recordset::~Recordset() { Close(); }
 
 void Recordset::Open(const QString& table, Connection& conn, int, int, int)
 {
     openSelect(table, QString(), QVariant(), conn);
 }
 
-void Recordset::OpenWhere(const QString& table, const QString& field, const QVariant& value, Connection& conn, int,
-                          int, int)
+void Recordset::OpenWhere(const QString& table, const QString& field, const QVariant& value, Connection& conn, int, int,
+                          int)
 {
     openSelect(table, conn.engine().quoteIdentifier(field) + QStringLiteral(" = ?"), value, conn);
 }
@@ -282,14 +273,14 @@ void Recordset::Update()
         }
     const QString table = engine.quoteIdentifier(m_table);
     if (m_adding) {
-        QSqlQuery q = prepared(*m_conn,
-                               names.isEmpty()
-                                   ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-                                   : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                         .arg(table, names.join(QLatin1Char(',')),
-                                              QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(','))) +
-                                   engine.returningRowId(),
-                               what);
+        QSqlQuery q = prepared(
+            *m_conn,
+            names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+                            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                      .arg(table, names.join(QLatin1Char(',')),
+                                           QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(','))) +
+                                  engine.returningRowId(),
+            what);
         for (const QVariant& v : values)
             q.addBindValue(v);
         exec(*m_conn, q, what);
@@ -299,17 +290,19 @@ void Recordset::Update()
         m_eof = false;
     } else {
         if (names.isEmpty())
-            return;   // saving an unchanged record is harmless
+            return; // saving an unchanged record is harmless
         if (m_eof)
             throw fail::noCurrentRecord(m_table);
         if (!m_rowid.isValid())
-            throw Failure(err::BadFormat,
-                          QStringLiteral("Таблица %1 не имеет идентификатора строк; изменение записи невозможно").arg(m_table));
+            throw Failure(
+                err::BadFormat,
+                QStringLiteral("Таблица %1 не имеет идентификатора строк; изменение записи невозможно").arg(m_table));
         QStringList sets;
         for (const QString& n : names)
             sets.append(n + QStringLiteral(" = ?"));
         QSqlQuery q = prepared(*m_conn,
-                               QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(table, sets.join(QLatin1Char(',')), engine.rowIdColumn()) +
+                               QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                                       .arg(table, sets.join(QLatin1Char(',')), engine.rowIdColumn()) +
                                    engine.returningRowId(),
                                what);
         for (const QVariant& v : values)

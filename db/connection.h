@@ -35,13 +35,13 @@ public:
     // accepted as callers pass them.
     void Open(const QString& connectionString, const QString& user = {}, const QString& password = {},
               int options = -1);
-    void Close();   // harmless when never opened
+    void Close(); // harmless when never opened
     bool isOpen() const;
-    QString path() const { return m_path; }   // the file, or the server's URI
+    QString path() const { return m_path; } // the file, or the server's URI
     // The engine of the open connection (fails with err::NotOpen when closed).
     const Engine& engine() const;
 
-    QSqlDatabase database() const;   // fails with err::NotOpen when closed
+    QSqlDatabase database() const; // fails with err::NotOpen when closed
 
     // How long a statement waits for a lock another connection holds before it fails as busy.
     int busyTimeoutMs() const { return m_busyTimeoutMs; }
@@ -53,7 +53,7 @@ public:
     void rollback();
 
 private:
-    QString m_name;   // the Qt SQL connection name, unique per object
+    QString m_name; // the Qt SQL connection name, unique per object
     QString m_path;
     const Engine* m_engine = nullptr;
     bool m_open = false;
@@ -76,16 +76,16 @@ public:
     void Open(const QString& table, Connection& conn, int cursorType, int lockType, int options = -1);
     // "select * from <table> where <field> = <value>": the value is bound, the name quoted.
     // A field that names no column fails with the database's error.
-    void OpenWhere(const QString& table, const QString& field, const QVariant& value, Connection& conn,
-                   int cursorType, int lockType, int options = -1);
+    void OpenWhere(const QString& table, const QString& field, const QVariant& value, Connection& conn, int cursorType,
+                   int lockType, int options = -1);
 
     int State() const { return m_open ? 1 : 0; }
     bool Eof() const;
-    int RecordCount() const;             // exact; counted by the engine
+    int RecordCount() const; // exact; counted by the engine
     int fieldCount() const;
-    QString fieldName(int i) const;      // 0-based, in the table's order
+    QString fieldName(int i) const; // 0-based, in the table's order
     QStringList fieldNames() const { return m_fields; }
-    QVariant value(const QString& field) const;   // null QVariant for NULL
+    QVariant value(const QString& field) const; // null QVariant for NULL
     void setValue(const QString& field, const QVariant& value);
     void AddNew();
     void Update();
@@ -101,9 +101,9 @@ private:
     QString m_where;
     QVariant m_bound;
     QStringList m_fields;
-    QVariantList m_values;     // the current record
+    QVariantList m_values; // the current record
     QList<bool> m_dirty;
-    QVariant m_rowid;          // the current record's row id; null while adding
+    QVariant m_rowid; // the current record's row id; null while adding
     bool m_open = false;
     bool m_eof = true;
     bool m_adding = false;

@@ -34,7 +34,8 @@ public:
         // temporary tables of a load live in memory; the setting is made once, since making it
         // later would drop every temporary table and trigger the connection has.
         QSqlQuery probe(db);
-        if (!probe.exec(QString::fromLatin1(sqlite::ProbeStatement)) || !probe.exec(QStringLiteral("PRAGMA temp_store = MEMORY"))) {
+        if (!probe.exec(QString::fromLatin1(sqlite::ProbeStatement)) ||
+            !probe.exec(QStringLiteral("PRAGMA temp_store = MEMORY"))) {
             const QSqlError e = probe.lastError();
             probe = QSqlQuery();
             db.close();

@@ -35,11 +35,11 @@ struct MergeFields {
 // A minimum or maximum as the table held it before a merge widened it, exactly: a widened
 // field held a number, or a text that reads as one.
 struct StoredValue {
-    enum class Type : quint8 { None, Integer, Real, Text };   // None: no number (never widened)
+    enum class Type : quint8 { None, Integer, Real, Text }; // None: no number (never widened)
     Type type = Type::None;
     double number = std::numeric_limits<double>::quiet_NaN();
-    qint64 integer = 0;   // Integer
-    QByteArray text;      // Text, as stored
+    qint64 integer = 0; // Integer
+    QByteArray text; // Text, as stored
     std::optional<double> value() const { return type == Type::None ? std::nullopt : std::optional(number); }
 };
 
@@ -52,22 +52,26 @@ public:
     // A new record as written: its row id, its key as the row gave it, its minimum and
     // maximum (nothing: the field is not loaded).
     virtual void added(qint64 /*rid*/, std::string_view /*key*/, std::optional<double> /*min*/,
-                       std::optional<double> /*max*/) {}
+                       std::optional<double> /*max*/)
+    {
+    }
     // A record widened: its minimum and maximum before (None where a field is not loaded or
     // holds no number), and the new value of each field the widening changed (nothing for a
     // field it left). key is the stored key where it is known.
     virtual void widened(qint64 /*rid*/, std::string_view /*key*/, const StoredValue& /*oldMin*/,
                          const StoredValue& /*oldMax*/, std::optional<double> /*newMin*/,
-                         std::optional<double> /*newMax*/) {}
+                         std::optional<double> /*newMax*/)
+    {
+    }
     // A row that found a record stored before its batch and widened nothing.
-    virtual void matched(qint64 /*rid*/, std::string_view /*key*/) {}
+    virtual void matched(qint64 /*rid*/, std::string_view /*key*/) { }
     // A row the table refused, with its key, when the merge passes over refusals.
-    virtual void refused(qint64 /*row*/, std::string_view /*key*/, const Failure& /*why*/) {}
+    virtual void refused(qint64 /*row*/, std::string_view /*key*/, const Failure& /*why*/) { }
     // The batch is written and its transaction still open: what the observer writes now is
     // committed with it.
-    virtual void beforeCommit() {}
-    virtual void committed() {}
-    virtual void rolledBack() {}
+    virtual void beforeCommit() { }
+    virtual void committed() { }
+    virtual void rolledBack() { }
 };
 
 struct MergeOptions {
@@ -89,7 +93,8 @@ public:
 
     // The merge for the table of the open connection. A named field that the table does not
     // have fails with err::ItemNotFound. Rows are committed in batches of batchRows merges.
-    static std::unique_ptr<KeyedMerge> open(Connection& conn, const MergeFields& fields, const MergeOptions& options = {});
+    static std::unique_ptr<KeyedMerge> open(Connection& conn, const MergeFields& fields,
+                                            const MergeOptions& options = {});
     static std::unique_ptr<KeyedMerge> open(Connection& conn, const MergeFields& fields, int batchRows)
     {
         MergeOptions options;
@@ -97,7 +102,7 @@ public:
         return open(conn, fields, options);
     }
 
-    virtual ~KeyedMerge() = default;   // rolls back rows not yet committed
+    virtual ~KeyedMerge() = default; // rolls back rows not yet committed
     KeyedMerge(const KeyedMerge&) = delete;
     KeyedMerge& operator=(const KeyedMerge&) = delete;
 
@@ -115,7 +120,7 @@ public:
     virtual bool merge(QStringView key, std::optional<double> min, std::optional<double> max, qint64 row = 0) = 0;
     // The number of rows about to be merged, when the caller knows it: the memory they take
     // is then set aside once rather than grown and copied.
-    virtual void expect(qint64 /*rows*/) {}
+    virtual void expect(qint64 /*rows*/) { }
 
     // Commits what was merged. After a failure, the only call that makes sense: the rows
     // before it stay. Added records are counted by committedAdded() from then on.

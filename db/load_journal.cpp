@@ -28,34 +28,33 @@ using sqlite::Statement;
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-const char* const Schema =
-    "CREATE TABLE IF NOT EXISTS kalder_load ("
-    " id INTEGER PRIMARY KEY,"
-    " table_name TEXT NOT NULL,"
-    " started TEXT NOT NULL,"
-    " workbook TEXT NOT NULL,"
-    " workbook_size INTEGER NOT NULL,"
-    " workbook_sha256 TEXT,"
-    " header_row INTEGER NOT NULL,"
-    " last_row INTEGER NOT NULL,"
-    " links TEXT NOT NULL,"
-    " key_field TEXT NOT NULL,"
-    " min_field TEXT,"
-    " max_field TEXT,"
-    " rows_merged INTEGER NOT NULL DEFAULT 0,"
-    " records_added INTEGER NOT NULL DEFAULT 0,"
-    " records_widened INTEGER NOT NULL DEFAULT 0,"
-    " finished INTEGER NOT NULL DEFAULT 0,"
-    " undone TEXT);"
-    "CREATE TABLE IF NOT EXISTS kalder_load_change ("
-    " id INTEGER PRIMARY KEY,"
-    " load_id INTEGER NOT NULL REFERENCES kalder_load (id),"
-    " kind TEXT NOT NULL CHECK (kind IN ('added', 'widened')),"
-    " first_rid INTEGER NOT NULL,"
-    " last_rid INTEGER NOT NULL,"
-    " records INTEGER NOT NULL,"
-    " data BLOB NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS kalder_load_change_load ON kalder_load_change (load_id);";
+const char* const Schema = "CREATE TABLE IF NOT EXISTS kalder_load ("
+                           " id INTEGER PRIMARY KEY,"
+                           " table_name TEXT NOT NULL,"
+                           " started TEXT NOT NULL,"
+                           " workbook TEXT NOT NULL,"
+                           " workbook_size INTEGER NOT NULL,"
+                           " workbook_sha256 TEXT,"
+                           " header_row INTEGER NOT NULL,"
+                           " last_row INTEGER NOT NULL,"
+                           " links TEXT NOT NULL,"
+                           " key_field TEXT NOT NULL,"
+                           " min_field TEXT,"
+                           " max_field TEXT,"
+                           " rows_merged INTEGER NOT NULL DEFAULT 0,"
+                           " records_added INTEGER NOT NULL DEFAULT 0,"
+                           " records_widened INTEGER NOT NULL DEFAULT 0,"
+                           " finished INTEGER NOT NULL DEFAULT 0,"
+                           " undone TEXT);"
+                           "CREATE TABLE IF NOT EXISTS kalder_load_change ("
+                           " id INTEGER PRIMARY KEY,"
+                           " load_id INTEGER NOT NULL REFERENCES kalder_load (id),"
+                           " kind TEXT NOT NULL CHECK (kind IN ('added', 'widened')),"
+                           " first_rid INTEGER NOT NULL,"
+                           " last_rid INTEGER NOT NULL,"
+                           " records INTEGER NOT NULL,"
+                           " data BLOB NOT NULL);"
+                           "CREATE INDEX IF NOT EXISTS kalder_load_change_load ON kalder_load_change (load_id);";
 
 QString now()
 {
@@ -99,7 +98,7 @@ private:
 
 class Reader {
 public:
-    explicit Reader(const QByteArray& d) : m_data(d) {}
+    explicit Reader(const QByteArray& d) : m_data(d) { }
     quint8 u8() { return quint8(*take(1)); }
     quint32 u32() { return qFromLittleEndian<quint32>(take(4)); }
     qint64 i64() { return qFromLittleEndian<qint64>(take(8)); }
@@ -149,20 +148,27 @@ WidenedRecord readWidened(Reader& r)
             continue;
         StoredValue& v = w.found[f];
         switch (r.u8()) {
-        case 1: v.type = StoredValue::Type::Integer; v.integer = r.i64(); break;
-        case 2: v.type = StoredValue::Type::Real; v.number = r.f64(); break;
-        case 3: v.type = StoredValue::Type::Text; v.text = r.bytes(); break;
-        default: throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок повреждён: неизвестный тип значения"));
+        case 1:
+            v.type = StoredValue::Type::Integer;
+            v.integer = r.i64();
+            break;
+        case 2:
+            v.type = StoredValue::Type::Real;
+            v.number = r.f64();
+            break;
+        case 3:
+            v.type = StoredValue::Type::Text;
+            v.text = r.bytes();
+            break;
+        default:
+            throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок повреждён: неизвестный тип значения"));
         }
         w.left[f] = r.f64();
     }
     return w;
 }
 
-std::string_view view(const QByteArray& b)
-{
-    return {b.constData(), size_t(b.size())};
-}
+std::string_view view(const QByteArray& b) { return {b.constData(), size_t(b.size())}; }
 
 QString text(sqlite3_stmt* s, int col)
 {
@@ -221,10 +227,10 @@ std::optional<JournaledLoad> readLast(sqlite::Session& session, const QString& t
 } // namespace
 
 struct LoadJournal::Impl {
-    explicit Impl(Connection& conn) : session(conn) {}
-    sqlite::Session session;   // the merge's connection: its statements run in the merge's batches
+    explicit Impl(Connection& conn) : session(conn) { }
+    sqlite::Session session; // the merge's connection: its statements run in the merge's batches
     Statement insertLoad, insertChange, updateLoad;
-    Writer widened;            // the records the batch in hand widened, not yet written
+    Writer widened; // the records the batch in hand widened, not yet written
     qint64 widenedCount = 0, firstWidened = 0, lastWidened = 0;
     // the records it added since the last write, their row ids one after another
     struct Range {
@@ -237,10 +243,7 @@ struct LoadJournal::Impl {
 namespace {
 // The journal is kept in database files only; on a server a load runs without it, and the
 // undo refuses.
-bool onServer(const Connection& conn)
-{
-    return conn.isOpen() && conn.engine().kind() != Engine::Kind::Sqlite;
-}
+bool onServer(const Connection& conn) { return conn.isOpen() && conn.engine().kind() != Engine::Kind::Sqlite; }
 const QString NoJournalOnServer = QStringLiteral("на сервере PostgreSQL журнал загрузок не ведётся");
 } // namespace
 
@@ -269,9 +272,10 @@ std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad 
             session.commit(what);
         }
         impl->insertLoad = session.prepare(
-            QStringLiteral("INSERT INTO main.kalder_load (table_name, started, workbook, workbook_size, workbook_sha256, "
-                           "header_row, last_row, links, key_field, min_field, max_field) "
-                           "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"),
+            QStringLiteral(
+                "INSERT INTO main.kalder_load (table_name, started, workbook, workbook_size, workbook_sha256, "
+                "header_row, last_row, links, key_field, min_field, max_field) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"),
             what);
         impl->insertChange = session.prepare(
             QStringLiteral("INSERT INTO main.kalder_load_change (load_id, kind, first_rid, last_rid, records, data) "
@@ -292,7 +296,8 @@ std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad 
     return std::unique_ptr<LoadJournal>(new LoadJournal(std::move(impl), std::move(load)));
 }
 
-LoadJournal::LoadJournal(std::unique_ptr<Impl> impl, JournaledLoad load) : m_impl(std::move(impl)), m_load(std::move(load))
+LoadJournal::LoadJournal(std::unique_ptr<Impl> impl, JournaledLoad load)
+    : m_impl(std::move(impl)), m_load(std::move(load))
 {
 }
 
@@ -306,7 +311,7 @@ void LoadJournal::added(qint64 rid, std::string_view key, std::optional<double> 
 {
     Impl& d = *m_impl;
     if (d.widenedCount)
-        writeWidened();   // what came before is written before
+        writeWidened(); // what came before is written before
     if (d.range && (d.range->last + 1 != rid || d.range->data.data.size() >= ChunkBytes))
         writeAdded();
     if (!d.range)
@@ -324,7 +329,7 @@ void LoadJournal::widened(qint64 rid, std::string_view key, const StoredValue& o
 {
     Impl& d = *m_impl;
     if (d.range)
-        writeAdded();   // a record added before and widened now is taken back in the other order
+        writeAdded(); // a record added before and widened now is taken back in the other order
     if (d.widened.data.size() >= ChunkBytes)
         writeWidened();
     Writer& w = d.widened;
@@ -335,9 +340,18 @@ void LoadJournal::widened(qint64 rid, std::string_view key, const StoredValue& o
         if (!left)
             continue;
         switch (found->type) {
-        case StoredValue::Type::Integer: w.u8(1); w.i64(found->integer); break;
-        case StoredValue::Type::Text: w.u8(3); w.bytes(found->text); break;
-        default: w.u8(2); w.f64(found->number); break;
+        case StoredValue::Type::Integer:
+            w.u8(1);
+            w.i64(found->integer);
+            break;
+        case StoredValue::Type::Text:
+            w.u8(3);
+            w.bytes(found->text);
+            break;
+        default:
+            w.u8(2);
+            w.f64(found->number);
+            break;
         }
         w.f64(*left);
     }
@@ -357,9 +371,10 @@ void LoadJournal::ensureHeader()
     if (m_load.id)
         return;
     Impl& d = *m_impl;
-    const QByteArray table = m_load.fields.table.toUtf8(), started = now().toUtf8(), workbook = m_load.workbook.toUtf8(),
-                     links = m_load.links.toUtf8(), key = m_load.fields.key.toUtf8(),
-                     min = m_load.fields.min.value_or(QString()).toUtf8(), max = m_load.fields.max.value_or(QString()).toUtf8();
+    const QByteArray table = m_load.fields.table.toUtf8(), started = now().toUtf8(),
+                     workbook = m_load.workbook.toUtf8(), links = m_load.links.toUtf8(),
+                     key = m_load.fields.key.toUtf8(), min = m_load.fields.min.value_or(QString()).toUtf8(),
+                     max = m_load.fields.max.value_or(QString()).toUtf8();
     m_load.sha256 = m_sha256 ? m_sha256() : QByteArray();
     Statement& s = d.insertLoad;
     s.bind(1, view(table));
@@ -489,7 +504,8 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
     session.begin(true);
     const std::optional<JournaledLoad> last = readLast(session, table);
     if (!last)
-        throw Failure(err::NoCurrentRecord, QStringLiteral("В журнале нет загрузки в таблицу %1, которую можно отменить").arg(table));
+        throw Failure(err::NoCurrentRecord,
+                      QStringLiteral("В журнале нет загрузки в таблицу %1, которую можно отменить").arg(table));
     UndoResult result;
     result.load = *last;
     const MergeFields& f = last->fields;
@@ -507,7 +523,8 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
     Statement restore[2];
     for (int i = 0; i < 2; ++i)
         if (!names[i].isEmpty())
-            restore[i] = session.prepare(QStringLiteral("UPDATE main.%1 SET %2 = ?2 WHERE rowid = ?1").arg(t, names[i]), what);
+            restore[i] =
+                session.prepare(QStringLiteral("UPDATE main.%1 SET %2 = ?2 WHERE rowid = ?1").arg(t, names[i]), what);
     Statement remove = session.prepare(QStringLiteral("DELETE FROM main.%1 WHERE rowid = ?1").arg(t), what);
 
     QSet<qint64> changedRids;
@@ -546,8 +563,9 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
     };
 
     Statement changes = session.prepare(
-        QStringLiteral("SELECT kind, first_rid, last_rid, records, data FROM main.kalder_load_change WHERE load_id = ?1 "
-                       "ORDER BY id DESC"),
+        QStringLiteral(
+            "SELECT kind, first_rid, last_rid, records, data FROM main.kalder_load_change WHERE load_id = ?1 "
+            "ORDER BY id DESC"),
         what);
     changes.bind(1, last->id);
     int rc;
@@ -601,7 +619,7 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
         session.fail(what);
     changes = Statement();
     if (!result.changedKeys.isEmpty()) {
-        session.rollback();   // nothing is taken back
+        session.rollback(); // nothing is taken back
         result.removed = result.restored = 0;
         return result;
     }

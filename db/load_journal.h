@@ -24,12 +24,12 @@ struct JournaledLoad {
     QDateTime started;
     QString workbook;
     qint64 workbookSize = 0;
-    QByteArray sha256;   // hex
+    QByteArray sha256; // hex
     qint32 headerRow = 0, lastRow = 0;
-    QString links;       // a line per link: rule, column, workbook field, database field
+    QString links; // a line per link: rule, column, workbook field, database field
     MergeFields fields;
     qint64 rowsMerged = 0, added = 0, widened = 0;
-    bool finished = false;   // ran to its end (a load cut off or failed half-way did not)
+    bool finished = false; // ran to its end (a load cut off or failed half-way did not)
 };
 
 // The journal of one load, told by its merge what each batch writes.
@@ -68,7 +68,7 @@ private:
     JournaledLoad m_load;
     std::function<QByteArray()> m_sha256;
     bool m_headerCommitted = false;
-    std::vector<qint64> m_widenedRids;   // sorted: the records widened in committed batches
+    std::vector<qint64> m_widenedRids; // sorted: the records widened in committed batches
     std::vector<qint64> m_batchWidened;
     qint64 m_addedCount = 0, m_batchAdded = 0;
 };
@@ -82,7 +82,7 @@ std::optional<JournaledLoad> lastLoad(Connection& conn, const QString& table);
 
 struct UndoResult {
     JournaledLoad load;
-    QStringList changedKeys;   // records changed since by someone else: nothing was taken back
+    QStringList changedKeys; // records changed since by someone else: nothing was taken back
     qint64 removed = 0, restored = 0;
 };
 // Takes the last load into the table back in one transaction: the records it added removed,

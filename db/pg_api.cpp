@@ -15,13 +15,13 @@ const char* const LibraryName = "libpq.so.5";
 // Fills api from the library; the name of what is missing, or nullptr when all is there.
 const char* load(LibPq& api)
 {
-    void* library = dlopen(LibraryName, RTLD_NOW | RTLD_LOCAL);   // kept for the whole run
+    void* library = dlopen(LibraryName, RTLD_NOW | RTLD_LOCAL); // kept for the whole run
     if (!library)
         return LibraryName;
-#define KALDER_LIBPQ_RESOLVE(name)                                                                                    \
-    if (void* symbol = dlsym(library, #name))                                                                         \
-        std::memcpy(&api.name, &symbol, sizeof symbol);                                                               \
-    else                                                                                                              \
+#define KALDER_LIBPQ_RESOLVE(name)                                                                                     \
+    if (void* symbol = dlsym(library, #name))                                                                          \
+        std::memcpy(&api.name, &symbol, sizeof symbol);                                                                \
+    else                                                                                                               \
         return #name;
     KALDER_LIBPQ_FUNCTIONS(KALDER_LIBPQ_RESOLVE)
 #undef KALDER_LIBPQ_RESOLVE

@@ -13,10 +13,7 @@ namespace kalder::pg {
 
 namespace {
 
-QString locationText(const QString& uri)
-{
-    return QStringLiteral("«%1»").arg(uri);
-}
+QString locationText(const QString& uri) { return QStringLiteral("«%1»").arg(uri); }
 
 class PgEngine final : public Engine {
 public:
@@ -25,10 +22,11 @@ public:
     void open(const QString& name, const QString& uri, int busyTimeoutMs) const override
     {
         if (!QSqlDatabase::isDriverAvailable(QString::fromLatin1(DriverName)))
-            throw Failure(err::BadFormat,
-                          QStringLiteral("Драйвер PostgreSQL для Qt не установлен (пакет libqt6sql6-psql); база данных %1 "
-                                         "не открывается")
-                              .arg(locationText(uri)));
+            throw Failure(
+                err::BadFormat,
+                QStringLiteral("Драйвер PostgreSQL для Qt не установлен (пакет libqt6sql6-psql); база данных %1 "
+                               "не открывается")
+                    .arg(locationText(uri)));
         // Qt's driver reads its options as the client library's connection string, with ';'
         // between them; every value is given quoted.
         QStringList options;
@@ -101,7 +99,8 @@ QList<std::pair<QByteArray, QByteArray>> connectionOptions(const QString& uri)
     if (!parsed) {
         const QString why = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("нет памяти");
         libpq().PQfreemem(error);
-        throw Failure(err::ServerUnreachable, QStringLiteral("Адрес базы данных %1 не читается: %2").arg(locationText(uri), why));
+        throw Failure(err::ServerUnreachable,
+                      QStringLiteral("Адрес базы данных %1 не читается: %2").arg(locationText(uri), why));
     }
     QList<std::pair<QByteArray, QByteArray>> out;
     bool password = false, timeout = false, name = false;
@@ -118,9 +117,10 @@ QList<std::pair<QByteArray, QByteArray>> connectionOptions(const QString& uri)
     libpq().PQconninfoFree(parsed);
     // The address is not repeated: the password would be shown with it.
     if (password)
-        throw Failure(err::ServerUnreachable,
-                      QStringLiteral("Адрес базы данных содержит пароль. Пароль не записывается в settings.cfg: укажите "
-                                     "его в файле паролей сервера (~/.pgpass, PGPASSFILE) или в переменной PGPASSWORD"));
+        throw Failure(
+            err::ServerUnreachable,
+            QStringLiteral("Адрес базы данных содержит пароль. Пароль не записывается в settings.cfg: укажите "
+                           "его в файле паролей сервера (~/.pgpass, PGPASSFILE) или в переменной PGPASSWORD"));
     if (!timeout)
         out.append(std::pair(QByteArray("connect_timeout"), QByteArray("10")));
     if (!name)
@@ -132,7 +132,8 @@ PGconn* handleOf(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
     // The driver declares the type by its typedef; the type system may name the struct.
-    if (!handle.isValid() || (std::strcmp(handle.typeName(), "PGconn*") != 0 && std::strcmp(handle.typeName(), "pg_conn*") != 0))
+    if (!handle.isValid() ||
+        (std::strcmp(handle.typeName(), "PGconn*") != 0 && std::strcmp(handle.typeName(), "pg_conn*") != 0))
         return nullptr;
     return *static_cast<PGconn* const*>(handle.constData());
 }
@@ -155,7 +156,8 @@ Failure describe(const QByteArray& sqlstate, const QString& message, bool connec
         return Failure(err::LockTimeout, QStringLiteral("%1: таблица или запись занята другим соединением дольше "
                                                         "допустимого времени ожидания (%2)")
                                              .arg(what, message));
-    return Failure(err::ServerRefused, QStringLiteral("%1: %2 [SQLSTATE %3]").arg(what, message, QString::fromLatin1(sqlstate)));
+    return Failure(err::ServerRefused,
+                   QStringLiteral("%1: %2 [SQLSTATE %3]").arg(what, message, QString::fromLatin1(sqlstate)));
 }
 
 Failure failureOf(PGconn* conn, const PGresult* result, const QString& what)
@@ -170,9 +172,6 @@ Failure failureOf(PGconn* conn, const PGresult* result, const QString& what)
     return describe(QByteArray(state ? state : ""), text, lost, what);
 }
 
-bool refusesTheRow(const QByteArray& sqlstate)
-{
-    return sqlstate.startsWith("22") || sqlstate.startsWith("23");
-}
+bool refusesTheRow(const QByteArray& sqlstate) { return sqlstate.startsWith("22") || sqlstate.startsWith("23"); }
 
 } // namespace kalder::pg

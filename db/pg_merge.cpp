@@ -37,18 +37,15 @@ constexpr int DeadlockRetries = 5;
 enum class Holds { Number, Text, Other };
 
 struct Column {
-    QByteArray name;   // quoted
-    QByteArray type;   // as the server writes it, to cast a value to
+    QByteArray name; // quoted
+    QByteArray type; // as the server writes it, to cast a value to
     Holds holds = Holds::Other;
     qint64 attnum = 0;
     qint64 collation = 0;
-    bool bytewise = false;   // a text whose values are equal exactly when their bytes are
+    bool bytewise = false; // a text whose values are equal exactly when their bytes are
 };
 
-QByteArray sqlOf(const QString& s)
-{
-    return s.toUtf8();
-}
+QByteArray sqlOf(const QString& s) { return s.toUtf8(); }
 
 // The number an expression holds, as double precision: Null where it holds none (Null, a text
 // that does not read as a number), so that it is never widened.
@@ -58,8 +55,8 @@ QByteArray numberOf(const Column& c, const QByteArray& e)
     case Holds::Number:
         return "(" + e + ")::float8";
     case Holds::Text:
-        return "(CASE WHEN btrim(" + e + ") ~ '^[-+]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][-+]?[0-9]{1,3})?$' THEN btrim(" + e +
-               ")::float8 END)";
+        return "(CASE WHEN btrim(" + e + ") ~ '^[-+]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][-+]?[0-9]{1,3})?$' THEN btrim(" +
+               e + ")::float8 END)";
     case Holds::Other:
         break;
     }
@@ -116,9 +113,10 @@ public:
         if (r.key.contains('\0')) {
             // The server's texts cannot hold the character; the rows before it are written first.
             writeBatch();
-            const Failure f(err::ServerRefused, QStringLiteral("Запись с ключом «%1» в таблице %2: сервер не хранит в "
-                                                               "тексте символ с кодом 0")
-                                                    .arg(key.toString().replace(QChar(0), QStringLiteral("\\0")), m_table));
+            const Failure f(err::ServerRefused,
+                            QStringLiteral("Запись с ключом «%1» в таблице %2: сервер не хранит в "
+                                           "тексте символ с кодом 0")
+                                .arg(key.toString().replace(QChar(0), QStringLiteral("\\0")), m_table));
             if (m_rehearsal) {
                 if (m_observer)
                     m_observer->refused(row, std::string_view(r.key.constData(), size_t(r.key.size())), f);
@@ -132,7 +130,7 @@ public:
             writeBatch();
             commitTx();
         }
-        return false;   // the records a batch adds are counted when it is written
+        return false; // the records a batch adds are counted when it is written
     }
 
     void expect(qint64 rows) override
@@ -144,7 +142,7 @@ public:
     void commit() override
     {
         if (m_failedRow)
-            m_failedRow.reset();   // the rows before the refused one are written; those after it dropped
+            m_failedRow.reset(); // the rows before the refused one are written; those after it dropped
         else
             writeBatch();
         commitTx();
@@ -164,7 +162,8 @@ private:
         const QString preparing = QStringLiteral("Подготовка загрузки в таблицу %1").arg(m_table);
         Result t = m_s.exec("SELECT to_regclass($1)::oid", preparing, {sqlOf(quoteIdentifier(m_table))});
         if (t.isNull(0, 0))
-            throw Failure(err::ItemNotFound, QStringLiteral("Таблица %1 не найдена в базе данных %2").arg(m_table, m_s.location()));
+            throw Failure(err::ItemNotFound,
+                          QStringLiteral("Таблица %1 не найдена в базе данных %2").arg(m_table, m_s.location()));
         m_oid = t.text(0, 0);
         Result cols = m_s.exec("SELECT a.attname, format_type(a.atttypid, a.atttypmod), "
                                "coalesce(bt.typcategory, ty.typcategory), a.attnum, a.attcollation, "
@@ -204,10 +203,11 @@ private:
             m_min = column(*fields.min);
         if (m_hasMax)
             m_max = column(*fields.max);
-        Result unique = m_s.exec("SELECT 1 FROM pg_index i WHERE i.indrelid = $1::oid AND i.indisunique AND i.indisvalid "
-                                 "AND i.indnkeyatts = 1 AND i.indkey[0] = $2::int AND i.indexprs IS NULL "
-                                 "AND i.indpred IS NULL AND i.indcollation[0] = $3::oid LIMIT 1",
-                                 preparing, {m_oid, QByteArray::number(m_key.attnum), QByteArray::number(m_key.collation)});
+        Result unique =
+            m_s.exec("SELECT 1 FROM pg_index i WHERE i.indrelid = $1::oid AND i.indisunique AND i.indisvalid "
+                     "AND i.indnkeyatts = 1 AND i.indkey[0] = $2::int AND i.indexprs IS NULL "
+                     "AND i.indpred IS NULL AND i.indcollation[0] = $3::oid LIMIT 1",
+                     preparing, {m_oid, QByteArray::number(m_key.attnum), QByteArray::number(m_key.collation)});
         m_unique = unique.rows() > 0;
         // COPY reads a number as the INSERT's cast writes it only into double precision.
         m_copyDirect = m_key.bytewise && !m_observer && (!m_hasMin || m_min.type == "double precision") &&
@@ -229,8 +229,9 @@ private:
         // type and collation) with its first row and the extremes of all its rows.
         m_stageSql = "CREATE TEMP TABLE IF NOT EXISTS kalder_stage AS SELECT 0::bigint AS n, " + k +
                      " AS k, 0::float8 AS mn, 0::float8 AS mx FROM " + m_t + " WITH NO DATA";
-        m_groupSql = "CREATE TEMP TABLE IF NOT EXISTS kalder_group AS SELECT k, n, mn AS lo, mx AS hi, mn AS fmn, mx AS fmx "
-                     "FROM kalder_stage WITH NO DATA";
+        m_groupSql =
+            "CREATE TEMP TABLE IF NOT EXISTS kalder_group AS SELECT k, n, mn AS lo, mx AS hi, mn AS fmn, mx AS fmx "
+            "FROM kalder_stage WITH NO DATA";
 
         // A new record has its first row's values (0 for an empty cell), widened by the others.
         QByteArray firstValues = "g.k";
@@ -242,17 +243,20 @@ private:
         if (m_unique) {
             QByteArrayList sets, changed;
             const auto widen = [&](const Column& c, const char* bound, bool lower) {
-                const QByteArray v = QByteArray("(SELECT w.") + bound + " FROM kalder_group w WHERE w.k = EXCLUDED." + m_key.name + ")";
+                const QByteArray v =
+                    QByteArray("(SELECT w.") + bound + " FROM kalder_group w WHERE w.k = EXCLUDED." + m_key.name + ")";
                 const QByteArray test = numberOf(c, "d." + c.name) + (lower ? " > " : " < ") + v;
-                sets.append(c.name + " = CASE WHEN " + test + " THEN (" + v + ")::" + c.type + " ELSE d." + c.name + " END");
+                sets.append(c.name + " = CASE WHEN " + test + " THEN (" + v + ")::" + c.type + " ELSE d." + c.name +
+                            " END");
                 changed.append(test);
             };
             if (m_hasMin)
                 widen(m_min, "lo", true);
             if (m_hasMax)
                 widen(m_max, "hi", false);
-            const QByteArray conflict = sets.isEmpty() ? QByteArray("DO NOTHING")
-                                                       : "DO UPDATE SET " + sets.join(", ") + " WHERE " + changed.join(" OR ");
+            const QByteArray conflict = sets.isEmpty()
+                                            ? QByteArray("DO NOTHING")
+                                            : "DO UPDATE SET " + sets.join(", ") + " WHERE " + changed.join(" OR ");
             // Every load writes its records in the same order of the keys, so that two loads
             // meeting at several records wait for one another rather than deadlock.
             m_upsertSql = "WITH u AS (INSERT INTO " + m_t + " AS d (" + m_names + ") SELECT " + firstValues +
@@ -263,7 +267,8 @@ private:
             QByteArrayList sets, changed;
             const auto widen = [&](const Column& c, const char* bound, bool lower) {
                 const QByteArray test = numberOf(c, "d." + c.name) + (lower ? " > f." : " < f.") + bound;
-                sets.append(c.name + " = CASE WHEN " + test + " THEN f." + bound + "::" + c.type + " ELSE d." + c.name + " END");
+                sets.append(c.name + " = CASE WHEN " + test + " THEN f." + bound + "::" + c.type + " ELSE d." + c.name +
+                            " END");
                 changed.append(test);
             };
             if (m_hasMin)
@@ -277,14 +282,16 @@ private:
                            " = f.k AND (" + changed.join(" OR ") + ")";
             else if (!sets.isEmpty())
                 widenSql = "UPDATE " + m_t + " AS d SET " + sets.join(", ") + " FROM (SELECT DISTINCT ON (s." + k +
-                             ") s.ctid AS tid, g.lo, g.hi FROM " + m_t + " s JOIN kalder_group g ON s." + k +
-                             " = g.k ORDER BY s." + k + ", s.ctid) f WHERE d.ctid = f.tid AND (" + changed.join(" OR ") + ")";
+                           ") s.ctid AS tid, g.lo, g.hi FROM " + m_t + " s JOIN kalder_group g ON s." + k +
+                           " = g.k ORDER BY s." + k + ", s.ctid) f WHERE d.ctid = f.tid AND (" + changed.join(" OR ") +
+                           ")";
             // One statement, so that the widening and the insertion see the table at one moment: a
             // key another connection stores in between is then inserted again (and refused by a
             // unique index), never passed over by both.
             m_writeSql = (widenSql.isEmpty() ? QByteArray() : "WITH w AS (" + widenSql + ") ") + "INSERT INTO " + m_t +
-                         " (" + m_names + ") SELECT " + firstValues + " FROM kalder_group g WHERE NOT EXISTS (SELECT 1 FROM " +
-                         m_t + " s WHERE s." + k + " = g.k) ORDER BY g.n";
+                         " (" + m_names + ") SELECT " + firstValues +
+                         " FROM kalder_group g WHERE NOT EXISTS (SELECT 1 FROM " + m_t + " s WHERE s." + k +
+                         " = g.k) ORDER BY g.n";
         }
 
         // Row by row: the first record of the key, its numbers and their stored texts.
@@ -292,7 +299,8 @@ private:
         for (const Column* c : {m_hasMin ? &m_min : nullptr, m_hasMax ? &m_max : nullptr})
             if (c)
                 found += ", " + numberOf(*c, c->name) + ", " + c->name + "::text";
-        m_findSql = found + " FROM " + m_t + " WHERE " + k + " = $1::" + m_key.type + " ORDER BY ctid LIMIT 1 FOR UPDATE";
+        m_findSql =
+            found + " FROM " + m_t + " WHERE " + k + " = $1::" + m_key.type + " ORDER BY ctid LIMIT 1 FOR UPDATE";
         QByteArrayList marks{"$1::" + m_key.type};
         int mark = 2;
         for (const Column* c : {m_hasMin ? &m_min : nullptr, m_hasMax ? &m_max : nullptr})
@@ -331,7 +339,8 @@ private:
         m_s.exec("SET LOCAL work_mem = '64MB'", what());
         if (m_unique)
             return;
-        if (auto f = m_s.tryExec("SELECT pg_advisory_xact_lock(hashtextextended('kalder.load:' || $1, 0))", what(), {m_oid})) {
+        if (auto f = m_s.tryExec("SELECT pg_advisory_xact_lock(hashtextextended('kalder.load:' || $1, 0))", what(),
+                                 {m_oid})) {
             if (f->number() == err::LockTimeout)
                 throw Failure(err::LockTimeout,
                               QStringLiteral("Таблица %1 занята загрузкой другого оператора дольше допустимого времени "
@@ -362,7 +371,7 @@ private:
             m_s.exec(m_rehearsal ? "RELEASE SAVEPOINT kalder_batch" : "COMMIT",
                      QStringLiteral("Не удалось сохранить изменения в таблице %1").arg(m_table));
         } catch (const Failure&) {
-            m_inTx = false;   // the server took the transaction back
+            m_inTx = false; // the server took the transaction back
             m_s.quietly("ROLLBACK");
             m_pendingAdded = 0;
             if (m_observer)
@@ -393,7 +402,7 @@ private:
             } catch (const Failure&) {
                 const QByteArray state = m_s.lastState();
                 if (m_failedRow || m_s.connectionLost())
-                    throw;   // the rows before the refused one stay in the open transaction
+                    throw; // the rows before the refused one stay in the open transaction
                 rollbackTx();
                 // Two loads that widen the same records in another order: the server ends one
                 // of them; it is written again.
@@ -426,18 +435,24 @@ private:
     {
         for (const char c : text) {
             switch (c) {
-            case '\\': data += "\\\\"; break;
-            case '\t': data += "\\t"; break;
-            case '\n': data += "\\n"; break;
-            case '\r': data += "\\r"; break;
-            default: data += c;
+            case '\\':
+                data += "\\\\";
+                break;
+            case '\t':
+                data += "\\t";
+                break;
+            case '\n':
+                data += "\\n";
+                break;
+            case '\r':
+                data += "\\r";
+                break;
+            default:
+                data += c;
             }
         }
     }
-    static void appendNumber(QByteArray& data, std::optional<double> v)
-    {
-        data += v ? textOf(*v) : QByteArray("\\N");
-    }
+    static void appendNumber(QByteArray& data, std::optional<double> v) { data += v ? textOf(*v) : QByteArray("\\N"); }
 
     // The batch's records, a record per key with its first row and the extremes of all its
     // rows, into kalder_group. Where the key field's values are equal exactly when their bytes
@@ -456,7 +471,8 @@ private:
             std::vector<Group> groups;
             for (size_t i = 0; i < rows.size(); ++i) {
                 const Row& r = rows[i];
-                const auto [it, added] = at.try_emplace(std::string_view(r.key.constData(), size_t(r.key.size())), groups.size());
+                const auto [it, added] =
+                    at.try_emplace(std::string_view(r.key.constData(), size_t(r.key.size())), groups.size());
                 if (added) {
                     groups.push_back({i, r.min, r.max});
                     continue;
@@ -478,11 +494,13 @@ private:
                     appendText(data, r.key);
                     if (m_hasMin) {
                         data += '\t';
-                        data += textOf(r.min ? std::min(*r.min, g.lo.value_or(*r.min)) : std::min(0.0, g.lo.value_or(0.0)));
+                        data +=
+                            textOf(r.min ? std::min(*r.min, g.lo.value_or(*r.min)) : std::min(0.0, g.lo.value_or(0.0)));
                     }
                     if (m_hasMax) {
                         data += '\t';
-                        data += textOf(r.max ? std::max(*r.max, g.hi.value_or(*r.max)) : std::max(0.0, g.hi.value_or(0.0)));
+                        data +=
+                            textOf(r.max ? std::max(*r.max, g.hi.value_or(*r.max)) : std::max(0.0, g.hi.value_or(0.0)));
                     }
                     data += '\n';
                 }
@@ -577,7 +595,8 @@ private:
             const std::optional<double> lo = value(i, 1), hi = value(i, 2), fmn = value(i, 3), fmx = value(i, 4);
             if (r.isNull(i, 6)) {
                 const double base[2] = {fmn.value_or(0.0), fmx.value_or(0.0)};
-                m_observer->added(idOfKey(key), keyView, m_hasMin ? std::optional(lo ? std::min(base[0], *lo) : base[0]) : std::nullopt,
+                m_observer->added(idOfKey(key), keyView,
+                                  m_hasMin ? std::optional(lo ? std::min(base[0], *lo) : base[0]) : std::nullopt,
                                   m_hasMax ? std::optional(hi ? std::max(base[1], *hi) : base[1]) : std::nullopt);
                 continue;
             }
@@ -621,7 +640,8 @@ private:
         }
         const QString w = what();
         for (size_t at = 0; at < rows.size(); at += PartRows) {
-            const std::vector<Row> part(rows.begin() + qsizetype(at), rows.begin() + qsizetype(std::min(at + PartRows, rows.size())));
+            const std::vector<Row> part(rows.begin() + qsizetype(at),
+                                        rows.begin() + qsizetype(std::min(at + PartRows, rows.size())));
             const qint64 added = m_pendingAdded;
             m_s.exec("SAVEPOINT kalder_part", w);
             try {
@@ -633,7 +653,7 @@ private:
                 m_s.exec("ROLLBACK TO SAVEPOINT kalder_part", w);
                 m_pendingAdded = added;
                 if (m_observer)
-                    m_observer->rolledBack();   // the part is told again, row by row
+                    m_observer->rolledBack(); // the part is told again, row by row
                 writeRows(part);
             }
             // A rehearsal's parts are told as batches of their own: the part that follows may
@@ -663,7 +683,8 @@ private:
         for (size_t i = 0; i < rows.size(); ++i) {
             const Row& r = rows[i];
             const std::string_view key(r.key.constData(), size_t(r.key.size()));
-            const QString w = QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(r.key), m_table);
+            const QString w =
+                QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(r.key), m_table);
             m_s.exec("SAVEPOINT kalder_row", w);
             try {
                 writeRow(r, key, w);
@@ -695,7 +716,7 @@ private:
             if (found.rows() == 0) {
                 const Result inserted = m_s.exec(m_insertRowSql, w, values);
                 if (inserted.rows() == 0)
-                    continue;   // another connection stored the key since: widen its record
+                    continue; // another connection stored the key since: widen its record
                 ++m_pendingAdded;
                 if (m_observer)
                     m_observer->added(idOf(inserted.text(0, 0)), key,
@@ -713,8 +734,10 @@ private:
             if (m_hasMax)
                 oldMax = storedValue(m_max, found, 0, col);
             // No number stored (Null, a text that is none) is never widened.
-            const std::optional<double> newMin = r.min && oldMin.value() && *r.min < *oldMin.value() ? r.min : std::nullopt;
-            const std::optional<double> newMax = r.max && oldMax.value() && *r.max > *oldMax.value() ? r.max : std::nullopt;
+            const std::optional<double> newMin =
+                r.min && oldMin.value() && *r.min < *oldMin.value() ? r.min : std::nullopt;
+            const std::optional<double> newMax =
+                r.max && oldMax.value() && *r.max > *oldMax.value() ? r.max : std::nullopt;
             if (!newMin && !newMax) {
                 if (m_observer)
                     m_observer->matched(idOf(ctid), key);
@@ -745,16 +768,16 @@ private:
     Column m_key, m_min, m_max;
     QByteArray m_oid;
     bool m_unique = false;
-    bool m_upsert = false;   // the batch in hand is written by the upsert
-    bool m_copyDirect = false;   // new records may be sent by COPY into the table itself
+    bool m_upsert = false; // the batch in hand is written by the upsert
+    bool m_copyDirect = false; // new records may be sent by COPY into the table itself
     QByteArray m_t, m_names;
     QByteArray m_stageSql, m_groupSql, m_upsertSql, m_writeSql;
     QByteArray m_findSql, m_insertRowSql, m_widenRowSql;
-    std::vector<Row> m_rows;   // the batch in hand, not yet written
-    bool m_inTx = false;       // the batch's transaction (or savepoint) is open
-    bool m_outer = false;      // the rehearsal's transaction is open
-    QHash<QByteArray, qint64> m_ids;      // row by row: by the record's place in the table
-    QHash<QByteArray, qint64> m_keyIds;   // a batch at once: by the stored key
+    std::vector<Row> m_rows; // the batch in hand, not yet written
+    bool m_inTx = false; // the batch's transaction (or savepoint) is open
+    bool m_outer = false; // the rehearsal's transaction is open
+    QHash<QByteArray, qint64> m_ids; // row by row: by the record's place in the table
+    QHash<QByteArray, qint64> m_keyIds; // a batch at once: by the stored key
     qint64 m_nextId = 1;
 };
 

@@ -6,7 +6,6 @@
 #include "db/pg_api.h"
 #include "db/pg_dialect.h"
 
-
 namespace kalder::pg {
 
 Result::~Result()
@@ -26,15 +25,9 @@ Result& Result::operator=(Result&& other) noexcept
     return *this;
 }
 
-int Result::rows() const
-{
-    return m_r ? libpq().PQntuples(m_r) : 0;
-}
+int Result::rows() const { return m_r ? libpq().PQntuples(m_r) : 0; }
 
-bool Result::isNull(int row, int col) const
-{
-    return libpq().PQgetisnull(m_r, row, col) != 0;
-}
+bool Result::isNull(int row, int col) const { return libpq().PQgetisnull(m_r, row, col) != 0; }
 
 QByteArray Result::text(int row, int col) const
 {
@@ -51,15 +44,9 @@ qint64 Result::integer(int row, int col) const
     return QByteArray::fromRawData(libpq().PQgetvalue(m_r, row, col), libpq().PQgetlength(m_r, row, col)).toLongLong();
 }
 
-qint64 Result::affected() const
-{
-    return m_r ? QByteArray(libpq().PQcmdTuples(m_r)).toLongLong() : 0;
-}
+qint64 Result::affected() const { return m_r ? QByteArray(libpq().PQcmdTuples(m_r)).toLongLong() : 0; }
 
-QByteArray textOf(double v)
-{
-    return QByteArray::number(v, 'g', 17);
-}
+QByteArray textOf(double v) { return QByteArray::number(v, 'g', 17); }
 
 Session::Session(Connection& conn)
 {
@@ -76,8 +63,8 @@ std::optional<Failure> Session::tryExec(const QByteArray& sql, const QString& wh
     for (const Param& p : params)
         values.push_back(p ? p->constData() : nullptr);
     Result r(params.empty() ? libpq().PQexec(m_conn, sql.constData())
-                            : libpq().PQexecParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
-                                           nullptr, 0));
+                            : libpq().PQexecParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(),
+                                                   nullptr, nullptr, 0));
     const ExecStatusType status = r.get() ? libpq().PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
         m_state.clear();
@@ -141,9 +128,6 @@ void Session::quietly(const char* sql) noexcept
         libpq().PQclear(r);
 }
 
-bool Session::connectionLost() const
-{
-    return libpq().PQstatus(m_conn) == CONNECTION_BAD;
-}
+bool Session::connectionLost() const { return libpq().PQstatus(m_conn) == CONNECTION_BAD; }
 
 } // namespace kalder::pg

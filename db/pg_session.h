@@ -15,7 +15,7 @@ typedef struct pg_result PGresult;
 namespace kalder {
 class Connection;
 class Failure;
-}
+} // namespace kalder
 
 namespace kalder::pg {
 
@@ -23,7 +23,7 @@ namespace kalder::pg {
 class Result {
 public:
     Result() = default;
-    explicit Result(PGresult* r) : m_r(r) {}
+    explicit Result(PGresult* r) : m_r(r) { }
     ~Result();
     Result(Result&& other) noexcept : m_r(other.m_r) { other.m_r = nullptr; }
     Result& operator=(Result&& other) noexcept;
@@ -36,7 +36,7 @@ public:
     QByteArray text(int row, int col) const;
     double number(int row, int col) const;
     qint64 integer(int row, int col) const;
-    qint64 affected() const;   // the rows an INSERT, UPDATE or DELETE wrote
+    qint64 affected() const; // the rows an INSERT, UPDATE or DELETE wrote
 
 private:
     PGresult* m_r = nullptr;

@@ -6,9 +6,9 @@
 #include <QSqlDriver>
 #include <sqlite3.h>
 
-#include <cstring>
 #include <QFileInfo>
 #include <QUrl>
+#include <cstring>
 
 namespace kalder::sqlite {
 
@@ -21,18 +21,22 @@ void checkDatabaseFile(const QString& path)
         throw Failure(err::PathNotFound, QStringLiteral("Путь к базе данных указывает на папку: %1").arg(path));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Failure(err::PathFileAccess,
-                      QStringLiteral("Файл базы данных не открывается для чтения: %1 (%2)").arg(path, file.errorString()));
+        throw Failure(
+            err::PathFileAccess,
+            QStringLiteral("Файл базы данных не открывается для чтения: %1 (%2)").arg(path, file.errorString()));
     const QByteArray head = file.read(32);
     if (head.isEmpty())
-        throw Failure(err::fromSqlite(SQLITE_NOTADB), QStringLiteral("Файл %1 пуст и не является базой данных SQLite").arg(path));
+        throw Failure(err::fromSqlite(SQLITE_NOTADB),
+                      QStringLiteral("Файл %1 пуст и не является базой данных SQLite").arg(path));
     // A Jet (Access) file carries "Standard Jet DB" or "Standard ACE DB" from byte 4.
     if (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB")
         throw Failure(err::BadFormat,
                       QStringLiteral("Файл %1 является базой данных формата Jet (.mdb/.accdb); этот формат "
-                                     "не читается, база данных должна быть файлом SQLite").arg(path));
+                                     "не читается, база данных должна быть файлом SQLite")
+                          .arg(path));
     if (!head.startsWith(QByteArray("SQLite format 3\0", 16)))
-        throw Failure(err::fromSqlite(SQLITE_NOTADB), QStringLiteral("Файл %1 не является базой данных SQLite").arg(path));
+        throw Failure(err::fromSqlite(SQLITE_NOTADB),
+                      QStringLiteral("Файл %1 не является базой данных SQLite").arg(path));
 }
 
 QString driverDatabaseName(const QString& path)
@@ -74,7 +78,7 @@ void fail(const QSqlError& error, const QString& what)
     bool ok = false;
     int number = error.nativeErrorCode().toInt(&ok);
     if (!ok || number == 0)
-        number = SQLITE_ERROR;   // the driver gave no code of its own
+        number = SQLITE_ERROR; // the driver gave no code of its own
     QString text = error.databaseText();
     if (text.isEmpty())
         text = error.driverText();

@@ -37,13 +37,10 @@ constexpr int InsertRows = 64;
 std::optional<double> number(double v)
 {
     return std::isnan(v) ? std::nullopt : std::optional(v);
-}   // the records one statement of many writes
+} // the records one statement of many writes
 const QString KeysTable = QStringLiteral("kalder_keys");
 
-std::string_view view(const QByteArray& bytes)
-{
-    return {bytes.constData(), size_t(bytes.size())};
-}
+std::string_view view(const QByteArray& bytes) { return {bytes.constData(), size_t(bytes.size())}; }
 
 // A column type with the same affinity as a declared type, by SQLite's rules; the declared
 // text itself never enters a statement.
@@ -102,7 +99,6 @@ bool keptApart(const StoredValue& v)
     return v.type == StoredValue::Type::Text ||
            (v.type == StoredValue::Type::Integer && (v.integer > exact || v.integer < -exact));
 }
-
 
 // The rows of a batch, kept to merge them again (when another connection wrote the table
 // before the batch took the write lock, or the table refused one of its records): in memory up
@@ -175,8 +171,8 @@ public:
     }
 
 private:
-    static constexpr size_t Head = 28;             // row, min, max, the key's length
-    static constexpr size_t InMemory = 1 << 20;    // bytes of rows kept before they go to the file
+    static constexpr size_t Head = 28; // row, min, max, the key's length
+    static constexpr size_t InMemory = 1 << 20; // bytes of rows kept before they go to the file
 
     // The whole entries at the start of bytes, given to fn; returns the bytes they take.
     template <typename Fn>
@@ -228,9 +224,9 @@ private:
         throw Failure(err::DeviceUnavailable, QStringLiteral("Не удалось прочитать временный файл загрузки"));
     }
 
-    std::vector<char> m_buffer;   // the rows not in the file
+    std::vector<char> m_buffer; // the rows not in the file
     std::FILE* m_file = nullptr;
-    qint64 m_spilled = 0;         // bytes of rows in the file
+    qint64 m_spilled = 0; // bytes of rows in the file
     qint64 m_count = 0;
     bool m_inMemoryOnly = false;
 };
@@ -246,9 +242,9 @@ Shape inspect(Session& session, const MergeFields& fields)
 {
     const QByteArray table = fields.table.toUtf8();
     const auto column = [&](const QString& field, const char** type, const char** collation) {
-        const int rc = sqlite3_table_column_metadata(session.handle(), nullptr, table.constData(),
-                                                     field.toUtf8().constData(), type, collation, nullptr, nullptr,
-                                                     nullptr);
+        const int rc =
+            sqlite3_table_column_metadata(session.handle(), nullptr, table.constData(), field.toUtf8().constData(),
+                                          type, collation, nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
             throw fail::fieldNotFound(field, fields.table);
     };
@@ -264,9 +260,10 @@ Shape inspect(Session& session, const MergeFields& fields)
         column(*fields.max, nullptr, nullptr);
 
     Statement triggers = session.prepare(
-        QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE "
-                       "UNION ALL SELECT 1 FROM temp.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE "
-                       "AND name <> 'kalder_journal'"),
+        QStringLiteral(
+            "SELECT 1 FROM main.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE "
+            "UNION ALL SELECT 1 FROM temp.sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE "
+            "AND name <> 'kalder_journal'"),
         QStringLiteral("Подготовка загрузки в таблицу %1").arg(fields.table));
     triggers.bind(1, view(table));
     const int rc = triggers.step();
@@ -323,8 +320,9 @@ protected:
     // statement reads it.
     static QString widened(const QString& field, const QString& stored, const QString& value, bool lower)
     {
-        return QStringLiteral("%1 = CASE WHEN %3 IS NULL OR %2 IS NULL OR (typeof(%2) IN ('integer', 'real') AND %2 %4 %3) "
-                              "THEN %2 ELSE %3 END")
+        return QStringLiteral(
+                   "%1 = CASE WHEN %3 IS NULL OR %2 IS NULL OR (typeof(%2) IN ('integer', 'real') AND %2 %4 %3) "
+                   "THEN %2 ELSE %3 END")
             .arg(field, stored, value, lower ? QStringLiteral("<=") : QStringLiteral(">="));
     }
     // The row id first, then the new minimum and maximum.
@@ -345,9 +343,11 @@ protected:
         QStringList sets;
         int column = 2;
         if (m_hasMin)
-            sets.append(widened(m_minName, QStringLiteral("d.") + m_minName, QStringLiteral("w.column%1").arg(column++), true));
+            sets.append(
+                widened(m_minName, QStringLiteral("d.") + m_minName, QStringLiteral("w.column%1").arg(column++), true));
         if (m_hasMax)
-            sets.append(widened(m_maxName, QStringLiteral("d.") + m_maxName, QStringLiteral("w.column%1").arg(column++), false));
+            sets.append(widened(m_maxName, QStringLiteral("d.") + m_maxName, QStringLiteral("w.column%1").arg(column++),
+                                false));
         return QStringLiteral("UPDATE main.%1 AS d SET %2 FROM (VALUES %3) AS w WHERE d.rowid = w.column1")
             .arg(m_t, sets.join(QLatin1Char(',')), QStringList(InsertRows, marks(column - 1)).join(QLatin1Char(',')));
     }
@@ -378,7 +378,7 @@ protected:
     // The key of the row in hand as UTF-8, its buffer reused.
     void take(QStringView key, qint64 row)
     {
-        m_keyUtf8.resize(key.size() * 3);   // the most UTF-8 a UTF-16 unit becomes
+        m_keyUtf8.resize(key.size() * 3); // the most UTF-8 a UTF-16 unit becomes
         QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
         m_keyUtf8.resize(utf8.appendToBuffer(m_keyUtf8.data(), key) - m_keyUtf8.constData());
         m_row = row;
@@ -390,9 +390,9 @@ protected:
     void refuse()
     {
         const bool rows = !m_session.failedOutsideTheRow();
-        const bool ended = !m_session.inBatch();   // an error that ended the batch
-        const Failure f =
-            m_session.failure(QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(m_keyUtf8), m_table));
+        const bool ended = !m_session.inBatch(); // an error that ended the batch
+        const Failure f = m_session.failure(
+            QStringLiteral("Запись с ключом «%1» в таблице %2").arg(QString::fromUtf8(m_keyUtf8), m_table));
         if (m_rehearsal && rows && !ended) {
             if (m_observer)
                 m_observer->refused(m_row, view(m_keyUtf8), f);
@@ -427,7 +427,7 @@ protected:
     {
         m_failedRow.reset();
         m_inBatch = 0;
-        if (!m_session.inBatch()) {   // none, or the engine already took it back
+        if (!m_session.inBatch()) { // none, or the engine already took it back
             rollbackBatch();
             return;
         }
@@ -448,12 +448,12 @@ protected:
     Session m_session;
     QString m_table;
     bool m_hasMin, m_hasMax;
-    QString m_t, m_key, m_minName, m_maxName;   // quoted
+    QString m_t, m_key, m_minName, m_maxName; // quoted
     int m_batchRows;
     MergeObserver* m_observer;
     bool m_rehearsal;
     int m_inBatch = 0;
-    QByteArray m_keyUtf8;   // the key of the row in hand
+    QByteArray m_keyUtf8; // the key of the row in hand
     qint64 m_row = 0;
 };
 
@@ -509,7 +509,7 @@ protected:
                 {reinterpret_cast<const char*>(sqlite3_column_text(s, 1)), size_t(sqlite3_column_bytes(s, 1))});
             const quint32 hash = StoredKeys::hashOf(f);
             if (m_known.find(f, hash))
-                continue;   // the first record, in row id order, is the one a query updates
+                continue; // the first record, in row id order, is the one a query updates
             Known known;
             const std::string_view stored{reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
                                           size_t(sqlite3_column_bytes(s, 1))};
@@ -604,11 +604,11 @@ protected:
     }
 
     StoredKeys m_known;
-    QHash<qint64, StoredValue> m_apart[2];   // stored values a number does not give back exactly
+    QHash<qint64, StoredValue> m_apart[2]; // stored values a number does not give back exactly
     QString m_gatherSql;
-    Statement m_insert;   // a new record
-    Statement m_widen;    // new min / max of a record
-    size_t m_firstUnwritten = 0;   // the records from here on are new in the batch in hand
+    Statement m_insert; // a new record
+    Statement m_widen; // new min / max of a record
+    size_t m_firstUnwritten = 0; // the records from here on are new in the batch in hand
 };
 
 // Keys in memory, each batch written when it commits.
@@ -620,7 +620,7 @@ public:
         m_insertMany = m_session.prepare(insertSql(InsertRows), preparing());
         m_maxRowid = m_session.prepare(QStringLiteral("SELECT max(rowid) FROM main.%1").arg(m_t), preparing());
         if (m_hasMin || m_hasMax)
-            m_widenMany = m_session.tryPrepare(widenManySql());   // else one by one
+            m_widenMany = m_session.tryPrepare(widenManySql()); // else one by one
         // The keys are read in a batch of their own, which tells the first write whether
         // another connection has committed since.
         m_session.begin(false);
@@ -649,14 +649,13 @@ public:
     {
         m_failedRow.reset();
         if (!m_written && !m_log.empty())
-            flush();   // after a failure of one of its rows, the batch holds the rows before it
+            flush(); // after a failure of one of its rows, the batch holds the rows before it
         commitBatch();
         m_written = false;
         m_log.clear();
     }
 
 private:
-
     // The record of the row in hand, kept in memory until the batch is written.
     bool mergeDeferred(std::optional<double> min, std::optional<double> max)
     {
@@ -665,7 +664,7 @@ private:
         quint32 index = 0;
         if (Known* found = m_known.find(f, hash, &index)) {
             Known& k = *found;
-            const bool lower = m_hasMin && min && *min < k.min;   // a NaN compares false: never widened
+            const bool lower = m_hasMin && min && *min < k.min; // a NaN compares false: never widened
             const bool higher = m_hasMax && max && *max > k.max;
             if (!(k.batch & (Known::Unwritten | Known::MinWidened | Known::MaxWidened))) {
                 if (lower || higher) {
@@ -680,7 +679,7 @@ private:
             if (higher)
                 k.max = *max;
             if (k.batch & Known::Unwritten)
-                return false;   // written with its final values
+                return false; // written with its final values
             k.batch |= (lower ? Known::MinWidened : 0) | (higher ? Known::MaxWidened : 0);
             return false;
         }
@@ -783,7 +782,7 @@ private:
         m_matched.clear();
         if (!written) {
             if (m_session.failedOutsideTheRow())
-                m_session.fail(QStringLiteral("Запись в таблицу %1").arg(m_table));   // no row to blame
+                m_session.fail(QStringLiteral("Запись в таблицу %1").arg(m_table)); // no row to blame
             replay();
         }
         m_written = true;
@@ -871,18 +870,18 @@ private:
         // every row went in this time (the failure was not a row's): the batch stands as merged
     }
 
-    Statement m_insertMany;   // InsertRows new records
-    Statement m_maxRowid;     // the largest row id of the table
-    Statement m_widenMany;    // InsertRows records widened
+    Statement m_insertMany; // InsertRows new records
+    Statement m_maxRowid; // the largest row id of the table
+    Statement m_widenMany; // InsertRows records widened
     // A record written before and widened in this batch, with its values as the batch found them.
     struct Widened {
         quint32 record;
         double min, max;
     };
     std::vector<Widened> m_widened;
-    std::vector<quint32> m_matched;   // records written before that rows of this batch found, told to the observer
+    std::vector<quint32> m_matched; // records written before that rows of this batch found, told to the observer
     RowLog m_log;
-    bool m_written = false;   // the batch in hand is written (merged again row by row)
+    bool m_written = false; // the batch in hand is written (merged again row by row)
 };
 
 // Keys in a temporary index; each row looked up there and written as it comes.
@@ -1002,8 +1001,8 @@ private:
     }
 
     bool m_made = false;
-    Statement m_find;       // row id, min, max of the first record with a key
-    Statement m_remember;   // a new key into the index
+    Statement m_find; // row id, min, max of the first record with a key
+    Statement m_remember; // a new key into the index
     Statement m_insert;
     Statement m_widen;
 };

@@ -10,10 +10,7 @@
 
 namespace kalder::sqlite {
 
-Statement::~Statement()
-{
-    sqlite3_finalize(m_stmt);
-}
+Statement::~Statement() { sqlite3_finalize(m_stmt); }
 
 Statement& Statement::operator=(Statement&& other) noexcept
 {
@@ -30,15 +27,9 @@ void Statement::bind(int i, std::string_view text)
     sqlite3_bind_text(m_stmt, i, text.data(), int(text.size()), SQLITE_STATIC);
 }
 
-void Statement::bind(int i, double v)
-{
-    sqlite3_bind_double(m_stmt, i, v);
-}
+void Statement::bind(int i, double v) { sqlite3_bind_double(m_stmt, i, v); }
 
-void Statement::bind(int i, qint64 v)
-{
-    sqlite3_bind_int64(m_stmt, i, v);
-}
+void Statement::bind(int i, qint64 v) { sqlite3_bind_int64(m_stmt, i, v); }
 
 void Statement::bind(int i, std::optional<double> v)
 {
@@ -48,10 +39,7 @@ void Statement::bind(int i, std::optional<double> v)
         sqlite3_bind_null(m_stmt, i);
 }
 
-int Statement::step()
-{
-    return sqlite3_step(m_stmt);
-}
+int Statement::step() { return sqlite3_step(m_stmt); }
 
 void Statement::reset()
 {
@@ -111,8 +99,8 @@ void Session::sizeCache()
     const qint64 currentPages = current >= 0 ? current : -current * 1024 / pageSize;
     // an index entry of a short key takes some twenty bytes, and rows repeat keys
     constexpr qint64 rowBytes = 8;
-    const qint64 wanted = std::min(pages / 4 + ((8ll << 20) + m_expectedRows * rowBytes) / pageSize,
-                                   MaxCacheBytes / pageSize);
+    const qint64 wanted =
+        std::min(pages / 4 + ((8ll << 20) + m_expectedRows * rowBytes) / pageSize, MaxCacheBytes / pageSize);
     if (wanted <= currentPages)
         return;
     if (!m_cacheBefore)
@@ -152,7 +140,7 @@ bool Session::begin(bool write)
     const QString what = QStringLiteral("Не удалось начать запись в базу данных %1").arg(m_path);
     if (m_rehearsal && write && m_outer) {
         if (sqlite3_get_autocommit(m_db))
-            fail(what);   // the engine ended the rehearsal's transaction on an error of its own
+            fail(what); // the engine ended the rehearsal's transaction on an error of its own
         if (sqlite3_exec(m_db, "SAVEPOINT kalder_batch", nullptr, nullptr, nullptr) != SQLITE_OK)
             fail(what);
         m_open = true;
@@ -238,20 +226,11 @@ void Session::rollback() noexcept
     m_open = false;
 }
 
-bool Session::inBatch() const
-{
-    return m_open && !sqlite3_get_autocommit(m_db);
-}
+bool Session::inBatch() const { return m_open && !sqlite3_get_autocommit(m_db); }
 
-bool Session::failedOutsideTheRow() const
-{
-    return outsideTheRow(sqlite3_extended_errcode(m_db));
-}
+bool Session::failedOutsideTheRow() const { return outsideTheRow(sqlite3_extended_errcode(m_db)); }
 
-void Session::fail(const QString& what) const
-{
-    throw failure(what);
-}
+void Session::fail(const QString& what) const { throw failure(what); }
 
 Failure Session::failure(const QString& what) const
 {
@@ -298,16 +277,20 @@ Failure Session::describedFailure(int code, const QString& message, const QStrin
     case SQLITE_READONLY:
         if (code == SQLITE_READONLY_DIRECTORY)
             return engine(QStringLiteral("Нет права записи в папку базы данных %1: в ней нельзя создать "
-                                         "журнал изменений").arg(file));
+                                         "журнал изменений")
+                              .arg(file));
         return engine(QStringLiteral("База данных %1 доступна только для чтения: нет права записи в файл "
-                                     "или в его папку").arg(file));
+                                     "или в его папку")
+                          .arg(file));
     case SQLITE_FULL:
         return engine(QStringLiteral("Нет места для записи в базу данных %1: диск заполнен или база достигла "
-                                     "предельного размера").arg(file));
+                                     "предельного размера")
+                          .arg(file));
     case SQLITE_NOMEM:
         return engine(QStringLiteral("Недостаточно памяти для работы с базой данных %1").arg(file));
     case SQLITE_IOERR:
-        return Failure(err::fromSqlite(code), QStringLiteral("Ошибка чтения или записи файла базы данных %1: %2").arg(file, message));
+        return Failure(err::fromSqlite(code),
+                       QStringLiteral("Ошибка чтения или записи файла базы данных %1: %2").arg(file, message));
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
         return Failure(err::fromSqlite(code), QStringLiteral("База данных %1 повреждена: %2").arg(file, message));

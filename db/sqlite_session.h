@@ -15,7 +15,7 @@ struct sqlite3_stmt;
 namespace kalder {
 class Connection;
 class Failure;
-}
+} // namespace kalder
 
 namespace kalder::sqlite {
 
@@ -24,7 +24,7 @@ namespace kalder::sqlite {
 class Statement {
 public:
     Statement() = default;
-    explicit Statement(sqlite3_stmt* stmt) : m_stmt(stmt) {}
+    explicit Statement(sqlite3_stmt* stmt) : m_stmt(stmt) { }
     ~Statement();
     Statement(Statement&& other) noexcept : m_stmt(other.m_stmt) { other.m_stmt = nullptr; }
     Statement& operator=(Statement&& other) noexcept;
@@ -37,9 +37,9 @@ public:
     void bind(int i, std::string_view text);
     void bind(int i, double v);
     void bind(int i, qint64 v);
-    void bind(int i, std::optional<double> v);   // nothing: Null
-    int step();                                  // the engine's result code
-    void reset();                                // ready for the next bindings
+    void bind(int i, std::optional<double> v); // nothing: Null
+    int step(); // the engine's result code
+    void reset(); // ready for the next bindings
     // Steps a statement that returns no row and makes it ready for the next; true when it ran.
     bool run();
 
@@ -54,7 +54,7 @@ class Session {
 public:
     // Fails with err::NotOpen unless the connection is an open SQLite connection.
     explicit Session(Connection& conn);
-    ~Session();   // rolls back a batch still open
+    ~Session(); // rolls back a batch still open
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -62,7 +62,7 @@ public:
     const QString& path() const { return m_path; }
 
     Statement prepare(const QString& sql, const QString& what) const;
-    Statement tryPrepare(const QString& sql) const;   // empty when the engine cannot take it
+    Statement tryPrepare(const QString& sql) const; // empty when the engine cannot take it
     void exec(const QString& sql, const QString& what) const;
 
     // Starts a batch that holds the write lock (waiting for it as long as the busy timeout),
@@ -73,7 +73,7 @@ public:
     // From now on the batches that write are savepoints in one transaction that is never
     // committed: it is taken back when the session goes.
     void rehearse() { m_rehearsal = true; }
-    void commit(const QString& what);   // the batch in hand; a failure rolls it back
+    void commit(const QString& what); // the batch in hand; a failure rolls it back
     // Ends the batch in hand, taking back what it wrote; after a batch that wrote, the next
     // begin() reports the table changed.
     void rollback() noexcept;
@@ -98,20 +98,20 @@ public:
 
 private:
     Failure describedFailure(int code, const QString& message, const QString& what) const;
-    qint64 pragma(const char* sql) const;   // the number a pragma gives; -1 when it gives none
+    qint64 pragma(const char* sql) const; // the number a pragma gives; -1 when it gives none
     void sizeCache();
 
     sqlite3* m_db = nullptr;
     QString m_path;
     int m_busyMs = 0;
-    bool m_open = false;               // a batch begun and not yet ended
-    bool m_writing = false;            // the batch holds the write lock
-    std::optional<qint64> m_version;   // the database's data version when the last batch began
+    bool m_open = false; // a batch begun and not yet ended
+    bool m_writing = false; // the batch holds the write lock
+    std::optional<qint64> m_version; // the database's data version when the last batch began
     bool m_rehearsal = false;
-    bool m_outer = false;              // the transaction of a rehearsal is open
-    bool m_forgotten = false;          // a rehearsed batch was taken back
+    bool m_outer = false; // the transaction of a rehearsal is open
+    bool m_forgotten = false; // a rehearsed batch was taken back
     qint64 m_expectedRows = 0;
-    std::optional<qint64> m_cacheBefore;   // the connection's cache_size before a batch widened it
+    std::optional<qint64> m_cacheBefore; // the connection's cache_size before a batch widened it
 };
 
 } // namespace kalder::sqlite

@@ -14,9 +14,9 @@ namespace kalder::sqlite {
 
 // How one of SQLite's built-in collations compares texts.
 enum class Fold {
-    None,            // BINARY: the bytes
-    Case,            // NOCASE: ASCII letters without their case
-    TrailingSpaces,  // RTRIM: trailing spaces ignored
+    None, // BINARY: the bytes
+    Case, // NOCASE: ASCII letters without their case
+    TrailingSpaces, // RTRIM: trailing spaces ignored
 };
 
 // A stored record as the memory path knows it: its row id and the numbers of its minimum and
@@ -31,11 +31,11 @@ struct Known {
     {
         return m_writtenLength == Same ? key() : std::string_view(m_key + m_keyLength, m_writtenLength);
     }
-    qint64 rid = 0;            // 0 while Unwritten
+    qint64 rid = 0; // 0 while Unwritten
     double min = std::numeric_limits<double>::quiet_NaN();
     double max = std::numeric_limits<double>::quiet_NaN();
-    quint8 batch = 0;          // what the batch in hand has to write of it
-    quint8 types = 0;          // how the table holds min (low four bits) and max: a StoredValue::Type
+    quint8 batch = 0; // what the batch in hand has to write of it
+    quint8 types = 0; // how the table holds min (low four bits) and max: a StoredValue::Type
 
 private:
     friend class StoredKeys;
@@ -49,7 +49,7 @@ private:
 
 class StoredKeys {
 public:
-    explicit StoredKeys(Fold fold) : m_fold(fold) {}
+    explicit StoredKeys(Fold fold) : m_fold(fold) { }
 
     // The key as the collation compares it; a folded text lives until the next call.
     std::string_view fold(std::string_view key);
@@ -71,7 +71,7 @@ public:
 private:
     struct Slot {
         quint32 hash;
-        quint32 record;   // index + 1; 0: empty
+        quint32 record; // index + 1; 0: empty
     };
     void place(quint32 hash, quint32 record);
     char* room(size_t n);
@@ -81,10 +81,10 @@ private:
     static constexpr size_t PageRecords = 4096;
 
     Fold m_fold;
-    QByteArray m_folded;         // the last folded key, when folding changed it
-    std::vector<std::unique_ptr<Known[]>> m_pages;  // the records in the order they became known
+    QByteArray m_folded; // the last folded key, when folding changed it
+    std::vector<std::unique_ptr<Known[]>> m_pages; // the records in the order they became known
     size_t m_size = 0;
-    std::vector<Slot> m_slots;     // a power of two, at most three quarters full
+    std::vector<Slot> m_slots; // a power of two, at most three quarters full
     // the keys, kept together in large blocks rather than one allocation each
     std::vector<std::unique_ptr<char[]>> m_blocks;
     char* m_next = nullptr;

@@ -25,7 +25,8 @@ struct SameAsCells final : kalder::Workbook::RowReader {
     void cell(int column, QStringView text) override
     {
         book->cellText(row, column, alone);
-        if (alone != text) std::abort();
+        if (alone != text)
+            std::abort();
         double v;
         book->plainNumber(row, column, v);
     }
@@ -46,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             check.book = book.get();
             QString text;
             for (int row = 1; row <= rows; ++row) {
-                if (book->lastColumn(row) > 16384) continue;
+                if (book->lastColumn(row) > 16384)
+                    continue;
                 check.row = row;
                 book->readRow(row, check, text);
             }

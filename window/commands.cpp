@@ -60,8 +60,8 @@ QString chooseFile(AppState& state, Dialogs& dialogs, const QString& current, co
                    const QString& extension)
 {
     qint32 flags = OverwritePrompt;
-    const QString path = dlg_FileName(flags, dialogFolder(state, current), filterFor(patterns), 1, extension,
-                                      QString(), QStringLiteral("Выбор файла"), -1, true, dialogs);
+    const QString path = dlg_FileName(flags, dialogFolder(state, current), filterFor(patterns), 1, extension, QString(),
+                                      QStringLiteral("Выбор файла"), -1, true, dialogs);
     if (!path.isEmpty())
         state.LastChosenFolder = QFileInfo(path).absolutePath();
     return path;
@@ -122,7 +122,7 @@ void Command_SetPathToDB_Click(AppState& state, FormControls& ui)
         ui.Text_PathToDB->setText(path);
         set_Settings(*ui.Text_PathToDB, *ui.dialogs);
         if (get_PathToDB(state, *ui.dialogs))
-            state.PathToDB = path;   // settings.cfg did not read back: the open database counts
+            state.PathToDB = path; // settings.cfg did not read back: the open database counts
 
         restoreSettings(state, ui);
         ui.Text_DBRecordCount->setText(QString::number(get_DBRecCount(state)));
@@ -223,10 +223,11 @@ void Command_Undo_Click(AppState& state, FormControls& ui)
 {
     Connection* conn = state.connection();
     if (!conn)
-        return;   // the button is disabled without a database
+        return; // the button is disabled without a database
     try {
         if (const std::optional<QString> why = journalUnavailable(*conn)) {
-            ui.dialogs->message(QStringLiteral("Отмена загрузки невозможна: %1").arg(*why), Title, Dialogs::Icon::Exclamation);
+            ui.dialogs->message(QStringLiteral("Отмена загрузки невозможна: %1").arg(*why), Title,
+                                Dialogs::Icon::Exclamation);
             return;
         }
         const std::optional<JournaledLoad> last = lastLoad(*conn, TableData);
@@ -240,10 +241,11 @@ void Command_Undo_Click(AppState& state, FormControls& ui)
                                  .arg(last->added)
                                  .arg(last->widened)
                                  .arg(last->finished ? QString() : QStringLiteral("; загрузка была прервана"));
-        if (!ui.dialogs->question(QStringLiteral("Отменить %1? Добавленные ею записи будут удалены, расширенные получат "
-                                                 "прежние значения.")
-                                      .arg(what),
-                                  Title))
+        if (!ui.dialogs->question(
+                QStringLiteral("Отменить %1? Добавленные ею записи будут удалены, расширенные получат "
+                               "прежние значения.")
+                    .arg(what),
+                Title))
             return;
         const UndoResult done = undoLastLoad(*conn, TableData);
         if (!done.changedKeys.isEmpty()) {

@@ -32,7 +32,7 @@ bool storedValueIsNull(const AppState& state, const QString& field)
         rs.Open(QStringLiteral("tblSettings"), *conn, adOpenKeyset, adLockOptimistic, -1);
         return rs.Eof() || rs.value(field).isNull();
     } catch (const Failure&) {
-        return true;   // nothing readable is stored: the box keeps its text
+        return true; // nothing readable is stored: the box keeps its text
     }
 }
 
@@ -126,7 +126,7 @@ static void addLink(FormControls& ui)
     const QString fieldText = fields.text(source);
     for (int i = 1; i <= n; ++i)
         if (lv.subItem(i, 2) == fieldText)
-            return;   // a workbook field is linked once
+            return; // a workbook field is linked once
 
     QString answer;
     for (;;) {

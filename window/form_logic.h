@@ -21,8 +21,8 @@ inline const QString LineEnd = QStringLiteral("\r\n");
 
 // The legend of Text_Rules: five lines joined by CR LF, no line end after the last.
 inline const QString RulesLegend = QStringLiteral("Правила для загрузки данных в БД:") + LineEnd +
-                                   QString(33, QLatin1Char('-')) + LineEnd + RuleLine1 + LineEnd + RuleLine2 +
-                                   LineEnd + RuleLine3;
+                                   QString(33, QLatin1Char('-')) + LineEnd + RuleLine1 + LineEnd + RuleLine2 + LineEnd +
+                                   RuleLine3;
 // The prompt of the rule input box and its title.
 inline const QString RulePrompt =
     QStringLiteral("Введите номер правила:") + LineEnd + RuleLine1 + LineEnd + RuleLine2 + LineEnd + RuleLine3;

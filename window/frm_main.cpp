@@ -7,7 +7,6 @@
 #include "window/toolkit.h"
 
 #include <QCloseEvent>
-#include <QShowEvent>
 #include <QFocusEvent>
 #include <QFont>
 #include <QGroupBox>
@@ -18,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 
 namespace kalder {
 
@@ -189,7 +189,8 @@ void FrmMain::buildControls()
 
     Label11 = label(Frame_Issuer, "Label11", QStringLiteral("Путь к БД"), twips(90, 225, 780, 195));
     Text_PathToDB = box(Frame_Issuer, "Text_PathToDB", QString(), twips(135, 450, 10545, 240));
-    Command_SetPathToDB = button(Frame_Issuer, "Command_SetPathToDB", QStringLiteral("..."), twips(10710, 450, 330, 240));
+    Command_SetPathToDB =
+        button(Frame_Issuer, "Command_SetPathToDB", QStringLiteral("..."), twips(10710, 450, 330, 240));
     Label3 = label(Frame_Issuer, "Label3", QStringLiteral("Выберите эксель файл"), twips(90, 765, 1740, 195));
     Text_FileName = box(Frame_Issuer, "Text_FileName", QString(), twips(135, 990, 10545, 240));
     Command_SelectFile = button(Frame_Issuer, "Command_SelectFile", QStringLiteral("..."), twips(10710, 990, 330, 240));
@@ -250,15 +251,20 @@ void FrmMain::buildControls()
         pb->setPalette(pal);
     }
 
-    Command_Analize = button(this, "Command_Analize", QStringLiteral("Анализ входного файла"), twips(945, 7920, 2670, 420));
-    Command_Update = button(this, "Command_Update", QStringLiteral("Загрузить данные в таблицу"), twips(3690, 7920, 4920, 420));
+    Command_Analize =
+        button(this, "Command_Analize", QStringLiteral("Анализ входного файла"), twips(945, 7920, 2670, 420));
+    Command_Update =
+        button(this, "Command_Update", QStringLiteral("Загрузить данные в таблицу"), twips(3690, 7920, 4920, 420));
     Command_Exit = button(this, "Command_Exit", QStringLiteral("Закрыть"), twips(8685, 7920, 2535, 420));
     // Beyond the design: the check of a load without writing, and the undo of the last one,
     // in the free area right of the rules legend, under the database's field list.
-    Command_Preview = button(this, "Command_Preview", QStringLiteral("Проверить без записи"), twips(8640, 4500, 2580, 420));
-    Command_Undo = button(this, "Command_Undo", QStringLiteral("Отменить последнюю загрузку"), twips(8640, 5010, 2580, 420));
-    Command_Preview->setToolTip(QStringLiteral("Проверяет загрузку, ничего не записывая: какие записи будут добавлены и "
-                                               "расширены и какие строки книги загрузка не примет"));
+    Command_Preview =
+        button(this, "Command_Preview", QStringLiteral("Проверить без записи"), twips(8640, 4500, 2580, 420));
+    Command_Undo =
+        button(this, "Command_Undo", QStringLiteral("Отменить последнюю загрузку"), twips(8640, 5010, 2580, 420));
+    Command_Preview->setToolTip(
+        QStringLiteral("Проверяет загрузку, ничего не записывая: какие записи будут добавлены и "
+                       "расширены и какие строки книги загрузка не примет"));
     Command_Undo->setToolTip(QStringLiteral("Отменяет последнюю загрузку в таблицу: удаляет добавленные ею записи и "
                                             "возвращает расширенным прежние значения"));
 
@@ -271,13 +277,32 @@ void FrmMain::buildControls()
 
 void FrmMain::setTabOrder()
 {
-    const QList<QWidget*> order{Command_Exit,   Frame_Issuer,        Command_SelectFile, Text_FileName,
-                                Label3,         lv_Fields,           Label1,             Command_Analize,
-                                pb,             Command_Update,      Command_Preview,    Command_Undo,
-                                Text_StrNumWithCapt, Text_StrNumMAX,
-                                Label8,         Label9,              Command_SetPathToDB, Text_PathToDB,
-                                Label11,        lv,                  lv_DB,              Text_DBRecordCount,
-                                Label4,         Text_DBRecordCountNew, Label5,           Text_Rules};
+    const QList<QWidget*> order{Command_Exit,
+                                Frame_Issuer,
+                                Command_SelectFile,
+                                Text_FileName,
+                                Label3,
+                                lv_Fields,
+                                Label1,
+                                Command_Analize,
+                                pb,
+                                Command_Update,
+                                Command_Preview,
+                                Command_Undo,
+                                Text_StrNumWithCapt,
+                                Text_StrNumMAX,
+                                Label8,
+                                Label9,
+                                Command_SetPathToDB,
+                                Text_PathToDB,
+                                Label11,
+                                lv,
+                                lv_DB,
+                                Text_DBRecordCount,
+                                Label4,
+                                Text_DBRecordCountNew,
+                                Label5,
+                                Text_Rules};
     // Labels, the frame and the bar take no focus; chaining through them would break the order.
     QWidget* previous = nullptr;
     for (QWidget* w : order) {
@@ -337,54 +362,24 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void FrmMain::on_Command_Exit_clicked()
-{
-    close();
-}
+void FrmMain::on_Command_Exit_clicked() { close(); }
 
-void FrmMain::on_Command_SelectFile_clicked()
-{
-    Command_SelectFile_Click(m_state, m_controls);
-}
+void FrmMain::on_Command_SelectFile_clicked() { Command_SelectFile_Click(m_state, m_controls); }
 
-void FrmMain::on_Command_SetPathToDB_clicked()
-{
-    Command_SetPathToDB_Click(m_state, m_controls);
-}
+void FrmMain::on_Command_SetPathToDB_clicked() { Command_SetPathToDB_Click(m_state, m_controls); }
 
-void FrmMain::on_Command_Analize_clicked()
-{
-    Command_Analize_Click(m_state, m_controls);
-}
+void FrmMain::on_Command_Analize_clicked() { Command_Analize_Click(m_state, m_controls); }
 
-void FrmMain::on_Command_Preview_clicked()
-{
-    Command_Preview_Click(m_state, m_controls);
-}
+void FrmMain::on_Command_Preview_clicked() { Command_Preview_Click(m_state, m_controls); }
 
-void FrmMain::on_Command_Undo_clicked()
-{
-    Command_Undo_Click(m_state, m_controls);
-}
+void FrmMain::on_Command_Undo_clicked() { Command_Undo_Click(m_state, m_controls); }
 
-void FrmMain::on_Command_Update_clicked()
-{
-    Command_Update_Click(m_state, m_controls);
-}
+void FrmMain::on_Command_Update_clicked() { Command_Update_Click(m_state, m_controls); }
 
-void FrmMain::on_lv_Fields_dragCompleted()
-{
-    fld_ADD(m_controls, FromFields);
-}
+void FrmMain::on_lv_Fields_dragCompleted() { fld_ADD(m_controls, FromFields); }
 
-void FrmMain::on_lv_DB_dragCompleted()
-{
-    fld_ADD(m_controls, FromDB);
-}
+void FrmMain::on_lv_DB_dragCompleted() { fld_ADD(m_controls, FromDB); }
 
-void FrmMain::on_lv_listDoubleClicked()
-{
-    lv_DblClick(m_controls);
-}
+void FrmMain::on_lv_listDoubleClicked() { lv_DblClick(m_controls); }
 
 } // namespace kalder

@@ -84,8 +84,7 @@ private:
     AppState& m_state;
     std::unique_ptr<Dialogs> m_ownDialogs;
     std::unique_ptr<CaptionTextBox> m_caption;
-    std::unique_ptr<LineTextBox> m_pathToDB, m_fileName, m_strNumWithCapt, m_strNumMAX, m_recordCount,
-        m_recordCountNew;
+    std::unique_ptr<LineTextBox> m_pathToDB, m_fileName, m_strNumWithCapt, m_strNumMAX, m_recordCount, m_recordCountNew;
     std::unique_ptr<PlainTextBox> m_rules;
     std::unique_ptr<WidgetListView> m_fields, m_links, m_db;
     std::unique_ptr<WidgetProgressBar> m_pb;

@@ -21,18 +21,16 @@ namespace kalder {
 
 namespace {
 
-QString shown(double v)
-{
-    return std::isnan(v) ? QString() : QLocale::system().toString(v, 'g', 15);
-}
+QString shown(double v) { return std::isnan(v) ? QString() : QLocale::system().toString(v, 'g', 15); }
 
 QString changeText(PreviewReport::Record::Change c)
 {
     return c == PreviewReport::Record::Change::Added ? QStringLiteral("новая") : QStringLiteral("расширена");
 }
 
-const QStringList RecordColumns{QStringLiteral("Ключ"), QStringLiteral("Изменение"), QStringLiteral("MIN было"),
-                                QStringLiteral("MIN станет"), QStringLiteral("MAX было"), QStringLiteral("MAX станет")};
+const QStringList RecordColumns{QStringLiteral("Ключ"),     QStringLiteral("Изменение"),
+                                QStringLiteral("MIN было"), QStringLiteral("MIN станет"),
+                                QStringLiteral("MAX было"), QStringLiteral("MAX станет")};
 const QStringList RejectionColumns{QStringLiteral("Строка"), QStringLiteral("Колонка"), QStringLiteral("Текст"),
                                    QStringLiteral("Причина")};
 
@@ -44,7 +42,10 @@ public:
     {
     }
     int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(m_records.size()); }
-    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(RecordColumns.size()); }
+    int columnCount(const QModelIndex& parent) const override
+    {
+        return parent.isValid() ? 0 : int(RecordColumns.size());
+    }
     QVariant headerData(int section, Qt::Orientation o, int role) const override
     {
         if (o == Qt::Horizontal && role == Qt::DisplayRole)
@@ -57,15 +58,20 @@ public:
         const double values[] = {r.oldMin, r.newMin, r.oldMax, r.newMax};
         if (role == Qt::DisplayRole) {
             switch (index.column()) {
-            case 0: return r.key;
-            case 1: return changeText(r.change);
-            default: return shown(values[index.column() - 2]);
+            case 0:
+                return r.key;
+            case 1:
+                return changeText(r.change);
+            default:
+                return shown(values[index.column() - 2]);
             }
         }
-        if (role == Qt::UserRole) {   // the sort key
+        if (role == Qt::UserRole) { // the sort key
             switch (index.column()) {
-            case 0: return r.key;
-            case 1: return int(r.change);
+            case 0:
+                return r.key;
+            case 1:
+                return int(r.change);
             default: {
                 const double v = values[index.column() - 2];
                 return std::isnan(v) ? -std::numeric_limits<double>::infinity() : v;
@@ -88,7 +94,10 @@ public:
     {
     }
     int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(m_rows.size()); }
-    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(RejectionColumns.size()); }
+    int columnCount(const QModelIndex& parent) const override
+    {
+        return parent.isValid() ? 0 : int(RejectionColumns.size());
+    }
     QVariant headerData(int section, Qt::Orientation o, int role) const override
     {
         if (o == Qt::Horizontal && role == Qt::DisplayRole)
@@ -101,10 +110,14 @@ public:
             return QVariant();
         const PreviewReport::Rejection& r = m_rows[index.row()];
         switch (index.column()) {
-        case 0: return QString::number(r.row);
-        case 1: return r.column > 0 ? QString::number(r.column) : QString();
-        case 2: return r.text;
-        default: return r.reason;
+        case 0:
+            return QString::number(r.row);
+        case 1:
+            return r.column > 0 ? QString::number(r.column) : QString();
+        case 2:
+            return r.text;
+        default:
+            return r.reason;
         }
     }
 
@@ -191,10 +204,7 @@ PreviewWindow::PreviewWindow(const PreviewReport& report, QWidget* parent) : QDi
     layout->addWidget(buttons);
 }
 
-QString PreviewWindow::totals() const
-{
-    return m_totals->text();
-}
+QString PreviewWindow::totals() const { return m_totals->text(); }
 
 QByteArray PreviewWindow::csv(const PreviewReport& report)
 {
@@ -203,10 +213,12 @@ QByteArray PreviewWindow::csv(const PreviewReport& report)
         out += csvLine({line});
     out += QStringLiteral("\r\n") + csvLine(RecordColumns);
     for (const PreviewReport::Record& r : report.records)
-        out += csvLine({r.key, changeText(r.change), shown(r.oldMin), shown(r.newMin), shown(r.oldMax), shown(r.newMax)});
+        out +=
+            csvLine({r.key, changeText(r.change), shown(r.oldMin), shown(r.newMin), shown(r.oldMax), shown(r.newMax)});
     out += QStringLiteral("\r\n") + csvLine(RejectionColumns);
     for (const PreviewReport::Rejection& r : report.rejections)
-        out += csvLine({QString::number(r.row), r.column > 0 ? QString::number(r.column) : QString(), r.text, r.reason});
+        out +=
+            csvLine({QString::number(r.row), r.column > 0 ? QString::number(r.column) : QString(), r.text, r.reason});
     return QByteArray("\xEF\xBB\xBF") + out.toUtf8();
 }
 
@@ -214,7 +226,8 @@ void PreviewWindow::save(const PreviewReport& report, const QString& path)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(csv(report)) < 0 || !file.commit())
-        throw Failure(err::PathFileAccess, QStringLiteral("Не удалось записать файл %1: %2").arg(path, file.errorString()));
+        throw Failure(err::PathFileAccess,
+                      QStringLiteral("Не удалось записать файл %1: %2").arg(path, file.errorString()));
 }
 
 void PreviewWindow::saveAs()
@@ -224,7 +237,8 @@ void PreviewWindow::saveAs()
     if (path.isEmpty())
         return;
     try {
-        save(m_report, path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ? path : path + QStringLiteral(".csv"));
+        save(m_report,
+             path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ? path : path + QStringLiteral(".csv"));
     } catch (const Failure& f) {
         QMessageBox::warning(this, windowTitle(), f.text());
     }

@@ -29,7 +29,7 @@ const QStringList TahomaFiles{QStringLiteral("tahoma.ttf"), QStringLiteral("taho
 void addTahoma()
 {
     if (QFontDatabase::hasFamily(WindowFamily))
-        return;   // the system's own, or added by an earlier call
+        return; // the system's own, or added by an earlier call
     const QDir folder(TahomaFolder);
     for (const QString& file : TahomaFiles)
         if (folder.exists(file))

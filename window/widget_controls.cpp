@@ -15,7 +15,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -51,10 +50,7 @@ ListTreeWidget::ListTreeWidget(QWidget* parent) : QTreeWidget(parent)
     setDragDropMode(QAbstractItemView::NoDragDrop);
 }
 
-const char* ListTreeWidget::mimeType()
-{
-    return "application/x-kalder-list-row";
-}
+const char* ListTreeWidget::mimeType() { return "application/x-kalder-list-row"; }
 
 void ListTreeWidget::setDragSource(bool on)
 {
@@ -69,10 +65,7 @@ void ListTreeWidget::setDropTarget(bool on)
     viewport()->setAcceptDrops(on);
 }
 
-void ListTreeWidget::setDeleteActsAsDoubleClick(bool on)
-{
-    m_deleteAsDoubleClick = on;
-}
+void ListTreeWidget::setDeleteActsAsDoubleClick(bool on) { m_deleteAsDoubleClick = on; }
 
 void ListTreeWidget::finishDrag(QTreeWidgetItem* row)
 {
@@ -96,7 +89,7 @@ void ListTreeWidget::startDrag(Qt::DropActions)
     mime->setText(row->text(0));
     auto* drag = new QDrag(this);
     drag->setMimeData(mime);
-    drag->exec(Qt::CopyAction);   // dropped anywhere or cancelled: the end is the same
+    drag->exec(Qt::CopyAction); // dropped anywhere or cancelled: the end is the same
     finishDrag(row);
 }
 
@@ -134,20 +127,11 @@ void ListTreeWidget::acceptListRow(QDropEvent* event) const
         event->ignore();
 }
 
-void ListTreeWidget::dragEnterEvent(QDragEnterEvent* event)
-{
-    acceptListRow(event);
-}
+void ListTreeWidget::dragEnterEvent(QDragEnterEvent* event) { acceptListRow(event); }
 
-void ListTreeWidget::dragMoveEvent(QDragMoveEvent* event)
-{
-    acceptListRow(event);
-}
+void ListTreeWidget::dragMoveEvent(QDragMoveEvent* event) { acceptListRow(event); }
 
-void ListTreeWidget::dropEvent(QDropEvent* event)
-{
-    acceptListRow(event);
-}
+void ListTreeWidget::dropEvent(QDropEvent* event) { acceptListRow(event); }
 
 // ---------------------------------------------------------------------------- caption label
 
@@ -158,7 +142,7 @@ QGlyphRun CaptionLabel::glyphRun() const
         return {};
     const QList<quint32> glyphs = raw.glyphIndexesForString(text());
     if (glyphs.contains(0u))
-        return {};   // a letter the font does not have: the toolkit finds it in another font
+        return {}; // a letter the font does not have: the toolkit finds it in another font
     const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics);
     const QRect box = contentsRect();
     const QFontMetrics fm(font());
@@ -213,15 +197,9 @@ void WidgetListView::setReportView()
     m_tree->header()->setStretchLastSection(false);
 }
 
-int WidgetListView::count() const
-{
-    return m_tree->topLevelItemCount();
-}
+int WidgetListView::count() const { return m_tree->topLevelItemCount(); }
 
-void WidgetListView::clear()
-{
-    m_tree->clear();
-}
+void WidgetListView::clear() { m_tree->clear(); }
 
 QTreeWidgetItem* WidgetListView::row(int index) const
 {
@@ -249,15 +227,9 @@ void WidgetListView::remove(int index)
         m_tree->clearSelection();
 }
 
-QString WidgetListView::text(int index) const
-{
-    return row(index)->text(0);
-}
+QString WidgetListView::text(int index) const { return row(index)->text(0); }
 
-void WidgetListView::setText(int index, const QString& text)
-{
-    row(index)->setText(0, text);
-}
+void WidgetListView::setText(int index, const QString& text) { row(index)->setText(0, text); }
 
 QString WidgetListView::subItem(int index, int k) const
 {
@@ -288,10 +260,7 @@ void WidgetListView::select(int index)
     item->setSelected(true);
 }
 
-void WidgetListView::ensureVisible(int index)
-{
-    m_tree->scrollToItem(row(index));
-}
+void WidgetListView::ensureVisible(int index) { m_tree->scrollToItem(row(index)); }
 
 // ---------------------------------------------------------------------------- progress bar
 
@@ -328,7 +297,7 @@ void WidgetProgressBar::setMax(float v)
 
 void WidgetProgressBar::setValue(float v)
 {
-    if (!(v >= m_min && v <= m_max))   // also refuses NaN
+    if (!(v >= m_min && v <= m_max)) // also refuses NaN
         throw fail::barValueOutside(v, m_min, m_max);
     m_value = v;
     show();
@@ -349,25 +318,13 @@ void WidgetProgressBar::show()
 
 // ---------------------------------------------------------------------------- text boxes
 
-QString LineTextBox::text() const
-{
-    return m_edit->text();
-}
+QString LineTextBox::text() const { return m_edit->text(); }
 
-void LineTextBox::setText(const QString& text)
-{
-    m_edit->setText(text);
-}
+void LineTextBox::setText(const QString& text) { m_edit->setText(text); }
 
-void LineTextBox::setFocus()
-{
-    m_edit->setFocus(Qt::OtherFocusReason);
-}
+void LineTextBox::setFocus() { m_edit->setFocus(Qt::OtherFocusReason); }
 
-void LineTextBox::select(int start, int length)
-{
-    m_edit->setSelection(start, length);
-}
+void LineTextBox::select(int start, int length) { m_edit->setSelection(start, length); }
 
 QString PlainTextBox::text() const
 {
@@ -386,10 +343,7 @@ void PlainTextBox::setText(const QString& text)
     m_edit->setPlainText(forDisplay(text));
 }
 
-void PlainTextBox::setFocus()
-{
-    m_edit->setFocus(Qt::OtherFocusReason);
-}
+void PlainTextBox::setFocus() { m_edit->setFocus(Qt::OtherFocusReason); }
 
 void PlainTextBox::select(int start, int length)
 {
@@ -399,37 +353,19 @@ void PlainTextBox::select(int start, int length)
     m_edit->setTextCursor(cursor);
 }
 
-QString CaptionTextBox::text() const
-{
-    return m_window->windowTitle();
-}
+QString CaptionTextBox::text() const { return m_window->windowTitle(); }
 
-void CaptionTextBox::setText(const QString& text)
-{
-    m_window->setWindowTitle(text);
-}
+void CaptionTextBox::setText(const QString& text) { m_window->setWindowTitle(text); }
 
-void CaptionTextBox::setFocus()
-{
-    m_window->activateWindow();
-}
+void CaptionTextBox::setFocus() { m_window->activateWindow(); }
 
 // ---------------------------------------------------------------------------- buttons, pointer
 
-void WidgetButton::setEnabled(bool enabled)
-{
-    m_button->setEnabled(enabled);
-}
+void WidgetButton::setEnabled(bool enabled) { m_button->setEnabled(enabled); }
 
-bool WidgetButton::isEnabled() const
-{
-    return m_button->isEnabled();
-}
+bool WidgetButton::isEnabled() const { return m_button->isEnabled(); }
 
-void WidgetButton::setFocus()
-{
-    m_button->setFocus(Qt::OtherFocusReason);
-}
+void WidgetButton::setFocus() { m_button->setFocus(Qt::OtherFocusReason); }
 
 ApplicationPointer::~ApplicationPointer()
 {

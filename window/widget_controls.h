@@ -25,8 +25,8 @@ class ListTreeWidget : public QTreeWidget {
 public:
     explicit ListTreeWidget(QWidget* parent = nullptr);
 
-    void setDragSource(bool on);            // rows can be dragged out; Enter acts as a finished drag
-    void setDropTarget(bool on);            // accepts the rows dragged out of the other lists
+    void setDragSource(bool on); // rows can be dragged out; Enter acts as a finished drag
+    void setDropTarget(bool on); // accepts the rows dragged out of the other lists
     void setDeleteActsAsDoubleClick(bool on);
 
     // What the end of a drag does: selects the row and reports dragCompleted (queued, so that
@@ -75,7 +75,7 @@ protected:
 
 class WidgetListView : public ListView {
 public:
-    explicit WidgetListView(QTreeWidget* tree) : m_tree(tree) {}
+    explicit WidgetListView(QTreeWidget* tree) : m_tree(tree) { }
     void addColumn(const QString& text, int widthTwips) override;
     void setReportView() override;
     int count() const override;
@@ -91,7 +91,7 @@ public:
     void ensureVisible(int index) override;
 
 private:
-    QTreeWidgetItem* row(int index) const;   // fails outside 1..count
+    QTreeWidgetItem* row(int index) const; // fails outside 1..count
     QTreeWidget* m_tree;
     QStringList m_columns;
 };
@@ -116,7 +116,7 @@ private:
 
 class LineTextBox : public TextBox {
 public:
-    explicit LineTextBox(QLineEdit* edit) : m_edit(edit) {}
+    explicit LineTextBox(QLineEdit* edit) : m_edit(edit) { }
     QString text() const override;
     void setText(const QString& text) override;
     void setFocus() override;
@@ -129,7 +129,7 @@ private:
 // A box of several lines. The text keeps its CR LF line ends as set; the widget shows lines.
 class PlainTextBox : public TextBox {
 public:
-    explicit PlainTextBox(QPlainTextEdit* edit) : m_edit(edit) {}
+    explicit PlainTextBox(QPlainTextEdit* edit) : m_edit(edit) { }
     QString text() const override;
     void setText(const QString& text) override;
     void setFocus() override;
@@ -143,11 +143,11 @@ private:
 // The caption of a window as a text box.
 class CaptionTextBox : public TextBox {
 public:
-    explicit CaptionTextBox(QWidget* window) : m_window(window) {}
+    explicit CaptionTextBox(QWidget* window) : m_window(window) { }
     QString text() const override;
     void setText(const QString& text) override;
     void setFocus() override;
-    void select(int, int) override {}
+    void select(int, int) override { }
 
 private:
     QWidget* m_window;
@@ -155,7 +155,7 @@ private:
 
 class WidgetButton : public Button {
 public:
-    explicit WidgetButton(QPushButton* button) : m_button(button) {}
+    explicit WidgetButton(QPushButton* button) : m_button(button) { }
     void setEnabled(bool enabled) override;
     bool isEnabled() const override;
     void setFocus() override;

@@ -34,7 +34,7 @@ namespace {
 const QString Title = QStringLiteral("xls_DataUpdate");
 const QString TableData = QStringLiteral("tblData");
 const QString KeyWarning = QStringLiteral("Не определено поле, по которому проверяется уникальность записи");
-constexpr int ProgressStep = 64;   // rows between repaints of the bar
+constexpr int ProgressStep = 64; // rows between repaints of the bar
 
 struct Slot {
     bool linked = false;
@@ -63,9 +63,10 @@ int columnOf(const QString& text, int entry, const QLocale& locale)
     if (!ok || !std::isfinite(v))
         throw Failure(err::TypeMismatch,
                       QStringLiteral("Номер колонки «%1» в связи %2 не является числом").arg(text).arg(entry));
-    v = std::nearbyint(v);   // half to even, as the platform rounds
+    v = std::nearbyint(v); // half to even, as the platform rounds
     if (v < std::numeric_limits<qint16>::min() || v > std::numeric_limits<qint16>::max())
-        throw Failure(err::Overflow, QStringLiteral("Номер колонки «%1» в связи %2 вне допустимых пределов").arg(text).arg(entry));
+        throw Failure(err::Overflow,
+                      QStringLiteral("Номер колонки «%1» в связи %2 вне допустимых пределов").arg(text).arg(entry));
     return int(v);
 }
 
@@ -137,8 +138,7 @@ private:
 
 // A minimum or maximum cell: nothing when empty, else its number in the locale's format.
 // buffer holds the cell's text, reused from cell to cell.
-std::optional<double> cellNumber(RowCursor& book, qint64 row, int col, const LocaleNumbers& numbers,
-                                 QString& buffer)
+std::optional<double> cellNumber(RowCursor& book, qint64 row, int col, const LocaleNumbers& numbers, QString& buffer)
 {
     // a number shown as a plain decimal reads as the number it shows, found without its text
     double shown;
@@ -223,7 +223,7 @@ struct Links {
     Slot key, minimum, maximum;
     struct Listed {
         int entry;
-        std::optional<int> colNo;   // nothing: no column number (a link the load does not apply)
+        std::optional<int> colNo; // nothing: no column number (a link the load does not apply)
         QString field;
     };
     std::vector<Listed> listed;
@@ -332,7 +332,8 @@ QString linksText(const ListView& lv)
 {
     QStringList lines;
     for (int i = 1; i <= lv.count(); ++i)
-        lines.append(QStringList{lv.text(i), lv.subItem(i, 1), lv.subItem(i, 2), lv.subItem(i, 3)}.join(QLatin1Char('\t')));
+        lines.append(
+            QStringList{lv.text(i), lv.subItem(i, 1), lv.subItem(i, 2), lv.subItem(i, 3)}.join(QLatin1Char('\t')));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -445,10 +446,10 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
         return *digest;
     };
     const auto cleanUp = qScopeGuard([&] {
-        merge.reset();   // drops a batch not committed: only ever rows after a failure, or a rehearsal
+        merge.reset(); // drops a batch not committed: only ever rows after a failure, or a rehearsal
         journal.reset();
         book.reset();
-        try {   // a bar that refuses 0 must not hide the report already shown
+        try { // a bar that refuses 0 must not hide the report already shown
             ui.pb->setValue(0);
         } catch (const Failure&) {
         }
@@ -469,7 +470,7 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
         if (!key.linked) {
             ui.dialogs->message(KeyWarning, QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
             showCounters(0);
-            return true;   // refused: the caller shows nothing more
+            return true; // refused: the caller shows nothing more
         }
 
         ui.pointer->set(Pointer::Hourglass);
@@ -482,133 +483,134 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
             // The same workbook as the last load is most often a slip of the operator's.
             const std::optional<JournaledLoad> last = lastLoad(*state.connection(), TableData);
             if (last && last->workbookSize == fileSize && !last->sha256.isEmpty() && last->sha256 == sha256() &&
-                !ui.dialogs->question(QStringLiteral("Эта книга уже загружена в таблицу %1: %2, %3 (добавлено записей: %4, "
-                                                     "расширено: %5). Загрузить её ещё раз?")
-                                          .arg(TableData, last->workbook, last->started.toString(u"dd.MM.yyyy HH:mm"))
-                                          .arg(last->added)
-                                          .arg(last->widened),
-                                      QStringLiteral(KALDER_APP_TITLE)))
-                return true;   // declined: nothing loaded, nothing more to show
+                !ui.dialogs->question(
+                    QStringLiteral("Эта книга уже загружена в таблицу %1: %2, %3 (добавлено записей: %4, "
+                                   "расширено: %5). Загрузить её ещё раз?")
+                        .arg(TableData, last->workbook, last->started.toString(u"dd.MM.yyyy HH:mm"))
+                        .arg(last->added)
+                        .arg(last->widened),
+                    QStringLiteral(KALDER_APP_TITLE)))
+                return true; // declined: nothing loaded, nothing more to show
         }
         const LocaleNumbers numbers(locale);
         // The rows are read once, unless the file hides, further on, cells it gave (merged areas
         // an .xlsx lists after its cells): nothing is written yet then, and the rows are read
         // again from the workbook opened whole.
         for (bool again = false;; again = true) {
-        if (again) {
-            merge.reset();   // takes back what it wrote, and the journal's with it
-            journal.reset();
-            if (preview) {
-                collector.emplace();
-                *preview = PreviewReport();
-            }
-            book = rowsOf(Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow)));
-        }
-        ui.pb->setValue(0);
-        // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
-        ui.pb->setMax(float(lastRow) > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
-        // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
-        qint64 done = 0;
-        const auto advance = [&](bool last) {
-            if (++done % ProgressStep == 0 || last)
-                ui.pb->setValue(std::min(float(done), ui.pb->max()));
-        };
-        const auto open = [&](qint64 row) {
-            Connection* conn = state.connection();
-            if (!conn)
-                throw fail::connectionNotOpen();
-            MergeOptions options;
-            if (preview) {
-                options.rehearsal = true;
-                options.observer = &*collector;
-            } else {
-                JournaledLoad load;
-                load.table = TableData;
-                load.workbook = QFileInfo(fileName).absoluteFilePath();
-                load.workbookSize = fileSize;
-                load.headerRow = headerRow;
-                load.lastRow = lastRow;
-                load.links = linksText(*ui.lv);
-                load.fields = fields;
-                QString why;
-                journal = LoadJournal::start(*conn, load, &why);
-                if (journal) {
-                    journal->setSha256(sha256);
-                    options.observer = journal.get();
-                } else if (!state.journalNoticeShown) {
-                    state.journalNoticeShown = true;
-                    ui.dialogs->message(QStringLiteral("Журнал загрузок не ведётся (%1): загрузка выполняется без "
-                                                       "возможности её отменить")
-                                            .arg(why),
-                                        QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
+            if (again) {
+                merge.reset(); // takes back what it wrote, and the journal's with it
+                journal.reset();
+                if (preview) {
+                    collector.emplace();
+                    *preview = PreviewReport();
                 }
+                book = rowsOf(Workbook::open(fileName, locale, loadedPart(links, headerRow, lastRow)));
             }
-            // the load commits its batches itself (see below)
-            options.batchRows = std::numeric_limits<int>::max();
-            merge = KeyedMerge::open(*conn, fields, options);
-            merge->expect(qint64(lastRow) - row + 1);
-        };
-        // A minimum or maximum of the row: a rehearsal lists a cell that is no number and goes on.
-        bool rejected = false;
-        QString keyText, numberText;   // reused from row to row
-        qint64 merged = 0;
-        const auto number = [&](qint64 row, const Slot& slot) -> std::optional<double> {
-            if (!slot.linked)
-                return std::nullopt;
-            if (!preview)
-                return cellNumber(*book, row, slot.colNo, numbers, numberText);
-            try {
-                return cellNumber(*book, row, slot.colNo, numbers, numberText);
-            } catch (const Failure& f) {
-                if (f.number() != err::TypeMismatch)
-                    throw;
-                preview->rejections.append({row, slot.colNo, trimSpaces(numberText).toString(), f.text()});
-                rejected = true;
-                return std::nullopt;
-            }
-        };
-        for (qint64 row = qint64(headerRow) + 1; row <= lastRow; ++row) {
-            const bool last = row == lastRow;
-            if (preview)
-                ++preview->rowsRead;
-            book->cellText(int(row), key.colNo, keyText);
-            const QStringView k = trimSpaces(keyText);
-            if (k.isEmpty()) {
+            ui.pb->setValue(0);
+            // A bar needs a maximum above its minimum; a last row of 0 or less loads no row anyway.
+            ui.pb->setMax(float(lastRow) > ui.pb->min() ? float(lastRow) : ui.pb->min() + 1);
+            // The bar counts every row, skipped or not; it is repainted every few rows and at the last.
+            qint64 done = 0;
+            const auto advance = [&](bool last) {
+                if (++done % ProgressStep == 0 || last)
+                    ui.pb->setValue(std::min(float(done), ui.pb->max()));
+            };
+            const auto open = [&](qint64 row) {
+                Connection* conn = state.connection();
+                if (!conn)
+                    throw fail::connectionNotOpen();
+                MergeOptions options;
+                if (preview) {
+                    options.rehearsal = true;
+                    options.observer = &*collector;
+                } else {
+                    JournaledLoad load;
+                    load.table = TableData;
+                    load.workbook = QFileInfo(fileName).absoluteFilePath();
+                    load.workbookSize = fileSize;
+                    load.headerRow = headerRow;
+                    load.lastRow = lastRow;
+                    load.links = linksText(*ui.lv);
+                    load.fields = fields;
+                    QString why;
+                    journal = LoadJournal::start(*conn, load, &why);
+                    if (journal) {
+                        journal->setSha256(sha256);
+                        options.observer = journal.get();
+                    } else if (!state.journalNoticeShown) {
+                        state.journalNoticeShown = true;
+                        ui.dialogs->message(QStringLiteral("Журнал загрузок не ведётся (%1): загрузка выполняется без "
+                                                           "возможности её отменить")
+                                                .arg(why),
+                                            QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
+                    }
+                }
+                // the load commits its batches itself (see below)
+                options.batchRows = std::numeric_limits<int>::max();
+                merge = KeyedMerge::open(*conn, fields, options);
+                merge->expect(qint64(lastRow) - row + 1);
+            };
+            // A minimum or maximum of the row: a rehearsal lists a cell that is no number and goes on.
+            bool rejected = false;
+            QString keyText, numberText; // reused from row to row
+            qint64 merged = 0;
+            const auto number = [&](qint64 row, const Slot& slot) -> std::optional<double> {
+                if (!slot.linked)
+                    return std::nullopt;
+                if (!preview)
+                    return cellNumber(*book, row, slot.colNo, numbers, numberText);
+                try {
+                    return cellNumber(*book, row, slot.colNo, numbers, numberText);
+                } catch (const Failure& f) {
+                    if (f.number() != err::TypeMismatch)
+                        throw;
+                    preview->rejections.append({row, slot.colNo, trimSpaces(numberText).toString(), f.text()});
+                    rejected = true;
+                    return std::nullopt;
+                }
+            };
+            for (qint64 row = qint64(headerRow) + 1; row <= lastRow; ++row) {
+                const bool last = row == lastRow;
                 if (preview)
-                    ++preview->rowsSkipped;
+                    ++preview->rowsRead;
+                book->cellText(int(row), key.colNo, keyText);
+                const QStringView k = trimSpaces(keyText);
+                if (k.isEmpty()) {
+                    if (preview)
+                        ++preview->rowsSkipped;
+                    advance(last);
+                    continue;
+                }
+                rejected = false;
+                const std::optional<double> lo = number(row, minimum);
+                const std::optional<double> hi = number(row, maximum);
+                if (rejected) {
+                    advance(last);
+                    continue;
+                }
+                if (!merge)
+                    open(row);
+                if (journal)
+                    journal->rowsMerged(done + 1);
+                try {
+                    merge->merge(k, lo, hi, row);
+                    // A commit costs a sync and writes again every page the batch changed: after a
+                    // first batch of the merge's own size, the rest of the rows go in one. Rows are
+                    // written only once they are known to stand; else all go at the end.
+                    if (++merged == KeyedMerge::DefaultBatchRows && book->rowsStand().value_or(false))
+                        merge->commit();
+                } catch (const Failure& f) {
+                    if (const auto at = merge->failedRow())
+                        throw rowFailure(f, *at);
+                    throw;
+                }
                 advance(last);
-                continue;
             }
-            rejected = false;
-            const std::optional<double> lo = number(row, minimum);
-            const std::optional<double> hi = number(row, maximum);
-            if (rejected) {
-                advance(last);
-                continue;
-            }
-            if (!merge)
-                open(row);
-            if (journal)
-                journal->rowsMerged(done + 1);
-            try {
-                merge->merge(k, lo, hi, row);
-                // A commit costs a sync and writes again every page the batch changed: after a
-                // first batch of the merge's own size, the rest of the rows go in one. Rows are
-                // written only once they are known to stand; else all go at the end.
-                if (++merged == KeyedMerge::DefaultBatchRows && book->rowsStand().value_or(false))
-                    merge->commit();
-            } catch (const Failure& f) {
-                if (const auto at = merge->failedRow())
-                    throw rowFailure(f, *at);
-                throw;
-            }
-            advance(last);
-        }
-        // every row is read: the rest of the file is, before the last batch is written (a damaged
-        // end fails the load with that batch not written), and its rows go first, so that the
-        // two never take memory at once
-        if (book->finish())
-            break;   // else the rows are read again, nothing written yet
+            // every row is read: the rest of the file is, before the last batch is written (a damaged
+            // end fails the load with that batch not written), and its rows go first, so that the
+            // two never take memory at once
+            if (book->finish())
+                break; // else the rows are read again, nothing written yet
         }
         book.reset();
         if (merge) {

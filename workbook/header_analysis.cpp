@@ -18,19 +18,19 @@ constexpr float ProgressMax = 256;
 const QString Title = QStringLiteral("xls_FieldsName");
 } // namespace
 
-bool xls_FieldsName(ListView& lv_Fields, ProgressBar& pb, Pointer& pointer, Dialogs& dialogs,
-                    const QString& fileName, qint32 headerRow, qint32 /*lastRow*/)
+bool xls_FieldsName(ListView& lv_Fields, ProgressBar& pb, Pointer& pointer, Dialogs& dialogs, const QString& fileName,
+                    qint32 headerRow, qint32 /*lastRow*/)
 {
     bool result = false;
     std::unique_ptr<Workbook> book;
-    bool started = false;   // the empty-name return leaves the bar and the pointer as they are
+    bool started = false; // the empty-name return leaves the bar and the pointer as they are
     const auto cleanUp = qScopeGuard([&] {
         if (book)
             book->close();
         book.reset();
         if (!started)
             return;
-        try {   // a bar that refuses 0 must not hide the report already shown
+        try { // a bar that refuses 0 must not hide the report already shown
             pb.setValue(0);
         } catch (const Failure&) {
         }

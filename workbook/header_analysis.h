@@ -13,7 +13,7 @@ namespace kalder {
 // An empty fileName does nothing more and returns false. True: a failure was reported in a
 // message titled "xls_FieldsName". The workbook is closed on every path, before the list is
 // filled; lastRow is accepted and not used.
-bool xls_FieldsName(ListView& lv_Fields, ProgressBar& pb, Pointer& pointer, Dialogs& dialogs,
-                    const QString& fileName, qint32 headerRow, qint32 lastRow);
+bool xls_FieldsName(ListView& lv_Fields, ProgressBar& pb, Pointer& pointer, Dialogs& dialogs, const QString& fileName,
+                    qint32 headerRow, qint32 lastRow);
 
 } // namespace kalder

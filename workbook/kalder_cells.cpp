@@ -25,7 +25,7 @@ namespace {
 // whenever the buffer fills, else kept until taken.
 class Output {
 public:
-    explicit Output(std::FILE* file = nullptr) : m_file(file), m_buf(file ? 1 << 20 : 1 << 16) {}
+    explicit Output(std::FILE* file = nullptr) : m_file(file), m_buf(file ? 1 << 20 : 1 << 16) { }
     Output(Output&&) = default;
     ~Output() { flush(); }
 
@@ -36,14 +36,16 @@ public:
     }
     void add(const char* text)
     {
-        while (*text) add(*text++);
+        while (*text)
+            add(*text++);
     }
     // The text as one CSV field, quoted when it holds a comma, a quote or a line break.
     void addField(QStringView text)
     {
         room(size_t(text.size()) * 3 + 2); // the most a field becomes: 3 bytes a unit, 2 quotes
         const size_t start = m_used;
-        if (addUtf8(text, true)) return;
+        if (addUtf8(text, true))
+            return;
         m_used = start;
         m_buf[m_used++] = '"';
         qsizetype from = 0;
@@ -56,7 +58,8 @@ public:
     }
     void flush()
     {
-        if (m_file) write(m_file);
+        if (m_file)
+            write(m_file);
     }
     void write(std::FILE* file)
     {
@@ -67,10 +70,11 @@ public:
     void addRows(const kalder::Workbook& book, int first, int last, QString& text)
     {
         struct Fields final : kalder::Workbook::RowReader {
-            explicit Fields(Output& o) : out(o) {}
+            explicit Fields(Output& o) : out(o) { }
             void cell(int column, QStringView t) override
             {
-                if (column > 1) out.add(',');
+                if (column > 1)
+                    out.add(',');
                 out.addField(t);
             }
             Output& out;
@@ -84,9 +88,12 @@ public:
 private:
     void room(size_t n)
     {
-        if (m_buf.size() - m_used >= n) return;
-        if (m_file) flush();
-        if (m_buf.size() - m_used < n) m_buf.resize(std::max(m_used + n, m_buf.size() * 2));
+        if (m_buf.size() - m_used >= n)
+            return;
+        if (m_file)
+            flush();
+        if (m_buf.size() - m_used < n)
+            m_buf.resize(std::max(m_used + n, m_buf.size() * 2));
     }
 
     static bool special(char16_t c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; }
@@ -103,22 +110,28 @@ private:
             // a run of plain ASCII eight units at a time
             while (i + 8 <= n) {
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
-                const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(short(0xFF80))), _mm_setzero_si128());
+                const __m128i ascii =
+                    _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(short(0xFF80))), _mm_setzero_si128());
                 __m128i stop = _mm_xor_si128(ascii, _mm_set1_epi16(-1));
                 if (stopAtSpecial) {
-                    stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(',')), _mm_cmpeq_epi16(v, _mm_set1_epi16('"'))));
-                    stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\n')), _mm_cmpeq_epi16(v, _mm_set1_epi16('\r'))));
+                    stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(',')),
+                                                           _mm_cmpeq_epi16(v, _mm_set1_epi16('"'))));
+                    stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\n')),
+                                                           _mm_cmpeq_epi16(v, _mm_set1_epi16('\r'))));
                 }
-                if (_mm_movemask_epi8(stop) != 0) break;
+                if (_mm_movemask_epi8(stop) != 0)
+                    break;
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(v, v));
                 d += 8;
                 i += 8;
             }
-            if (i >= n) break;
+            if (i >= n)
+                break;
 #endif
             char32_t c = u[i];
             if (c < 0x80) {
-                if (stopAtSpecial && special(char16_t(c))) return false;
+                if (stopAtSpecial && special(char16_t(c)))
+                    return false;
                 *d++ = char(c);
                 continue;
             }
@@ -178,8 +191,10 @@ void writeInParallel(const kalder::Workbook& book, int rows, unsigned threads)
             {
                 std::unique_lock lock(mutex);
                 for (;;) {
-                    if (failure || next >= blocks) return;
-                    if (next < written + ahead) break;
+                    if (failure || next >= blocks)
+                        return;
+                    if (next < written + ahead)
+                        break;
                     if (writer && writeFinished(lock)) {
                         changed.notify_all();
                         continue;
@@ -199,21 +214,26 @@ void writeInParallel(const kalder::Workbook& book, int rows, unsigned threads)
             }
             std::unique_lock lock(mutex);
             done[size_t(block)].emplace(std::move(out));
-            if (writer) writeFinished(lock);
+            if (writer)
+                writeFinished(lock);
             changed.notify_all();
         }
     };
     std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work, false);
+    for (unsigned i = 1; i < threads; ++i)
+        helpers.emplace_back(work, false);
     work(true);
     {
         std::unique_lock lock(mutex);
         while (!failure && written < blocks) {
-            if (!writeFinished(lock)) changed.wait(lock);
+            if (!writeFinished(lock))
+                changed.wait(lock);
         }
     }
-    for (auto& t : helpers) t.join();
-    if (failure) std::rethrow_exception(failure);
+    for (auto& t : helpers)
+        t.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 int usage()
@@ -230,11 +250,13 @@ int main(int argc, char** argv)
     QStringList args = app.arguments().mid(1);
     QLocale locale = QLocale::system();
     if (!args.isEmpty() && args.front() == QLatin1StringView("--locale")) {
-        if (args.size() < 2) return usage();
+        if (args.size() < 2)
+            return usage();
         locale = QLocale(args[1]);
         args = args.mid(2);
     }
-    if (args.size() != 1 || args.front().startsWith(QLatin1StringView("--"))) return usage();
+    if (args.size() != 1 || args.front().startsWith(QLatin1StringView("--")))
+        return usage();
 
     try {
         auto book = kalder::Workbook::open(args.front(), locale);

@@ -12,10 +12,7 @@ QString Failure::text() const
     return m_description + QStringLiteral(" (") + QString::number(m_number) + QStringLiteral(")");
 }
 
-const char* Failure::what() const noexcept
-{
-    return m_utf8.constData();
-}
+const char* Failure::what() const noexcept { return m_utf8.constData(); }
 
 std::optional<Failure> failureOf(const std::function<void()>& fn)
 {

@@ -16,7 +16,7 @@ public:
     Failure(int number, QString description);
     int number() const noexcept { return m_number; }
     const QString& description() const noexcept { return m_description; }
-    QString text() const;                       // "description (number)"
+    QString text() const; // "description (number)"
     const char* what() const noexcept override; // UTF-8 copy, for logs
 
 private:
@@ -33,7 +33,7 @@ std::optional<Failure> failureOf(const std::function<void()>& fn);
 // so neither can hold a number the other lacks. The configuration file's messages are chosen
 // by the numbers 53 to 68; the others are numbered as the same failures were on the platform
 // the tool first ran on, so that an operator's notes of them still hold.
-#define KALDER_FAILURES(X)                                                                                            \
+#define KALDER_FAILURES(X)                                                                                             \
     X(Overflow, 6, "Переполнение: число или размер вне допустимых пределов")                                           \
     X(Subscript, 9, "Индекс вне диапазона")                                                                            \
     X(TypeMismatch, 13, "Несоответствие типа: текст не является числом")                                               \
@@ -46,11 +46,11 @@ std::optional<Failure> failureOf(const std::function<void()>& fn);
     X(ObjectNotSet, 91, "Объект не задан: в списке не выбрана строка")                                                 \
     X(InvalidProperty, 380, "Недопустимое значение свойства элемента окна")                                            \
     X(BookNotWorkbook, 1004, "Файл не является книгой, которую можно прочитать")                                       \
-    X(LinksOutOfDate, 1101, "Связи полей не соответствуют строке заголовков книги")                                     \
-    X(ServerUnreachable, 1201, "Сервер базы данных недоступен или отказал во входе")                                    \
-    X(ServerRefused, 1202, "Сервер базы данных отказался выполнить запрос")                                             \
-    X(ServerGone, 1203, "Соединение с сервером базы данных потеряно")                                                   \
-    X(LockTimeout, 1204, "Блокировка таблицы не получена за отведённое время")                                          \
+    X(LinksOutOfDate, 1101, "Связи полей не соответствуют строке заголовков книги")                                    \
+    X(ServerUnreachable, 1201, "Сервер базы данных недоступен или отказал во входе")                                   \
+    X(ServerRefused, 1202, "Сервер базы данных отказался выполнить запрос")                                            \
+    X(ServerGone, 1203, "Соединение с сервером базы данных потеряно")                                                  \
+    X(LockTimeout, 1204, "Блокировка таблицы не получена за отведённое время")                                         \
     X(NoCurrentRecord, 3021, "Нет текущей записи")                                                                     \
     X(ItemNotFound, 3265, "Нет поля с таким именем или номером")                                                       \
     X(BadFormat, 3343, "База данных непригодного формата")                                                             \

@@ -19,10 +19,7 @@ static_assert(std::ranges::none_of(Catalogue, [](const FailureEntry& e) { return
 
 } // namespace
 
-std::span<const FailureEntry> failureCatalogue()
-{
-    return Catalogue;
-}
+std::span<const FailureEntry> failureCatalogue() { return Catalogue; }
 
 const FailureEntry* catalogueEntry(int number)
 {
@@ -44,7 +41,8 @@ Failure bookDamaged(const QString& name, const QString& what)
 
 Failure bookPasswordProtected(const QString& name)
 {
-    return Failure(err::BookNotWorkbook, QStringLiteral("Книга %1 защищена паролем и не может быть прочитана").arg(name));
+    return Failure(err::BookNotWorkbook,
+                   QStringLiteral("Книга %1 защищена паролем и не может быть прочитана").arg(name));
 }
 
 Failure notAnXlsBook(const QString& name)
@@ -52,10 +50,7 @@ Failure notAnXlsBook(const QString& name)
     return Failure(err::BookNotWorkbook, QStringLiteral("Файл %1 не является книгой .xls").arg(name));
 }
 
-Failure connectionNotOpen()
-{
-    return Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто"));
-}
+Failure connectionNotOpen() { return Failure(err::NotOpen, QStringLiteral("Соединение с базой данных не открыто")); }
 
 Failure noCurrentRecord(const QString& table)
 {

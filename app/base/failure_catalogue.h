@@ -12,8 +12,8 @@ namespace kalder {
 
 struct FailureEntry {
     int number;
-    const char* name;      // the err:: constant
-    const char* meaning;   // UTF-8, what a failure of this number means in general
+    const char* name; // the err:: constant
+    const char* meaning; // UTF-8, what a failure of this number means in general
 };
 
 // Every entry, in ascending order of number.

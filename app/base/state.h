@@ -13,9 +13,9 @@ class Connection;
 
 struct AppState {
     QString PathToDB;
-    std::unique_ptr<Connection> DBConnection;   // null until a database is opened
+    std::unique_ptr<Connection> DBConnection; // null until a database is opened
     bool DBIsOpen = false;
-    bool journalNoticeShown = false;   // the operator was told the database keeps no journal of loads
+    bool journalNoticeShown = false; // the operator was told the database keeps no journal of loads
     // The folder of the file last chosen in a file dialog: where the next dialog opens when
     // its own box names no folder. The process's current directory is never moved for it.
     QString LastChosenFolder;

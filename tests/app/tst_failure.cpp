@@ -35,10 +35,7 @@ QMap<QString, QString> programSources()
     return out;
 }
 
-bool isCatalogueFile(const QString& path)
-{
-    return path.startsWith(u"app/base/failure"_s);
-}
+bool isCatalogueFile(const QString& path) { return path.startsWith(u"app/base/failure"_s); }
 
 // What each "Failure(" of a text is made of, up to the end of its statement.
 QStringList failureStatements(const QString& text)
@@ -140,7 +137,7 @@ void TstFailure::engineCodesHaveARangeOfTheirOwn()
     QCOMPARE(err::sqliteCode(number), code);
     QCOMPARE(catalogueEntry(number), nullptr);
     QVERIFY(!err::isSqlite(code));
-    QCOMPARE(err::sqliteCode(code), 0);   // our own numbers name no engine code
+    QCOMPARE(err::sqliteCode(code), 0); // our own numbers name no engine code
 }
 
 void TstFailure::sourcesUseTheCatalogue()
@@ -161,7 +158,8 @@ void TstFailure::sourcesUseTheCatalogue()
             const QString name = m.next().captured(1);
             if (helpers.contains(name))
                 continue;
-            QVERIFY2(catalogued.contains(name), qPrintable(u"%1 uses err::%2, which the catalogue lacks"_s.arg(it.key(), name)));
+            QVERIFY2(catalogued.contains(name),
+                     qPrintable(u"%1 uses err::%2, which the catalogue lacks"_s.arg(it.key(), name)));
             used.insert(name);
         }
     }
@@ -184,20 +182,20 @@ void TstFailure::noWordsWrittenTwice()
     // The words of a failure, its first string, are written in one place; a second place
     // that needs them calls the catalogue's maker.
     static const QRegularExpression literal(u"(?:QStringLiteral\\(|\\bu)\"((?:[^\"\\\\]|\\\\.)*)\""_s);
-    QMap<QString, QString> seen;   // words -> where first
+    QMap<QString, QString> seen; // words -> where first
     QStringList twice;
     for (const auto& [path, text] : programSources().asKeyValueRange())
         for (const QString& statement : failureStatements(text)) {
             const auto m = literal.match(statement);
             if (!m.hasMatch() || m.captured(1).size() < 12)
-                continue;   // no words, or a fragment such as ": "
+                continue; // no words, or a fragment such as ": "
             const QString words = m.captured(1);
             if (seen.contains(words))
                 twice.append(u"«%1» in %2 and %3"_s.arg(words, seen.value(words), path));
             seen.insert(words, path);
         }
     QVERIFY2(twice.isEmpty(), qPrintable(twice.join(u'\n')));
-    QVERIFY(seen.size() > 40);   // the scan found the failures
+    QVERIFY(seen.size() > 40); // the scan found the failures
 }
 
 void TstFailure::text()

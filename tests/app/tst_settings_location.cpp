@@ -1,13 +1,13 @@
 // Where settings.cfg lives: beside the executable when this user can write that folder, else in
 // the user's config folder, against real folders whose permission bits refuse writing. Started
 // as root, the program runs itself again as an unprivileged user, for whom the bits count.
-#include "app/startup.h"
-#include "db/connection.h"
-#include "config/settings_file.h"
-#include "window/frm_main.h"
 #include "../support/support.h"
-#include "app_support.h"
 #include "../support/unprivileged.h"
+#include "app/startup.h"
+#include "app_support.h"
+#include "config/settings_file.h"
+#include "db/connection.h"
+#include "window/frm_main.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,8 +17,8 @@
 #include <unistd.h>
 
 using namespace kalder;
-using test::RecordingDialogs;
 using test::makeDb;
+using test::RecordingDialogs;
 using test::writeFile;
 
 namespace {
@@ -76,14 +76,20 @@ private slots:
     void folder_data()
     {
         QTest::addColumn<bool>("locked");
-        QTest::addColumn<QString>("xdg");        // "-": unset
-        QTest::addColumn<QString>("expected");   // {app}, {home}, {xdg} stand for the folders
-        QTest::newRow("writable: beside the executable") << false << "{xdg}" << "{app}";
-        QTest::newRow("locked: XDG_CONFIG_HOME/kalder") << true << "{xdg}" << "{xdg}/kalder";
-        QTest::newRow("locked, no XDG_CONFIG_HOME: ~/.config") << true << "-" << "{home}/.config/kalder";
-        QTest::newRow("locked, empty XDG_CONFIG_HOME: ~/.config") << true << "" << "{home}/.config/kalder";
-        QTest::newRow("locked, relative XDG_CONFIG_HOME ignored") << true << "conf" << "{home}/.config/kalder";
-        QTest::newRow("application folder gone stays the place") << false << "{xdg}" << "{app}/gone";
+        QTest::addColumn<QString>("xdg"); // "-": unset
+        QTest::addColumn<QString>("expected"); // {app}, {home}, {xdg} stand for the folders
+        QTest::newRow("writable: beside the executable") << false << "{xdg}"
+                                                         << "{app}";
+        QTest::newRow("locked: XDG_CONFIG_HOME/kalder") << true << "{xdg}"
+                                                        << "{xdg}/kalder";
+        QTest::newRow("locked, no XDG_CONFIG_HOME: ~/.config") << true << "-"
+                                                               << "{home}/.config/kalder";
+        QTest::newRow("locked, empty XDG_CONFIG_HOME: ~/.config") << true << ""
+                                                                  << "{home}/.config/kalder";
+        QTest::newRow("locked, relative XDG_CONFIG_HOME ignored") << true << "conf"
+                                                                  << "{home}/.config/kalder";
+        QTest::newRow("application folder gone stays the place") << false << "{xdg}"
+                                                                 << "{app}/gone";
     }
     void folder()
     {
@@ -141,23 +147,29 @@ private slots:
     void startup_data()
     {
         QTest::addColumn<bool>("locked");
-        QTest::addColumn<QString>("appCfg");    // settings.cfg beside the executable, "-": none
-        QTest::addColumn<QString>("userCfg");   // settings.cfg in the user's folder, "-": none
-        QTest::addColumn<QString>("message");   // the one message shown, "" for none
-        QTest::addColumn<int>("records");       // of the database opened, -1: no window, 0: none opened
+        QTest::addColumn<QString>("appCfg"); // settings.cfg beside the executable, "-": none
+        QTest::addColumn<QString>("userCfg"); // settings.cfg in the user's folder, "-": none
+        QTest::addColumn<QString>("message"); // the one message shown, "" for none
+        QTest::addColumn<int>("records"); // of the database opened, -1: no window, 0: none opened
         // app.db beside the executable holds 1 record, user.db in the user's folder holds 2.
-        QTest::newRow("writable: the executable's file, relative to it")
-            << false << "PathToDB=app.db" << "PathToDB=user.db" << "" << 1;
-        QTest::newRow("writable without file: no window, as before")
-            << false << "-" << "PathToDB=user.db" << "Не найден конфигурационный файл" << -1;
-        QTest::newRow("locked: the user's file, relative to its folder")
-            << true << "PathToDB=app.db" << "PathToDB=user.db" << "" << 2;
-        QTest::newRow("locked, user's file names the executable's database")
-            << true << "-" << "PathToDB={app}/app.db" << "" << 1;
-        QTest::newRow("locked, first start: window without a database")
-            << true << "PathToDB=app.db" << "-" << "Путь к БД не определен" << 0;
-        QTest::newRow("locked, relative path missing in the user's folder")
-            << true << "-" << "PathToDB=app.db" << "Неверный путь к БД\r\napp.db" << 0;
+        QTest::newRow("writable: the executable's file, relative to it") << false << "PathToDB=app.db"
+                                                                         << "PathToDB=user.db"
+                                                                         << "" << 1;
+        QTest::newRow("writable without file: no window, as before") << false << "-"
+                                                                     << "PathToDB=user.db"
+                                                                     << "Не найден конфигурационный файл" << -1;
+        QTest::newRow("locked: the user's file, relative to its folder") << true << "PathToDB=app.db"
+                                                                         << "PathToDB=user.db"
+                                                                         << "" << 2;
+        QTest::newRow("locked, user's file names the executable's database") << true << "-"
+                                                                             << "PathToDB={app}/app.db"
+                                                                             << "" << 1;
+        QTest::newRow("locked, first start: window without a database") << true << "PathToDB=app.db"
+                                                                        << "-"
+                                                                        << "Путь к БД не определен" << 0;
+        QTest::newRow("locked, relative path missing in the user's folder") << true << "-"
+                                                                            << "PathToDB=app.db"
+                                                                            << "Неверный путь к БД\r\napp.db" << 0;
     }
     void startup()
     {
@@ -174,10 +186,10 @@ private slots:
         if (userCfg != u"-")
             writeFile(QDir(userFolder()).filePath("settings.cfg"), userCfg.replace("{app}", m_app).toUtf8());
         else
-            QVERIFY(QDir(userFolder()).removeRecursively());   // a first start has no folder either
+            QVERIFY(QDir(userFolder()).removeRecursively()); // a first start has no folder either
         if (locked)
             lockApplicationFolder();
-        QDir::setCurrent(m_home);   // started from the menu: the current folder is any other
+        QDir::setCurrent(m_home); // started from the menu: the current folder is any other
 
         AppState state;
         RecordingDialogs dialogs;

@@ -1,11 +1,11 @@
 // Start-up against real files: settings.cfg beside the executable, real SQLite databases.
-#include "app/base/failure.h"
-#include "db/connection.h"
-#include "app/startup.h"
-#include "config/settings_file.h"
-#include "window/frm_main.h"
 #include "../support/support.h"
+#include "app/base/failure.h"
+#include "app/startup.h"
 #include "app_support.h"
+#include "config/settings_file.h"
+#include "db/connection.h"
+#include "window/frm_main.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,8 +16,8 @@
 #include <QtTest>
 
 using namespace kalder;
-using test::RecordingDialogs;
 using test::makeDb;
+using test::RecordingDialogs;
 using test::writeFile;
 
 class TstStartup : public QObject {
@@ -73,7 +73,8 @@ private slots:
         QCOMPARE(dialogs.shown[0].title, "Kalder");
         QCOMPARE(dialogs.shown[0].icon, Dialogs::Icon::Exclamation);
         if (message == "<not a database>")
-            QVERIFY2(dialogs.shown[0].text.endsWith(QStringLiteral("(%1)").arg(err::fromSqlite(26))), qPrintable(dialogs.shown[0].text));
+            QVERIFY2(dialogs.shown[0].text.endsWith(QStringLiteral("(%1)").arg(err::fromSqlite(26))),
+                     qPrintable(dialogs.shown[0].text));
         else
             QCOMPARE(dialogs.shown[0].text, message);
         QCOMPARE(window->controls().Text_PathToDB->text(), QString());

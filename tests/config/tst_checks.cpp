@@ -23,10 +23,12 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("locale");
         QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QString>("normal");   // the box's text afterwards
+        QTest::addColumn<QString>("normal"); // the box's text afterwards
         const QStringList both{QStringLiteral("C"), QStringLiteral("ru_RU")};
         for (const QString& l : both) {
-            const auto row = [&](const char* name) -> QTestData& { return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(QLatin1StringView(name), l))); };
+            const auto row = [&](const char* name) -> QTestData& {
+                return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(QLatin1StringView(name), l)));
+            };
             row("plain") << "15" << l << true << "15";
             row("blanks and leading zeros") << " 007 " << l << true << "7";
             row("minus zero") << "-0" << l << true << "0";
@@ -39,15 +41,24 @@ private slots:
             row("infinity") << "inf" << l << false << "inf";
             row("not a number") << "nan" << l << false << "nan";
         }
-        QTest::newRow("half down to even, C") << "2.5" << "C" << true << "2";
-        QTest::newRow("half up to even, C") << "3.5" << "C" << true << "4";
-        QTest::newRow("fraction, C") << "1.5" << "C" << true << "2";
-        QTest::newRow("above half, C") << "12.6" << "C" << true << "13";
-        QTest::newRow("small negative fraction, C") << "-0.4" << "C" << true << "0";
-        QTest::newRow("half of 32 bits rounds beyond, C") << "2147483647.5" << "C" << false << "2147483647.5";
-        QTest::newRow("half to even, ru_RU") << "2,5" << "ru_RU" << true << "2";
-        QTest::newRow("fraction, ru_RU") << "1,5" << "ru_RU" << true << "2";
-        QTest::newRow("small negative fraction, ru_RU") << "-0,4" << "ru_RU" << true << "0";
+        QTest::newRow("half down to even, C") << "2.5"
+                                              << "C" << true << "2";
+        QTest::newRow("half up to even, C") << "3.5"
+                                            << "C" << true << "4";
+        QTest::newRow("fraction, C") << "1.5"
+                                     << "C" << true << "2";
+        QTest::newRow("above half, C") << "12.6"
+                                       << "C" << true << "13";
+        QTest::newRow("small negative fraction, C") << "-0.4"
+                                                    << "C" << true << "0";
+        QTest::newRow("half of 32 bits rounds beyond, C") << "2147483647.5"
+                                                          << "C" << false << "2147483647.5";
+        QTest::newRow("half to even, ru_RU") << "2,5"
+                                             << "ru_RU" << true << "2";
+        QTest::newRow("fraction, ru_RU") << "1,5"
+                                         << "ru_RU" << true << "2";
+        QTest::newRow("small negative fraction, ru_RU") << "-0,4"
+                                                        << "ru_RU" << true << "0";
     }
     void numberRule()
     {
@@ -80,17 +91,17 @@ private slots:
     {
         RecordingDialogs dialogs;
         MemoryTextBox box;
-        QCOMPARE(chk_TextNum(box, dialogs, QLocale::c()), true);   // empty box: refused silently
+        QCOMPARE(chk_TextNum(box, dialogs, QLocale::c()), true); // empty box: refused silently
         QCOMPARE(dialogs.shown.size(), 0);
         QVERIFY(!box.focused());
-        QCOMPARE(chk_StrNum(QString(), dialogs, QLocale::c()), true);   // empty answer: the message
+        QCOMPARE(chk_StrNum(QString(), dialogs, QLocale::c()), true); // empty answer: the message
         QCOMPARE(dialogs.texts(), QStringList{BadNumber});
     }
 
     void leadingNumber_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("expected");   // -999 for nothing
+        QTest::addColumn<int>("expected"); // -999 for nothing
         QTest::newRow("digits then letters") << "12abc" << 12;
         QTest::newRow("no number") << "abc" << 0;
         QTest::newRow("empty") << "" << 0;
@@ -159,8 +170,8 @@ private slots:
         QTest::newRow("index 0") << true << 0 << two << 1 << 2 << false;
         QTest::newRow("no filter") << true << 1 << QString() << 1 << 0 << false;
         QTest::newRow("description without pattern dropped")
-            << true << 1 << QString(QStringLiteral("A") + Nul + QStringLiteral("*.a") + Nul + QStringLiteral("B"))
-            << 1 << 1 << false;
+            << true << 1 << QString(QStringLiteral("A") + Nul + QStringLiteral("*.a") + Nul + QStringLiteral("B")) << 1
+            << 1 << false;
     }
     void fileDialogVariants()
     {
@@ -180,7 +191,7 @@ private slots:
         QCOMPARE(r.filters.size(), entries);
         QCOMPARE(r.patterns.size(), entries);
         QCOMPARE(r.overwritePrompt, overwritePrompt);
-        QCOMPARE(r.initialFolder, QDir::currentPath());   // omitted: the current directory
+        QCOMPARE(r.initialFolder, QDir::currentPath()); // omitted: the current directory
         QCOMPARE(r.defaultExtension, "mdb");
     }
 
@@ -199,9 +210,9 @@ private slots:
         const QString path = QStringLiteral("/") + QString(300, u'д') + QStringLiteral(".xls");
         dialogs.files = {path};
         qint32 flags = 2;
-        QCOMPARE(dlg_FileName(flags, QString(), QString(), 1, QString(), QString(300, u'a'), QString(), -1, true,
-                              dialogs),
-                 path);
+        QCOMPARE(
+            dlg_FileName(flags, QString(), QString(), 1, QString(), QString(300, u'a'), QString(), -1, true, dialogs),
+            path);
         QCOMPARE(dialogs.requests[0].fileName, QString(300, u'a'));
     }
 };

@@ -1,8 +1,8 @@
 // tblSettings on real SQLite files: the first record only, NULL as 0, halves to even,
 // and every failure swallowed.
 #include "app/base/failure.h"
-#include "db/connection.h"
 #include "config/db_settings.h"
+#include "db/connection.h"
 #include "tests/support/support.h"
 
 #include <QSqlQuery>
@@ -57,7 +57,7 @@ private slots:
 
     void read_data()
     {
-        QTest::addColumn<QString>("insert");   // the values of the first record, or "" for none
+        QTest::addColumn<QString>("insert"); // the values of the first record, or "" for none
         QTest::addColumn<bool>("result");
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("header");
@@ -107,21 +107,21 @@ private slots:
 
     void write_data()
     {
-        QTest::addColumn<QStringList>("before");   // INSERT value lists
+        QTest::addColumn<QStringList>("before"); // INSERT value lists
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QStringList>("after");
-        QTest::newRow("empty table: one record")
-            << QStringList() << "LastFileName" << "D:\\in\\book.xls" << QStringList{"D:\\in\\book.xls|~|~|~"};
+        QTest::newRow("empty table: one record") << QStringList() << "LastFileName"
+                                                 << "D:\\in\\book.xls" << QStringList{"D:\\in\\book.xls|~|~|~"};
         QTest::newRow("first of two records only")
-            << QStringList{"'a', 1, 2, 'o'", "'b', 3, 4, NULL"} << "StrNumWithCapt" << "7"
-            << QStringList{"a|7|2|o", "b|3|4|~"};
-        QTest::newRow("missing field, empty table: an all-NULL record")
-            << QStringList() << "Nope" << "1" << QStringList{"~|~|~|~"};
-        QTest::newRow("missing field, a record: nothing changes")
-            << QStringList{"'a', 1, 2, NULL"} << "Nope" << "1" << QStringList{"a|1|2|~"};
-        QTest::newRow("field name in other case") << QStringList{"'a', 1, 2, NULL"} << "strnummax" << "300"
-                                                  << QStringList{"a|1|300|~"};
+            << QStringList{"'a', 1, 2, 'o'", "'b', 3, 4, NULL"} << "StrNumWithCapt"
+            << "7" << QStringList{"a|7|2|o", "b|3|4|~"};
+        QTest::newRow("missing field, empty table: an all-NULL record") << QStringList() << "Nope"
+                                                                        << "1" << QStringList{"~|~|~|~"};
+        QTest::newRow("missing field, a record: nothing changes") << QStringList{"'a', 1, 2, NULL"} << "Nope"
+                                                                  << "1" << QStringList{"a|1|2|~"};
+        QTest::newRow("field name in other case") << QStringList{"'a', 1, 2, NULL"} << "strnummax"
+                                                  << "300" << QStringList{"a|1|300|~"};
     }
     void write()
     {
@@ -155,7 +155,7 @@ private slots:
     {
         QString f = QStringLiteral("keep");
         qint32 h = -5, l = -6;
-        QCOMPARE(get_Settings(m_state, f, h, l), true);   // never connected
+        QCOMPARE(get_Settings(m_state, f, h, l), true); // never connected
         set_SettingValue(m_state, QStringLiteral("StrNumMAX"), QStringLiteral("1"));
 
         open({QStringLiteral("CREATE TABLE other (x)")});
@@ -165,7 +165,7 @@ private slots:
         QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'tblSettings'")) && q.next());
         QCOMPARE(q.value(0).toInt(), 0);
 
-        m_state.DBConnection->Close();   // closed since: nothing is read or written
+        m_state.DBConnection->Close(); // closed since: nothing is read or written
         QCOMPARE(get_Settings(m_state, f, h, l), true);
         set_SettingValue(m_state, QStringLiteral("StrNumMAX"), QStringLiteral("1"));
         QCOMPARE(f, "keep");

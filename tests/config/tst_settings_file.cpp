@@ -1,7 +1,7 @@
 // settings.cfg read and written in a folder of its own, as the application folder.
 #include "app/base/failure.h"
-#include "db/connection.h"
 #include "config/settings_file.h"
+#include "db/connection.h"
 #include "tests/support/file_rights.h"
 #include "tests/support/support.h"
 
@@ -59,7 +59,7 @@ private slots:
     void grammar_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("expected");   // PathToDB starts as "before"
+        QTest::addColumn<QString>("expected"); // PathToDB starts as "before"
         QTest::newRow("empty file") << QByteArray() << "before";
         QTest::newRow("comments only") << QByteArray("#PATHTODB=x\r\n# y\r\n") << "before";
         QTest::newRow("plain") << QByteArray("PathToDB=D:\\base\\data.mdb") << "D:\\base\\data.mdb";
@@ -97,11 +97,12 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("readBack");
-        QTest::newRow("plain") << "D:\\base\\data.mdb" << QByteArray("PathToDB=D:\\base\\data.mdb") << "D:\\base\\data.mdb";
+        QTest::newRow("plain") << "D:\\base\\data.mdb" << QByteArray("PathToDB=D:\\base\\data.mdb")
+                               << "D:\\base\\data.mdb";
         QTest::newRow("blanks dropped on reading") << " a.db " << QByteArray("PathToDB= a.db ") << "a.db";
         QTest::newRow("= in the path") << "/x=y/a=b.db" << QByteArray("PathToDB=/x=y/a=b.db") << "/x=y/a=b.db";
-        QTest::newRow("cyrillic in UTF-8") << "База.db" << QByteArray("PathToDB=\xD0\x91\xD0\xB0\xD0\xB7\xD0\xB0.db")
-                                           << "База.db";
+        QTest::newRow("cyrillic in UTF-8")
+            << "База.db" << QByteArray("PathToDB=\xD0\x91\xD0\xB0\xD0\xB7\xD0\xB0.db") << "База.db";
         QTest::newRow("empty text") << "" << QByteArray("PathToDB=") << "keep";
     }
     void writeThenRead()
@@ -125,8 +126,10 @@ private slots:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("ru_RU reads CP1251") << "ru_RU" << "D:\\База\\data.mdb";
-        QTest::newRow("C reads CP1252") << "C" << "D:\\Áàçà\\data.mdb";
+        QTest::newRow("ru_RU reads CP1251") << "ru_RU"
+                                            << "D:\\База\\data.mdb";
+        QTest::newRow("C reads CP1252") << "C"
+                                        << "D:\\Áàçà\\data.mdb";
     }
     void windowsCodePageFallback()
     {
@@ -143,14 +146,26 @@ private slots:
     void readFailures_data()
     {
         QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("message");   // exact, or "...(n)" for the end of the text
+        QTest::addColumn<QString>("message"); // exact, or "...(n)" for the end of the text
         QTest::addColumn<QString>("pathAfter");
-        QTest::newRow("no file") << "none" << "Не найден конфигурационный файл" << "before";
-        QTest::newRow("key without =") << "PATHTODB=first\r\nPATHTODB\r\nPATHTODB=never" << "...(9)" << "first";
-        QTest::newRow("folder named settings.cfg") << "folder" << "...(75)" << "before";
-        QTest::newRow("application folder gone") << "gone" << "...(76)" << "before";
-        QTest::newRow("file of 3 MB, one line") << "huge" << "...(6)" << "before";
-        QTest::newRow("path of 40 KB") << "long path" << "...(6)" << "first";
+        QTest::newRow("no file") << "none"
+                                 << "Не найден конфигурационный файл"
+                                 << "before";
+        QTest::newRow("key without =") << "PATHTODB=first\r\nPATHTODB\r\nPATHTODB=never"
+                                       << "...(9)"
+                                       << "first";
+        QTest::newRow("folder named settings.cfg") << "folder"
+                                                   << "...(75)"
+                                                   << "before";
+        QTest::newRow("application folder gone") << "gone"
+                                                 << "...(76)"
+                                                 << "before";
+        QTest::newRow("file of 3 MB, one line") << "huge"
+                                                << "...(6)"
+                                                << "before";
+        QTest::newRow("path of 40 KB") << "long path"
+                                       << "...(6)"
+                                       << "first";
     }
     void readFailures()
     {
@@ -187,8 +202,10 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("end");
-        QTest::newRow("folder named settings.cfg") << "folder" << " (75)";
-        QTest::newRow("application folder gone") << "gone" << " (76)";
+        QTest::newRow("folder named settings.cfg") << "folder"
+                                                   << " (75)";
+        QTest::newRow("application folder gone") << "gone"
+                                                 << " (76)";
     }
     void writeFailures()
     {
@@ -212,7 +229,7 @@ private slots:
     {
         writeCfg("PATHTODB=x");
         QFile::setPermissions(cfg(), QFileDevice::Permissions());
-        const kalder::test::WithoutFileRights asAnyUser;   // root, as in CI, is refused too
+        const kalder::test::WithoutFileRights asAnyUser; // root, as in CI, is refused too
         QFile probe(cfg());
         QVERIFY2(!probe.open(QIODevice::ReadOnly), "a file without permissions opened");
         AppState state;

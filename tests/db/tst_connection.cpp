@@ -50,19 +50,20 @@ void TstConnection::connectionString()
 
 void TstConnection::openRefuses_data()
 {
-    QTest::addColumn<QByteArray>("content");   // "<missing>" and "<folder>" are not written
+    QTest::addColumn<QByteArray>("content"); // "<missing>" and "<folder>" are not written
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("words");
     QTest::newRow("missing file is not created") << QByteArray("<missing>") << err::FileNotFound << "не найден";
     QTest::newRow("folder") << QByteArray("<folder>") << err::PathNotFound << "папку";
     QTest::newRow("empty file") << QByteArray() << err::fromSqlite(26) << "пуст";
-    QTest::newRow("text file") << QByteArray("hello, this is text\n") << err::fromSqlite(26) << "не является базой данных SQLite";
+    QTest::newRow("text file") << QByteArray("hello, this is text\n") << err::fromSqlite(26)
+                               << "не является базой данных SQLite";
     QByteArray jet(2048, '\0');
     jet.replace(4, 15, "Standard Jet DB");
     QTest::newRow("Jet desktop database") << jet << err::BadFormat << "формата Jet";
     QByteArray damaged("SQLite format 3", 16);
     damaged.append(QByteArray(4096, '\xff'));
-    QTest::newRow("damaged SQLite header") << damaged << err::fromSqlite(26) << "";   // SQLITE_NOTADB
+    QTest::newRow("damaged SQLite header") << damaged << err::fromSqlite(26) << ""; // SQLITE_NOTADB
 }
 
 void TstConnection::openRefuses()
@@ -91,7 +92,7 @@ void TstConnection::openRefuses()
     if (!content.startsWith('<')) {
         QFile again(path);
         QVERIFY(again.open(QIODevice::ReadOnly));
-        QCOMPARE(again.readAll(), after);   // nothing written into a refused file
+        QCOMPARE(again.readAll(), after); // nothing written into a refused file
     }
 }
 
@@ -126,8 +127,7 @@ void TstConnection::openOrClosedAsItIs()
 void TstConnection::addUpdateRoundTrip()
 {
     QTemporaryDir dir;
-    const QString path = makeDb(dir, "b.db",
-                                {test::SettingsTable});
+    const QString path = makeDb(dir, "b.db", {test::SettingsTable});
     Connection c;
     c.Open(connectionStringFor(path));
     Recordset rs;
@@ -145,7 +145,7 @@ void TstConnection::addUpdateRoundTrip()
     QVERIFY(!rs.Eof());
     QCOMPARE(rs.value("LastFileName").toString(), "/in/кни'га.xls");
     QVERIFY(rs.value("StrNumWithCapt").isNull());
-    rs.setValue("strnumwithcapt", QString("12"));   // a text converted to the field's type
+    rs.setValue("strnumwithcapt", QString("12")); // a text converted to the field's type
     rs.Update();
     rs.Close();
     QCOMPARE(scalar(c, "SELECT typeof(StrNumWithCapt) FROM tblSettings").toString(), "integer");
@@ -173,11 +173,11 @@ void TstConnection::addUpdateRoundTrip()
 void TstConnection::keyQueryCannotBeBent()
 {
     QTemporaryDir dir;
-    const QString path = makeDb(dir, "k.db",
-                                {"CREATE TABLE tblData (`Key Code` TEXT COLLATE NOCASE, Mn REAL, Mx REAL)",
-                                 "INSERT INTO tblData VALUES ('O''Brien', 1, 2)",
-                                 "INSERT INTO tblData VALUES ('abc', 3, 4)",
-                                 "INSERT INTO tblData VALUES ('ABC', 5, 6)"});
+    const QString path =
+        makeDb(dir, "k.db",
+               {"CREATE TABLE tblData (`Key Code` TEXT COLLATE NOCASE, Mn REAL, Mx REAL)",
+                "INSERT INTO tblData VALUES ('O''Brien', 1, 2)", "INSERT INTO tblData VALUES ('abc', 3, 4)",
+                "INSERT INTO tblData VALUES ('ABC', 5, 6)"});
     Connection c;
     c.Open(connectionStringFor(path));
     Recordset rs;
@@ -205,7 +205,7 @@ void TstConnection::keyQueryCannotBeBent()
     for (const QString& name : {QString("Nope"), QString(), QString("Key Code` OR 1 --")}) {
         const auto f = failureOf([&] { rs.OpenWhere("tblData", name, QString("Nope"), c, 1, 3); });
         QVERIFY2(f, qPrintable(name));
-        QCOMPARE(f->number(), err::fromSqlite(1));   // SQLITE_ERROR
+        QCOMPARE(f->number(), err::fromSqlite(1)); // SQLITE_ERROR
         QVERIFY(f->description().contains("no such column"));
     }
 }
@@ -213,12 +213,13 @@ void TstConnection::keyQueryCannotBeBent()
 void TstConnection::inspection()
 {
     QTemporaryDir dir;
-    const QString path = makeDb(dir, "i.db", {"CREATE TABLE tblData (Code TEXT, Name TEXT, Sum REAL)",
-                                               "INSERT INTO tblData VALUES ('a', 'b', 1)",
-                                               "INSERT INTO tblData VALUES ('c', 'd', 2)"});
+    const QString path =
+        makeDb(dir, "i.db",
+               {"CREATE TABLE tblData (Code TEXT, Name TEXT, Sum REAL)", "INSERT INTO tblData VALUES ('a', 'b', 1)",
+                "INSERT INTO tblData VALUES ('c', 'd', 2)"});
     AppState state;
     MemoryListView lv;
-    QCOMPARE(get_DBRecCount(state), 0);   // no connection: 0 and nothing listed
+    QCOMPARE(get_DBRecCount(state), 0); // no connection: 0 and nothing listed
     get_FieldsNameDB(state, lv);
     QCOMPARE(lv.count(), 0);
 
@@ -226,7 +227,7 @@ void TstConnection::inspection()
     state.DBConnection->Open(connectionStringFor(path));
     QCOMPARE(get_DBRecCount(state), 2);
     get_FieldsNameDB(state, lv);
-    get_FieldsNameDB(state, lv);   // a second call lists the fields again, above the first
+    get_FieldsNameDB(state, lv); // a second call lists the fields again, above the first
     QCOMPARE(lv.count(), 6);
     for (int i = 1; i <= 6; ++i) {
         QCOMPARE(lv.text(i), QStringList({"Code", "Name", "Sum"})[(i - 1) % 3]);

@@ -25,7 +25,7 @@ const MergeFields KeyMinMax{u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s};
 // table has a trigger (which makes the merge write each row as it comes).
 void addShapes()
 {
-    QTest::addColumn<QString>("keyType");   // the key field's declaration, after its name
+    QTest::addColumn<QString>("keyType"); // the key field's declaration, after its name
     QTest::addColumn<bool>("trigger");
     for (const char* collation : {"BINARY", "NOCASE", "RTRIM"}) {
         const QString c = QString::fromLatin1(collation);
@@ -104,7 +104,8 @@ void TstKeyedMerge::keyComparison_data()
     const QString twiceTable =
         u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('dup', 10, 20), ('dup', 10, 20)"_s;
     QTest::newRow("one key stored twice, no index") << twiceTable << twice << "3";
-    QTest::newRow("one key stored twice, index") << twiceTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << twice << "3";
+    QTest::newRow("one key stored twice, index")
+        << twiceTable + u";\nCREATE INDEX ik ON tblData (Key)"_s << twice << "3";
 }
 
 void TstKeyedMerge::keyComparison()
@@ -126,10 +127,7 @@ void TstKeyedMerge::keyComparison()
     QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY rowid"_s), expected);
 }
 
-void TstKeyedMerge::keyFold_data()
-{
-    addShapes();
-}
+void TstKeyedMerge::keyFold_data() { addShapes(); }
 
 void TstKeyedMerge::keyFold()
 {
@@ -164,19 +162,16 @@ void TstKeyedMerge::keyFold()
         merge->commit();
         added = merge->committedAdded();
     }
-    const QStringList expected = db.rows(
-        u"SELECT (SELECT k FROM allRows f WHERE f.k = g.k ORDER BY rowid LIMIT 1), min(lo), max(hi) "
-        "FROM allRows g GROUP BY k ORDER BY 1 COLLATE BINARY"_s);
+    const QStringList expected =
+        db.rows(u"SELECT (SELECT k FROM allRows f WHERE f.k = g.k ORDER BY rowid LIMIT 1), min(lo), max(hi) "
+                "FROM allRows g GROUP BY k ORDER BY 1 COLLATE BINARY"_s);
     QCOMPARE(db.rows(u"SELECT Key, MinV, MaxV FROM tblData ORDER BY 1 COLLATE BINARY"_s), expected);
     QCOMPARE(added, qint64(expected.size() - stored.size()));
-    if (trigger)   // the trigger saw each record inserted once: the stored ones, then the new ones
+    if (trigger) // the trigger saw each record inserted once: the stored ones, then the new ones
         QCOMPARE(db.rows(u"SELECT count(*) FROM seen"_s), QStringList{QString::number(added + stored.size())});
 }
 
-void TstKeyedMerge::anotherWriterBetweenBatches_data()
-{
-    addShapes();
-}
+void TstKeyedMerge::anotherWriterBetweenBatches_data() { addShapes(); }
 
 void TstKeyedMerge::anotherWriterBetweenBatches()
 {
@@ -191,13 +186,13 @@ void TstKeyedMerge::anotherWriterBetweenBatches()
     QVERIFY(other.open());
     {
         const auto merge = KeyedMerge::open(*db.state.DBConnection, KeyMinMax, 2);
-        merge->merge(u"a"_s, 5, 25, 2);   // a: 5 / 25
-        merge->merge(u"b"_s, 1, 1, 3);    // one batch of two rows, committed
+        merge->merge(u"a"_s, 5, 25, 2); // a: 5 / 25
+        merge->merge(u"b"_s, 1, 1, 3); // one batch of two rows, committed
         QSqlQuery q(other);
         QVERIFY(q.exec(u"UPDATE tblData SET MinV = 1, MaxV = 99 WHERE Key = 'a'"_s));
         QVERIFY(q.exec(u"INSERT INTO tblData VALUES ('c', 7, 8)"_s));
-        merge->merge(u"a"_s, 3, 30, 4);   // must not raise 1 to 3 nor lower 99 to 30
-        merge->merge(u"c"_s, 6, 9, 5);    // widens the record the other connection added
+        merge->merge(u"a"_s, 3, 30, 4); // must not raise 1 to 3 nor lower 99 to 30
+        merge->merge(u"c"_s, 6, 9, 5); // widens the record the other connection added
         merge->commit();
         QCOMPARE(merge->committedAdded(), 1);
     }
@@ -216,7 +211,7 @@ void TstKeyedMerge::refusedRecordAfterSeveralBatches()
         const auto merge = KeyedMerge::open(*db.state.DBConnection, KeyMinMax, 3);
         for (int i = 1; i <= 10; ++i)
             QVERIFY(merge->merge(u"k%1"_s.arg(i, 2, 10, QLatin1Char('0')), i, std::nullopt));
-        QVERIFY(!merge->merge(u"k01"_s, 0, 50));   // widens the record of the first batch
+        QVERIFY(!merge->merge(u"k01"_s, 0, 50)); // widens the record of the first batch
         const auto f = failureOf([&] { merge->merge(u"bad"_s, 1, 1); });
         QVERIFY(f);
         QVERIFY2(f->description().contains(u"bad"_s), qPrintable(f->description()));
@@ -258,17 +253,17 @@ void TstKeyedMerge::refusalFoundWhenTheBatchIsWritten()
         const auto merge = KeyedMerge::open(*db.state.DBConnection, KeyMinMax, 1000);
         merge->merge(u"k1"_s, 5, 30, 2);
         if (failingRow == 3) {
-            merge->merge(u"k1"_s, 6, 150, 3);   // refused only when written
+            merge->merge(u"k1"_s, 6, 150, 3); // refused only when written
         } else {
             merge->merge(u"k0"_s, 5, 50, 3);
             merge->merge(u"k0"_s, 1, 500, 4);
         }
-        merge->merge(u"k2"_s, 1, 2, 5);   // after the refused row: never merged
+        merge->merge(u"k2"_s, 1, 2, 5); // after the refused row: never merged
         const auto f = failureOf([&] { merge->commit(); });
         QVERIFY(f);
-        QCOMPARE(f->number(), err::fromSqlite(275));   // SQLITE_CONSTRAINT_CHECK
+        QCOMPARE(f->number(), err::fromSqlite(275)); // SQLITE_CONSTRAINT_CHECK
         QCOMPARE(merge->failedRow(), std::optional<qint64>(failingRow));
-        merge->commit();   // the rows before the refused one
+        merge->commit(); // the rows before the refused one
         QCOMPARE(merge->failedRow(), std::nullopt);
         QCOMPARE(merge->committedAdded(), 1);
     }
@@ -278,10 +273,12 @@ void TstKeyedMerge::refusalFoundWhenTheBatchIsWritten()
 void TstKeyedMerge::triggerSeesEveryRow()
 {
     // Under a trigger the rows are written as they come: it sees every insert and every widening.
-    Database db(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\n"
-                u"CREATE TABLE seen (what TEXT, k TEXT, lo REAL, hi REAL);\n"
-                u"CREATE TRIGGER t1 AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES ('i', new.Key, new.MinV, new.MaxV); END;\n"
-                u"CREATE TRIGGER t2 AFTER UPDATE ON TBLDATA BEGIN INSERT INTO seen VALUES ('u', new.Key, new.MinV, new.MaxV); END"_s);
+    Database db(
+        u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\n"
+        u"CREATE TABLE seen (what TEXT, k TEXT, lo REAL, hi REAL);\n"
+        u"CREATE TRIGGER t1 AFTER INSERT ON tblData BEGIN INSERT INTO seen VALUES ('i', new.Key, new.MinV, new.MaxV); "
+        u"END;\n"
+        u"CREATE TRIGGER t2 AFTER UPDATE ON TBLDATA BEGIN INSERT INTO seen VALUES ('u', new.Key, new.MinV, new.MaxV); END"_s);
     {
         const auto merge = KeyedMerge::open(*db.state.DBConnection, KeyMinMax);
         merge->merge(u"a"_s, 5, 30);
@@ -304,9 +301,9 @@ void TstKeyedMerge::manyNewRecordsAtOnce()
     const auto key = [](int i) { return u"k%1"_s.arg(i, 3, 10, QLatin1Char('0')); };
     {
         const auto merge = KeyedMerge::open(*db.state.DBConnection, KeyMinMax, 150);
-        for (int i = 1; i <= 300; ++i)   // batches of 150 rows: 150 new records, then 150 more
+        for (int i = 1; i <= 300; ++i) // batches of 150 rows: 150 new records, then 150 more
             merge->merge(key(i), i, i, i);
-        for (int i = 1; i <= 300; i += 2)   // widens records of both batches
+        for (int i = 1; i <= 300; i += 2) // widens records of both batches
             merge->merge(key(i), -i, 500 + i, 300 + i);
         merge->commit();
         QCOMPARE(merge->committedAdded(), 300);
@@ -319,7 +316,7 @@ void TstKeyedMerge::manyNewRecordsAtOnce()
     Database refusing(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL CHECK (MaxV < 1000))"_s);
     {
         const auto merge = KeyedMerge::open(*refusing.state.DBConnection, KeyMinMax);
-        for (int i = 1; i <= 200; ++i)   // row 150 is refused when its statement is written
+        for (int i = 1; i <= 200; ++i) // row 150 is refused when its statement is written
             merge->merge(key(i), i, i == 150 ? 5000 : i, i);
         const auto f = failureOf([&] { merge->commit(); });
         QVERIFY(f);

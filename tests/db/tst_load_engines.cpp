@@ -19,14 +19,15 @@ using test::pgServer;
 namespace {
 
 const QString Fixtures = QStringLiteral(KALDER_FIXTURES "/load/");
-const QString Plain = u"CREATE TABLE \"tblData\" (\"Key\" TEXT, \"MinV\" DOUBLE PRECISION, \"MaxV\" DOUBLE PRECISION)"_s;
+const QString Plain =
+    u"CREATE TABLE \"tblData\" (\"Key\" TEXT, \"MinV\" DOUBLE PRECISION, \"MaxV\" DOUBLE PRECISION)"_s;
 const QString Unique = u";\nCREATE UNIQUE INDEX ik ON \"tblData\" (\"Key\")"_s;
 const QString Dump = u"SELECT \"Key\", \"MinV\", \"MaxV\" FROM \"tblData\" ORDER BY \"Key\""_s;
 const QStringList All{u"1:1:Key"_s, u"2:3:MinV"_s, u"3:4:MaxV"_s};
 const QStringList Three{u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s};
 
 // The keys of basic.xls as both engines order them (bytes: digits, upper case, quote).
-const QStringList Basic{u"12345|1|2"_s, u"15.03.2023|1|2"_s, u"A-1|3|31"_s, u"B-2|7|8"_s,
+const QStringList Basic{u"12345|1|2"_s, u"15.03.2023|1|2"_s, u"A-1|3|31"_s,   u"B-2|7|8"_s,
                         u"C-3|0|0"_s,   u"D-4|1.5|2.25"_s,   u"O'Brien|2|2"_s};
 
 QStringList firstRows(int n, int from = 1)
@@ -42,17 +43,19 @@ QString notNullTable(int stored)
     QString sql = u"CREATE TABLE \"tblData\" (\"Key\" TEXT, \"Name\" TEXT NOT NULL, \"MinV\" DOUBLE PRECISION, "
                   "\"MaxV\" DOUBLE PRECISION)"_s;
     for (int i = 1; i <= stored; ++i)
-        sql += u";\nINSERT INTO \"tblData\" VALUES ('K%1', 'x', %2, %3)"_s.arg(i, 3, 10, QLatin1Char('0')).arg(i).arg(2 * i);
+        sql += u";\nINSERT INTO \"tblData\" VALUES ('K%1', 'x', %2, %3)"_s.arg(i, 3, 10, QLatin1Char('0'))
+                   .arg(i)
+                   .arg(2 * i);
     return sql;
 }
 
 } // namespace
 
 // The server's cases need the server; the file's run anywhere.
-#define requireEngine(engine)                      \
-    do {                                           \
-        if ((engine) == QLatin1String("postgres")) \
-            KALDER_REQUIRE_PG_SERVER();            \
+#define requireEngine(engine)                                                                                          \
+    do {                                                                                                               \
+        if ((engine) == QLatin1String("postgres"))                                                                     \
+            KALDER_REQUIRE_PG_SERVER();                                                                                \
     } while (false)
 
 class TstLoadEngines : public QObject {
@@ -78,7 +81,7 @@ void TstLoadEngines::load_data()
     QTest::addColumn<QString>("workbook");
     QTest::addColumn<QStringList>("links");
     QTest::addColumn<int>("lastRow");
-    QTest::addColumn<int>("sqliteNumber");   // the failure's number; 0: the load succeeds
+    QTest::addColumn<int>("sqliteNumber"); // the failure's number; 0: the load succeeds
     QTest::addColumn<int>("serverNumber");
     QTest::addColumn<int>("failingRow");
     QTest::addColumn<QStringList>("expected");
@@ -92,31 +95,47 @@ void TstLoadEngines::load_data()
         QStringList expected;
         QString countNew;
     };
-    const QString nulls = Plain + u";\nINSERT INTO \"tblData\" VALUES ('W1', 10, 20), ('N1', NULL, NULL), ('M1', 10, NULL)"_s;
+    const QString nulls =
+        Plain + u";\nINSERT INTO \"tblData\" VALUES ('W1', 10, 20), ('N1', NULL, NULL), ('M1', 10, NULL)"_s;
     const QString check = u"CREATE TABLE \"tblData\" (\"Key\" TEXT, \"MinV\" DOUBLE PRECISION CHECK (\"MinV\" < 40), "
                           "\"MaxV\" DOUBLE PRECISION)"_s;
     const QList<Case> cases{
         {"keys with quotes, repeats and blanks", Plain, u"basic.xls"_s, All, 12, 0, 0, 0, Basic, u"7"_s},
-        {"only the key loaded", Plain, u"basic.xls"_s, {u"1:1:Key"_s}, 12, 0, 0, 0,
+        {"only the key loaded",
+         Plain,
+         u"basic.xls"_s,
+         {u"1:1:Key"_s},
+         12,
+         0,
+         0,
+         0,
          {u"12345|NULL|NULL"_s, u"15.03.2023|NULL|NULL"_s, u"A-1|NULL|NULL"_s, u"B-2|NULL|NULL"_s, u"C-3|NULL|NULL"_s,
           u"D-4|NULL|NULL"_s, u"O'Brien|NULL|NULL"_s},
          u"7"_s},
-        {"Null minimum and maximum kept", nulls, u"widen.xls"_s, Three, 8, 0, 0, 0,
-         {u"M1|10|NULL"_s, u"N1|NULL|NULL"_s, u"T1|5|30"_s, u"T2|5|30"_s, u"T3|15|15"_s, u"W1|5|30"_s}, u"3"_s},
+        {"Null minimum and maximum kept",
+         nulls,
+         u"widen.xls"_s,
+         Three,
+         8,
+         0,
+         0,
+         0,
+         {u"M1|10|NULL"_s, u"N1|NULL|NULL"_s, u"T1|5|30"_s, u"T2|5|30"_s, u"T3|15|15"_s, u"W1|5|30"_s},
+         u"3"_s},
         {"a maximum that is no number half-way", Plain, u"fail.xls"_s, Three, 101, err::TypeMismatch, err::TypeMismatch,
          51, firstRows(49), u"49"_s},
-        {"a record the table refuses (NOT NULL)", notNullTable(48), u"fail.xls"_s, Three, 101, err::fromSqlite(1299), err::ServerRefused,
-         50, firstRows(48), u"0"_s},
-        {"a record the table refuses (CHECK)", check, u"fail.xls"_s, Three, 101, err::fromSqlite(275), err::ServerRefused, 41,
-         firstRows(39), u"39"_s},
+        {"a record the table refuses (NOT NULL)", notNullTable(48), u"fail.xls"_s, Three, 101, err::fromSqlite(1299),
+         err::ServerRefused, 50, firstRows(48), u"0"_s},
+        {"a record the table refuses (CHECK)", check, u"fail.xls"_s, Three, 101, err::fromSqlite(275),
+         err::ServerRefused, 41, firstRows(39), u"39"_s},
     };
     for (const QString& engine : test::Engines)
         for (const bool unique : {false, true})
             for (const Case& c : cases)
-                QTest::newRow(qPrintable(u"%1%2: %3"_s.arg(engine, unique ? u", unique key"_s : QString(),
-                                                            QString::fromUtf8(c.name))))
-                    << engine << (unique ? c.sql + Unique : c.sql) << c.workbook << c.links << c.lastRow << c.sqliteNumber
-                    << c.serverNumber << c.failingRow << c.expected << c.countNew;
+                QTest::newRow(qPrintable(
+                    u"%1%2: %3"_s.arg(engine, unique ? u", unique key"_s : QString(), QString::fromUtf8(c.name))))
+                    << engine << (unique ? c.sql + Unique : c.sql) << c.workbook << c.links << c.lastRow
+                    << c.sqliteNumber << c.serverNumber << c.failingRow << c.expected << c.countNew;
 }
 
 void TstLoadEngines::load()
@@ -133,7 +152,7 @@ void TstLoadEngines::load()
     QFETCH(QString, countNew);
     requireEngine(engine);
     EngineDatabase db(engine, sql);
-    db.state.journalNoticeShown = true;   // the server keeps no journal; its notice is another test's
+    db.state.journalNoticeShown = true; // the server keeps no journal; its notice is another test's
     Form form(links);
     const bool failed = form.update(db.state, Fixtures + workbook, 1, lastRow, QLocale::c());
     const int number = engine == QLatin1String("sqlite") ? sqliteNumber : serverNumber;
@@ -167,7 +186,7 @@ void TstLoadEngines::preview_data()
     QTest::addColumn<QString>("engine");
     QTest::addColumn<QString>("sql");
     QTest::addColumn<int>("added");
-    QTest::addColumn<int>("refused");   // records the table refuses, besides row 51's maximum
+    QTest::addColumn<int>("refused"); // records the table refuses, besides row 51's maximum
     const QString nullable = notNullTable(48).replace(u"NOT NULL"_s, QString());
     for (const QString& engine : test::Engines) {
         // K049..K100 are new but K050, whose row is rejected; K010 is widened back to 10
@@ -199,7 +218,7 @@ void TstLoadEngines::preview()
     QCOMPARE(report.unchanged, 47);
     QCOMPARE(report.rejections.size(), 1 + refused);
     QVERIFY(std::any_of(report.rejections.cbegin(), report.rejections.cend(), [](const PreviewReport::Rejection& r) {
-        return r.row == 51 && r.column == 3;   // the maximum that is no number
+        return r.row == 51 && r.column == 3; // the maximum that is no number
     }));
     const auto k010 = std::find_if(report.records.cbegin(), report.records.cend(),
                                    [](const PreviewReport::Record& r) { return r.key == u"K010"_s; });
@@ -227,7 +246,8 @@ void TstLoadEngines::mergeKeysOfAnyCharacters()
     QFETCH(QString, sql);
     requireEngine(engine);
     EngineDatabase db(engine, sql);
-    const QStringList keys{u"a\tb"_s, u"back\\slash"_s, u"line\nbreak"_s, u"\\N"_s, u"cr\r"_s, u"ключ «1»"_s, u"'; --"_s};
+    const QStringList keys{u"a\tb"_s, u"back\\slash"_s, u"line\nbreak"_s, u"\\N"_s,
+                           u"cr\r"_s, u"ключ «1»"_s,    u"'; --"_s};
     for (const double shift : {0.0, 1.0}) {
         const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
         for (int i = 0; i < keys.size(); ++i)
@@ -248,8 +268,9 @@ void TstLoadEngines::mergeRefusalAfterSeveralBatches_data()
 {
     QTest::addColumn<QString>("engine");
     QTest::addColumn<QString>("sql");
-    const QString table = u"CREATE TABLE \"tblData\" (\"Key\" TEXT CHECK (\"Key\" <> 'bad'), \"MinV\" DOUBLE PRECISION, "
-                          "\"MaxV\" DOUBLE PRECISION)"_s;
+    const QString table =
+        u"CREATE TABLE \"tblData\" (\"Key\" TEXT CHECK (\"Key\" <> 'bad'), \"MinV\" DOUBLE PRECISION, "
+        "\"MaxV\" DOUBLE PRECISION)"_s;
     for (const QString& engine : test::Engines) {
         QTest::newRow(qPrintable(engine)) << engine << table;
         QTest::newRow(qPrintable(engine + u", unique key"_s)) << engine << table + Unique;
@@ -271,7 +292,7 @@ void TstLoadEngines::mergeRefusalAfterSeveralBatches()
         merge->merge(u"k01"_s, 0, 50, 11);
         std::optional<Failure> f = failureOf([&] { merge->merge(u"bad"_s, 1, 1, 12); });
         if (!f)
-            f = failureOf([&] { merge->commit(); });   // found when the batch is written
+            f = failureOf([&] { merge->commit(); }); // found when the batch is written
         QVERIFY(f);
         QVERIFY2(f->description().contains(u"bad"_s), qPrintable(f->description()));
         QCOMPARE(merge->failedRow(), std::optional<qint64>(12));
@@ -295,7 +316,7 @@ void TstLoadEngines::refusalFarIntoALargeBatch()
     {
         const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
         for (int row = 2; row <= 2501; ++row) {
-            const int i = row % 1500;   // rows 1502 on widen the records of rows 2 to 1001
+            const int i = row % 1500; // rows 1502 on widen the records of rows 2 to 1001
             const auto f = failureOf([&] {
                 merge->merge(row == 2202 ? u"bad"_s : u"k%1"_s.arg(i, 4, 10, QLatin1Char('0')), -row, row, row);
             });
@@ -309,7 +330,7 @@ void TstLoadEngines::refusalFarIntoALargeBatch()
     }
     QStringList expected;
     for (int i = 0; i < 1500; ++i) {
-        const int first = i < 2 ? i + 1500 : i;   // keys 0 and 1 first come at rows 1500 and 1501
+        const int first = i < 2 ? i + 1500 : i; // keys 0 and 1 first come at rows 1500 and 1501
         const int last = first + 1500 <= 2201 ? first + 1500 : first;
         expected.append(u"k%1|%2|%3"_s.arg(i, 4, 10, QLatin1Char('0')).arg(-last).arg(last));
     }

@@ -53,15 +53,14 @@ void TstPgConnection::serverLocation()
 void TstPgConnection::uriOptions_data()
 {
     QTest::addColumn<QString>("uri");
-    QTest::addColumn<QStringList>("expected");   // key=value, sorted, with ours added
+    QTest::addColumn<QStringList>("expected"); // key=value, sorted, with ours added
     QTest::newRow("user, host, port, database")
         << u"postgresql://ivan@db.example:5433/sales"_s
-        << QStringList{u"user=ivan"_s, u"dbname=sales"_s, u"host=db.example"_s, u"port=5433"_s,
-                       u"connect_timeout=10"_s, u"application_name=kalder"_s};
-    QTest::newRow("socket folder as a parameter")
-        << u"postgresql://kalder@/base?host=/run/pg"_s
-        << QStringList{u"user=kalder"_s, u"dbname=base"_s, u"host=/run/pg"_s, u"connect_timeout=10"_s,
-                       u"application_name=kalder"_s};
+        << QStringList{u"user=ivan"_s, u"dbname=sales"_s,       u"host=db.example"_s,
+                       u"port=5433"_s, u"connect_timeout=10"_s, u"application_name=kalder"_s};
+    QTest::newRow("socket folder as a parameter") << u"postgresql://kalder@/base?host=/run/pg"_s
+                                                  << QStringList{u"user=kalder"_s, u"dbname=base"_s, u"host=/run/pg"_s,
+                                                                 u"connect_timeout=10"_s, u"application_name=kalder"_s};
     QTest::newRow("a timeout given is kept")
         << u"postgresql:///base?connect_timeout=3&application_name=x"_s
         << QStringList{u"dbname=base"_s, u"connect_timeout=3"_s, u"application_name=x"_s};
@@ -97,7 +96,7 @@ void TstPgConnection::uriRefused()
     QVERIFY(f);
     QCOMPARE(f->number(), err::ServerUnreachable);
     QVERIFY2(f->description().contains(words), qPrintable(f->description()));
-    QVERIFY2(!f->description().contains(u"secret"_s), qPrintable(f->description()));   // never shown
+    QVERIFY2(!f->description().contains(u"secret"_s), qPrintable(f->description())); // never shown
     Connection c;
     QVERIFY(failureOf([&] { c.Open(connectionStringFor(uri)); }));
     QVERIFY(!c.isOpen());
@@ -132,10 +131,11 @@ void TstPgConnection::recordsets()
 {
     KALDER_REQUIRE_PG_SERVER();
     const QString uri = pgServer().createDatabase(u"recordsets"_s);
-    pgServer().exec(u"recordsets"_s,
-                    u"CREATE TABLE \"tblSettings\" (\"LastFileName\" text, \"StrNumWithCapt\" integer, \"StrNumMAX\" integer);\n"
-                    "CREATE TABLE \"tblData\" (\"Key\" text, \"MinV\" double precision, \"MaxV\" double precision);\n"
-                    "INSERT INTO \"tblData\" VALUES ('a', 1, 2), ('b', NULL, NULL), ('a', 5, 6)"_s);
+    pgServer().exec(
+        u"recordsets"_s,
+        u"CREATE TABLE \"tblSettings\" (\"LastFileName\" text, \"StrNumWithCapt\" integer, \"StrNumMAX\" integer);\n"
+        "CREATE TABLE \"tblData\" (\"Key\" text, \"MinV\" double precision, \"MaxV\" double precision);\n"
+        "INSERT INTO \"tblData\" VALUES ('a', 1, 2), ('b', NULL, NULL), ('a', 5, 6)"_s);
     Connection c;
     c.Open(connectionStringFor(uri));
     QVERIFY(c.isOpen());
@@ -148,7 +148,7 @@ void TstPgConnection::recordsets()
         QVERIFY(rs.Eof());
         rs.AddNew();
         rs.setValue(u"LastFileName"_s, u"C:\\книги\\a.xls"_s);
-        rs.setValue(u"StrNumWithCapt"_s, u"3"_s);   // a text, converted to the field's type
+        rs.setValue(u"StrNumWithCapt"_s, u"3"_s); // a text, converted to the field's type
         rs.Update();
         rs.setValue(u"StrNumMAX"_s, 250.0);
         rs.Update();
@@ -198,10 +198,13 @@ void TstPgConnection::namesWithQuotes()
     rs.setValue(u"Цена"_s, 1.5);
     rs.Update();
     QCOMPARE(pgServer().rows(u"quotes"_s, u"SELECT * FROM \"tblData\""_s), QStringList{u"O'Brien|1.5"_s});
-    const auto f = failureOf([&] { Recordset bad; bad.OpenWhere(u"tblData"_s, u"Нет"_s, 1, c, adOpenKeyset, adLockOptimistic); });
+    const auto f = failureOf([&] {
+        Recordset bad;
+        bad.OpenWhere(u"tblData"_s, u"Нет"_s, 1, c, adOpenKeyset, adLockOptimistic);
+    });
     QVERIFY(f);
     QCOMPARE(f->number(), err::ServerRefused);
-    QVERIFY2(f->description().contains(u"42703"_s), qPrintable(f->description()));   // undefined column
+    QVERIFY2(f->description().contains(u"42703"_s), qPrintable(f->description())); // undefined column
 }
 
 void TstPgConnection::serverGoneUnderAnOpenConnection()
@@ -220,7 +223,7 @@ void TstPgConnection::serverGoneUnderAnOpenConnection()
     QVERIFY(f);
     QCOMPARE(f->number(), err::ServerGone);
     QVERIFY2(f->description().contains(u"соединение с сервером базы данных потеряно"_s), qPrintable(f->description()));
-    c.Close();   // harmless on a lost connection
+    c.Close(); // harmless on a lost connection
 }
 
 QTEST_GUILESS_MAIN(TstPgConnection)

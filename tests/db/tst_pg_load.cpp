@@ -31,7 +31,8 @@ const QString BigTables = u"CREATE TABLE \"tblData\" (id serial, \"Код\" text
                           "CREATE TABLE \"tblSettings\" (\"LastFileName\" text, \"StrNumWithCapt\" integer, "
                           "\"StrNumMAX\" integer)"_s;
 const QString BigDump = u"SELECT \"Код\", \"Мин\", \"Макс\" FROM \"tblData\" ORDER BY \"Код\" COLLATE \"C\", id"_s;
-const QString Plain = u"CREATE TABLE \"tblData\" (\"Key\" text, \"MinV\" double precision, \"MaxV\" double precision)"_s;
+const QString Plain =
+    u"CREATE TABLE \"tblData\" (\"Key\" text, \"MinV\" double precision, \"MaxV\" double precision)"_s;
 const QString Dump = u"SELECT \"Key\", \"MinV\", \"MaxV\" FROM \"tblData\" ORDER BY \"Key\""_s;
 constexpr int Rows = 4000;
 constexpr int Loads = 3;
@@ -111,7 +112,7 @@ void TstPgLoad::loadsAtOnceEndAsASerialOrder()
         delete p;
     }
     const QStringList together = db.rows(BigDump);
-    QVERIFY(together.size() > Rows / 2);   // the workbooks share most of their keys
+    QVERIFY(together.size() > Rows / 2); // the workbooks share most of their keys
     QVERIFY2(serial.contains(together), "the loads at once ended as no serial order of them");
 }
 
@@ -122,10 +123,12 @@ void TstPgLoad::keyComparedAsTheFieldCompares_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QStringList>("expected");
     const QString ci = u"CREATE COLLATION ci (provider = icu, locale = 'und-u-ks-level2', deterministic = false);\n"_s;
-    const QString table = u"CREATE TABLE \"tblData\" (\"Key\" %1, \"MinV\" double precision, \"MaxV\" double precision);\n"
-                          "INSERT INTO \"tblData\" VALUES ('%2', 10, 20)"_s;
+    const QString table =
+        u"CREATE TABLE \"tblData\" (\"Key\" %1, \"MinV\" double precision, \"MaxV\" double precision);\n"
+        "INSERT INTO \"tblData\" VALUES ('%2', 10, 20)"_s;
     const QStringList caseless{u"abc|0|200"_s, u"dup|5|6"_s, u"x7|1|100"_s};
-    QTest::newRow("case-insensitive collation") << ci + table.arg(u"text COLLATE ci"_s, u"ABC"_s) << QStringList{u"ABC|0|200"_s, u"dup|5|6"_s, u"x7|1|100"_s};
+    QTest::newRow("case-insensitive collation")
+        << ci + table.arg(u"text COLLATE ci"_s, u"ABC"_s) << QStringList{u"ABC|0|200"_s, u"dup|5|6"_s, u"x7|1|100"_s};
     QTest::newRow("case-insensitive collation, unique key")
         << ci + table.arg(u"text COLLATE ci"_s, u"ABC"_s) + u";\nCREATE UNIQUE INDEX ik ON \"tblData\" (\"Key\")"_s
         << QStringList{u"ABC|0|200"_s, u"dup|5|6"_s, u"x7|1|100"_s};
@@ -134,7 +137,8 @@ void TstPgLoad::keyComparedAsTheFieldCompares_data()
     QTest::newRow("binary collation") << table.arg(u"text COLLATE \"C\""_s, u"ABC"_s)
                                       << QStringList{u"ABC|0|200"_s, u"abc|1|100"_s, u"dup|5|6"_s, u"x7|1|100"_s};
     QTest::newRow("fixed-width text: trailing spaces do not count")
-        << table.arg(u"char(5)"_s, u"ABC"_s) << QStringList{u"ABC  |0|200"_s, u"abc  |1|100"_s, u"dup  |5|6"_s, u"x7   |1|100"_s};
+        << table.arg(u"char(5)"_s, u"ABC"_s)
+        << QStringList{u"ABC  |0|200"_s, u"abc  |1|100"_s, u"dup  |5|6"_s, u"x7   |1|100"_s};
 }
 
 void TstPgLoad::keyComparedAsTheFieldCompares()
@@ -161,7 +165,7 @@ void TstPgLoad::numberKeyField()
 {
     // A whole-number key field: "7" and "07" are one key; a text it cannot hold is refused at its row.
     EngineDatabase db(u"postgres"_s, u"CREATE TABLE \"tblData\" (\"Key\" integer, \"MinV\" double precision, "
-                                      "\"MaxV\" double precision)"_s);
+                                     "\"MaxV\" double precision)"_s);
     const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s});
     merge->merge(u"7"_s, 5, 6, 2);
     merge->merge(u"07"_s, 1, 9, 3);
@@ -189,7 +193,8 @@ void TstPgLoad::keyWithACharacterTheServerCannotHold()
         MergeOptions options;
         options.rehearsal = rehearsal;
         options.observer = &refusals;
-        const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, options);
+        const auto merge =
+            KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, options);
         merge->merge(u"a"_s, 1, 2, 2);
         const auto f = failureOf([&] {
             merge->merge(bad, 1, 2, 3);
@@ -216,8 +221,8 @@ void TstPgLoad::keyStoredByAnotherLoadMeanwhile()
     EngineDatabase db(u"postgres"_s, Plain + u";\nCREATE UNIQUE INDEX ik ON \"tblData\" (\"Key\")"_s);
     std::atomic<bool> inserted{false};
     std::thread other([&] {
-        PGconn* c = PQconnectdb(qPrintable(u"host=%1 user=%2 dbname=%3"_s.arg(pgServer().socketDir(),
-                                                                               test::PgServer::user(), db.name)));
+        PGconn* c = PQconnectdb(
+            qPrintable(u"host=%1 user=%2 dbname=%3"_s.arg(pgServer().socketDir(), test::PgServer::user(), db.name)));
         PQclear(PQexec(c, "BEGIN"));
         PQclear(PQexec(c, "INSERT INTO \"tblData\" VALUES ('k2', 5, 6)"));
         inserted = true;
@@ -252,7 +257,8 @@ void TstPgLoad::lockKeptPastTheBound()
     other.Open(connectionStringFor(db.location));
     QSqlQuery hold(other.database());
     QVERIFY(hold.exec(u"BEGIN"_s));
-    QVERIFY(hold.exec(u"SELECT pg_advisory_xact_lock(hashtextextended('kalder.load:' || to_regclass('\"tblData\"')::oid, 0))"_s));
+    QVERIFY(hold.exec(
+        u"SELECT pg_advisory_xact_lock(hashtextextended('kalder.load:' || to_regclass('\"tblData\"')::oid, 0))"_s));
     const auto merge = KeyedMerge::open(*db.state.DBConnection, {u"tblData"_s, u"Key"_s, u"MinV"_s, u"MaxV"_s}, 10);
     merge->merge(u"a"_s, 1, 2, 2);
     const auto f = failureOf([&] { merge->commit(); });
@@ -280,7 +286,7 @@ void TstPgLoad::serverGoneDuringMerge()
             merge->commit();
         });
         QCOMPARE(merge->committedAdded(), 30);
-        QCOMPARE(merge->failedRow(), std::nullopt);   // no row's fault
+        QCOMPARE(merge->failedRow(), std::nullopt); // no row's fault
     }
     QVERIFY(pgServer().start());
     QVERIFY(f);
@@ -303,7 +309,8 @@ void TstPgLoad::serverGoneBeforeTheLoad()
     QVERIFY(pgServer().start());
     QVERIFY(failed);
     QCOMPARE(form.dialogs.shown.size(), 1);
-    QVERIFY2(form.dialogs.shown[0].text.endsWith(u" (%1)"_s.arg(err::ServerGone)), qPrintable(form.dialogs.shown[0].text));
+    QVERIFY2(form.dialogs.shown[0].text.endsWith(u" (%1)"_s.arg(err::ServerGone)),
+             qPrintable(form.dialogs.shown[0].text));
     QCOMPARE(form.countNew.text(), u"0"_s);
 }
 
@@ -312,7 +319,7 @@ void TstPgLoad::noJournalOnTheServer()
     EngineDatabase db(u"postgres"_s, Plain);
     Form form({u"1:1:Key"_s, u"2:2:MinV"_s, u"3:3:MaxV"_s});
     QCOMPARE(form.update(db.state, Fixtures + u"fail.xls"_s, 1, 11, QLocale::c()), false);
-    QCOMPARE(form.dialogs.shown.size(), 1);   // once a session, before the first load
+    QCOMPARE(form.dialogs.shown.size(), 1); // once a session, before the first load
     QVERIFY2(form.dialogs.shown[0].text.contains(u"на сервере PostgreSQL журнал загрузок не ведётся"_s),
              qPrintable(form.dialogs.shown[0].text));
     QCOMPARE(db.rows(u"SELECT count(*) FROM \"tblData\""_s), QStringList{u"10"_s});
@@ -323,7 +330,8 @@ void TstPgLoad::noJournalOnTheServer()
     undo.start(test::LoadTool, {u"--db"_s, db.location, u"--undo"_s});
     QVERIFY(undo.waitForFinished(-1));
     const QString said = QString::fromUtf8(undo.readAllStandardOutput());
-    QVERIFY2(said.contains(u"Отмена загрузки невозможна: на сервере PostgreSQL журнал загрузок не ведётся"_s), qPrintable(said));
+    QVERIFY2(said.contains(u"Отмена загрузки невозможна: на сервере PostgreSQL журнал загрузок не ведётся"_s),
+             qPrintable(said));
     const auto f = failureOf([&] { undoLastLoad(*db.state.DBConnection, u"tblData"_s); });
     QVERIFY(f);
     QVERIFY2(f->description().contains(u"невозможна"_s), qPrintable(f->description()));

@@ -26,11 +26,12 @@ private slots:
     {
         KALDER_REQUIRE_PG_SERVER();
         pgServer().createDatabase(u"startup"_s);
-        pgServer().exec(u"startup"_s,
-                        u"CREATE TABLE \"tblData\" (\"Code\" text, \"MinValue\" double precision, \"MaxValue\" double precision);\n"
-                        "INSERT INTO \"tblData\" VALUES ('k1', 1, 2), ('k2', 3, 4);\n"
-                        "CREATE TABLE \"tblSettings\" (\"LastFileName\" text, \"StrNumWithCapt\" integer, \"StrNumMAX\" integer);\n"
-                        "INSERT INTO \"tblSettings\" VALUES ('/книги/a.xls', 2, 77)"_s);
+        pgServer().exec(
+            u"startup"_s,
+            u"CREATE TABLE \"tblData\" (\"Code\" text, \"MinValue\" double precision, \"MaxValue\" double precision);\n"
+            "INSERT INTO \"tblData\" VALUES ('k1', 1, 2), ('k2', 3, 4);\n"
+            "CREATE TABLE \"tblSettings\" (\"LastFileName\" text, \"StrNumWithCapt\" integer, \"StrNumMAX\" integer);\n"
+            "INSERT INTO \"tblSettings\" VALUES ('/книги/a.xls', 2, 77)"_s);
         m_cfg = QDir(applicationFolder()).filePath(u"settings.cfg"_s);
     }
     void cleanup() { QFile::remove(m_cfg); }
@@ -51,7 +52,7 @@ private slots:
         QCOMPARE(ui.Text_PathToDB->text(), uri);
         QCOMPARE(ui.Text_DBRecordCount->text(), u"2"_s);
         QCOMPARE(ui.lv_DB->count(), 3);
-        QCOMPARE(ui.Text_FileName->text(), u"/книги/a.xls"_s);   // tblSettings read from the server
+        QCOMPARE(ui.Text_FileName->text(), u"/книги/a.xls"_s); // tblSettings read from the server
         QCOMPARE(ui.Text_StrNumWithCapt->text(), u"2"_s);
         QVERIFY(ui.Command_Update->isEnabled());
     }
@@ -71,11 +72,12 @@ private slots:
         AppState state;
         RecordingDialogs dialogs;
         const auto window = Main(state, &dialogs);
-        QVERIFY(window);   // the window opens without a database, as for a wrong path
+        QVERIFY(window); // the window opens without a database, as for a wrong path
         QVERIFY(!state.DBIsOpen);
         QCOMPARE(dialogs.shown.size(), 1);
         QVERIFY2(dialogs.shown[0].text.contains(words), qPrintable(dialogs.shown[0].text));
-        QVERIFY2(dialogs.shown[0].text.endsWith(u"(%1)"_s.arg(err::ServerUnreachable)), qPrintable(dialogs.shown[0].text));
+        QVERIFY2(dialogs.shown[0].text.endsWith(u"(%1)"_s.arg(err::ServerUnreachable)),
+                 qPrintable(dialogs.shown[0].text));
         QVERIFY(!window->controls().Command_Update->isEnabled());
     }
 };

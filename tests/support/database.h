@@ -22,10 +22,7 @@ namespace kalder::test {
 inline const QString SettingsTable =
     QStringLiteral("CREATE TABLE tblSettings (LastFileName TEXT, StrNumWithCapt INTEGER, StrNumMAX INTEGER)");
 // tblData with the given column definitions.
-inline QString dataTable(const QString& columns)
-{
-    return QStringLiteral("CREATE TABLE tblData (%1)").arg(columns);
-}
+inline QString dataTable(const QString& columns) { return QStringLiteral("CREATE TABLE tblData (%1)").arg(columns); }
 // The shape of most loads: a text key, a real minimum and a real maximum.
 inline const QString KeyMinMaxTable = dataTable(QStringLiteral("Key TEXT, MinV REAL, MaxV REAL"));
 // The shape the large generated workbooks load into, with an id that orders the records.
@@ -99,7 +96,7 @@ struct Database {
         makeDatabase(path, sql);
         openSession(state, path);
     }
-    explicit Database(const QString& sql) : Database(QStringList{sql}) {}
+    explicit Database(const QString& sql) : Database(QStringList{sql}) { }
 
     // Rows of a query on the session's own connection, each as its columns joined by "|".
     QStringList rows(const QString& select) const { return queryRows(state.DBConnection->database(), select); }

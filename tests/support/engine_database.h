@@ -21,8 +21,8 @@ inline const QStringList Engines{QStringLiteral("sqlite"), QStringLiteral("postg
 
 struct EngineDatabase {
     QTemporaryDir dir;
-    QString location;   // the file, or the server database's URI
-    QString name;       // the server database's name
+    QString location; // the file, or the server database's URI
+    QString name; // the server database's name
     AppState state;
 
     // The engine's database with the statements (separated by ";\n") run; engine is one of
@@ -73,7 +73,8 @@ struct EngineDatabase {
                 const QVariant v = q.value(i);
                 if (v.isNull())
                     cols.append(QStringLiteral("NULL"));
-                else if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong)
+                else if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Int ||
+                         v.typeId() == QMetaType::LongLong)
                     cols.append(QString::number(v.toDouble(), 'g', 15));
                 else
                     cols.append(v.toString());

@@ -3,14 +3,13 @@
 #pragma once
 
 #include "app/base/failure.h"
-#include "window/controls/memory_controls.h"
 #include "app/base/state.h"
 #include "db/connection.h"
 #include "tests/support/database.h"
 #include "tests/support/support.h"
+#include "window/controls/memory_controls.h"
 #include "workbook/data_load.h"
 #include "workbook/readers/workbook.h"
-
 
 namespace kalder::test {
 
@@ -70,7 +69,8 @@ struct Form {
         linkHeaders(file, header, locale);
         return xls_DataUpdate(state, ui, file, header, last, locale);
     }
-    bool preview(AppState& state, const QString& file, int header, int last, PreviewReport& report, const QLocale& locale)
+    bool preview(AppState& state, const QString& file, int header, int last, PreviewReport& report,
+                 const QLocale& locale)
     {
         linkHeaders(file, header, locale);
         return xls_DataPreview(state, ui, file, header, last, report, locale);

@@ -19,8 +19,8 @@ inline const QString LoadTool = QStringLiteral(KALDER_BINARY "/kalder-load");
 inline bool makeBigCsv(const QString& out, int rows, int seed = 7)
 {
     QProcess make;
-    make.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KALDER_SOURCE "/scripts/fixtures/make_load_big.py"), out,
-                                                    QString::number(rows), QString::number(seed)});
+    make.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KALDER_SOURCE "/scripts/fixtures/make_load_big.py"),
+                                                    out, QString::number(rows), QString::number(seed)});
     return make.waitForFinished(-1) && make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0;
 }
 
@@ -33,10 +33,14 @@ inline QString makeLoadDatabase(const QString& path, const QStringList& more = {
 // The command line of a load of the big workbook's rows into tblData.
 inline QStringList loadArguments(const QString& db, const QString& workbook, int rows)
 {
-    return {QStringLiteral("--locale"), QStringLiteral("C"), QStringLiteral("--db"), db, QStringLiteral("--workbook"),
-            workbook, QStringLiteral("--header"), QStringLiteral("1"), QStringLiteral("--last"), QString::number(rows + 1),
-            QStringLiteral("--link"), QStringLiteral("1:1:Код"), QStringLiteral("--link"), QStringLiteral("2:2:Мин"),
-            QStringLiteral("--link"), QStringLiteral("3:3:Макс")};
+    return {QStringLiteral("--locale"),   QStringLiteral("C"),
+            QStringLiteral("--db"),       db,
+            QStringLiteral("--workbook"), workbook,
+            QStringLiteral("--header"),   QStringLiteral("1"),
+            QStringLiteral("--last"),     QString::number(rows + 1),
+            QStringLiteral("--link"),     QStringLiteral("1:1:Код"),
+            QStringLiteral("--link"),     QStringLiteral("2:2:Мин"),
+            QStringLiteral("--link"),     QStringLiteral("3:3:Макс")};
 }
 
 // The rows of a query from a connection of its own (waiting for locks), each as its first

@@ -62,9 +62,10 @@ public:
             m_asPostgres = true;
         }
         QString out;
-        if (!run(QStringLiteral("initdb"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-U"), user(),
-                                            QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
-                                            QStringLiteral("UTF8"), QStringLiteral("--locale=C.UTF-8"), QStringLiteral("-N")},
+        if (!run(QStringLiteral("initdb"),
+                 {QStringLiteral("-D"), dataDir(), QStringLiteral("-U"), user(), QStringLiteral("-A"),
+                  QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
+                  QStringLiteral("--locale=C.UTF-8"), QStringLiteral("-N")},
                  &out)) {
             m_reason = QStringLiteral("initdb failed: ") + out;
             return;
@@ -107,11 +108,19 @@ public:
         m_server->setStandardErrorFile(m_dir->filePath(QStringLiteral("log")), QIODevice::Append);
         QStringList args{QStringLiteral("--pdeathsig"), QStringLiteral("INT")};
         if (m_asPostgres)
-            args += {QStringLiteral("--reuid=postgres"), QStringLiteral("--regid=postgres"), QStringLiteral("--clear-groups")};
-        args += {binaries() + QStringLiteral("/postgres"), QStringLiteral("-D"), dataDir(), QStringLiteral("-c"),
-                 QStringLiteral("listen_addresses="), QStringLiteral("-c"),
-                 QStringLiteral("unix_socket_directories=") + socketDir(), QStringLiteral("-c"), QStringLiteral("fsync=off"),
-                 QStringLiteral("-c"), QStringLiteral("max_connections=40")};
+            args += {QStringLiteral("--reuid=postgres"), QStringLiteral("--regid=postgres"),
+                     QStringLiteral("--clear-groups")};
+        args += {binaries() + QStringLiteral("/postgres"),
+                 QStringLiteral("-D"),
+                 dataDir(),
+                 QStringLiteral("-c"),
+                 QStringLiteral("listen_addresses="),
+                 QStringLiteral("-c"),
+                 QStringLiteral("unix_socket_directories=") + socketDir(),
+                 QStringLiteral("-c"),
+                 QStringLiteral("fsync=off"),
+                 QStringLiteral("-c"),
+                 QStringLiteral("max_connections=40")};
         m_server->start(QStringLiteral("setpriv"), args);
         if (!m_server->waitForStarted(30000)) {
             m_lastOutput = QStringLiteral("setpriv did not start: ") + m_server->errorString();
@@ -120,12 +129,13 @@ public:
         }
         // Ready when it accepts connections on its socket.
         for (int i = 0; i < 600; ++i) {
-            if (run(QStringLiteral("pg_isready"), {QStringLiteral("-q"), QStringLiteral("-h"), socketDir()}, nullptr, false)) {
+            if (run(QStringLiteral("pg_isready"), {QStringLiteral("-q"), QStringLiteral("-h"), socketDir()}, nullptr,
+                    false)) {
                 m_running = true;
                 return true;
             }
             if (m_server->waitForFinished(100))
-                break;   // it ended: the log says why
+                break; // it ended: the log says why
         }
         m_lastOutput = QStringLiteral("no connection accepted on %1").arg(socketDir());
         stopProcess(SIGQUIT);
@@ -136,10 +146,11 @@ public:
     bool stop(const QString& mode = QStringLiteral("fast"))
     {
         if (!m_running)
-            return false;   // never started, or stopped already
+            return false; // never started, or stopped already
         m_running = false;
-        if (run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), mode, QStringLiteral("-w"),
-                                           QStringLiteral("stop")},
+        if (run(QStringLiteral("pg_ctl"),
+                {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), mode, QStringLiteral("-w"),
+                 QStringLiteral("stop")},
                 &m_lastOutput)) {
             const bool ended = m_server && m_server->waitForFinished(60000);
             m_server.reset();
@@ -212,9 +223,10 @@ private:
         p.setWorkingDirectory(m_dir->path());
         const QString path = binaries() + QLatin1Char('/') + program;
         if (m_asPostgres && asServer)
-            p.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=postgres"), QStringLiteral("--regid=postgres"),
-                                                           QStringLiteral("--clear-groups"), path} +
-                                                   args);
+            p.start(QStringLiteral("setpriv"),
+                    QStringList{QStringLiteral("--reuid=postgres"), QStringLiteral("--regid=postgres"),
+                                QStringLiteral("--clear-groups"), path} +
+                        args);
         else
             p.start(path, args);
         const bool done = p.waitForFinished(120000);
@@ -256,14 +268,14 @@ inline PgServer& pgServer()
 
 // Skips the test, with the reason, when the server cannot run here; fails it instead where
 // KALDER_PG_REQUIRED is set (continuous integration, whose machine must run the server).
-#define KALDER_REQUIRE_PG_SERVER()                                                                      \
-    do {                                                                                                \
-        if (!::kalder::test::pgServer().running()) {                                                    \
-            const QString why = QStringLiteral("no PostgreSQL server: ") + ::kalder::test::pgServer().reason(); \
-            if (qEnvironmentVariableIsSet("KALDER_PG_REQUIRED"))                                        \
-                QFAIL(qPrintable(why));                                                                 \
-            QSKIP(qPrintable(why));                                                                     \
-        }                                                                                               \
+#define KALDER_REQUIRE_PG_SERVER()                                                                                     \
+    do {                                                                                                               \
+        if (!::kalder::test::pgServer().running()) {                                                                   \
+            const QString why = QStringLiteral("no PostgreSQL server: ") + ::kalder::test::pgServer().reason();        \
+            if (qEnvironmentVariableIsSet("KALDER_PG_REQUIRED"))                                                       \
+                QFAIL(qPrintable(why));                                                                                \
+            QSKIP(qPrintable(why));                                                                                    \
+        }                                                                                                              \
     } while (false)
 
 } // namespace kalder::test

@@ -15,13 +15,13 @@ struct RecordingDialogs : Dialogs {
         Icon icon;
     };
     QList<Shown> shown;
-    QStringList answers;            // input box answers, in order; none left: cancel
-    QStringList inputInitials;      // the default text each input box showed
-    QStringList files;              // file dialog answers, in order; none left: cancel
+    QStringList answers; // input box answers, in order; none left: cancel
+    QStringList inputInitials; // the default text each input box showed
+    QStringList files; // file dialog answers, in order; none left: cancel
     QList<FileDialogRequest> requests;
-    QList<bool> replies;            // question answers, in order; none left: No
-    QStringList questions;          // the text of each question asked
-    QList<PreviewReport> previews;  // every preview window shown
+    QList<bool> replies; // question answers, in order; none left: No
+    QStringList questions; // the text of each question asked
+    QList<PreviewReport> previews; // every preview window shown
 
     void message(const QString& t, const QString& ti, Icon i) override { shown.append({t, ti, i}); }
     QString input(const QString&, const QString&, const QString& initial) override
@@ -56,7 +56,8 @@ struct MemoryForm {
         Text_DBRecordCount{QStringLiteral("0")}, Text_DBRecordCountNew{QStringLiteral("0")};
     MemoryListView lv_Fields, lv, lv_DB;
     MemoryProgressBar pb;
-    MemoryButton Command_SelectFile, Command_SetPathToDB, Command_Analize, Command_Update, Command_Preview, Command_Undo;
+    MemoryButton Command_SelectFile, Command_SetPathToDB, Command_Analize, Command_Update, Command_Preview,
+        Command_Undo;
     MemoryPointer pointer;
     RecordingDialogs dialogs;
     FormControls ui;

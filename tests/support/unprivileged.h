@@ -42,7 +42,8 @@ inline int rerunUnprivileged(int argc, char** argv)
     fs::copy_file("/proc/self/exe", program, error);
     if (error || ::chown(folder.c_str(), uid, gid) != 0 || ::chmod(folder.c_str(), 0755) != 0 ||
         ::chmod(program.c_str(), 0755) != 0) {
-        std::fprintf(stderr, "cannot prepare %s: %s\n", folder.c_str(), error ? error.message().c_str() : "chown/chmod");
+        std::fprintf(stderr, "cannot prepare %s: %s\n", folder.c_str(),
+                     error ? error.message().c_str() : "chown/chmod");
         fs::remove_all(folder, error);
         return 1;
     }

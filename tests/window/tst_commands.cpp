@@ -1,14 +1,14 @@
 // The window's commands on memory controls, with real workbooks and real SQLite files.
-#include "app/base/failure.h"
-#include "db/connection.h"
-#include "config/settings_file.h"
-#include "window/commands.h"
 #include "../support/support.h"
+#include "app/base/failure.h"
+#include "config/settings_file.h"
+#include "db/connection.h"
+#include "window/commands.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace kalder;
@@ -18,14 +18,10 @@ namespace {
 const QString Fixture = QStringLiteral(KALDER_FIXTURES "/commands.xls");
 const QString BadNumber = QStringLiteral("Введенное значение может содержать только цифры и быть не отрицательным");
 
-const QStringList Schema = {
-    "CREATE TABLE tblData (Code TEXT COLLATE NOCASE, MinValue REAL, MaxValue REAL)",
-    test::SettingsTable};
+const QStringList Schema = {"CREATE TABLE tblData (Code TEXT COLLATE NOCASE, MinValue REAL, MaxValue REAL)",
+                            test::SettingsTable};
 
-void open(AppState& state, const QString& path)
-{
-    test::openSession(state, path);
-}
+void open(AppState& state, const QString& path) { test::openSession(state, path); }
 
 QVariant scalar(const AppState& state, const QString& sql)
 {
@@ -105,7 +101,7 @@ private slots:
         QCOMPARE(form.dialogs.shown[0].icon, Dialogs::Icon::Information);
         QCOMPARE(form.lv_Fields.count(), 3);
         QCOMPARE(form.lv_Fields.text(1), "Код");
-        QCOMPARE(form.lv.count(), 0);   // a successful analysis empties the links
+        QCOMPARE(form.lv.count(), 0); // a successful analysis empties the links
     }
 
     void analysisRefusals_data()
@@ -113,7 +109,8 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("header");
         QTest::addColumn<QStringList>("messages");
-        QTest::newRow("empty workbook path") << "" << "3" << QStringList{"Не задано имя эксель файла"};
+        QTest::newRow("empty workbook path") << ""
+                                             << "3" << QStringList{"Не задано имя эксель файла"};
         QTest::newRow("header row beyond 32 bits") << Fixture << "99999999999" << QStringList{BadNumber};
         QTest::newRow("header row 0 fails in the analysis")
             << Fixture << "abc" << QStringList{"<xls_FieldsName>", "Ошибка при анализе входного файла"};
@@ -137,7 +134,7 @@ private slots:
         }
         QCOMPARE(shown, messages);
         QCOMPARE(form.lv_Fields.count(), 0);
-        QCOMPARE(form.lv.count(), 1);   // the links stay
+        QCOMPARE(form.lv.count(), 1); // the links stay
         if (file.isEmpty())
             QVERIFY(form.Command_SelectFile.focused());
         if (messages == QStringList{BadNumber}) {
@@ -154,12 +151,23 @@ private slots:
         QTest::addColumn<QString>("last");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
-        QTest::newRow("no links") << false << Fixture << "3" << "6" << "Не определена связь полей в БД и во входном файле" << "";
-        QTest::newRow("empty workbook path") << true << "" << "3" << "6" << "Не задано имя эксель файла" << "select";
-        QTest::newRow("last row empty") << true << Fixture << "3" << "" << BadNumber << "max";
-        QTest::newRow("last row beyond 32 bits") << true << Fixture << "3" << "2147483648" << BadNumber << "max";
-        QTest::newRow("header row not a number") << true << Fixture << "3x" << "6" << BadNumber << "header";
-        QTest::newRow("both bad: the last row first") << true << Fixture << "x" << "y" << BadNumber << "max";
+        QTest::newRow("no links") << false << Fixture << "3"
+                                  << "6"
+                                  << "Не определена связь полей в БД и во входном файле"
+                                  << "";
+        QTest::newRow("empty workbook path") << true << ""
+                                             << "3"
+                                             << "6"
+                                             << "Не задано имя эксель файла"
+                                             << "select";
+        QTest::newRow("last row empty") << true << Fixture << "3"
+                                        << "" << BadNumber << "max";
+        QTest::newRow("last row beyond 32 bits") << true << Fixture << "3"
+                                                 << "2147483648" << BadNumber << "max";
+        QTest::newRow("header row not a number") << true << Fixture << "3x"
+                                                 << "6" << BadNumber << "header";
+        QTest::newRow("both bad: the last row first") << true << Fixture << "x"
+                                                      << "y" << BadNumber << "max";
     }
     void loadRefusals()
     {
@@ -170,7 +178,8 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, focus);
         AppState state;
-        open(state, test::makeDatabase(m_dir.filePath(QString("r%1.db").arg(QTest::currentDataTag()).replace(' ', '_')), Schema));
+        open(state, test::makeDatabase(m_dir.filePath(QString("r%1.db").arg(QTest::currentDataTag()).replace(' ', '_')),
+                                       Schema));
         MemoryForm form;
         form.Text_FileName.setText(file);
         form.Text_StrNumWithCapt.setText(header);
@@ -199,7 +208,8 @@ private slots:
         Command_Update_Click(state, form.ui);
         QCOMPARE(form.dialogs.texts(), QStringList{"Обработка данных успешно завершена"});
         QCOMPARE(form.Text_DBRecordCountNew.text(), "2");
-        QCOMPARE(scalar(state, "SELECT MinValue || '/' || MaxValue FROM tblData WHERE Code = 'K1'").toString(), "0.5/9.0");
+        QCOMPARE(scalar(state, "SELECT MinValue || '/' || MaxValue FROM tblData WHERE Code = 'K1'").toString(),
+                 "0.5/9.0");
     }
 
     void leavingRowBoxes_data()
@@ -208,9 +218,12 @@ private slots:
         QTest::addColumn<QString>("after");
         QTest::addColumn<bool>("message");
         QTest::addColumn<QVariant>("stored");
-        QTest::newRow("accepted, normalised, stored") << " 007 " << "7" << false << QVariant(7);
-        QTest::newRow("negative refused") << "-5" << "-5" << true << QVariant();
-        QTest::newRow("empty: nothing") << "" << "" << false << QVariant();
+        QTest::newRow("accepted, normalised, stored") << " 007 "
+                                                      << "7" << false << QVariant(7);
+        QTest::newRow("negative refused") << "-5"
+                                          << "-5" << true << QVariant();
+        QTest::newRow("empty: nothing") << ""
+                                        << "" << false << QVariant();
     }
     void leavingRowBoxes()
     {
@@ -236,11 +249,10 @@ private slots:
     {
         AppState state;
         open(state, test::makeDatabase(m_dir.filePath("first.db"), Schema));
-        const QString second = test::makeDatabase(
-            m_dir.filePath("second.db"),
-            {"CREATE TABLE tblData (Art TEXT, Lo REAL, Hi REAL, Extra TEXT)", "INSERT INTO tblData VALUES ('x', 1, 2, '')",
-             test::SettingsTable,
-             "INSERT INTO tblSettings VALUES ('/in/book.xls', 4, 5000)"});
+        const QString second = test::makeDatabase(m_dir.filePath("second.db"),
+                                                  {"CREATE TABLE tblData (Art TEXT, Lo REAL, Hi REAL, Extra TEXT)",
+                                                   "INSERT INTO tblData VALUES ('x', 1, 2, '')", test::SettingsTable,
+                                                   "INSERT INTO tblSettings VALUES ('/in/book.xls', 4, 5000)"});
         MemoryForm form;
         form.Command_Analize.setEnabled(false);
         form.Command_Update.setEnabled(false);
@@ -262,25 +274,42 @@ private slots:
 
     void dialogFolders_data()
     {
-        QTest::addColumn<bool>("database");       // Command_SetPathToDB, else Command_SelectFile
-        QTest::addColumn<QString>("box");         // the text of the dialog's box
+        QTest::addColumn<bool>("database"); // Command_SetPathToDB, else Command_SelectFile
+        QTest::addColumn<QString>("box"); // the text of the dialog's box
         QTest::addColumn<QString>("chosenBefore"); // chosen just before in the other dialog
         QTest::addColumn<QString>("opensIn");
         // <a> and <b> are two folders, <app> the application folder (which holds settings.cfg),
         // <none> a missing folder.
-        QTest::newRow("workbook: the box's folder") << false << "<a>/book.xls" << "" << "<a>";
-        QTest::newRow("workbook: the box's folder, though another was chosen")
-            << false << "<a>/book.xls" << "<b>/base.db" << "<a>";
-        QTest::newRow("workbook: empty box, the folder last chosen") << false << "" << "<b>/base.db" << "<b>";
-        QTest::newRow("workbook: missing folder, the folder last chosen")
-            << false << "<none>/book.xls" << "<b>/base.db" << "<b>";
-        QTest::newRow("workbook: empty box, nothing chosen") << false << "" << "" << "<app>";
-        QTest::newRow("database: the box's folder") << true << "<a>/base.db" << "<b>/book.xls" << "<a>";
-        QTest::newRow("database: relative to the folder of settings.cfg") << true << "sub/base.db" << "" << "<app>/sub";
-        QTest::newRow("database: a name alone, the application folder") << true << "demo.db" << "<b>/book.xls"
-                                                                       << "<app>";
-        QTest::newRow("database: missing folder, nothing chosen") << true << "<none>/base.db" << "" << "<app>";
-        QTest::newRow("database: empty box, the folder last chosen") << true << "" << "<b>/book.xls" << "<b>";
+        QTest::newRow("workbook: the box's folder") << false << "<a>/book.xls"
+                                                    << ""
+                                                    << "<a>";
+        QTest::newRow("workbook: the box's folder, though another was chosen") << false << "<a>/book.xls"
+                                                                               << "<b>/base.db"
+                                                                               << "<a>";
+        QTest::newRow("workbook: empty box, the folder last chosen") << false << ""
+                                                                     << "<b>/base.db"
+                                                                     << "<b>";
+        QTest::newRow("workbook: missing folder, the folder last chosen") << false << "<none>/book.xls"
+                                                                          << "<b>/base.db"
+                                                                          << "<b>";
+        QTest::newRow("workbook: empty box, nothing chosen") << false << ""
+                                                             << ""
+                                                             << "<app>";
+        QTest::newRow("database: the box's folder") << true << "<a>/base.db"
+                                                    << "<b>/book.xls"
+                                                    << "<a>";
+        QTest::newRow("database: relative to the folder of settings.cfg") << true << "sub/base.db"
+                                                                          << ""
+                                                                          << "<app>/sub";
+        QTest::newRow("database: a name alone, the application folder") << true << "demo.db"
+                                                                        << "<b>/book.xls"
+                                                                        << "<app>";
+        QTest::newRow("database: missing folder, nothing chosen") << true << "<none>/base.db"
+                                                                  << ""
+                                                                  << "<app>";
+        QTest::newRow("database: empty box, the folder last chosen") << true << ""
+                                                                     << "<b>/book.xls"
+                                                                     << "<b>";
     }
 
     void dialogFolders()
@@ -335,9 +364,9 @@ private slots:
             Command_SetPathToDB_Click(state, form.ui);
         }
         QCOMPARE(form.dialogs.shown.size(), 2);
-        QVERIFY(form.dialogs.shown[0].text.endsWith(QStringLiteral("(%1)").arg(err::fromSqlite(26))));   // SQLITE_NOTADB
+        QVERIFY(form.dialogs.shown[0].text.endsWith(QStringLiteral("(%1)").arg(err::fromSqlite(26)))); // SQLITE_NOTADB
         QCOMPARE(form.dialogs.shown[0].title, "Kalder");
-        QCOMPARE(state.connection()->path(), first);   // the working connection stays
+        QCOMPARE(state.connection()->path(), first); // the working connection stays
         QCOMPARE(form.Text_PathToDB.text(), first);
         QCOMPARE(form.lv_DB.count(), 1);
         QCOMPARE(settingsFile(), QByteArray("<none>"));

@@ -22,7 +22,10 @@ const QStringList DataTable{QStringLiteral("create table tblData (A text, B real
 
 // A list view that refuses its columns, to make the load handling fail half way.
 struct RefusingListView : MemoryListView {
-    void addColumn(const QString&, int) override { throw Failure(err::InvalidProperty, QStringLiteral("Колонка отклонена")); }
+    void addColumn(const QString&, int) override
+    {
+        throw Failure(err::InvalidProperty, QStringLiteral("Колонка отклонена"));
+    }
 };
 
 QString versioned()
@@ -101,34 +104,54 @@ void TstFormLogic::load_data()
     QTest::addColumn<QStringList>("dbRows");
 
     const QStringList abc{QStringLiteral("A|1"), QStringLiteral("B|2"), QStringLiteral("C|3")};
-    QTest::newRow("no database: initial texts, no fields") << false << QStringList() << "" << "0" << "100" << "0"
-                                                           << QStringList();
+    QTest::newRow("no database: initial texts, no fields") << false << QStringList() << ""
+                                                           << "0"
+                                                           << "100"
+                                                           << "0" << QStringList();
     QTest::newRow("settings row restores all three values")
         << true
         << (Settings + DataTable +
             QStringList{QStringLiteral("insert into tblSettings values ('D:\\in\\book.xls', 3, 5000)")})
-        << "D:\\in\\book.xls" << "3" << "5000" << "2" << abc;
-    QTest::newRow("empty tblSettings keeps the boxes") << true << (Settings + DataTable) << "" << "0" << "100"
+        << "D:\\in\\book.xls"
+        << "3"
+        << "5000"
+        << "2" << abc;
+    QTest::newRow("empty tblSettings keeps the boxes") << true << (Settings + DataTable) << ""
+                                                       << "0"
+                                                       << "100"
                                                        << "2" << abc;
     QTest::newRow("NULL StrNumMAX keeps 100, NULL header row reads 0")
         << true
-        << (Settings + DataTable +
-            QStringList{QStringLiteral("insert into tblSettings values ('in.xls', NULL, NULL)")})
-        << "in.xls" << "0" << "100" << "2" << abc;
+        << (Settings + DataTable + QStringList{QStringLiteral("insert into tblSettings values ('in.xls', NULL, NULL)")})
+        << "in.xls"
+        << "0"
+        << "100"
+        << "2" << abc;
     QTest::newRow("stored 0 as last row is shown")
         << true
         << (Settings + DataTable + QStringList{QStringLiteral("insert into tblSettings values ('in.xls', 1, 0)")})
-        << "in.xls" << "1" << "0" << "2" << abc;
+        << "in.xls"
+        << "1"
+        << "0"
+        << "2" << abc;
     QTest::newRow("only the first record counts")
         << true
         << (Settings + DataTable +
             QStringList{QStringLiteral("insert into tblSettings values ('first.xls', 2, 40)"),
                         QStringLiteral("insert into tblSettings values ('second.xls', 7, 70)")})
-        << "first.xls" << "2" << "40" << "2" << abc;
+        << "first.xls"
+        << "2"
+        << "40"
+        << "2" << abc;
     QTest::newRow("no tblSettings, empty tblData in field order")
-        << true << QStringList{QStringLiteral("create table tblData (Code text, Name text, Sum real)")} << "" << "0"
-        << "100" << "0" << QStringList{QStringLiteral("Code|1"), QStringLiteral("Name|2"), QStringLiteral("Sum|3")};
-    QTest::newRow("database without tblData") << true << Settings << "" << "0" << "100" << "0" << QStringList();
+        << true << QStringList{QStringLiteral("create table tblData (Code text, Name text, Sum real)")} << ""
+        << "0"
+        << "100"
+        << "0" << QStringList{QStringLiteral("Code|1"), QStringLiteral("Name|2"), QStringLiteral("Sum|3")};
+    QTest::newRow("database without tblData") << true << Settings << ""
+                                              << "0"
+                                              << "100"
+                                              << "0" << QStringList();
 }
 
 void TstFormLogic::load()
@@ -161,8 +184,9 @@ void TstFormLogic::load()
 
     QCOMPARE(f.lv_Fields.columns(), (QStringList{QStringLiteral("Поле в документе"), QStringLiteral("№№")}));
     QCOMPARE(f.lv_Fields.columnWidths(), (QList<int>{3000, 510}));
-    QCOMPARE(f.lv.columns(), (QStringList{QStringLiteral("ПР"), QStringLiteral("№№"), QStringLiteral("Поле в документе"),
-                                             QStringLiteral("Поле в БД"), QStringLiteral("№№")}));
+    QCOMPARE(f.lv.columns(),
+             (QStringList{QStringLiteral("ПР"), QStringLiteral("№№"), QStringLiteral("Поле в документе"),
+                          QStringLiteral("Поле в БД"), QStringLiteral("№№")}));
     QCOMPARE(f.lv.columnWidths(), (QList<int>{510, 510, 2000, 1450, 510}));
     QCOMPARE(f.lv_DB.columns(), (QStringList{QStringLiteral("Поле в БД"), QStringLiteral("№№")}));
     QCOMPARE(f.lv_DB.columnWidths(), (QList<int>{2000, 510}));
@@ -193,24 +217,24 @@ void TstFormLogic::loadFailureStopsAndReports()
 void TstFormLogic::unload()
 {
     AppState never;
-    frmMain_Unload(never);   // no connection object at all
+    frmMain_Unload(never); // no connection object at all
     never.DBConnection = std::make_unique<Connection>();
-    frmMain_Unload(never);   // a connection object never opened
+    frmMain_Unload(never); // a connection object never opened
 
     QTemporaryDir dir;
     AppState state;
     openSession(state, makeDatabase(dir.filePath(QStringLiteral("data.db")), DataTable));
     frmMain_Unload(state);
     QVERIFY(!state.DBConnection->isOpen());
-    frmMain_Unload(state);   // closing twice is harmless
+    frmMain_Unload(state); // closing twice is harmless
 }
 
 void TstFormLogic::ruleInput_data()
 {
     QTest::addColumn<QStringList>("answers");
-    QTest::addColumn<QStringList>("initials");   // the default text of each input box shown
+    QTest::addColumn<QStringList>("initials"); // the default text of each input box shown
     QTest::addColumn<int>("refusals");
-    QTest::addColumn<QString>("rule");           // "": no row made
+    QTest::addColumn<QString>("rule"); // "": no row made
 
     QTest::newRow("accepted at once") << QStringList{"2"} << QStringList{""} << 0 << "2";
     QTest::newRow("cancel") << QStringList{} << QStringList{""} << 0 << "";
@@ -251,7 +275,7 @@ void TstFormLogic::linkRowLayoutAndDuplicates()
     fillFields(f, {QStringLiteral("Код"), QStringLiteral("Сумма"), QStringLiteral("код")});
     linkField(f, 2, QStringLiteral("2"));
     linkField(f, 1, QStringLiteral("1"));
-    QCOMPARE(f.lv.selectedIndex(), 2);   // the new row, appended at the end
+    QCOMPARE(f.lv.selectedIndex(), 2); // the new row, appended at the end
 
     // The same workbook field again: no prompt, nothing changes.
     f.lv.select(1);
@@ -271,7 +295,7 @@ void TstFormLogic::databaseField()
     MemoryForm f;
     fillDB(f, {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
     f.lv_DB.select(2);
-    fld_ADD(f.ui, FromDB);   // lv empty: nothing, no message
+    fld_ADD(f.ui, FromDB); // lv empty: nothing, no message
     QCOMPARE(f.lv.count(), 0);
     QVERIFY(f.dialogs.shown.isEmpty());
 
@@ -281,9 +305,9 @@ void TstFormLogic::databaseField()
     f.lv.select(1);
     fld_ADD(f.ui, FromDB);
     f.lv_DB.select(3);
-    fld_ADD(f.ui, FromDB);   // a second drag onto the same row replaces its field
+    fld_ADD(f.ui, FromDB); // a second drag onto the same row replaces its field
     f.lv.select(2);
-    fld_ADD(f.ui, FromDB);   // the same database field in another row
+    fld_ADD(f.ui, FromDB); // the same database field in another row
     QCOMPARE(rowsOf(f.lv, 5), (QStringList{QStringLiteral("1|1|Код|C|3"), QStringLiteral("2|2|Сумма|C|3")}));
     QVERIFY(f.dialogs.shown.isEmpty());
 }
@@ -327,8 +351,8 @@ void TstFormLogic::nothingSelected()
     QCOMPARE(f.dialogs.shown[0].title, QStringLiteral("fld_ADD"));
     QCOMPARE(f.dialogs.shown[0].icon, Dialogs::Icon::Exclamation);
     QVERIFY2(f.dialogs.shown[0].text.contains(list + QStringLiteral(" (91)")), qPrintable(f.dialogs.shown[0].text));
-    QCOMPARE(rowsOf(f.lv, 5), before);                  // nothing half made
-    QCOMPARE(f.dialogs.inputInitials.size(), prompts);     // and no prompt
+    QCOMPARE(rowsOf(f.lv, 5), before); // nothing half made
+    QCOMPARE(f.dialogs.inputInitials.size(), prompts); // and no prompt
 }
 
 void TstFormLogic::otherSourcesDoNothing()
@@ -349,7 +373,7 @@ void TstFormLogic::otherSourcesDoNothing()
 void TstFormLogic::doubleClick_data()
 {
     QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("selected");   // 0: none
+    QTest::addColumn<int>("selected"); // 0: none
     QTest::addColumn<QStringList>("left");
 
     QTest::newRow("middle row removed, order kept") << 3 << 2 << QStringList{"r1", "r3"};

@@ -36,10 +36,7 @@ const QStringList DemoDb{
     QStringLiteral("create table tblData (Code text, Name text, MinPrice real, MaxPrice real)"),
     QStringLiteral("insert into tblData values ('A-1', 'bolt', 1.5, 2.5)")};
 
-QRect twips(int l, int t, int w, int h)
-{
-    return {l / 15, t / 15, w / 15, h / 15};
-}
+QRect twips(int l, int t, int w, int h) { return {l / 15, t / 15, w / 15, h / 15}; }
 
 QString captionOf(QWidget* w)
 {
@@ -109,22 +106,22 @@ void TstFrmMain::listViewOps()
     QCOMPARE(tree.headerItem()->text(1), QStringLiteral("b"));
 
     list.add(1, QStringLiteral("y"));
-    list.add(1, QStringLiteral("x"));   // at the top: y moves down
-    list.add(3, QStringLiteral("z"));   // count + 1: the end
+    list.add(1, QStringLiteral("x")); // at the top: y moves down
+    list.add(3, QStringLiteral("z")); // count + 1: the end
     list.setSubItem(2, 1, QStringLiteral("y1"));
-    list.setSubItem(2, 4, QStringLiteral("y4"));   // beyond the columns: kept all the same
+    list.setSubItem(2, 4, QStringLiteral("y4")); // beyond the columns: kept all the same
     QCOMPARE(rowsOf(list, 2), (QStringList{"x|", "y|y1", "z|"}));
     QCOMPARE(list.subItem(2, 4), QStringLiteral("y4"));
     QCOMPARE(list.subItem(1, 3), QString());
 
     QCOMPARE(list.selectedIndex(), 0);
     list.select(1);
-    list.select(3);   // one row at most
+    list.select(3); // one row at most
     QCOMPARE(list.selectedIndex(), 3);
     QCOMPARE(tree.selectedItems().size(), 1);
-    list.remove(1);   // rows after it move up, with the selection
+    list.remove(1); // rows after it move up, with the selection
     QCOMPARE(list.selectedIndex(), 2);
-    list.remove(2);   // the selected row: nothing selected afterwards
+    list.remove(2); // the selected row: nothing selected afterwards
     QCOMPARE(list.selectedIndex(), 0);
     QCOMPARE(rowsOf(list, 2), QStringList{"y|y1"});
     list.setText(1, QStringLiteral("w"));
@@ -133,7 +130,7 @@ void TstFrmMain::listViewOps()
     list.clear();
     QCOMPARE(list.count(), 0);
     QCOMPARE(list.selectedIndex(), 0);
-    QCOMPARE(tree.columnCount(), 2);   // clearing keeps the columns
+    QCOMPARE(tree.columnCount(), 2); // clearing keeps the columns
 }
 
 void TstFrmMain::listViewRefuses_data()
@@ -185,7 +182,7 @@ void TstFrmMain::progressBar_data()
     QTest::addColumn<float>("max");
     QTest::addColumn<float>("value");
     QTest::addColumn<bool>("refused");
-    QTest::addColumn<int>("shown");   // the bar's step, of 10000
+    QTest::addColumn<int>("shown"); // the bar's step, of 10000
     QTest::newRow("middle") << 256.0f << 128.0f << false << 5000;
     QTest::newRow("at max") << 256.0f << 256.0f << false << 10000;
     QTest::newRow("fraction of a row") << 3.0f << 1.0f << false << 3333;
@@ -225,8 +222,8 @@ void TstFrmMain::controls_data()
 
     const QString tahoma = QStringLiteral("Tahoma"), times = QStringLiteral("Times New Roman CYR");
     const QString frame = QStringLiteral("Frame_Issuer"), form = QStringLiteral("frmMain");
-    auto row = [&](const char* name, QRect at, const QString& caption, const QString& family, qreal points,
-                   bool bold, const QString& parent) {
+    auto row = [&](const char* name, QRect at, const QString& caption, const QString& family, qreal points, bool bold,
+                   const QString& parent) {
         QTest::newRow(name) << QString::fromLatin1(name) << at << caption << family << points << bold << parent;
     };
     row("Frame_Issuer", twips(45, 0, 11130, 1365), "", "MS Sans Serif", 8.25, true, form);
@@ -317,13 +314,32 @@ void TstFrmMain::tabOrderAndFocus()
     AppState state;
     RecordingDialogs dialogs;
     FrmMain w(state, &dialogs);
-    const QStringList order{"Command_Exit",        "Frame_Issuer",   "Command_SelectFile", "Text_FileName",
-                            "Label3",              "lv_Fields",      "Label1",             "Command_Analize",
-                            "pb",                  "Command_Update", "Command_Preview", "Command_Undo",
-                            "Text_StrNumWithCapt", "Text_StrNumMAX",
-                            "Label8",              "Label9",         "Command_SetPathToDB", "Text_PathToDB",
-                            "Label11",             "lv",             "lv_DB",              "Text_DBRecordCount",
-                            "Label4",              "Text_DBRecordCountNew", "Label5",      "Text_Rules"};
+    const QStringList order{"Command_Exit",
+                            "Frame_Issuer",
+                            "Command_SelectFile",
+                            "Text_FileName",
+                            "Label3",
+                            "lv_Fields",
+                            "Label1",
+                            "Command_Analize",
+                            "pb",
+                            "Command_Update",
+                            "Command_Preview",
+                            "Command_Undo",
+                            "Text_StrNumWithCapt",
+                            "Text_StrNumMAX",
+                            "Label8",
+                            "Label9",
+                            "Command_SetPathToDB",
+                            "Text_PathToDB",
+                            "Label11",
+                            "lv",
+                            "lv_DB",
+                            "Text_DBRecordCount",
+                            "Label4",
+                            "Text_DBRecordCountNew",
+                            "Label5",
+                            "Text_Rules"};
     QStringList chain;
     QWidget* at = w.Command_Exit;
     do {
@@ -352,7 +368,7 @@ void TstFrmMain::loadWithDatabase()
     RecordingDialogs dialogs;
     FrmMain w(state, &dialogs);
     w.load();
-    w.load();   // once only
+    w.load(); // once only
     QCOMPARE(w.windowTitle(), DesignCaption + QStringLiteral(" (версия %1.%2.%3)")
                                                   .arg(KALDER_VERSION_MAJOR)
                                                   .arg(KALDER_VERSION_MINOR)
@@ -454,8 +470,8 @@ void TstFrmMain::mouseDoubleClickRemoves()
 
 void TstFrmMain::dropsAccepted_data()
 {
-    QTest::addColumn<bool>("target");   // the list is a drop target
-    QTest::addColumn<bool>("listRow");  // what is dragged is a row of a list, not plain text
+    QTest::addColumn<bool>("target"); // the list is a drop target
+    QTest::addColumn<bool>("listRow"); // what is dragged is a row of a list, not plain text
     QTest::addColumn<bool>("accepted");
     QTest::newRow("a row over a target") << true << true << true;
     QTest::newRow("plain text over a target") << true << false << false;
@@ -500,16 +516,20 @@ void TstFrmMain::fixedCentredWindow()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     const QPoint offCentre = w.frameGeometry().center() - w.screen()->availableGeometry().center();
-    QVERIFY2(offCentre.manhattanLength() <= 1, qPrintable(QStringLiteral("%1, %2").arg(offCentre.x()).arg(offCentre.y())));
+    QVERIFY2(offCentre.manhattanLength() <= 1,
+             qPrintable(QStringLiteral("%1, %2").arg(offCentre.x()).arg(offCentre.y())));
 }
 
 void TstFrmMain::listTooltips_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("key");   // the keyboard way, as keyboardLinks presses it
-    QTest::newRow("workbook fields") << "lv_Fields" << "Enter";
-    QTest::newRow("links") << "lv" << "Delete";
-    QTest::newRow("database fields") << "lv_DB" << "Enter";
+    QTest::addColumn<QString>("key"); // the keyboard way, as keyboardLinks presses it
+    QTest::newRow("workbook fields") << "lv_Fields"
+                                     << "Enter";
+    QTest::newRow("links") << "lv"
+                           << "Delete";
+    QTest::newRow("database fields") << "lv_DB"
+                                     << "Enter";
 }
 
 void TstFrmMain::listTooltips()
@@ -549,8 +569,8 @@ void TstFrmMain::fileFilters_data()
     QTest::newRow("workbook choice") << QStringList{"Выберите файл (*.xls)", "All Files (*.*)"}
                                      << QStringList{"*.xls", "*.*"}
                                      << QStringList{"Выберите файл (*.xls)", "All Files (*)"};
-    QTest::newRow("pattern not in the description") << QStringList{"Базы"} << QStringList{"*.mdb"}
-                                                    << QStringList{"Базы (*.mdb)"};
+    QTest::newRow("pattern not in the description")
+        << QStringList{"Базы"} << QStringList{"*.mdb"} << QStringList{"Базы (*.mdb)"};
     QTest::newRow("patterns separated by semicolons")
         << QStringList{"Выберите файл (*.db;*.sqlite;*.sqlite3;*.db3)", "All Files (*.*)"}
         << QStringList{"*.db;*.sqlite;*.sqlite3;*.db3", "*.*"}

@@ -28,7 +28,8 @@ const QString Workbook = QStringLiteral(KALDER_FIXTURES "/load/basic.xls");
 QByteArray hashOf(const QString& path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : QByteArray();
 }
 
 // A window on a database with tblData, its links made as after an analysis of basic.xls.
@@ -41,8 +42,7 @@ struct Session {
 
     Session()
     {
-        makeDatabase(path, {u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL)"_s,
-                            test::SettingsTable,
+        makeDatabase(path, {u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL)"_s, test::SettingsTable,
                             u"INSERT INTO tblData VALUES ('A-1', 4, 20)"_s});
         openSession(state, path);
         window = std::make_unique<FrmMain>(state, &dialogs);
@@ -51,8 +51,8 @@ struct Session {
         ui.Text_FileName->setText(Workbook);
         ui.Text_StrNumWithCapt->setText(u"1"_s);
         ui.Text_StrNumMAX->setText(u"12"_s);
-        for (const auto& [rule, col, header, field] : {std::tuple{"1", "1", "Код", "Key"}, {"2", "3", "Мин", "MinV"},
-                                                       {"3", "4", "Макс", "MaxV"}}) {
+        for (const auto& [rule, col, header, field] :
+             {std::tuple{"1", "1", "Код", "Key"}, {"2", "3", "Мин", "MinV"}, {"3", "4", "Макс", "MaxV"}}) {
             const int row = ui.lv->count() + 1;
             ui.lv->add(row, QString::fromLatin1(rule));
             ui.lv->setSubItem(row, 1, QString::fromLatin1(col));
@@ -129,7 +129,7 @@ void TstPreviewWindow::previewShowsWithoutWriting()
     QCOMPARE(s.dialogs.previews.size(), 1);
     const PreviewReport& r = s.dialogs.previews[0];
     QCOMPARE(r.added, 6);
-    QCOMPARE(r.widened, 1);   // 4..20 becomes 3..31
+    QCOMPARE(r.widened, 1); // 4..20 becomes 3..31
     QCOMPARE(hashOf(s.path), before);
     QCOMPARE(s.records(), 1);
     QCOMPARE(s.window->controls().Text_DBRecordCountNew->text(), u"0"_s);
@@ -172,7 +172,7 @@ void TstPreviewWindow::tableSortsAndFilters()
         QVERIFY(v >= previous);
         previous = v;
     }
-    w.filter()->setText(u"k00012"_s);   // the key, without regard to case
+    w.filter()->setText(u"k00012"_s); // the key, without regard to case
     QCOMPARE(m->rowCount(), 10);
     QCOMPARE(m->index(0, 1).data().toString(), u"новая"_s);
 }
@@ -189,7 +189,8 @@ void TstPreviewWindow::savedAsCsv()
     const QString text = QString::fromUtf8(bytes.mid(3));
     QVERIFY2(text.contains(u"Ключ;Изменение;MIN было;MIN станет;MAX было;MAX станет\r\n"_s), qPrintable(text));
     QVERIFY2(text.contains(u"K000001;новая;;"_s), qPrintable(text));
-    QVERIFY2(text.contains(u"5;3;\"abc; \"\"x\"\"\";не является числом\r\n"_s), qPrintable(text));   // quoted as CSV quotes
+    QVERIFY2(text.contains(u"5;3;\"abc; \"\"x\"\"\";не является числом\r\n"_s),
+             qPrintable(text)); // quoted as CSV quotes
     const auto f2 = failureOf([&] { PreviewWindow::save(bigReport(1), dir.filePath(u"нет/такой/папки.csv"_s)); });
     QVERIFY(f2 && f2->description().contains(u"нет/такой/папки.csv"_s));
 }

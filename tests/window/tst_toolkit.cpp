@@ -118,8 +118,8 @@ void TstToolkit::toolkitTexts_data()
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("surface");
     QTest::addColumn<bool>("russian");
-    const QStringList surfaces{"file dialog buttons", "file dialog labels", "input box buttons",
-                               "message box buttons", "text box context menu"};
+    const QStringList surfaces{"file dialog buttons", "file dialog labels", "input box buttons", "message box buttons",
+                               "text box context menu"};
     for (const QString& surface : surfaces) {
         QTest::addRow("ru_RU, %s", qPrintable(surface)) << "ru_RU" << surface << true;
         // The message box's one button reads "OK" in either language.
@@ -156,9 +156,9 @@ void TstToolkit::toolkitTexts()
         QCOMPARE(dialogs.fileName(r), QString());
     } else if (surface.startsWith(u"input box")) {
         onNextDialog([&](QDialog* d) { texts = buttonTexts(d); });
-        QCOMPARE(dialogs.input(QStringLiteral("Введите номер правила:"), QStringLiteral("Определение правила"),
-                               QString()),
-                 QString());
+        QCOMPARE(
+            dialogs.input(QStringLiteral("Введите номер правила:"), QStringLiteral("Определение правила"), QString()),
+            QString());
     } else if (surface.startsWith(u"message box")) {
         onNextDialog([&](QDialog* d) { texts = buttonTexts(d); });
         dialogs.message(QStringLiteral("Анализ входных полей выполнен"), QStringLiteral("Kalder"),
@@ -233,11 +233,11 @@ void TstToolkit::captionsFit()
 void TstToolkit::dialogFiles_data()
 {
     QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("filter");   // the 1-based filter selected in the dialog
+    QTest::addColumn<int>("filter"); // the 1-based filter selected in the dialog
     QTest::addColumn<QStringList>("listed");
 
-    const QStringList all{"E.DB",      "a.db",      "b.sqlite",  "book.xls", "book.xlsm", "book.xlsx",
-                          "c.sqlite3", "d.db3",     "data.csv",  "noext",    "notes.txt", "sheet.ods"};
+    const QStringList all{"E.DB",      "a.db",  "b.sqlite", "book.xls", "book.xlsm", "book.xlsx",
+                          "c.sqlite3", "d.db3", "data.csv", "noext",    "notes.txt", "sheet.ods"};
     QTest::newRow("database, SQLite files, any letter case")
         << "Command_SetPathToDB" << 1 << QStringList{"E.DB", "a.db", "b.sqlite", "c.sqlite3", "d.db3"};
     QTest::newRow("database, all files") << "Command_SetPathToDB" << 2 << all;
@@ -253,14 +253,13 @@ void TstToolkit::dialogFiles()
     QFETCH(QStringList, listed);
 
     QTemporaryDir folder;
-    for (const QString& name : QStringList{"E.DB", "a.db", "b.sqlite", "c.sqlite3", "d.db3", "book.xls",
-                                           "book.xlsm", "book.xlsx", "data.csv", "noext", "notes.txt",
-                                           "sheet.ods"})
+    for (const QString& name : QStringList{"E.DB", "a.db", "b.sqlite", "c.sqlite3", "d.db3", "book.xls", "book.xlsm",
+                                           "book.xlsx", "data.csv", "noext", "notes.txt", "sheet.ods"})
         touch(folder.filePath(name));
     const QString cwd = QDir::currentPath();
 
     AppState state;
-    FrmMain w(state);   // the Qt dialogs
+    FrmMain w(state); // the Qt dialogs
     w.load();
     // The boxes name files of the folder, so each dialog opens there.
     w.Text_PathToDB->setText(folder.filePath(QStringLiteral("a.db")));

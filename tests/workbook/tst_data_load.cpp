@@ -26,18 +26,19 @@ const QString Fixtures = QStringLiteral(KALDER_FIXTURES "/load/");
 using test::Database;
 using test::Form;
 
-const QString PlainTable = u"CREATE TABLE tblData (id INTEGER PRIMARY KEY, Key TEXT, MinV REAL, MaxV REAL, Note TEXT)"_s;
+const QString PlainTable =
+    u"CREATE TABLE tblData (id INTEGER PRIMARY KEY, Key TEXT, MinV REAL, MaxV REAL, Note TEXT)"_s;
 const QString DumpPlain = u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY Key"_s;
-const QStringList Basic = {u"'12345'|1.0|2.0"_s,      u"'15.03.2023'|1.0|2.0"_s, u"'A-1'|3.0|31.0"_s,
-                           u"'B-2'|7.0|8.0"_s,        u"'C-3'|0.0|0.0"_s,        u"'D-4'|1.5|2.25"_s,
-                           u"'O''Brien'|2.0|2.0"_s};
+const QStringList Basic = {u"'12345'|1.0|2.0"_s, u"'15.03.2023'|1.0|2.0"_s, u"'A-1'|3.0|31.0"_s,    u"'B-2'|7.0|8.0"_s,
+                           u"'C-3'|0.0|0.0"_s,   u"'D-4'|1.5|2.25"_s,       u"'O''Brien'|2.0|2.0"_s};
 
 QStringList keysOnly(const QString& min, const QString& max)
 {
     QStringList out;
     for (const QString& row : Basic)
-        out.append(row.section(QLatin1Char('|'), 0, 0) + u"|"_s + (min.isEmpty() ? row.section(QLatin1Char('|'), 1, 1) : min) +
-                   u"|"_s + (max.isEmpty() ? row.section(QLatin1Char('|'), 2, 2) : max));
+        out.append(row.section(QLatin1Char('|'), 0, 0) + u"|"_s +
+                   (min.isEmpty() ? row.section(QLatin1Char('|'), 1, 1) : min) + u"|"_s +
+                   (max.isEmpty() ? row.section(QLatin1Char('|'), 2, 2) : max));
     return out;
 }
 
@@ -74,8 +75,8 @@ void TstDataLoad::load_data()
     QTest::addColumn<QStringList>("expected");
     const QStringList all{u"1:1:Key"_s, u"2:3:MinV"_s, u"3:4:MaxV"_s};
     QTest::newRow("rules 1, 2, 3") << PlainTable << all << 1 << 12 << "C" << DumpPlain << Basic;
-    QTest::newRow("rules in any order") << PlainTable << QStringList{u"3:4:MaxV"_s, u"1:1:Key"_s, u"2:3:MinV"_s}
-                                        << 1 << 12 << "C" << DumpPlain << Basic;
+    QTest::newRow("rules in any order") << PlainTable << QStringList{u"3:4:MaxV"_s, u"1:1:Key"_s, u"2:3:MinV"_s} << 1
+                                        << 12 << "C" << DumpPlain << Basic;
     QTest::newRow("decimal comma (ru_RU)") << PlainTable << all << 1 << 12 << "ru_RU" << DumpPlain << Basic;
     QTest::newRow("only a key") << PlainTable << QStringList{u"1:1:Key"_s} << 1 << 12 << "C" << DumpPlain
                                 << keysOnly(u"NULL"_s, u"NULL"_s);
@@ -83,8 +84,8 @@ void TstDataLoad::load_data()
                                           << DumpPlain << keysOnly(u"NULL"_s, QString());
     QTest::newRow("a rule 5 link is not applied") << PlainTable << QStringList{u"1:1:Key"_s, u"5:3:MinV"_s} << 1 << 12
                                                   << "C" << DumpPlain << keysOnly(u"NULL"_s, u"NULL"_s);
-    QTest::newRow("the later of two key links wins") << PlainTable << QStringList{u"1:2:Key"_s, u"1:1:Key"_s} << 1
-                                                     << 12 << "C" << DumpPlain << keysOnly(u"NULL"_s, u"NULL"_s);
+    QTest::newRow("the later of two key links wins") << PlainTable << QStringList{u"1:2:Key"_s, u"1:1:Key"_s} << 1 << 12
+                                                     << "C" << DumpPlain << keysOnly(u"NULL"_s, u"NULL"_s);
     QTest::newRow("rows up to the last row only")
         << PlainTable << all << 1 << 6 << "C" << DumpPlain << QStringList{u"'A-1'|3.0|30.0"_s, u"'B-2'|7.0|8.0"_s};
     QTest::newRow("header row equal to last row") << PlainTable << all << 12 << 12 << "C" << DumpPlain << QStringList{};
@@ -115,7 +116,7 @@ void TstDataLoad::load()
     QCOMPARE(form.countNew.text(), QString::number(expected.size()));
     QCOMPARE(form.count.text(), QString::number(expected.size()));
     QCOMPARE(form.pb.value(), 0.f);
-    QCOMPARE(form.pb.highest(), float(std::max(0, lastRow - headerRow)));   // every row counted, skipped or not
+    QCOMPARE(form.pb.highest(), float(std::max(0, lastRow - headerRow))); // every row counted, skipped or not
     QVERIFY(form.pb.max() > form.pb.min());
     QCOMPARE(form.pointer.shape(), Pointer::Default);
     QVERIFY(form.pointer.wasBusy());
@@ -127,7 +128,7 @@ void TstDataLoad::loadTwiceChangesNothing()
     const QStringList links{u"1:1:Key"_s, u"2:3:MinV"_s, u"3:4:MaxV"_s};
     Form first(links), second(links);
     second.count.setText(u"7"_s);
-    second.dialogs.replies = {true};   // yes, the same workbook again
+    second.dialogs.replies = {true}; // yes, the same workbook again
     QCOMPARE(first.update(db.state, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
     QCOMPARE(second.update(db.state, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
     QCOMPARE(db.rows(DumpPlain), Basic);
@@ -145,11 +146,11 @@ void TstDataLoad::widening()
     form.count.setText(u"5"_s);
     QCOMPARE(form.update(db.state, Fixtures + u"widen.xls"_s, 1, 8, QLocale::c()), false);
     QCOMPARE(db.rows(u"SELECT quote(Key), quote(MinV), quote(MaxV) FROM tblData ORDER BY Key"_s),
-             (QStringList{u"'N1'|NULL|NULL"_s,      // Null keeps Null
-                          u"'T1'|5.0|30.0"_s,       // texts that read as numbers compare as numbers
-                          u"'T2'|'abc'|'xyz'"_s,    // texts that do not are left as they are
-                          u"'T3'|'10'|'20'"_s,      // 15/15 lies inside: nothing rewritten
-                          u"'W1'|5.0|30.0"_s}));    // 5/30 widens 10/20; 15/15 and empty cells leave it
+             (QStringList{u"'N1'|NULL|NULL"_s, // Null keeps Null
+                          u"'T1'|5.0|30.0"_s, // texts that read as numbers compare as numbers
+                          u"'T2'|'abc'|'xyz'"_s, // texts that do not are left as they are
+                          u"'T3'|'10'|'20'"_s, // 15/15 lies inside: nothing rewritten
+                          u"'W1'|5.0|30.0"_s})); // 5/30 widens 10/20; 15/15 and empty cells leave it
     QCOMPARE(form.countNew.text(), u"0"_s);
     QCOMPARE(form.count.text(), u"5"_s);
 }
@@ -192,13 +193,17 @@ void TstDataLoad::failureInTheMiddle_data()
     QTest::addColumn<QString>("countAfter");
     QTest::addColumn<QString>("countNew");
     QTest::newRow("maximum that is no number at row 51") << PlainTable << int(err::TypeMismatch) << 51 << 49 << "0"
-                                                         << "49" << "49";
+                                                         << "49"
+                                                         << "49";
     // K001..K048 stored; K049 (row 50) would be a new record without its required name.
     QString notNull = u"CREATE TABLE tblData (Key TEXT, Name TEXT NOT NULL, MinV REAL, MaxV REAL)"_s;
     for (int i = 1; i <= 48; ++i)
         notNull += u";\nINSERT INTO tblData VALUES ('K%1', 'x', 1000, -1000)"_s.arg(i, 3, 10, QLatin1Char('0'));
     // 1299: SQLITE_CONSTRAINT_NOTNULL, the engine's extended code as the driver reports it
-    QTest::newRow("record refused by a NOT NULL field at row 50") << notNull << err::fromSqlite(1299) << 50 << 48 << "48" << "48" << "0";
+    QTest::newRow("record refused by a NOT NULL field at row 50")
+        << notNull << err::fromSqlite(1299) << 50 << 48 << "48"
+        << "48"
+        << "0";
 }
 
 void TstDataLoad::failureInTheMiddle()
@@ -237,12 +242,15 @@ void TstDataLoad::failureBeforeAnyRow_data()
 {
     QTest::addColumn<QString>("workbook");
     QTest::addColumn<QStringList>("links");
-    QTest::addColumn<int>("number");   // 0: the reader's or the engine's own
+    QTest::addColumn<int>("number"); // 0: the reader's or the engine's own
     const QStringList all{u"1:1:Key"_s, u"2:3:MinV"_s, u"3:4:MaxV"_s};
     QTest::newRow("missing workbook") << u"нет такого.xls"_s << all << 0;
-    QTest::newRow("column number that is no number") << u"basic.xls"_s << QStringList{u"1:x:Key"_s} << int(err::TypeMismatch);
-    QTest::newRow("column number beyond 16 bits") << u"basic.xls"_s << QStringList{u"1:70000:Key"_s} << int(err::Overflow);
-    QTest::newRow("field that tblData does not have") << u"basic.xls"_s << QStringList{u"1:1:Нет"_s} << int(err::ItemNotFound);
+    QTest::newRow("column number that is no number")
+        << u"basic.xls"_s << QStringList{u"1:x:Key"_s} << int(err::TypeMismatch);
+    QTest::newRow("column number beyond 16 bits")
+        << u"basic.xls"_s << QStringList{u"1:70000:Key"_s} << int(err::Overflow);
+    QTest::newRow("field that tblData does not have")
+        << u"basic.xls"_s << QStringList{u"1:1:Нет"_s} << int(err::ItemNotFound);
     QTest::newRow("key link without a field") << u"basic.xls"_s << QStringList{u"1:1:"_s} << int(err::ItemNotFound);
 }
 
@@ -273,7 +281,7 @@ void TstDataLoad::emptyFileNameLoadsNothing()
     Database db(PlainTable);
     Form form({u"1:1:Key"_s});
     form.countNew.setText(u"4"_s);
-    QCOMPARE(form.update(db.state, QString(), 1, 12, QLocale::c()), true);   // never a success
+    QCOMPARE(form.update(db.state, QString(), 1, 12, QLocale::c()), true); // never a success
     QVERIFY(form.dialogs.shown.isEmpty());
     QCOMPARE(form.countNew.text(), u"4"_s);
     QVERIFY(!form.pointer.wasBusy());
@@ -284,19 +292,20 @@ void TstDataLoad::linksMustMatchTheHeaderRow_data()
     // The links are made from the header row of basic.xls (Код | Имя | Мин | Макс, row 1).
     QTest::addColumn<QString>("workbook");
     QTest::addColumn<int>("headerRow");
-    QTest::addColumn<QStringList>("links");   // rule:column:header text:field
-    QTest::addColumn<QString>("mismatch");    // what the message names, "" for a load
+    QTest::addColumn<QStringList>("links"); // rule:column:header text:field
+    QTest::addColumn<QString>("mismatch"); // what the message names, "" for a load
     const QStringList all{u"1:1:Код:Key"_s, u"2:3:Мин:MinV"_s, u"3:4:Макс:MaxV"_s};
     QTest::newRow("the same workbook loads") << u"basic.xls"_s << 1 << all << QString();
     QTest::newRow("columns in another order") << u"reordered.xls"_s << 1 << all << u"поле «Код», а там «Макс»"_s;
     QTest::newRow("another header row") << u"basic.xls"_s << 2 << all << u"«Код», а там «A-1»"_s;
     QTest::newRow("header row 0") << u"basic.xls"_s << 0 << all << u"«Код», а там «»"_s;
     QTest::newRow("a link the load does not apply is checked too")
-        << u"reordered.xls"_s << 1 << QStringList{u"1:2:Код:Key"_s, u"5:1:Код:Note"_s} << u"Связь 2 ожидает в колонке 1"_s;
+        << u"reordered.xls"_s << 1 << QStringList{u"1:2:Код:Key"_s, u"5:1:Код:Note"_s}
+        << u"Связь 2 ожидает в колонке 1"_s;
     QTest::newRow("an empty field matches an empty header cell")
         << u"basic.xls"_s << 1 << QStringList{u"1:1:Код:Key"_s, u"3:7::MaxV"_s} << QString();
-    QTest::newRow("an empty field against a header") << u"basic.xls"_s << 1 << QStringList{u"1:1::Key"_s}
-                                                     << u"поле «», а там «Код»"_s;
+    QTest::newRow("an empty field against a header")
+        << u"basic.xls"_s << 1 << QStringList{u"1:1::Key"_s} << u"поле «», а там «Код»"_s;
 }
 
 void TstDataLoad::linksMustMatchTheHeaderRow()
@@ -330,7 +339,7 @@ void TstDataLoad::linksMustMatchTheHeaderRow()
     QVERIFY2(shown.text.contains(mismatch), qPrintable(shown.text));
     QVERIFY2(shown.text.contains(u"анализ входного файла"_s), qPrintable(shown.text));
     QVERIFY2(shown.text.endsWith(u" (%1)"_s.arg(err::LinksOutOfDate)), qPrintable(shown.text));
-    QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});   // nothing loaded
+    QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s}); // nothing loaded
     QCOMPARE(form.countNew.text(), u"0"_s);
 }
 
@@ -338,14 +347,16 @@ void TstDataLoad::failureOfTheFileNamesTheFile_data()
 {
     // What fails is the file or the machine, not a row: the message says what failed and names
     // the file, never a row or a key; nothing of the failed batch is kept.
-    QTest::addColumn<QString>("setup");      // run on the load's own connection first
-    QTest::addColumn<bool>("locked");        // another connection holds the write lock
+    QTest::addColumn<QString>("setup"); // run on the load's own connection first
+    QTest::addColumn<bool>("locked"); // another connection holds the write lock
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("number");
-    QTest::newRow("a lock another connection keeps") << QString() << true << u"занята другой программой"_s << err::fromSqlite(5);
+    QTest::newRow("a lock another connection keeps")
+        << QString() << true << u"занята другой программой"_s << err::fromSqlite(5);
     QTest::newRow("a database that may only be read")
         << u"PRAGMA query_only = 1"_s << false << u"доступна только для чтения"_s << err::fromSqlite(8);
-    QTest::newRow("a full disk") << u"PRAGMA max_page_count = 3"_s << false << u"Нет места для записи"_s << err::fromSqlite(13);
+    QTest::newRow("a full disk") << u"PRAGMA max_page_count = 3"_s << false << u"Нет места для записи"_s
+                                 << err::fromSqlite(13);
 }
 
 void TstDataLoad::failureOfTheFileNamesTheFile()
@@ -377,7 +388,7 @@ void TstDataLoad::failureOfTheFileNamesTheFile()
     QVERIFY2(text.contains(expected) && text.contains(db.path), qPrintable(text));
     QVERIFY2(!text.contains(u"Строка"_s) && !text.contains(u"K0"_s), qPrintable(text));
     QVERIFY2(text.endsWith(u" (%1)"_s.arg(number)), qPrintable(text));
-    QVERIFY2(text.contains(u" — SQLite: "_s), qPrintable(text));   // the engine's own words
+    QVERIFY2(text.contains(u" — SQLite: "_s), qPrintable(text)); // the engine's own words
     QSqlQuery(db.state.DBConnection->database()).exec(u"PRAGMA query_only = 0"_s);
     QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
     QCOMPARE(form.countNew.text(), u"0"_s);

@@ -21,7 +21,8 @@ QString fixture(const QString& name) { return QStringLiteral(KALDER_FIXTURES "/f
 void fileRows(std::initializer_list<const char*> files)
 {
     QTest::addColumn<QString>("file");
-    for (const char* f : files) QTest::newRow(f) << QString::fromLatin1(f);
+    for (const char* f : files)
+        QTest::newRow(f) << QString::fromLatin1(f);
 }
 QByteArray bytesOf(const QString& name)
 {
@@ -210,8 +211,8 @@ void TstFormats::csvText_data()
         << QByteArray("1,5;2,5\n3,25;4\n") << u"C"_s << QStringList{u"1,5|2,5"_s, u"3,25|4"_s};
     QTest::newRow("ragged commas, the semicolon in every line")
         << QByteArray("a,b;c\nd;e,f,g\n") << u"C"_s << QStringList{u"a,b|c"_s, u"d|e,f,g"_s};
-    QTest::newRow("tab before semicolon") << QByteArray("a;b\tc\nd;e\tf\n") << u"C"_s
-                                         << QStringList{u"a;b|c"_s, u"d;e|f"_s};
+    QTest::newRow("tab before semicolon")
+        << QByteArray("a;b\tc\nd;e\tf\n") << u"C"_s << QStringList{u"a;b|c"_s, u"d;e|f"_s};
     QTest::newRow("one column") << QByteArray("first\nsecond") << u"C"_s << QStringList{u"first"_s, u"second"_s};
     QTest::newRow("CR line ends") << QByteArray("a,b\rc,d\r") << u"C"_s << QStringList{u"a|b"_s, u"c|d"_s};
     QTest::newRow("blank line kept as an empty row")
@@ -221,8 +222,10 @@ void TstFormats::csvText_data()
     QTest::newRow("text after a closing quote")
         << QByteArray("\"ab\"cd,e\n1,2\n") << u"C"_s << QStringList{u"abcd|e"_s, u"1|2"_s};
     QTest::newRow("spaces kept") << QByteArray(" a , b \n") << u"C"_s << QStringList{u" a | b "_s};
-    QTest::newRow("UTF-16 with a byte-order mark")
-        << QByteArray("\xFF\xFE" "K\0o\0d\0\t\0\x16\x04\n\0", 14) << u"C"_s << QStringList{u"Kod|Ж"_s};
+    QTest::newRow("UTF-16 with a byte-order mark") << QByteArray("\xFF\xFE"
+                                                                 "K\0o\0d\0\t\0\x16\x04\n\0",
+                                                                 14)
+                                                   << u"C"_s << QStringList{u"Kod|Ж"_s};
     QTest::newRow("not UTF-8: the locale's code page")
         << QByteArray("\xC0\xC1;\xE0\n") << u"ru_RU"_s << QStringList{u"АБ|а"_s};
     QTest::newRow("no byte-order mark, UTF-8") << QByteArray("\xD0\x81,2\n") << u"ru_RU"_s << QStringList{u"Ё|2"_s};
@@ -237,7 +240,8 @@ void TstFormats::csvText()
     QCOMPARE(book->lastRow(), int(rows.size()));
     for (int r = 1; r <= book->lastRow(); ++r) {
         QStringList cells;
-        for (int c = 1; c <= book->lastColumn(r); ++c) cells.append(book->cellText(r, c));
+        for (int c = 1; c <= book->lastColumn(r); ++c)
+            cells.append(book->cellText(r, c));
         QCOMPARE(cells.join(u'|'), rows[r - 1]);
     }
 }
@@ -260,7 +264,8 @@ void TstFormats::sheetShape()
     QFETCH(QList<int>, lastColumns);
     auto book = Workbook::open(fixture(file), QLocale::c());
     QCOMPARE(book->lastRow(), lastRow);
-    for (int r = 0; r < lastColumns.size(); ++r) QCOMPARE(book->lastColumn(r + 1), lastColumns[r]);
+    for (int r = 0; r < lastColumns.size(); ++r)
+        QCOMPARE(book->lastColumn(r + 1), lastColumns[r]);
 }
 
 void TstFormats::keptColumns_data()
@@ -289,10 +294,7 @@ void TstFormats::keptColumns()
     QVERIFY(shown > 0);
 }
 
-void TstFormats::refusedCells_data()
-{
-    fileRows({"basic.xlsx", "basic.ods", "comma.csv"});
-}
+void TstFormats::refusedCells_data() { fileRows({"basic.xlsx", "basic.ods", "comma.csv"}); }
 
 void TstFormats::refusedCells()
 {
@@ -323,13 +325,13 @@ void TstFormats::refusedFiles_data()
     QTest::newRow("truncated ods") << bytesOf(u"basic.ods"_s).left(1500) << u"повреждена"_s;
     QTest::newRow("binary") << QByteArray("\x01\x02\x03\x00\xff binary", 12) << u"не является книгой"_s;
     QTest::newRow("empty") << QByteArray() << u"пуст"_s;
-    QTest::newRow("csv quote open at the end") << QByteArray("Код,Имя\nA-1,\"Smith\nB-2,x\nC-3,y\n")
-                                               << u"кавычка, открытая в строке 2, не закрыта"_s;
+    QTest::newRow("csv quote open at the end")
+        << QByteArray("Код,Имя\nA-1,\"Smith\nB-2,x\nC-3,y\n") << u"кавычка, открытая в строке 2, не закрыта"_s;
     QTest::newRow("csv quote open after a quoted line break")
         << QByteArray("a,\"x\r\ny\"\r\nb,\"\"\"open\r\nc\r") << u"кавычка, открытая в строке 3,"_s;
     QTest::newRow("csv quote open after a sep= line") << QByteArray("sep=;\nk;\"v\n") << u"открытая в строке 2,"_s;
-    QTest::newRow("HTML table under a workbook's name") << QByteArray("\n<html><body><table><tr><td>1</td></tr></table>")
-                                                        << u"HTML или XML"_s;
+    QTest::newRow("HTML table under a workbook's name")
+        << QByteArray("\n<html><body><table><tr><td>1</td></tr></table>") << u"HTML или XML"_s;
 }
 
 void TstFormats::refusedFiles()
@@ -345,8 +347,10 @@ void TstFormats::refusedFiles()
     }
     for (bool fromFile : {true, false}) {
         auto f = kalder::failureOf([&] {
-            if (fromFile) Workbook::open(path, QLocale::c());
-            else Workbook::fromBytes(content, path, QLocale::c());
+            if (fromFile)
+                Workbook::open(path, QLocale::c());
+            else
+                Workbook::fromBytes(content, path, QLocale::c());
         });
         QVERIFY2(f, fromFile ? "from the file" : "from the bytes");
         QCOMPARE(f->number(), kalder::err::BookNotWorkbook);
@@ -366,7 +370,8 @@ void TstFormats::damagedNeverCrash()
     const QByteArray good = bytesOf(file);
     QVERIFY(!good.isEmpty());
     std::vector<QByteArray> copies;
-    for (qsizetype cut = 1; cut < good.size(); cut += std::max<qsizetype>(good.size() / 40, 1)) copies.push_back(good.left(cut));
+    for (qsizetype cut = 1; cut < good.size(); cut += std::max<qsizetype>(good.size() / 40, 1))
+        copies.push_back(good.left(cut));
     for (qsizetype at = 0; at < good.size(); at += 37) {
         QByteArray flipped = good;
         flipped[at] = char(~flipped[at]);
@@ -377,7 +382,8 @@ void TstFormats::damagedNeverCrash()
             auto book = Workbook::fromBytes(copy, file, QLocale::c());
             const int rows = std::min(book->lastRow(), 100);
             for (int r = 1; r <= rows; ++r)
-                for (int c = 1; c <= book->lastColumn(r); ++c) book->cellText(r, c);
+                for (int c = 1; c <= book->lastColumn(r); ++c)
+                    book->cellText(r, c);
         } catch (const kalder::Failure& f) {
             QVERIFY(!f.description().isEmpty());
         }

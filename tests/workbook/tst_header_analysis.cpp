@@ -2,8 +2,8 @@
 // failure, and the state of the bar and the pointer on every path.
 #include "app/base/failure.h"
 #include "db/connection.h"
-#include "window/controls/memory_controls.h"
 #include "tests/support/support.h"
+#include "window/controls/memory_controls.h"
 #include "workbook/header_analysis.h"
 
 #include <QtTest>
@@ -38,8 +38,7 @@ void TstHeaderAnalysis::headers_data()
 {
     QTest::addColumn<int>("headerRow");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("gaps between headers keep column numbers")
-        << 1 << QStringList{u"Код|1"_s, u"Имя|2"_s, u"Цена|5"_s};
+    QTest::newRow("gaps between headers keep column numbers") << 1 << QStringList{u"Код|1"_s, u"Имя|2"_s, u"Цена|5"_s};
     QTest::newRow("column 255 listed, 256 not") << 2 << QStringList{u"Последний|255"_s};
     QTest::newRow("blanks kept, numbers and dates as shown, duplicates kept")
         << 3 << QStringList{u"   |1"_s, u"42.50|2"_s, u"15.03.2023|3"_s, u"Код|4"_s, u"Код|6"_s};
@@ -51,7 +50,7 @@ void TstHeaderAnalysis::headers()
     QFETCH(int, headerRow);
     QFETCH(QStringList, expected);
     MemoryListView lv;
-    lv.add(1, u"старое"_s);   // a list left from an earlier analysis
+    lv.add(1, u"старое"_s); // a list left from an earlier analysis
     MemoryProgressBar pb;
     MemoryPointer pointer;
     test::RecordingDialogs dialogs;
@@ -63,7 +62,7 @@ void TstHeaderAnalysis::headers()
     QCOMPARE(lv.visibleIndex(), expected.isEmpty() ? 0 : 1);
     QCOMPARE(pb.value(), 0.f);
     QCOMPARE(pb.max(), 256.f);
-    QCOMPARE(pb.highest(), 255.f);   // one step per scanned column
+    QCOMPARE(pb.highest(), 255.f); // one step per scanned column
     QVERIFY(pointer.wasBusy());
     QCOMPARE(pointer.shape(), Pointer::Default);
 }

@@ -26,13 +26,15 @@ QByteArray bytesOf(const QString& path)
 QByteArray storedZip(const QList<std::pair<QByteArray, QByteArray>>& entries)
 {
     const auto le = [](QByteArray& out, quint32 v, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.append(char((v >> (8 * i)) & 0xFF));
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((v >> (8 * i)) & 0xFF));
     };
     QByteArray zip, dir;
     for (const auto& [name, data] : entries) {
         const quint32 offset = quint32(zip.size());
         le(zip, 0x04034b50, 4);
-        le(zip, 20, 2), le(zip, 0, 2), le(zip, 0, 2), le(zip, 0, 2), le(zip, 0, 2); // version, flags, stored, time, date
+        le(zip, 20, 2), le(zip, 0, 2), le(zip, 0, 2), le(zip, 0, 2),
+            le(zip, 0, 2); // version, flags, stored, time, date
         le(zip, 0, 4), le(zip, quint32(data.size()), 4), le(zip, quint32(data.size()), 4);
         le(zip, quint32(name.size()), 2), le(zip, 0, 2);
         zip += name + data;
@@ -92,8 +94,10 @@ void TstHostile::damagedPart()
     const QByteArray bytes = f.readAll();
     for (bool fromFile : {true, false}) {
         const auto failure = kalder::failureOf([&] {
-            if (fromFile) Workbook::open(path, QLocale::c());
-            else Workbook::fromBytes(bytes, path, QLocale::c());
+            if (fromFile)
+                Workbook::open(path, QLocale::c());
+            else
+                Workbook::fromBytes(bytes, path, QLocale::c());
         });
         QVERIFY2(failure, fromFile ? "from the file" : "from the bytes");
         QCOMPARE(failure->number(), kalder::err::BookNotWorkbook);
@@ -108,17 +112,20 @@ void TstHostile::refused_data()
     QTest::addColumn<QByteArray>("content"); // empty: the fixture of that name
     QTest::addColumn<QString>("words");
     const QString tooLong = u"текст длиннее 32767 знаков"_s;
-    QTest::newRow("shared string of 40 million characters") << u"string_bomb.xlsx"_s << QByteArray()
-                                                            << u"Ячейка (2, 1) книги %1: "_s + tooLong;
-    QTest::newRow("xlsx inline string") << u"long_inline.xlsx"_s << QByteArray() << u"Ячейка (3, 2) книги %1: "_s + tooLong;
+    QTest::newRow("shared string of 40 million characters")
+        << u"string_bomb.xlsx"_s << QByteArray() << u"Ячейка (2, 1) книги %1: "_s + tooLong;
+    QTest::newRow("xlsx inline string") << u"long_inline.xlsx"_s << QByteArray()
+                                        << u"Ячейка (3, 2) книги %1: "_s + tooLong;
     QTest::newRow("ods cell") << u"long_cell.ods"_s << QByteArray() << u"Ячейка (2, 3) книги %1: "_s + tooLong;
     QTest::newRow("xls shared string") << u"long_sst.xls"_s << QByteArray() << u"Ячейка (2, 1) книги %1: "_s + tooLong;
-    QTest::newRow("csv field") << u"long.csv"_s << QByteArray("Код,Имя\nA-1,x\n\"B-2\",\"" + QByteArray(40000, 'y') + "\"\n")
+    QTest::newRow("csv field") << u"long.csv"_s
+                               << QByteArray("Код,Имя\nA-1,x\n\"B-2\",\"" + QByteArray(40000, 'y') + "\"\n")
                                << u"Ячейка (3, 2) книги %1: "_s + tooLong;
-    QTest::newRow("1 GB of texts from spaces") << u"spaces.ods"_s << QByteArray()
-                                               << u"Лист книги %1 больше допустимого: тексты его ячеек занимают более 512 МБ"_s;
-    QTest::newRow("size beyond what the compressed bytes give") << u"lying_size.xlsx"_s << QByteArray()
-                                                                << u"больше, чем дают её 347 сжатых байт"_s;
+    QTest::newRow("1 GB of texts from spaces")
+        << u"spaces.ods"_s << QByteArray()
+        << u"Лист книги %1 больше допустимого: тексты его ячеек занимают более 512 МБ"_s;
+    QTest::newRow("size beyond what the compressed bytes give")
+        << u"lying_size.xlsx"_s << QByteArray() << u"больше, чем дают её 347 сжатых байт"_s;
     QTest::newRow("styles of 70 MB") << u"big_styles.xlsx"_s << QByteArray() << u"часть xl/styles.xml больше 64 МБ"_s;
     QTest::newRow("tag of 17 MB") << u"long_tag.xlsx"_s << QByteArray() << u"элемент XML длиннее 16 МБ"_s;
 }
@@ -142,8 +149,10 @@ void TstHostile::refused()
     QVERIFY(!bytes.isEmpty());
     for (bool fromFile : {true, false}) {
         const auto failure = kalder::failureOf([&] {
-            if (fromFile) Workbook::open(path, QLocale::c());
-            else Workbook::fromBytes(bytes, path, QLocale::c());
+            if (fromFile)
+                Workbook::open(path, QLocale::c());
+            else
+                Workbook::fromBytes(bytes, path, QLocale::c());
         });
         QVERIFY2(failure, fromFile ? "from the file" : "from the bytes");
         QCOMPARE(failure->number(), kalder::err::BookNotWorkbook);
@@ -193,16 +202,19 @@ void TstHostile::inflatedTotal()
         for (const QString& p : parts) {
             auto s = zip.open(p);
             char buf[4096];
-            for (qsizetype n; (n = s->read(buf, sizeof buf)) > 0;) total += n;
+            for (qsizetype n; (n = s->read(buf, sizeof buf)) > 0;)
+                total += n;
         }
     }
     for (const qint64 budget : {total, total - 1}) {
         const kalder::ZipArchive zip(bytes, u"load.xlsx"_s, budget);
         const auto failure = kalder::failureOf([&] {
-            for (const QString& p : parts) zip.open(p)->finish();
+            for (const QString& p : parts)
+                zip.open(p)->finish();
         });
         QCOMPARE(bool(failure), budget < total);
-        if (failure) QVERIFY2(failure->description().contains(u"распаковываются более чем"), qPrintable(failure->text()));
+        if (failure)
+            QVERIFY2(failure->description().contains(u"распаковываются более чем"), qPrintable(failure->text()));
     }
 }
 
@@ -214,7 +226,8 @@ void TstHostile::directoryRefused()
     const auto failure = kalder::failureOf([&] { kalder::ZipArchive archive(zip, u"twice.xlsx"_s); });
     QVERIFY(failure);
     QCOMPARE(failure->number(), kalder::err::BookNotWorkbook);
-    QVERIFY2(failure->description().contains(u"twice.xlsx") && failure->description().contains(u"две части с именем a.xml"),
+    QVERIFY2(failure->description().contains(u"twice.xlsx") &&
+                 failure->description().contains(u"две части с именем a.xml"),
              qPrintable(failure->text()));
     // the same archive with the names apart opens
     const QByteArray twoNames = storedZip({{"a.xml", "<a/>"}, {"b.xml", "<b/>"}});
@@ -258,11 +271,17 @@ void TstHostile::repeatedRows()
     const auto book = Workbook::open(path, QLocale::c(), part);
     QCOMPARE(book->lastRow(), rows);
     const int last = (rows - 2) / 1000; // the key of the last row
-    const QList<std::tuple<int, int, QString>> cells{
-        {1, 1, u"Код"_s},    {2, 1, u"key 0"_s},   {1001, 1, u"key 0"_s},  {1002, 1, u"key 1"_s},
-        {1002, 3, u"2.5"_s}, {1002, 2, QString()}, {1002, 4, QString()},   {rows, 1, u"key %1"_s.arg(last)},
-        {rows, 3, QString::number(2 * last + 0.5)}};
-    for (const auto& [r, c, text] : cells) QCOMPARE(book->cellText(r, c), text);
+    const QList<std::tuple<int, int, QString>> cells{{1, 1, u"Код"_s},
+                                                     {2, 1, u"key 0"_s},
+                                                     {1001, 1, u"key 0"_s},
+                                                     {1002, 1, u"key 1"_s},
+                                                     {1002, 3, u"2.5"_s},
+                                                     {1002, 2, QString()},
+                                                     {1002, 4, QString()},
+                                                     {rows, 1, u"key %1"_s.arg(last)},
+                                                     {rows, 3, QString::number(2 * last + 0.5)}};
+    for (const auto& [r, c, text] : cells)
+        QCOMPARE(book->cellText(r, c), text);
 }
 
 QTEST_GUILESS_MAIN(TstHostile)

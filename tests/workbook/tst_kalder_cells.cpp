@@ -14,10 +14,7 @@ namespace {
 
 const QString Tool = QStringLiteral(KALDER_BINARY "/kalder-cells");
 
-QString fixture(const QString& name)
-{
-    return QStringLiteral(KALDER_SOURCE "/tests/fixtures/") + name;
-}
+QString fixture(const QString& name) { return QStringLiteral(KALDER_SOURCE "/tests/fixtures/") + name; }
 
 // The CSV the reader's texts make, quoted where a field needs it.
 QByteArray expectedCsv(const QString& path)
@@ -75,7 +72,8 @@ void TstKalderCells::sameTextAsTheReader_data()
     // 20,000 rows: twenty blocks shared among the threads
     const QString big = m_dir.filePath(u"big.xls"_s);
     QProcess make;
-    make.start(u"/usr/bin/python3"_s, {QStringLiteral(KALDER_SOURCE "/scripts/fixtures/make_load_big.py"), big, u"20000"_s});
+    make.start(u"/usr/bin/python3"_s,
+               {QStringLiteral(KALDER_SOURCE "/scripts/fixtures/make_load_big.py"), big, u"20000"_s});
     if (make.waitForFinished(-1) && make.exitCode() == 0)
         QTest::newRow("20,000 rows") << big;
 }
@@ -99,14 +97,17 @@ void TstKalderCells::localeAsTheSpreadsheetShows_data()
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("csv");
     const QString texts = u"\"abc\ndef\",\"lone\ncr\",\"esc\raped\",\"ref\rcr\",\"in\nline\",\"s\nt\"\r\n"_s;
-    QTest::newRow("Russian") << u"ru_RU"_s
-                             << u"\"1,2681\",\"2,68\",\"0,2\",123\u00A0456,2014.01.16 16:00,21.10.2009,\"August 10, 2016\","
-                                "10 августа 2016 г.,16:00:00,10.08.2016,10.авг.16,10.08.2016 13:30,30,foo ,\"€ 1\u00A0000,00\","
-                                "1904-01-01,10.08.2016\r\n"_s + texts;
+    QTest::newRow("Russian")
+        << u"ru_RU"_s
+        << u"\"1,2681\",\"2,68\",\"0,2\",123\u00A0456,2014.01.16 16:00,21.10.2009,\"August 10, 2016\","
+           "10 августа 2016 г.,16:00:00,10.08.2016,10.авг.16,10.08.2016 13:30,30,foo ,\"€ 1\u00A0000,00\","
+           "1904-01-01,10.08.2016\r\n"_s +
+               texts;
     QTest::newRow("English") << u"en_US"_s
                              << u"1.2681,2.68,0.2,\"123,456\",2014/01/16 16:00,21/10/2009,\"August 10, 2016\","
                                 "\"Wednesday, August 10, 2016\",4:00:00 PM,8/10/2016,10-Aug-16,8/10/2016 13:30,30,foo ,"
-                                "\"€ 1,000.00\",1904-01-01,8/10/2016\r\n"_s + texts;
+                                "\"€ 1,000.00\",1904-01-01,8/10/2016\r\n"_s +
+                                    texts;
 }
 
 void TstKalderCells::localeAsTheSpreadsheetShows()

@@ -56,7 +56,7 @@ private slots:
 private:
     QTemporaryDir m_dir;
     QString m_first, m_second;
-    static constexpr int Rows = 200000;   // two batches of commits each
+    static constexpr int Rows = 200000; // two batches of commits each
 };
 
 void TstLoadConcurrent::initTestCase()
@@ -172,8 +172,10 @@ void TstLoadConcurrent::databaseThatCannotBeWritten()
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     QFile::setPermissions(folder, all | enter);
     if (p.exitCode() != 0 && out.isEmpty())
-        QSKIP(qPrintable(u"kalder-load cannot run as an unprivileged user here: "_s + QString::fromUtf8(p.readAllStandardError())));
-    QVERIFY2(out.contains(u"exclamation\txls_DataUpdate\t"_s) && out.contains(expected) && out.contains(db), qPrintable(out));
+        QSKIP(qPrintable(u"kalder-load cannot run as an unprivileged user here: "_s +
+                         QString::fromUtf8(p.readAllStandardError())));
+    QVERIFY2(out.contains(u"exclamation\txls_DataUpdate\t"_s) && out.contains(expected) && out.contains(db),
+             qPrintable(out));
     QVERIFY2(!out.contains(Success), qPrintable(out));
     QCOMPARE(queryFile(db, u"SELECT count(*) FROM tblData"_s), QStringList{u"0"_s});
 }

@@ -20,10 +20,7 @@ using namespace kalder::test;
 const QString Tool = LoadTool;
 constexpr int DataRows = 150000;
 
-QStringList query(const QString& path, const QString& sql)
-{
-    return queryFile(path, sql);
-}
+QStringList query(const QString& path, const QString& sql) { return queryFile(path, sql); }
 
 } // namespace
 
@@ -50,15 +47,9 @@ void TstLoadInterrupted::initTestCase()
         QSKIP("the workbook generator needs /usr/bin/python3");
 }
 
-QString TstLoadInterrupted::makeDatabase(const QString& name)
-{
-    return makeLoadDatabase(m_dir.filePath(name));
-}
+QString TstLoadInterrupted::makeDatabase(const QString& name) { return makeLoadDatabase(m_dir.filePath(name)); }
 
-QStringList TstLoadInterrupted::arguments(const QString& db) const
-{
-    return loadArguments(db, m_workbook, DataRows);
-}
+QStringList TstLoadInterrupted::arguments(const QString& db) const { return loadArguments(db, m_workbook, DataRows); }
 
 void TstLoadInterrupted::killedLoadRunAgainGivesTheSameTable()
 {
@@ -119,17 +110,18 @@ void TstLoadInterrupted::previewAndUndoFromTheCommandLine()
     const QString totals = preview.filter(QRegularExpression(u"^totals\t"_s)).value(0);
     QVERIFY2(!totals.isEmpty(), qPrintable(preview.join(u"\n"_s)));
     const QStringList t = totals.split(QLatin1Char('\t'));
-    QCOMPARE(t.value(1), QString::number(DataRows));   // rows read
-    QCOMPARE(t.value(6), u"0"_s);                       // none the load cannot take
+    QCOMPARE(t.value(1), QString::number(DataRows)); // rows read
+    QCOMPARE(t.value(6), u"0"_s); // none the load cannot take
 
     QVERIFY(run(arguments(db)).join(u"\n"_s).contains(u"Обработка данных успешно завершена"_s));
-    QCOMPARE(t.value(3), query(db, u"SELECT count(*) FROM tblData"_s).value(0));   // the records the preview foresaw
+    QCOMPARE(t.value(3), query(db, u"SELECT count(*) FROM tblData"_s).value(0)); // the records the preview foresaw
 
     const QStringList undone = run({u"--db"_s, db, u"--undo"_s});
     QVERIFY2(undone.value(0).startsWith(u"question\tKalder\tОтменить загрузку"_s), qPrintable(undone.join(u"\n"_s)));
-    QVERIFY2(undone.join(u"\n"_s).contains(u"information\tKalder\tЗагрузка отменена"_s), qPrintable(undone.join(u"\n"_s)));
+    QVERIFY2(undone.join(u"\n"_s).contains(u"information\tKalder\tЗагрузка отменена"_s),
+             qPrintable(undone.join(u"\n"_s)));
     QCOMPARE(query(db, dump), QStringList{});
-    QCOMPARE(run({u"--db"_s, db, u"--undo"_s, u"--preview"_s}), QStringList{u"exit 2"_s});   // bad usage
+    QCOMPARE(run({u"--db"_s, db, u"--undo"_s, u"--preview"_s}), QStringList{u"exit 2"_s}); // bad usage
 }
 
 void TstLoadInterrupted::killedUndoLeavesOneOfTheTables()

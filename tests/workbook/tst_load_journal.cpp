@@ -111,9 +111,9 @@ void TstLoadJournal::previewThenLoadThenUndo()
     PreviewReport report;
     QCOMPARE(preview.preview(db.state, Fixtures + workbook, 1, lastRow, report, QLocale::c()), false);
     QCOMPARE(preview.dialogs.texts(), QStringList{});
-    QCOMPARE(fileHash(db.path), bytes);   // the preview wrote nothing
+    QCOMPARE(fileHash(db.path), bytes); // the preview wrote nothing
     QCOMPARE(exactRows(db), before);
-    QCOMPARE(preview.countNew.text(), u"0"_s);   // nor did it touch the counters
+    QCOMPARE(preview.countNew.text(), u"0"_s); // nor did it touch the counters
     QVERIFY(report.rejections.isEmpty());
     QCOMPARE(report.rowsRead, qint64(lastRow - 1));
 
@@ -195,8 +195,14 @@ void TstLoadJournal::undoAcrossBatches()
         options.observer = journal.get();
         const auto merge = KeyedMerge::open(*db.state.DBConnection, load.fields, options);
         int row = 2;
-        for (const auto& [key, lo, hi] : {std::tuple{"a", 5.0, 6.0}, {"s", 9.0, 20.0}, {"b", 1.0, 1.0}, {"a", 4.0, 7.0},
-                                          {"c", 0.0, 0.0}, {"s", 8.0, 25.0}, {"b", 0.5, 1.5}, {"a", 3.0, 3.0}})
+        for (const auto& [key, lo, hi] : {std::tuple{"a", 5.0, 6.0},
+                                          {"s", 9.0, 20.0},
+                                          {"b", 1.0, 1.0},
+                                          {"a", 4.0, 7.0},
+                                          {"c", 0.0, 0.0},
+                                          {"s", 8.0, 25.0},
+                                          {"b", 0.5, 1.5},
+                                          {"a", 3.0, 3.0}})
             merge->merge(QString::fromLatin1(key), lo, hi, row++);
         journal->finishing();
         merge->commit();
@@ -224,14 +230,15 @@ void TstLoadJournal::undoRefusedAfterAnotherWriter()
     QVERIFY2(shown[0].startsWith(u"Загрузку нельзя отменить"_s) && shown[0].contains(u"A-1"_s) &&
                  shown[0].contains(u"D-4"_s) && !shown[0].contains(u"B-2"_s),
              qPrintable(shown[0]));
-    QCOMPARE(exactRows(db), changed);   // nothing was taken back
+    QCOMPARE(exactRows(db), changed); // nothing was taken back
     QVERIFY(db.rows(u"SELECT undone FROM kalder_load"_s).value(0).isEmpty());
 }
 
 void TstLoadJournal::undoOfALoadCutShort()
 {
     // The load stops at row 51 (a maximum that is no number); rows 2 to 50 are stored.
-    Database db(u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('K010', 0, 1000)"_s);
+    Database db(
+        u"CREATE TABLE tblData (Key TEXT, MinV REAL, MaxV REAL);\nINSERT INTO tblData VALUES ('K010', 0, 1000)"_s);
     const QStringList before = exactRows(db);
     Form load(ThreeColumns);
     QCOMPARE(load.update(db.state, Fixtures + u"fail.xls"_s, 1, 101, QLocale::c()), true);
@@ -251,7 +258,7 @@ void TstLoadJournal::sameWorkbookTwiceIsAsked()
     Form first(AllLinks);
     QCOMPARE(first.update(db.state, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
     QVERIFY(first.dialogs.questions.isEmpty());
-    Form declined(AllLinks);   // answers No
+    Form declined(AllLinks); // answers No
     QCOMPARE(declined.update(db.state, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), true);
     QCOMPARE(declined.dialogs.questions.size(), 1);
     QVERIFY2(declined.dialogs.questions[0].contains(u"уже загружена"_s), qPrintable(declined.dialogs.questions[0]));
@@ -276,7 +283,8 @@ void TstLoadJournal::databaseWithoutAJournal()
     Form first(AllLinks), second(ThreeColumns);
     QCOMPARE(first.update(db.state, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
     QCOMPARE(first.dialogs.texts().size(), 1);
-    QVERIFY2(first.dialogs.texts()[0].startsWith(u"Журнал загрузок не ведётся"_s), qPrintable(first.dialogs.texts()[0]));
+    QVERIFY2(first.dialogs.texts()[0].startsWith(u"Журнал загрузок не ведётся"_s),
+             qPrintable(first.dialogs.texts()[0]));
     QCOMPARE(db.rows(u"SELECT count(*) FROM tblData"_s), QStringList{u"7"_s});
     QCOMPARE(second.update(db.state, Fixtures + u"keys.xls"_s, 1, 5, QLocale::c()), false);
     QCOMPARE(second.dialogs.texts(), QStringList{});

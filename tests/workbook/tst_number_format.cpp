@@ -122,8 +122,10 @@ void TstNumberFormat::display_data()
     row("am midnight", u"h AM/PM"_s, 0.0, "C", u"12 AM"_s);
     row("a p", u"h A/P"_s, 0.25, "C", u"6 A"_s);
     row("seconds round", u"h:mm:ss"_s, 59.6 / 86400, "C", u"0:01:00"_s);
-    row("seconds round into the next day", u"dd.mm.yyyy hh:mm:ss"_s, 45000 + 86399.6 / 86400, "C", u"16.03.2023 00:00:00"_s);
-    row("tenths kept before midnight", u"dd.mm.yyyy hh:mm:ss.0"_s, 45000 + 86399.6 / 86400, "C", u"15.03.2023 23:59:59.6"_s);
+    row("seconds round into the next day", u"dd.mm.yyyy hh:mm:ss"_s, 45000 + 86399.6 / 86400, "C",
+        u"16.03.2023 00:00:00"_s);
+    row("tenths kept before midnight", u"dd.mm.yyyy hh:mm:ss.0"_s, 45000 + 86399.6 / 86400, "C",
+        u"15.03.2023 23:59:59.6"_s);
     row("fraction of seconds", u"mm:ss.00"_s, 1.234 / 86400, "ru_RU", u"00:01,23"_s);
     row("elapsed hours", u"[h]:mm"_s, 1.5, "C", u"36:00"_s);
     row("elapsed minutes", u"[mm]:ss"_s, 1.0 / 24, "C", u"60:00"_s);
@@ -154,7 +156,8 @@ void TstNumberFormat::display_data()
     row("tag 409 am pm under ru", u"[$-409]h:mm AM/PM"_s, 0.75, "ru_RU", u"6:00 PM"_s);
     row("tag in front serves every section", u"[$-409]mmm;@"_s, 42592, "ru_RU", u"Aug"_s);
     row("system long date ru", u"[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy"_s, 42592, "ru_RU", u"10 августа 2016 г."_s);
-    row("system long date en", u"[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy"_s, 42592, "en_US", u"Wednesday, August 10, 2016"_s);
+    row("system long date en", u"[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy"_s, 42592, "en_US",
+        u"Wednesday, August 10, 2016"_s);
     row("system long date other form", u"[$-x-sysdate]dddd, mmmm dd, yyyy"_s, 42592, "ru_RU", u"10 августа 2016 г."_s);
     row("system long time ru", u"[$-F400]h:mm:ss\\ AM/PM"_s, 42592 + 2.0 / 3, "ru_RU", u"16:00:00"_s);
     row("system long time en", u"[$-F400]h:mm:ss\\ AM/PM"_s, 42592 + 2.0 / 3, "en_US", u"4:00:00 PM"_s);
@@ -260,11 +263,13 @@ void TstNumberFormat::plainNumbers()
 {
     // Whenever the renderer says a value shows as a plain decimal, its text is one, and reading
     // that text gives the very number it reported; the common decimal formats do say so.
-    const QStringList codes{u"0"_s, u"0.00"_s, u"0.000000"_s, u"#,##0.00"_s, u"#,##0"_s, u"00000"_s, u"#.00"_s,
-                            u"0."_s, u"0%"_s, u"0.00;(0.00)"_s, u"0.00\\ \"kg\""_s, u"[<0]0.0;0.00"_s,
-                            u"General"_s, u"0.00E+00"_s, u"dd.mm.yyyy"_s, u"0.0000000000000000000000000"_s};
-    QList<double> values{0, -0.0, 0.004, -0.004, 0.005, 0.125, 2.675, 1.005, -1.5, 999.995, 1000, -123456.789,
-                         1e15, 9007199254740993.0, 1e22, 1e300, -1e-300, 4.9e-324, 65535.99};
+    const QStringList codes{u"0"_s,       u"0.00"_s,        u"0.000000"_s,      u"#,##0.00"_s,
+                            u"#,##0"_s,   u"00000"_s,       u"#.00"_s,          u"0."_s,
+                            u"0%"_s,      u"0.00;(0.00)"_s, u"0.00\\ \"kg\""_s, u"[<0]0.0;0.00"_s,
+                            u"General"_s, u"0.00E+00"_s,    u"dd.mm.yyyy"_s,    u"0.0000000000000000000000000"_s};
+    QList<double> values{0,     -0.0,  0.004,   -0.004,   0.005,       0.125, 2.675,
+                         1.005, -1.5,  999.995, 1000,     -123456.789, 1e15,  9007199254740993.0,
+                         1e22,  1e300, -1e-300, 4.9e-324, 65535.99};
     QRandomGenerator rng(17);
     for (int i = 0; i < 4000; ++i) {
         const double v = (rng.generateDouble() - 0.5) * std::pow(10.0, rng.bounded(-6, 20));
@@ -277,20 +282,24 @@ void TstNumberFormat::plainNumbers()
             int plain = 0;
             for (const double v : values) {
                 double shown = 0;
-                if (!format.plainNumber(v, locale, shown)) continue;
+                if (!format.plainNumber(v, locale, shown))
+                    continue;
                 ++plain;
                 QByteArray text = format.format(v, locale).toUtf8();
                 text.replace(locale.decimalPoint().toUtf8(), ".");
                 const qsizetype digits = text.startsWith('-') ? 1 : 0;
-                QVERIFY2(text.size() > digits && (text[digits] != '0' || text.size() == digits + 1 || text[digits + 1] == '.'),
+                QVERIFY2(text.size() > digits &&
+                             (text[digits] != '0' || text.size() == digits + 1 || text[digits + 1] == '.'),
                          text.constData());
                 for (qsizetype k = digits; k < text.size(); ++k)
-                    QVERIFY2((text[k] >= '0' && text[k] <= '9') || (text[k] == '.' && k > digits && k + 1 < text.size()),
+                    QVERIFY2((text[k] >= '0' && text[k] <= '9') ||
+                                 (text[k] == '.' && k > digits && k + 1 < text.size()),
                              text.constData());
                 double read = 0;
                 QVERIFY(std::from_chars(text.constData(), text.constData() + text.size(), read).ec == std::errc());
                 QVERIFY2(std::memcmp(&read, &shown, sizeof read) == 0,
-                         qPrintable(u"%1 in %2: %3 against %4"_s.arg(v, 0, 'g', 17).arg(code, QString::fromLatin1(text))
+                         qPrintable(u"%1 in %2: %3 against %4"_s.arg(v, 0, 'g', 17)
+                                        .arg(code, QString::fromLatin1(text))
                                         .arg(shown, 0, 'g', 17)));
             }
             const bool common = code == u"0" || code == u"0.00" || code == u"0.000000" || code == u"#,##0.00";
@@ -308,22 +317,30 @@ QByteArray decimalReference(double v, int decimals)
     std::snprintf(text, sizeof text, "%.14e", std::fabs(v));
     QByteArray digits;
     for (const char* p = text; *p != 'e'; ++p)
-        if (*p != '.') digits.append(*p);
+        if (*p != '.')
+            digits.append(*p);
     const int exponent = std::atoi(std::strchr(text, 'e') + 1);
     // the digits as a whole number of units of 10^-decimals, before rounding: pad or cut
     const int keep = exponent + decimals + 1;
     QByteArray kept = keep <= 0 ? QByteArray("0") : digits.left(keep);
-    if (keep > digits.size()) kept.append(QByteArray(keep - digits.size(), '0'));
+    if (keep > digits.size())
+        kept.append(QByteArray(keep - digits.size(), '0'));
     const char next = keep < 0 ? '0' : keep < digits.size() ? digits[keep] : '0';
     if (next >= '5') {
         int i = int(kept.size());
-        while (i-- > 0 && kept[i] == '9') kept[i] = '0';
-        if (i < 0) kept.prepend('1');
-        else ++kept[i];
+        while (i-- > 0 && kept[i] == '9')
+            kept[i] = '0';
+        if (i < 0)
+            kept.prepend('1');
+        else
+            ++kept[i];
     }
-    while (kept.size() > 1 && kept[0] == '0') kept.remove(0, 1);
-    if (kept.size() <= decimals) kept.prepend(QByteArray(decimals + 1 - kept.size(), '0'));
-    if (decimals > 0) kept.insert(kept.size() - decimals, '.');
+    while (kept.size() > 1 && kept[0] == '0')
+        kept.remove(0, 1);
+    if (kept.size() <= decimals)
+        kept.prepend(QByteArray(decimals + 1 - kept.size(), '0'));
+    if (decimals > 0)
+        kept.insert(kept.size() - decimals, '.');
     const bool zero = kept.count('0') + kept.count('.') == kept.size();
     return (v < 0 && !zero ? "-" : "") + kept;
 }
@@ -331,22 +348,29 @@ QByteArray decimalReference(double v, int decimals)
 // from 10^-9 to below 10^15, else as d.dddE+xx.
 QByteArray generalReference(double v)
 {
-    if (v == 0) return "0";
+    if (v == 0)
+        return "0";
     char text[64];
     std::snprintf(text, sizeof text, "%.14e", std::fabs(v));
     QByteArray digits;
     for (const char* p = text; *p != 'e'; ++p)
-        if (*p != '.') digits.append(*p);
+        if (*p != '.')
+            digits.append(*p);
     const int exponent = std::atoi(std::strchr(text, 'e') + 1);
-    while (digits.size() > 1 && digits.endsWith('0')) digits.chop(1);
+    while (digits.size() > 1 && digits.endsWith('0'))
+        digits.chop(1);
     QByteArray out = v < 0 ? "-" : "";
     if (exponent >= 15 || exponent < -9) {
         out += digits.left(1);
-        if (digits.size() > 1) out += "." + digits.mid(1);
-        return out + QByteArray(exponent < 0 ? "E-" : "E+") + QByteArray::number(std::abs(exponent)).rightJustified(2, '0');
+        if (digits.size() > 1)
+            out += "." + digits.mid(1);
+        return out + QByteArray(exponent < 0 ? "E-" : "E+") +
+               QByteArray::number(std::abs(exponent)).rightJustified(2, '0');
     }
-    if (exponent < 0) return out + "0." + QByteArray(-exponent - 1, '0') + digits;
-    if (digits.size() <= exponent + 1) return out + digits + QByteArray(exponent + 1 - digits.size(), '0');
+    if (exponent < 0)
+        return out + "0." + QByteArray(-exponent - 1, '0') + digits;
+    if (digits.size() <= exponent + 1)
+        return out + digits + QByteArray(exponent + 1 - digits.size(), '0');
     return out + digits.left(exponent + 1) + "." + digits.mid(exponent + 1);
 }
 } // namespace
@@ -356,12 +380,15 @@ void TstNumberFormat::roundingAgainstDecimal()
     // Every way the renderer takes to a number's digits (whole numbers, the scaled integer, the
     // 15-digit decimal) gives the text the decimal arithmetic gives, ties and near ties included.
     QRandomGenerator rng(29);
-    QList<double> values{2.675, 1.26805, 0.156, 1.005, 0.125, 999.995, 1e15 + 0.5, 123456789012.345, 4503599627370497.0};
+    QList<double> values{
+        2.675, 1.26805, 0.156, 1.005, 0.125, 999.995, 1e15 + 0.5, 123456789012.345, 4503599627370497.0};
     for (int i = 0; i < 20000; ++i) {
         const double scale = std::pow(10.0, rng.bounded(-8, 18));
         double v = (rng.generateDouble() - 0.5) * scale;
-        if (i % 4 == 1) v = std::round(v * 1000) / 1000 + 0.0005; // a written half of the last place
-        if (i % 4 == 2) v = std::nextafter(std::round(v * 100) / 100 + 0.005, i % 8 < 4 ? 0.0 : 1e300);
+        if (i % 4 == 1)
+            v = std::round(v * 1000) / 1000 + 0.0005; // a written half of the last place
+        if (i % 4 == 2)
+            v = std::nextafter(std::round(v * 100) / 100 + 0.005, i % 8 < 4 ? 0.0 : 1e300);
         values.append(v);
     }
     for (double p = 1e-10; p < 1e17; p *= 10) // around the powers of ten
@@ -375,9 +402,11 @@ void TstNumberFormat::roundingAgainstDecimal()
         const NumberFormat format(decimals == 0 ? u"0"_s : u"0."_s + QString(decimals, u'0'));
         for (const double v : values) {
             const QByteArray shown = format.format(v, QLocale::c()).toLatin1();
-            QVERIFY2(shown == decimalReference(v, decimals),
-                     qPrintable(u"%1 with %2 decimals: %3 against %4"_s.arg(v, 0, 'g', 17).arg(decimals)
-                                    .arg(QString::fromLatin1(shown), QString::fromLatin1(decimalReference(v, decimals)))));
+            QVERIFY2(
+                shown == decimalReference(v, decimals),
+                qPrintable(u"%1 with %2 decimals: %3 against %4"_s.arg(v, 0, 'g', 17)
+                               .arg(decimals)
+                               .arg(QString::fromLatin1(shown), QString::fromLatin1(decimalReference(v, decimals)))));
         }
     }
 }

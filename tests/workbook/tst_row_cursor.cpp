@@ -34,7 +34,8 @@ QStringList cellsOf(int lastRow, const std::vector<int>& columns, Text text, Num
                 double v = 0;
                 const bool plain = number(row, col, v);
                 text(row, col, buffer);
-                out.append(u"%1,%2=%3|%4"_s.arg(row).arg(col).arg(buffer, plain ? QString::number(v, 'g', 17) : u"-"_s));
+                out.append(
+                    u"%1,%2=%3|%4"_s.arg(row).arg(col).arg(buffer, plain ? QString::number(v, 'g', 17) : u"-"_s));
             }
     } catch (const Failure& f) {
         out.append(f.text());
@@ -63,9 +64,10 @@ void TstRowCursor::sameAsWhole_data()
     QTest::addColumn<std::vector<int>>("columns");
     QStringList files;
     for (const QString& folder : {u"formats"_s, u"load"_s, u""_s})
-        for (const QString& name : QDir(fixture(folder)).entryList({u"*.xls"_s, u"*.xlsx"_s, u"*.ods"_s, u"*.csv"_s, u"*.zip"_s,
-                                                                     u"*.odt"_s},
-                                                                    QDir::Files, QDir::Name))
+        for (const QString& name :
+             QDir(fixture(folder))
+                 .entryList({u"*.xls"_s, u"*.xlsx"_s, u"*.ods"_s, u"*.csv"_s, u"*.zip"_s, u"*.odt"_s}, QDir::Files,
+                            QDir::Name))
             files.append(folder.isEmpty() ? name : folder + u'/' + name);
     QVERIFY(files.size() > 30);
     for (const QString& f : files)
@@ -98,7 +100,8 @@ void TstRowCursor::sameAsWhole()
             streamed = cellsOf(
                 2, columns, [&](int r, int c, QString& out) { rows->cellText(r, c, out); },
                 [&](int r, int c, double& v) { return rows->plainNumber(r, c, v); });
-            if (const auto f = kalder::failureOf([&] { (void)rows->finish(); })) streamed.append(f->text());
+            if (const auto f = kalder::failureOf([&] { (void)rows->finish(); }))
+                streamed.append(f->text());
         }
         QVERIFY2(!streamed.isEmpty(), qPrintable(refused->text()));
         QCOMPARE(streamed.last(), refused->text());
@@ -115,7 +118,7 @@ void TstRowCursor::sameAsWhole()
     const bool stand = rows->finish();
     if (stand)
         QCOMPARE(streamed, expected);
-    else   // the fixtures made to be read again
+    else // the fixtures made to be read again
         QVERIFY2(file == u"formats/hidden.xlsx" || file == u"formats/disorder.xlsx", qPrintable(file));
 }
 
@@ -134,8 +137,10 @@ void TstRowCursor::csvCutAnywhere()
     const QString path = fixture(u"formats/chunks.csv"_s);
     std::unique_ptr<Workbook> whole;
     std::unique_ptr<RowCursor> rows;
-    if (streamed) rows = Workbook::openRows(path, QLocale::c(), {{1, 2, 3, 4}, 0});
-    else whole = Workbook::open(path, QLocale::c(), {{1, 2, 3, 4}, 0});
+    if (streamed)
+        rows = Workbook::openRows(path, QLocale::c(), {{1, 2, 3, 4}, 0});
+    else
+        whole = Workbook::open(path, QLocale::c(), {{1, 2, 3, 4}, 0});
     const auto text = [&](int r, int c) { return streamed ? rows->cellText(r, c) : whole->cellText(r, c); };
     int next = 1, padding = 0;
     for (int row = 1; next <= 20000; ++row) {
@@ -153,7 +158,8 @@ void TstRowCursor::csvCutAnywhere()
         ++next;
     }
     QCOMPARE(padding, 8);
-    if (rows) QVERIFY(rows->finish());
+    if (rows)
+        QVERIFY(rows->finish());
 }
 
 void TstRowCursor::lateFacts_data()
@@ -180,7 +186,8 @@ void TstRowCursor::lateFacts()
     QCOMPARE(whole->cellText(3001, 2), file == u"hidden.xlsx" ? QString() : u"750.25"_s);
     QCOMPARE(whole->cellText(5001, 2), u"1250.25"_s);
     // a .csv knows at once
-    QCOMPARE(Workbook::openRows(fixture(u"formats/chunks.csv"_s), QLocale::c(), {{1}, 0})->rowsStand(), std::optional(true));
+    QCOMPARE(Workbook::openRows(fixture(u"formats/chunks.csv"_s), QLocale::c(), {{1}, 0})->rowsStand(),
+             std::optional(true));
 }
 
 // A row before one read is gone; beyond the format's rows and columns fails as the whole sheet does.

@@ -79,12 +79,18 @@ void TstXlsReader::cells_data()
     add("wrong sst counts", "xls_sst_counts.xls", "C", 3, 1, u"three"_s);
     // 8-bit texts without a CODEPAGE: the font's character set, else the locale's code page
     for (const char* file : {"xls_biff5_nocp.xls", "xls_biff5_stream.xls"}) {
-        QTest::addRow("%s: Cyrillic font under en", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 1 << u"Универсальный"_s;
-        QTest::addRow("%s: ANSI font under ru", file) << QString::fromLatin1(file) << u"ru_RU"_s << 1 << 2 << u"Привет"_s;
-        QTest::addRow("%s: ANSI font under en", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 2 << u"Ïðèâåò"_s;
-        QTest::addRow("%s: font after the unwritten index 4", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 3 << u"Łódź"_s;
-        QTest::addRow("%s: text after one cut in a character", file) << QString::fromLatin1(file) << u"en_US"_s << 1 << 5 << u"A"_s;
-        QTest::addRow("%s: formula string in its font's", file) << QString::fromLatin1(file) << u"en_US"_s << 2 << 1 << u"итог"_s;
+        QTest::addRow("%s: Cyrillic font under en", file)
+            << QString::fromLatin1(file) << u"en_US"_s << 1 << 1 << u"Универсальный"_s;
+        QTest::addRow("%s: ANSI font under ru", file)
+            << QString::fromLatin1(file) << u"ru_RU"_s << 1 << 2 << u"Привет"_s;
+        QTest::addRow("%s: ANSI font under en", file)
+            << QString::fromLatin1(file) << u"en_US"_s << 1 << 2 << u"Ïðèâåò"_s;
+        QTest::addRow("%s: font after the unwritten index 4", file)
+            << QString::fromLatin1(file) << u"en_US"_s << 1 << 3 << u"Łódź"_s;
+        QTest::addRow("%s: text after one cut in a character", file)
+            << QString::fromLatin1(file) << u"en_US"_s << 1 << 5 << u"A"_s;
+        QTest::addRow("%s: formula string in its font's", file)
+            << QString::fromLatin1(file) << u"en_US"_s << 2 << 1 << u"итог"_s;
     }
     // BIFF2: the cell's FORMAT in its attributes, texts in the locale's code page
     add("biff2 text ru", "xls_biff2.xls", "ru_RU", 1, 1, u"Код"_s);
@@ -206,12 +212,14 @@ void TstXlsReader::refusedFiles_data()
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("words");
     QTest::newRow("missing") << QByteArray() << kalder::err::FileNotFound << u"не найден"_s;
-    QTest::newRow("binary renamed") << QByteArray("\x01\x02 binary data") << kalder::err::BookNotWorkbook << u"не является"_s;
+    QTest::newRow("binary renamed") << QByteArray("\x01\x02 binary data") << kalder::err::BookNotWorkbook
+                                    << u"не является"_s;
     QTest::newRow("password") << bytesOf("xls_password.xls") << kalder::err::BookNotWorkbook << u"паролем"_s;
     QTest::newRow("truncated") << bytesOf("xls_basic.xls").left(1000) << kalder::err::BookNotWorkbook << u"xls"_s;
     QTest::newRow("xlsx") << QByteArray("PK\x03\x04 rest of a zip") << kalder::err::BookNotWorkbook << u"xlsx"_s;
-    QTest::newRow("biff4 workbook without sheets") << QByteArray("\x09\x04\x06\x00\x00\x00\x00\x01\x00\x00\x0a\x00\x00\x00", 14)
-                                                   << kalder::err::BookNotWorkbook << u"нет листов"_s;
+    QTest::newRow("biff4 workbook without sheets")
+        << QByteArray("\x09\x04\x06\x00\x00\x00\x00\x01\x00\x00\x0a\x00\x00\x00", 14) << kalder::err::BookNotWorkbook
+        << u"нет листов"_s;
 }
 
 void TstXlsReader::refusedFiles()
@@ -244,9 +252,11 @@ void TstXlsReader::damagedNeverCrash()
             auto book = open();
             const int rows = std::min(book->lastRow(), Workbook::MaxRows);
             for (int r = 1; r <= rows; ++r)
-                for (int c = 1; c <= book->lastColumn(r); ++c, ++cells) hash = qHash(book->cellText(r, c), hash * 31 + cells);
+                for (int c = 1; c <= book->lastColumn(r); ++c, ++cells)
+                    hash = qHash(book->cellText(r, c), hash * 31 + cells);
         } catch (const kalder::Failure& f) {
-            if (f.description().isEmpty()) return u"empty failure"_s;
+            if (f.description().isEmpty())
+                return u"empty failure"_s;
             return u"failure %1"_s.arg(f.number());
         }
         return u"%1 cells, %2"_s.arg(cells).arg(hash);
@@ -259,15 +269,18 @@ void TstXlsReader::damagedNeverCrash()
         // a plain stream of a few hundred bytes is cut and flipped at every byte
         const bool small = good.size() < 4096;
         for (qsizetype cut : {qsizetype(512), qsizetype(1536), good.size() / 2, good.size() - 700, good.size() - 1})
-            if (!small) copies.push_back(good.left(std::max<qsizetype>(cut, 0)));
-        for (qsizetype cut = 1; small && cut < good.size(); ++cut) copies.push_back(good.left(cut));
+            if (!small)
+                copies.push_back(good.left(std::max<qsizetype>(cut, 0)));
+        for (qsizetype cut = 1; small && cut < good.size(); ++cut)
+            copies.push_back(good.left(cut));
         for (qsizetype at = small ? 0 : 512; at < good.size(); at += small ? 1 : 97) {
             QByteArray flipped = good;
             flipped[at] = char(~flipped[at]);
             copies.push_back(flipped);
         }
         for (const QByteArray& copy : copies) {
-            const QString fromMemory = allText([&] { return Workbook::fromBytes(copy, QString::fromLatin1(name), QLocale::c()); });
+            const QString fromMemory =
+                allText([&] { return Workbook::fromBytes(copy, QString::fromLatin1(name), QLocale::c()); });
             QVERIFY(fromMemory != u"empty failure");
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));

@@ -21,14 +21,14 @@ public:
     virtual void setReportView() = 0;
     virtual int count() const = 0;
     virtual void clear() = 0;
-    virtual void add(int index, const QString& text) = 0;   // rows from index on move down
-    virtual void remove(int index) = 0;                      // rows after it move up
+    virtual void add(int index, const QString& text) = 0; // rows from index on move down
+    virtual void remove(int index) = 0; // rows after it move up
     virtual QString text(int index) const = 0;
     virtual void setText(int index, const QString& text) = 0;
     virtual QString subItem(int index, int k) const = 0;
     virtual void setSubItem(int index, int k, const QString& text) = 0;
-    virtual int selectedIndex() const = 0;                   // 0: nothing selected
-    virtual void select(int index) = 0;                      // one row at most is selected
+    virtual int selectedIndex() const = 0; // 0: nothing selected
+    virtual void select(int index) = 0; // one row at most is selected
     virtual void ensureVisible(int index) = 0;
 };
 
@@ -67,13 +67,13 @@ public:
 // What an open-file or save-file dialog is asked to show.
 struct FileDialogRequest {
     QString title;
-    QStringList filters;        // "description (pattern)" entries, in the given order
-    QStringList patterns;       // the pattern of each entry, e.g. "*.xls" or "*.*"
-    int filterIndex = 1;        // 1-based entry shown first
+    QStringList filters; // "description (pattern)" entries, in the given order
+    QStringList patterns; // the pattern of each entry, e.g. "*.xls" or "*.*"
+    int filterIndex = 1; // 1-based entry shown first
     QString initialFolder;
-    QString defaultExtension;   // without the leading dot
-    QString fileName;           // shown at first
-    bool open = true;           // false: the save dialog
+    QString defaultExtension; // without the leading dot
+    QString fileName; // shown at first
+    bool open = true; // false: the save dialog
     bool overwritePrompt = false;
 };
 
@@ -104,7 +104,7 @@ public:
 // Every control of the main window that the procedures touch, by its name in the window.
 // The window fills it with its widget versions; tests and tools with memory versions.
 struct FormControls {
-    TextBox* Caption = nullptr;   // the window's caption
+    TextBox* Caption = nullptr; // the window's caption
     TextBox* Text_PathToDB = nullptr;
     TextBox* Text_FileName = nullptr;
     TextBox* Text_Rules = nullptr;
@@ -120,7 +120,7 @@ struct FormControls {
     Button* Command_SetPathToDB = nullptr;
     Button* Command_Analize = nullptr;
     Button* Command_Update = nullptr;
-    Button* Command_Preview = nullptr;   // enabled with Command_Update
+    Button* Command_Preview = nullptr; // enabled with Command_Update
     Button* Command_Undo = nullptr;
     Pointer* pointer = nullptr;
     Dialogs* dialogs = nullptr;

@@ -46,7 +46,7 @@ public:
     void setMin(float v) override;
     void setMax(float v) override;
     void setValue(float v) override;
-    float highest() const { return m_highest; }   // the highest value ever shown
+    float highest() const { return m_highest; } // the highest value ever shown
 
 private:
     float m_min = 0, m_max = 100, m_value = 0, m_highest = 0;
@@ -54,11 +54,15 @@ private:
 
 class MemoryTextBox : public TextBox {
 public:
-    explicit MemoryTextBox(QString text = {}) : m_text(std::move(text)) {}
+    explicit MemoryTextBox(QString text = {}) : m_text(std::move(text)) { }
     QString text() const override { return m_text; }
     void setText(const QString& text) override { m_text = text; }
     void setFocus() override { m_focused = true; }
-    void select(int start, int length) override { m_selStart = start; m_selLength = length; }
+    void select(int start, int length) override
+    {
+        m_selStart = start;
+        m_selLength = length;
+    }
     bool focused() const { return m_focused; }
     int selStart() const { return m_selStart; }
     int selLength() const { return m_selLength; }
@@ -71,7 +75,12 @@ private:
 
 class MemoryPointer : public Pointer {
 public:
-    void set(Shape shape) override { m_shape = shape; if (shape == Hourglass) m_wasBusy = true; }
+    void set(Shape shape) override
+    {
+        m_shape = shape;
+        if (shape == Hourglass)
+            m_wasBusy = true;
+    }
     Shape shape() const override { return m_shape; }
     bool wasBusy() const { return m_wasBusy; }
 

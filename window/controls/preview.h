@@ -21,15 +21,15 @@ struct PreviewReport {
     // table refuses.
     struct Rejection {
         qint64 row = 0;
-        int column = 0;      // 0: the row's record as a whole
-        QString text;        // the cell's displayed text, or the row's key
+        int column = 0; // 0: the row's record as a whole
+        QString text; // the cell's displayed text, or the row's key
         QString reason;
     };
 
-    qint64 rowsRead = 0;       // the rows below the header row up to the last row
-    qint64 rowsSkipped = 0;    // of them, rows with an empty key
+    qint64 rowsRead = 0; // the rows below the header row up to the last row
+    qint64 rowsSkipped = 0; // of them, rows with an empty key
     qint64 added = 0, widened = 0, unchanged = 0;
-    QList<Record> records;     // the records added or widened
+    QList<Record> records; // the records added or widened
     QList<Rejection> rejections;
 };
 

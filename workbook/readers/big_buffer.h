@@ -21,28 +21,36 @@ struct BigAllocator {
 
     BigAllocator() = default;
     template <typename U>
-    BigAllocator(const BigAllocator<U>&) noexcept {}
+    BigAllocator(const BigAllocator<U>&) noexcept
+    {
+    }
 
     T* allocate(std::size_t n)
     {
-        if (n > std::size_t(-1) / sizeof(T)) throw std::bad_alloc();
+        if (n > std::size_t(-1) / sizeof(T))
+            throw std::bad_alloc();
         const std::size_t bytes = n * sizeof(T);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
         if (bytes >= hugeFrom) {
             const std::size_t size = rounded(bytes);
             void* p = mmap(nullptr, size + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (p == MAP_FAILED) throw std::bad_alloc();
+            if (p == MAP_FAILED)
+                throw std::bad_alloc();
             // keep the huge-page-aligned part of the mapping
             char* base = static_cast<char*>(p);
-            char* aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(base) + hugePage - 1) & ~(hugePage - 1));
-            if (aligned > base) munmap(base, std::size_t(aligned - base));
+            char* aligned =
+                reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(base) + hugePage - 1) & ~(hugePage - 1));
+            if (aligned > base)
+                munmap(base, std::size_t(aligned - base));
             const std::size_t tail = std::size_t(base + size + hugePage - (aligned + size));
-            if (tail > 0) munmap(aligned + size, tail);
+            if (tail > 0)
+                munmap(aligned + size, tail);
             madvise(aligned, size, MADV_HUGEPAGE);
             return reinterpret_cast<T*>(aligned);
         }
 #endif
-        if (void* p = std::malloc(bytes > 0 ? bytes : 1)) return static_cast<T*>(p);
+        if (void* p = std::malloc(bytes > 0 ? bytes : 1))
+            return static_cast<T*>(p);
         throw std::bad_alloc();
     }
 
@@ -59,7 +67,10 @@ struct BigAllocator {
     }
 
     template <typename U>
-    bool operator==(const BigAllocator<U>&) const noexcept { return true; }
+    bool operator==(const BigAllocator<U>&) const noexcept
+    {
+        return true;
+    }
 
 private:
     static constexpr std::size_t hugePage = std::size_t(2) << 20;

@@ -53,8 +53,8 @@ public:
     // late: the format lists merged areas after the cells, so that whether the rows stand is
     // known only at the end (RowCursor::rowsStand).
     static std::unique_ptr<RowCursor> streamRows(std::unique_ptr<CellSheet> sheet,
-                                                 std::function<void(CellSheet&)> decode, std::shared_ptr<void> keep = {},
-                                                 bool late = false);
+                                                 std::function<void(CellSheet&)> decode,
+                                                 std::shared_ptr<void> keep = {}, bool late = false);
 
 protected:
     // The number of cells about to be added, when the reader can tell, saves regrowing; no
@@ -63,19 +63,23 @@ protected:
     // one position the later wins.
     void reserveCells(size_t count)
     {
-        if (!m_sink) m_rows.cells.reserve(std::min(count, size_t(m_keptRows) * size_t(m_keptColumns)));
+        if (!m_sink)
+            m_rows.cells.reserve(std::min(count, size_t(m_keptRows) * size_t(m_keptColumns)));
     }
     void addNumber(quint32 row, quint32 col, quint32 xf, double value)
     {
-        if (Cell* c = add(row, col, xf, Cell::Number)) c->number = value;
+        if (Cell* c = add(row, col, xf, Cell::Number))
+            c->number = value;
     }
     void addShared(quint32 row, quint32 col, quint32 xf, quint32 index) // index into the shared texts
     {
         if (!hasShared(index)) {
-            if (!m_longShared.empty()) checkShared(row, col, index);
+            if (!m_longShared.empty())
+                checkShared(row, col, index);
             return;
         }
-        if (Cell* c = add(row, col, xf, Cell::Shared)) c->index = index;
+        if (Cell* c = add(row, col, xf, Cell::Shared))
+            c->index = index;
     }
     // A cell's own text, kept only when the cell is. Returns where the text is kept, which
     // addTextAgain() may show in other cells, or NoText for a cell that is dropped. A text
@@ -85,13 +89,15 @@ protected:
     TextPlace addText(quint32 row, quint32 col, quint32 xf, QStringView text);
     void addTextAgain(quint32 row, quint32 col, quint32 xf, TextPlace place)
     {
-        if (Cell* c = add(row, col, xf, Cell::Own)) c->text = place;
+        if (Cell* c = add(row, col, xf, Cell::Own))
+            c->text = place;
     }
     // Fails, naming the cell (rows and columns from 0), when a text of that many characters
     // is too long for a cell that is kept.
     void checkText(quint32 row, quint32 col, qsizetype length) const
     {
-        if (length > MaxCellText && keeps(row, col)) textTooLong(row, col);
+        if (length > MaxCellText && keeps(row, col))
+            textTooLong(row, col);
     }
     // The cells kept: rows up to keptRows() and the columns of the part.
     bool keeps(quint32 row, quint32 col) const
@@ -103,7 +109,8 @@ protected:
     // decoded, its row may end the batch in hand as a kept cell's would.
     bool passes(quint32 row, quint32 col)
     {
-        if (m_sink && row - m_rows.first >= m_batchRows && !nextBatch(row)) return true;
+        if (m_sink && row - m_rows.first >= m_batchRows && !nextBatch(row))
+            return true;
         return !keeps(row, col);
     }
     // The first kept column at col or after it, from 0; the format's column limit when none is.
@@ -144,7 +151,8 @@ private:
         TextPlace add(QStringView text);
         QStringView at(TextPlace place) const
         {
-            if ((place & 0xFFFF) == 0) return {};
+            if ((place & 0xFFFF) == 0)
+                return {};
             const quint64 at = place >> 16;
             return QStringView(m_blocks[size_t(at / blockChars)].get() + at % blockChars, qsizetype(place & 0xFFFF));
         }
@@ -159,7 +167,7 @@ private:
     private:
         static constexpr quint64 blockChars = 1 << 20;
         std::vector<std::unique_ptr<char16_t[]>> m_blocks;
-        size_t m_inUse = 0;          // blocks written to
+        size_t m_inUse = 0; // blocks written to
         quint64 m_used = blockChars; // of the last block written to
     };
 
@@ -174,7 +182,7 @@ private:
         quint16 xf;
         union {
             double number;
-            quint32 index;  // of a shared text
+            quint32 index; // of a shared text
             TextPlace text; // of an own text
             quint8 small; // boolean value or error code
         };
@@ -189,10 +197,10 @@ private:
         std::vector<quint32> rowStart; // rowStart[r - first] .. rowStart[r - first + 1]: cells of row r
         quint32 first = 0;
         quint32 end = 0;
-        int lastRow = 0;           // the last that holds a cell, from 1; 0 when none
-        bool increasing = true;    // every cell added after the one before it
-        qint64 lastPosition = -1;  // of the cell added last: its row, then its column
-        bool ownTexts = false;     // a cell with a text of its own, which may be empty
+        int lastRow = 0; // the last that holds a cell, from 1; 0 when none
+        bool increasing = true; // every cell added after the one before it
+        qint64 lastPosition = -1; // of the cell added last: its row, then its column
+        bool ownTexts = false; // a cell with a text of its own, which may be empty
         // Empty, for the rows from first on; the room it has stays.
         void reuse(quint32 from);
     };
@@ -210,8 +218,10 @@ private:
     Cell* add(quint32 row, quint32 col, quint32 xf, Cell::Kind kind)
     {
         // a row beyond the batch in hand ends it
-        if (m_sink && row - m_rows.first >= m_batchRows && !nextBatch(row)) return nullptr;
-        if (!keeps(row, col)) return nullptr;
+        if (m_sink && row - m_rows.first >= m_batchRows && !nextBatch(row))
+            return nullptr;
+        if (!keeps(row, col))
+            return nullptr;
         // most files give their cells in order, each once: finish() then need not sort
         const qint64 position = (qint64(row) << 16) | col;
         m_rows.increasing = m_rows.increasing && position > m_rows.lastPosition;
@@ -243,22 +253,22 @@ private:
     bool m_open = true;
     bool m_date1904 = false;
     std::vector<std::shared_ptr<NumberFormat>> m_formats;
-    qint64 m_textBytes = 0;            // of the sheet's texts, as countTextBytes() counts them
+    qint64 m_textBytes = 0; // of the sheet's texts, as countTextBytes() counts them
     std::vector<quint32> m_longShared; // indexes of the shared texts too long for a cell, in order
     Rows m_rows;
     std::vector<std::array<quint32, 4>> m_merged;
     std::vector<bool> m_kept; // by column from 0; empty: every column
     std::vector<quint32> m_nextKept; // by column from 0: the first kept one there or after; empty: every column
-    quint32 m_keptRows;       // the rows kept, up to the format's limit
-    quint32 m_keptColumns;    // how many columns are kept
-    Sink* m_sink = nullptr;        // rows given as they are decoded: where their batches go
+    quint32 m_keptRows; // the rows kept, up to the format's limit
+    quint32 m_keptColumns; // how many columns are kept
+    Sink* m_sink = nullptr; // rows given as they are decoded: where their batches go
     quint32 m_batchRows = ~quint32(0); // the rows of a batch
-    qsizetype m_cellsBefore = 0;   // cells of the batches handed over
+    qsizetype m_cellsBefore = 0; // cells of the batches handed over
     // of the rows handed over, where merged areas come late: by kept column from 0, the rows
     // that show a cell, a bit each
     bool m_track = false;
     std::vector<std::pair<quint32, std::vector<quint64>>> m_given;
-    bool m_stale = false;          // a merged area hides a cell handed over, or a row came too late
+    bool m_stale = false; // a merged area hides a cell handed over, or a row came too late
 };
 
 } // namespace kalder

@@ -32,7 +32,7 @@ public:
 
 class MemoryBytes final : public CsvBytes {
 public:
-    explicit MemoryBytes(const QByteArray& bytes) : m_bytes(bytes) {}
+    explicit MemoryBytes(const QByteArray& bytes) : m_bytes(bytes) { }
     void rewind() override { m_at = 0; }
     qsizetype read(char* dst, qsizetype max) override
     {
@@ -51,23 +51,27 @@ class FileBytes final : public CsvBytes {
 public:
     explicit FileBytes(const QString& path) : m_file(path)
     {
-        if (!m_file.open(QIODevice::ReadOnly)) throw fail::bookNoAccess(path);
+        if (!m_file.open(QIODevice::ReadOnly))
+            throw fail::bookNoAccess(path);
     }
     void rewind() override
     {
-        if (!m_file.seek(0)) failed();
+        if (!m_file.seek(0))
+            failed();
     }
     qsizetype read(char* dst, qsizetype max) override
     {
         const qint64 n = m_file.read(dst, max);
-        if (n < 0) failed();
+        if (n < 0)
+            failed();
         return qsizetype(n);
     }
 
 private:
     [[noreturn]] void failed() const
     {
-        throw Failure(err::DeviceUnavailable, u"Ошибка чтения файла книги %1: %2"_s.arg(m_file.fileName(), m_file.errorString()));
+        throw Failure(err::DeviceUnavailable,
+                      u"Ошибка чтения файла книги %1: %2"_s.arg(m_file.fileName(), m_file.errorString()));
     }
     QFile m_file;
 };
@@ -85,16 +89,19 @@ bool isUtf8(CsvBytes& bytes)
     qsizetype tailSize = 0; // the last bytes read, up to four
     for (qsizetype n; (n = bytes.read(chunk.data(), chunk.size())) > 0;) {
         utf8.appendToBuffer(scratch.data(), QByteArrayView(chunk.constData(), n));
-        if (utf8.hasError()) return false;
+        if (utf8.hasError())
+            return false;
         for (qsizetype i = std::max<qsizetype>(0, n - 4); i < n; ++i) {
-            if (tailSize == 4) std::copy(tail + 1, tail + 4, tail), --tailSize;
+            if (tailSize == 4)
+                std::copy(tail + 1, tail + 4, tail), --tailSize;
             tail[tailSize++] = chunk[i];
         }
     }
     // a lead byte among the last ones whose sequence is longer than the bytes after it
     for (qsizetype i = tailSize - 1; i >= 0; --i) {
         const uchar c = uchar(tail[i]);
-        if ((c & 0xC0) == 0x80) continue;
+        if ((c & 0xC0) == 0x80)
+            continue;
         const qsizetype length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
         return tailSize - i >= length;
     }
@@ -115,7 +122,8 @@ public:
             m_decoder = QStringDecoder(QStringConverter::Utf8);
             skip = 3;
         } else if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF")) {
-            m_decoder = QStringDecoder(start.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+            m_decoder =
+                QStringDecoder(start.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
             skip = 2;
         } else {
             bytes.rewind();
@@ -123,11 +131,13 @@ public:
                 m_decoder = QStringDecoder(QStringConverter::Utf8);
             } else {
                 m_decoder = QStringDecoder(codePageName(windowsCodePage(locale)));
-                if (!m_decoder.isValid()) m_decoder = QStringDecoder(QStringConverter::Latin1);
+                if (!m_decoder.isValid())
+                    m_decoder = QStringDecoder(QStringConverter::Latin1);
             }
         }
         bytes.rewind();
-        if (skip > 0) bytes.read(head, skip);
+        if (skip > 0)
+            bytes.read(head, skip);
     }
 
     // The text from the current place on, as far as it is decoded: at least two characters
@@ -137,7 +147,7 @@ public:
         if (m_text.size() - m_at < 2 && !m_ended) {
             m_text.remove(0, m_at);
             m_at = 0;
-            while (m_text.size() < 2 && fill()) {}
+            while (m_text.size() < 2 && fill()) { }
         }
         return QStringView(m_text).sliced(m_at);
     }
@@ -149,7 +159,8 @@ public:
 private:
     bool fill()
     {
-        if (m_ended) return false;
+        if (m_ended)
+            return false;
         const qsizetype n = m_bytes.read(m_chunk.data(), m_chunk.size());
         if (n <= 0) {
             m_ended = true;
@@ -188,8 +199,10 @@ std::optional<QChar> findSeparator(QStringView text, bool complete)
         if (c == u'"') {
             quoted = !quoted;
         } else if (!quoted && (c == u'\n' || c == u'\r')) {
-            if (c == u'\r' && i + 1 >= text.size() && !complete) return std::nullopt;
-            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+            if (c == u'\r' && i + 1 >= text.size() && !complete)
+                return std::nullopt;
+            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
             for (size_t k = 0; k < 3; ++k) {
                 counts[k].push_back(current[k]);
                 current[k] = 0;
@@ -197,23 +210,30 @@ std::optional<QChar> findSeparator(QStringView text, bool complete)
             ++records;
         } else if (!quoted) {
             for (size_t k = 0; k < 3; ++k)
-                if (c == candidates[k]) ++current[k];
+                if (c == candidates[k])
+                    ++current[k];
         }
     }
-    if (records < sampleRecords && i >= text.size() && !complete) return std::nullopt;
+    if (records < sampleRecords && i >= text.size() && !complete)
+        return std::nullopt;
     if (records < sampleRecords && (current[0] || current[1] || current[2] || i < text.size()))
-        for (size_t k = 0; k < 3; ++k) counts[k].push_back(current[k]);
+        for (size_t k = 0; k < 3; ++k)
+            counts[k].push_back(current[k]);
     for (size_t k = 0; k < 3; ++k) {
         const auto& n = counts[k];
-        if (n.empty() || n.front() == 0) continue;
+        if (n.empty() || n.front() == 0)
+            continue;
         bool same = true;
-        for (int v : n) same = same && v == n.front();
-        if (same) return QChar(candidates[k]);
+        for (int v : n)
+            same = same && v == n.front();
+        if (same)
+            return QChar(candidates[k]);
     }
     // No separator splits every record alike: the one most frequent in the first record.
     size_t best = 2;
     for (size_t k = 0; k < 3; ++k)
-        if (!counts[k].empty() && counts[k].front() > (counts[best].empty() ? 0 : counts[best].front())) best = k;
+        if (!counts[k].empty() && counts[k].front() > (counts[best].empty() ? 0 : counts[best].front()))
+            best = k;
     return QChar(candidates[best]);
 }
 
@@ -228,11 +248,12 @@ public:
 private:
     [[noreturn]] void tooLarge() const
     {
-        throw Failure(err::BookNotWorkbook,
-                      u"Файл %1 больше допустимого листа: не более %2 строк, %3 столбцов и %4 заполненных ячеек"_s.arg(name())
-                          .arg(LargeSheetRows)
-                          .arg(LargeSheetColumns)
-                          .arg(MaxSheetCells));
+        throw Failure(
+            err::BookNotWorkbook,
+            u"Файл %1 больше допустимого листа: не более %2 строк, %3 столбцов и %4 заполненных ячеек"_s.arg(name())
+                .arg(LargeSheetRows)
+                .arg(LargeSheetColumns)
+                .arg(MaxSheetCells));
     }
 };
 
@@ -242,31 +263,37 @@ void CsvWorkbook::load(CsvBytes& bytes)
     QChar sep;
     qint64 line = 1; // the line of the file at the current place, counted from 1, for the failure texts
     // A first line "sep=;" names the separator, as spreadsheets write it.
-    while (text.rest().size() < 6 && text.more()) {}
+    while (text.rest().size() < 6 && text.more()) { }
     QStringView r = text.rest();
     if (r.size() >= 5 && r.left(4).compare(u"sep=", Qt::CaseInsensitive) == 0 &&
         (r.size() == 5 || r[5] == u'\n' || r[5] == u'\r')) {
         sep = r[4];
         line = 2;
         text.skip(5);
-        if (text.rest().startsWith(u'\r')) text.skip(1);
-        if (text.rest().startsWith(u'\n')) text.skip(1);
+        if (text.rest().startsWith(u'\r'))
+            text.skip(1);
+        if (text.rest().startsWith(u'\n'))
+            text.skip(1);
     } else {
         std::optional<QChar> found;
-        while (!(found = findSeparator(text.rest(), text.ended()))) text.more();
+        while (!(found = findSeparator(text.rest(), text.ended())))
+            text.more();
         sep = *found;
     }
 
     quint32 row = 0, col = 0;
     QString field;
     auto endField = [&] {
-        if (!field.isEmpty()) addText(row, col, 0, field); // fails for a field too long for a cell
+        if (!field.isEmpty())
+            addText(row, col, 0, field); // fails for a field too long for a cell
         field.clear();
-        if (cellCount() > MaxSheetCells) tooLarge();
+        if (cellCount() > MaxSheetCells)
+            tooLarge();
     };
     for (;;) {
         r = text.rest();
-        if (r.isEmpty()) break;
+        if (r.isEmpty())
+            break;
         // one field
         if (r[0] == u'"') {
             const qint64 opened = line;
@@ -275,9 +302,10 @@ void CsvWorkbook::load(CsvBytes& bytes)
                 r = text.rest();
                 // A quote still open at the end would make the rest of the file one field.
                 if (r.isEmpty())
-                    throw Failure(err::BookNotWorkbook,
-                                  u"Файл %1 повреждён: кавычка, открытая в строке %2, не закрыта до конца файла"_s.arg(name())
-                                      .arg(opened));
+                    throw Failure(
+                        err::BookNotWorkbook,
+                        u"Файл %1 повреждён: кавычка, открытая в строке %2, не закрыта до конца файла"_s.arg(name())
+                            .arg(opened));
                 if (r[0] == u'"') {
                     if (r.size() > 1 && r[1] == u'"') {
                         field += u'"';
@@ -291,7 +319,8 @@ void CsvWorkbook::load(CsvBytes& bytes)
                 const qsizetype limit = text.ended() ? r.size() : r.size() - 1;
                 qsizetype j = 0;
                 for (; j < limit && r[j] != u'"'; ++j)
-                    if (r[j] == u'\n' || (r[j] == u'\r' && (j + 1 >= r.size() || r[j + 1] != u'\n'))) ++line;
+                    if (r[j] == u'\n' || (r[j] == u'\r' && (j + 1 >= r.size() || r[j + 1] != u'\n')))
+                        ++line;
                 field += r.first(j);
                 text.skip(j);
             }
@@ -300,25 +329,32 @@ void CsvWorkbook::load(CsvBytes& bytes)
         for (;;) {
             r = text.rest();
             qsizetype j = 0;
-            while (j < r.size() && r[j] != sep && r[j] != u'\n' && r[j] != u'\r') ++j;
-            if (j > 0) field += r.first(j);
+            while (j < r.size() && r[j] != sep && r[j] != u'\n' && r[j] != u'\r')
+                ++j;
+            if (j > 0)
+                field += r.first(j);
             text.skip(j);
-            if (j < r.size() || text.ended()) break;
+            if (j < r.size() || text.ended())
+                break;
         }
         endField();
         r = text.rest();
-        if (r.isEmpty()) break;
+        if (r.isEmpty())
+            break;
         if (r[0] == sep) {
             text.skip(1);
-            if (++col >= quint32(LargeSheetColumns)) tooLarge();
-            if (text.rest().isEmpty()) break;
+            if (++col >= quint32(LargeSheetColumns))
+                tooLarge();
+            if (text.rest().isEmpty())
+                break;
             continue;
         }
         // a line break: \r\n, \n or \r
         text.skip(r[0] == u'\r' && r.size() > 1 && r[1] == u'\n' ? 2 : 1);
         ++line;
         col = 0;
-        if (!text.rest().isEmpty() && ++row >= quint32(LargeSheetRows)) tooLarge();
+        if (!text.rest().isEmpty() && ++row >= quint32(LargeSheetRows))
+            tooLarge();
     }
     finish();
 }
@@ -327,11 +363,13 @@ void CsvWorkbook::load(CsvBytes& bytes)
 
 bool looksLikeText(const QByteArray& bytes)
 {
-    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) return true;
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        return true;
     const qsizetype n = std::min<qsizetype>(bytes.size(), 1 << 16);
     for (qsizetype i = 0; i < n; ++i) {
         const uchar c = uchar(bytes[i]);
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != 0x1A) return false;
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != 0x1A)
+            return false;
     }
     return true;
 }

@@ -44,7 +44,8 @@ Significant significant15(double a)
     int power = int(std::floor(std::log10(a))); // one off near a power of ten at most
     for (int tries = 0; tries < 3; ++tries) {
         const int decimals = 14 - power;
-        if (decimals < 0 || decimals > 22) break;
+        if (decimals < 0 || decimals > 22)
+            break;
         const double m = a * powersOfTen[decimals];
         if (m < 1e14 || m >= 1e15) {
             power += m < 1e14 ? -1 : 1;
@@ -52,7 +53,8 @@ Significant significant15(double a)
         }
         const double whole = std::floor(m);
         const auto rounded = roundHalfUp(qint64(whole), m - whole, 0.0625);
-        if (!rounded) break;
+        if (!rounded)
+            break;
         const qint64 v = *rounded;
         char digits[24];
         const qsizetype n = std::to_chars(digits, digits + sizeof digits, v).ptr - digits;
@@ -72,7 +74,8 @@ Significant significant15(double a)
     }
     qsizetype k = 0;
     for (const char* p = text; p < e; ++p)
-        if (*p != '.') s.digits[k++] = *p;
+        if (*p != '.')
+            s.digits[k++] = *p;
     std::memset(s.digits + k, '0', size_t(15 - k));
     s.exponent = 0;
     std::from_chars(e + (e[1] == '+' ? 2 : 1), r.ptr, s.exponent);
@@ -101,9 +104,11 @@ void roundedDigits(const Significant& s, int shift, int decimals, Digits& out)
         // the first keep digits as an integer, and the digits after them as its fraction: the
         // 15 digits are exact in an integer, the fraction against one half too
         qint64 all = 0;
-        for (const char d : s.digits) all = all * 10 + (d - '0');
+        for (const char d : s.digits)
+            all = all * 10 + (d - '0');
         qint64 unit = 1;
-        for (qint64 k = keep; k < 15; ++k) unit *= 10;
+        for (qint64 k = keep; k < 15; ++k)
+            unit *= 10;
         const qint64 kept = *roundHalfUp(all / unit, double(all % unit) / double(unit));
         char digits[24];
         const qsizetype n = std::to_chars(digits, digits + sizeof digits, kept).ptr - digits; // one more when 9s carry

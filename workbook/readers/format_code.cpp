@@ -20,8 +20,10 @@ Section parseSection(const QString& code)
 {
     Section sec;
     auto literal = [&](const QString& t) {
-        if (!sec.tokens.empty() && sec.tokens.back().kind == Token::Literal) sec.tokens.back().text += t;
-        else sec.tokens.push_back({Token::Literal, t});
+        if (!sec.tokens.empty() && sec.tokens.back().kind == Token::Literal)
+            sec.tokens.back().text += t;
+        else
+            sec.tokens.push_back({Token::Literal, t});
     };
     const qsizetype n = code.size();
     for (qsizetype i = 0; i < n; ++i) {
@@ -29,19 +31,24 @@ Section parseSection(const QString& code)
         const char16_t u = c.unicode();
         if (u == u'"') {
             qsizetype end = code.indexOf(u'"', i + 1);
-            if (end < 0) end = n;
+            if (end < 0)
+                end = n;
             literal(code.mid(i + 1, end - i - 1));
             i = end;
         } else if (u == u'\\') {
-            if (i + 1 < n) literal(code.mid(++i, 1));
+            if (i + 1 < n)
+                literal(code.mid(++i, 1));
         } else if (u == u'_') {
-            if (i + 1 < n) ++i;
+            if (i + 1 < n)
+                ++i;
             literal(u" "_s);
         } else if (u == u'*') {
-            if (i + 1 < n) ++i; // fill character: dropped
+            if (i + 1 < n)
+                ++i; // fill character: dropped
         } else if (u == u'[') {
             qsizetype end = code.indexOf(u']', i + 1);
-            if (end < 0) end = n;
+            if (end < 0)
+                end = n;
             const QString inner = code.mid(i + 1, end - i - 1);
             i = end;
             if (inner.startsWith(u'$')) {
@@ -59,20 +66,26 @@ Section parseSection(const QString& code)
                     sec.language = quint16(id & 0xFFFF);
             } else if (!inner.isEmpty() && (inner[0] == u'<' || inner[0] == u'>' || inner[0] == u'=')) {
                 qsizetype k = 0;
-                while (k < inner.size() && (inner[k] == u'<' || inner[k] == u'>' || inner[k] == u'=')) ++k;
+                while (k < inner.size() && (inner[k] == u'<' || inner[k] == u'>' || inner[k] == u'='))
+                    ++k;
                 bool ok = false;
                 const double v = inner.mid(k).trimmed().toDouble(&ok);
                 if (ok) {
                     using C = Condition;
                     const QStringView op = QStringView(inner).left(k);
                     sec.hasCondition = true;
-                    sec.condition = op == u"<" ? C::Less : op == u"<=" ? C::LessEqual : op == u">" ? C::Greater
-                                  : op == u">=" ? C::GreaterEqual : op == u"<>" ? C::NotEqual : C::Equal;
+                    sec.condition = op == u"<"    ? C::Less
+                                    : op == u"<=" ? C::LessEqual
+                                    : op == u">"  ? C::Greater
+                                    : op == u">=" ? C::GreaterEqual
+                                    : op == u"<>" ? C::NotEqual
+                                                  : C::Equal;
                     sec.conditionValue = v;
                 }
             } else {
                 const QString low = inner.toLower();
-                if (!low.isEmpty() && (low.count(u'h') == low.size() || low.count(u'm') == low.size() || low.count(u's') == low.size()))
+                if (!low.isEmpty() &&
+                    (low.count(u'h') == low.size() || low.count(u'm') == low.size() || low.count(u's') == low.size()))
                     sec.tokens.push_back({Token::Elapsed, low});
                 // anything else is a colour or a locale tag: ignored
             }
@@ -103,7 +116,8 @@ Section parseSection(const QString& code)
         } else if (QStringView(u"yYdDmMhHsS").contains(c)) {
             const QChar low = c.toLower();
             qsizetype k = i;
-            while (k < n && code[k].toLower() == low) ++k;
+            while (k < n && code[k].toLower() == low)
+                ++k;
             sec.tokens.push_back({Token::Date, QString(k - i, low)});
             i = k - 1;
         } else if (u == u'g' || u == u'G' || u == u'b' || u == u'B' || u == u'e') {
@@ -115,34 +129,46 @@ Section parseSection(const QString& code)
 
     bool date = false;
     for (const Token& t : sec.tokens)
-        if (t.kind == Token::Date || t.kind == Token::AmPm || t.kind == Token::Elapsed) date = true;
-    if (!date) return sec;
+        if (t.kind == Token::Date || t.kind == Token::AmPm || t.kind == Token::Elapsed)
+            date = true;
+    if (!date)
+        return sec;
 
     // In a date section, digits and separators are literals except ".0" after seconds,
     // and "m" next to hours or seconds is minutes.
     std::vector<Token> out;
     for (size_t i = 0; i < sec.tokens.size(); ++i) {
         Token t = sec.tokens[i];
-        if (t.kind == Token::Point && i + 1 < sec.tokens.size() && sec.tokens[i + 1].kind == Token::Digit && sec.tokens[i + 1].text == u"0") {
+        if (t.kind == Token::Point && i + 1 < sec.tokens.size() && sec.tokens[i + 1].kind == Token::Digit &&
+            sec.tokens[i + 1].text == u"0") {
             QString f = u"."_s;
-            while (i + 1 < sec.tokens.size() && sec.tokens[i + 1].kind == Token::Digit && sec.tokens[i + 1].text == u"0" && f.size() < 4) {
+            while (i + 1 < sec.tokens.size() && sec.tokens[i + 1].kind == Token::Digit &&
+                   sec.tokens[i + 1].text == u"0" && f.size() < 4) {
                 f += u'0';
                 ++i;
             }
             out.push_back({Token::Date, f});
             continue;
         }
-        if (t.kind == Token::Point) t = {Token::Literal, u"."_s};
-        else if (t.kind == Token::Slash) t = {Token::DateSep, {}}; // an escaped or quoted "/" stays one
-        else if (t.kind == Token::Group) t = {Token::Literal, u","_s};
-        else if (t.kind == Token::Percent) t = {Token::Literal, u"%"_s};
-        else if (t.kind == Token::Digit || t.kind == Token::Exponent) t = {Token::Literal, t.text};
-        if (t.kind == Token::Literal && !out.empty() && out.back().kind == Token::Literal) out.back().text += t.text;
-        else out.push_back(t);
+        if (t.kind == Token::Point)
+            t = {Token::Literal, u"."_s};
+        else if (t.kind == Token::Slash)
+            t = {Token::DateSep, {}}; // an escaped or quoted "/" stays one
+        else if (t.kind == Token::Group)
+            t = {Token::Literal, u","_s};
+        else if (t.kind == Token::Percent)
+            t = {Token::Literal, u"%"_s};
+        else if (t.kind == Token::Digit || t.kind == Token::Exponent)
+            t = {Token::Literal, t.text};
+        if (t.kind == Token::Literal && !out.empty() && out.back().kind == Token::Literal)
+            out.back().text += t.text;
+        else
+            out.push_back(t);
     }
     for (size_t i = 0; i < out.size(); ++i) {
         Token& t = out[i];
-        if (t.kind != Token::Date || t.text[0] != u'm' || t.text.size() > 2) continue;
+        if (t.kind != Token::Date || t.text[0] != u'm' || t.text.size() > 2)
+            continue;
         bool minute = false;
         for (size_t k = i; k-- > 0;) {
             if (out[k].kind == Token::Date || out[k].kind == Token::Elapsed) {
@@ -156,7 +182,8 @@ Section parseSection(const QString& code)
                 break;
             }
         }
-        if (minute) t.text = QString(t.text.size(), u'n');
+        if (minute)
+            t.text = QString(t.text.size(), u'n');
     }
     sec.tokens = std::move(out);
     return sec;
@@ -165,7 +192,8 @@ Section parseSection(const QString& code)
 bool hasKind(const Section& s, Token::Kind k)
 {
     for (const Token& t : s.tokens)
-        if (t.kind == k) return true;
+        if (t.kind == k)
+            return true;
     return false;
 }
 
@@ -202,14 +230,17 @@ void makePlan(Section& sec)
             continue;
         }
         Token c = t;
-        if (c.kind == Token::Slash) c = {Token::Literal, u"/"_s};
-        if (c.kind == Token::Text) c = {Token::Literal, QString()};
+        if (c.kind == Token::Slash)
+            c = {Token::Literal, u"/"_s};
+        if (c.kind == Token::Text)
+            c = {Token::Literal, QString()};
         (stage == 0 ? intT : stage == 1 ? fracT : expT).push_back(c);
     }
     // Commas: between integer digits they group; after the last digit each divides by 1000.
     int lastDigit = -1;
     for (size_t i = 0; i < intT.size(); ++i)
-        if (intT[i].kind == Token::Digit) lastDigit = int(i);
+        if (intT[i].kind == Token::Digit)
+            lastDigit = int(i);
     for (size_t i = 0; i < intT.size(); ++i) {
         if (intT[i].kind != Token::Group) {
             p.intT.push_back(intT[i]);
@@ -219,37 +250,47 @@ void makePlan(Section& sec)
             // scaling only when nothing but commas follows the digits in this part
             bool onlyCommas = true;
             for (size_t k = i; k < intT.size(); ++k)
-                if (intT[k].kind == Token::Digit) onlyCommas = false;
-            if (onlyCommas && lastDigit >= 0) ++p.scale;
-            else p.intT.push_back({Token::Literal, u","_s});
+                if (intT[k].kind == Token::Digit)
+                    onlyCommas = false;
+            if (onlyCommas && lastDigit >= 0)
+                ++p.scale;
+            else
+                p.intT.push_back({Token::Literal, u","_s});
         } else if (lastDigit >= 0) {
             p.grouping = true;
         }
     }
     for (const Token& t : fracT) {
         if (t.kind == Token::Group) {
-            if (p.point) ++p.scale; // "0.0,": a comma after the decimals also scales
+            if (p.point)
+                ++p.scale; // "0.0,": a comma after the decimals also scales
             continue;
         }
         p.fracT.push_back(t);
     }
-    for (const Token& t : expT) p.expT.push_back(t.kind == Token::Group ? Token{Token::Literal, u","_s} : t);
+    for (const Token& t : expT)
+        p.expT.push_back(t.kind == Token::Group ? Token{Token::Literal, u","_s} : t);
 
     for (const Token& t : p.fracT)
-        if (t.kind == Token::Digit) ++p.fracDigits;
+        if (t.kind == Token::Digit)
+            ++p.fracDigits;
     for (const Token& t : p.intT)
         if (t.kind == Token::Digit) {
             ++p.intPlaces;
-            if (t.text != u"0") p.intHash = true;
-            else p.anyZero = true;
+            if (t.text != u"0")
+                p.intHash = true;
+            else
+                p.anyZero = true;
         }
     for (const Token& t : p.expT)
-        if (t.kind == Token::Digit) ++p.expDigits;
+        if (t.kind == Token::Digit)
+            ++p.expDigits;
 
     // Whether the section has the common shape the renderer fills without its placeholder walk.
     const auto suffixFrom = [&](const std::vector<Token>& toks, size_t from) {
         for (size_t i = from; i < toks.size(); ++i) {
-            if (toks[i].kind != Token::Literal) return false;
+            if (toks[i].kind != Token::Literal)
+                return false;
             p.suffix += toks[i].text;
         }
         return true;
@@ -258,20 +299,25 @@ void makePlan(Section& sec)
     size_t i = 0;
     for (bool zeros = false; simple && i < p.intT.size() && p.intT[i].kind == Token::Digit; ++i) {
         const QString& d = p.intT[i].text;
-        if (d == u"0") zeros = true;
-        else if (d != u"#" || zeros) simple = false;
-        if (d == u"0") ++p.minInt;
+        if (d == u"0")
+            zeros = true;
+        else if (d != u"#" || zeros)
+            simple = false;
+        if (d == u"0")
+            ++p.minInt;
     }
     if (simple && p.point) {
         simple = i == p.intT.size();
         size_t k = 0;
-        while (simple && k < p.fracT.size() && p.fracT[k].kind == Token::Digit) simple = p.fracT[k++].text == u"0";
+        while (simple && k < p.fracT.size() && p.fracT[k].kind == Token::Digit)
+            simple = p.fracT[k++].text == u"0";
         simple = simple && suffixFrom(p.fracT, k);
     } else if (simple) {
         simple = p.fracT.empty() && suffixFrom(p.intT, i);
     }
     p.simple = simple;
-    if (!simple) p.suffix.clear();
+    if (!simple)
+        p.suffix.clear();
 }
 
 void classify(Section& sec)
@@ -279,9 +325,12 @@ void classify(Section& sec)
     if (isDateSection(sec) || sec.system != Section::System::None) {
         sec.shape = Shape::Date;
         for (const Token& t : sec.tokens) {
-            if (t.kind == Token::Date && t.text[0] == u'.') sec.subSecondDigits = std::max(sec.subSecondDigits, int(t.text.size()) - 1);
-            if (t.kind == Token::AmPm) sec.ampm = true;
-            if (t.kind == Token::Date && t.text[0] == u'd' && t.text.size() <= 2) sec.hasDay = true;
+            if (t.kind == Token::Date && t.text[0] == u'.')
+                sec.subSecondDigits = std::max(sec.subSecondDigits, int(t.text.size()) - 1);
+            if (t.kind == Token::AmPm)
+                sec.ampm = true;
+            if (t.kind == Token::Date && t.text[0] == u'd' && t.text.size() <= 2)
+                sec.hasDay = true;
         }
     } else if (sec.general) {
         sec.shape = Shape::General;
@@ -302,13 +351,15 @@ void classify(Section& sec)
 std::vector<Section> parseSections(const QString& code)
 {
     std::vector<Section> sections;
-    if (code.isEmpty() || code.compare(u"General", Qt::CaseInsensitive) == 0) return sections;
+    if (code.isEmpty() || code.compare(u"General", Qt::CaseInsensitive) == 0)
+        return sections;
     QString part;
     for (qsizetype i = 0; i < code.size(); ++i) {
         const QChar c = code[i];
         if (c == u'"') {
             qsizetype end = code.indexOf(u'"', i + 1);
-            if (end < 0) end = code.size() - 1;
+            if (end < 0)
+                end = code.size() - 1;
             part += code.mid(i, end - i + 1);
             i = end;
         } else if ((c == u'\\' || c == u'_' || c == u'*') && i + 1 < code.size()) {
@@ -316,7 +367,8 @@ std::vector<Section> parseSections(const QString& code)
             ++i;
         } else if (c == u'[') {
             qsizetype end = code.indexOf(u']', i + 1);
-            if (end < 0) end = code.size() - 1;
+            if (end < 0)
+                end = code.size() - 1;
             part += code.mid(i, end - i + 1);
             i = end;
         } else if (c == u';') {
@@ -327,9 +379,11 @@ std::vector<Section> parseSections(const QString& code)
         }
     }
     sections.push_back(parseSection(part));
-    if (sections.size() > 4) sections.resize(4);
+    if (sections.size() > 4)
+        sections.resize(4);
     for (Section& sec : sections) {
-        if (!sec.language) sec.language = sections.front().language; // a tag is written once, in front
+        if (!sec.language)
+            sec.language = sections.front().language; // a tag is written once, in front
         classify(sec);
     }
     return sections;
@@ -350,13 +404,17 @@ NumberFormat& NumberFormat::operator=(NumberFormat&&) noexcept = default;
 NumberFormat::NumberFormat(const QString& code)
 {
     m_sections = numfmt::parseSections(code);
-    if (m_sections.empty()) return; // General
+    if (m_sections.empty())
+        return; // General
     m_general = false;
     // The section for text: the fourth, or a last one that shows the text and no number.
-    if (m_sections.size() == 4) m_textSection = 3;
-    else if (m_sections.back().shape == Shape::Text) m_textSection = int(m_sections.size()) - 1;
+    if (m_sections.size() == 4)
+        m_textSection = 3;
+    else if (m_sections.back().shape == Shape::Text)
+        m_textSection = int(m_sections.size()) - 1;
     m_numeric = m_textSection < 0 ? m_sections.size() : size_t(m_textSection);
-    for (size_t i = 0; i < m_numeric; ++i) m_conditional = m_conditional || m_sections[i].hasCondition;
+    for (size_t i = 0; i < m_numeric; ++i)
+        m_conditional = m_conditional || m_sections[i].hasCondition;
     const auto alone = [](const Section& sec) {
         return sec.tokens.size() == 1 && (sec.tokens[0].kind == Token::Text || sec.tokens[0].kind == Token::GeneralNum);
     };

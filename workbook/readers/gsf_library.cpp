@@ -4,10 +4,7 @@
 
 namespace kalder {
 
-void GsfRelease::operator()(void* object) const noexcept
-{
-    g_object_unref(object);
-}
+void GsfRelease::operator()(void* object) const noexcept { g_object_unref(object); }
 
 void startGsf()
 {
@@ -16,8 +13,11 @@ void startGsf()
         gsf_init();
         // Some of the library's warnings are logged without a domain.
         for (const char* domain : {"libgsf:zip", "libgsf:msole", "libgsf", static_cast<const char*>(nullptr)})
-            g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
-                              [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+            g_log_set_handler(
+                domain,
+                GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO |
+                               G_LOG_LEVEL_DEBUG),
+                [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
         g_set_printerr_handler([](const gchar*) {});
     });
 }

@@ -11,6 +11,7 @@ struct GsfRelease {
     void operator()(void* object) const noexcept; // g_object_unref
 };
 
-template <typename T> using GsfPtr = std::unique_ptr<T, GsfRelease>;
+template <typename T>
+using GsfPtr = std::unique_ptr<T, GsfRelease>;
 
 } // namespace kalder

@@ -25,7 +25,8 @@ void appendGeneral(TextBuilder& out, double value, const QLocale& locale)
         return;
     }
     const double a = std::fabs(value);
-    if (value < 0) out.add(u'-');
+    if (value < 0)
+        out.add(u'-');
     if (a < 1e15 && a == std::floor(a)) {
         out.addNumber(qint64(a));
         return;
@@ -33,7 +34,8 @@ void appendGeneral(TextBuilder& out, double value, const QLocale& locale)
     // up to 15 significant digits, without the zeros after the last that is not one
     const Significant s = significant15(a);
     qsizetype n = 15;
-    while (n > 1 && s.digits[n - 1] == '0') --n;
+    while (n > 1 && s.digits[n - 1] == '0')
+        --n;
     const QString& point = localeTexts(locale).decimalPoint;
     if (s.exponent >= 15 || s.exponent < -9) {
         out.add(char16_t(s.digits[0]));
@@ -69,20 +71,24 @@ bool isLiteral(const Token& t) { return t.kind == Token::Literal || t.kind == To
 
 void addLiteral(TextBuilder& out, const Token& t, const LocaleTexts& lt)
 {
-    if (t.kind == Token::Point) out.add(lt.decimalPoint);
-    else out.add(t.text);
+    if (t.kind == Token::Point)
+        out.add(lt.decimalPoint);
+    else
+        out.add(t.text);
 }
 
 // Fills the integer placeholders right to left with the digits; the leftmost takes the rest.
 void fillInteger(TextBuilder& out, const NumberPlan& plan, const char* digits, qsizetype len, const LocaleTexts& lt)
 {
     const auto& toks = plan.intT;
-    if (len == 1 && digits[0] == '0' && !plan.anyZero) len = 0;
+    if (len == 1 && digits[0] == '0' && !plan.anyZero)
+        len = 0;
     const qsizetype places = plan.intPlaces;
     if (places == 0) {
         out.addAscii(digits, len);
         for (const Token& t : toks)
-            if (isLiteral(t)) addLiteral(out, t, lt);
+            if (isLiteral(t))
+                addLiteral(out, t, lt);
         return;
     }
     if (plan.grouping) {
@@ -90,23 +96,30 @@ void fillInteger(TextBuilder& out, const NumberPlan& plan, const char* digits, q
         QVarLengthArray<char16_t, 64> all;
         qsizetype k = 0;
         for (const Token& t : toks) {
-            if (t.kind != Token::Digit) continue;
-            if (k++ >= places - len) continue;
-            if (placeIs(t, u'0')) all.append(u'0');
-            else if (placeIs(t, u'?')) all.append(u' ');
+            if (t.kind != Token::Digit)
+                continue;
+            if (k++ >= places - len)
+                continue;
+            if (placeIs(t, u'0'))
+                all.append(u'0');
+            else if (placeIs(t, u'?'))
+                all.append(u' ');
         }
-        for (qsizetype i = 0; i < len; ++i) all.append(char16_t(digits[i]));
+        for (qsizetype i = 0; i < len; ++i)
+            all.append(char16_t(digits[i]));
         QVarLengthArray<qsizetype, 32> breaks; // positions before which a separator goes
         int count = 0;
         for (qsizetype i = all.size(); i-- > 0;) {
-            if (count > 0 && count % 3 == 0 && all[i] != u' ') breaks.append(i + 1);
+            if (count > 0 && count % 3 == 0 && all[i] != u' ')
+                breaks.append(i + 1);
             ++count;
         }
         bool placed = false;
         qsizetype firstPlace = -1, lastPlace = -1;
         for (qsizetype i = 0; i < qsizetype(toks.size()); ++i)
             if (toks[size_t(i)].kind == Token::Digit) {
-                if (firstPlace < 0) firstPlace = i;
+                if (firstPlace < 0)
+                    firstPlace = i;
                 lastPlace = i;
             }
         for (qsizetype i = 0; i < qsizetype(toks.size()); ++i) {
@@ -130,7 +143,8 @@ void fillInteger(TextBuilder& out, const NumberPlan& plan, const char* digits, q
     qsizetype k = 0;
     for (const Token& t : toks) {
         if (t.kind != Token::Digit) {
-            if (isLiteral(t)) addLiteral(out, t, lt);
+            if (isLiteral(t))
+                addLiteral(out, t, lt);
             continue;
         }
         // placeholder k of the places: the leftmost takes every digit the others leave
@@ -143,38 +157,48 @@ void fillInteger(TextBuilder& out, const NumberPlan& plan, const char* digits, q
             to = from + 1;
         }
         ++k;
-        if (from >= 0 && to > from) out.addAscii(digits + from, to - from);
-        else if (placeIs(t, u'0')) out.add(u'0');
-        else if (placeIs(t, u'?')) out.add(u' ');
+        if (from >= 0 && to > from)
+            out.addAscii(digits + from, to - from);
+        else if (placeIs(t, u'0'))
+            out.add(u'0');
+        else if (placeIs(t, u'?'))
+            out.add(u' ');
     }
 }
 
 // Fills the decimal placeholders left to right; trailing zeros of "#" and "?" are not shown.
-void fillFraction(TextBuilder& out, const std::vector<Token>& toks, const char* digits, qsizetype len, const LocaleTexts& lt)
+void fillFraction(TextBuilder& out, const std::vector<Token>& toks, const char* digits, qsizetype len,
+                  const LocaleTexts& lt)
 {
     // the last placeholder that shows its digit
     qsizetype places = 0;
     for (const Token& t : toks)
-        if (t.kind == Token::Digit) ++places;
+        if (t.kind == Token::Digit)
+            ++places;
     qsizetype shown = places;
     {
         qsizetype k = places;
         for (auto it = toks.rbegin(); it != toks.rend(); ++it) {
-            if (it->kind != Token::Digit) continue;
+            if (it->kind != Token::Digit)
+                continue;
             --k;
             const char d = k < len ? digits[k] : '0';
-            if (d != '0' || placeIs(*it, u'0')) break;
+            if (d != '0' || placeIs(*it, u'0'))
+                break;
             shown = k;
         }
     }
     qsizetype k = 0;
     for (const Token& t : toks) {
         if (t.kind != Token::Digit) {
-            if (isLiteral(t)) addLiteral(out, t, lt);
+            if (isLiteral(t))
+                addLiteral(out, t, lt);
             continue;
         }
-        if (k < shown) out.add(char16_t(k < len ? digits[k] : '0'));
-        else if (placeIs(t, u'?')) out.add(u' ');
+        if (k < shown)
+            out.add(char16_t(k < len ? digits[k] : '0'));
+        else if (placeIs(t, u'?'))
+            out.add(u' ');
         ++k;
     }
 }
@@ -185,22 +209,27 @@ QString fractionText(const Section& sec, double value, bool withSign)
 {
     const auto& t = sec.tokens;
     size_t slash = 0;
-    while (slash < t.size() && t[slash].kind != Token::Slash) ++slash;
+    while (slash < t.size() && t[slash].kind != Token::Slash)
+        ++slash;
     // denominator: fixed digits or placeholders after the slash
     size_t k = slash + 1;
     QString denText;
     int denPlaces = 0;
     bool denQ = false;
-    while (k < t.size() && (t[k].kind == Token::Digit || (t[k].kind == Token::Literal && !t[k].text.isEmpty() && t[k].text[0].isDigit()))) {
+    while (k < t.size() && (t[k].kind == Token::Digit ||
+                            (t[k].kind == Token::Literal && !t[k].text.isEmpty() && t[k].text[0].isDigit()))) {
         if (t[k].kind == Token::Literal) {
             qsizetype j = 0;
-            while (j < t[k].text.size() && t[k].text[j].isDigit()) ++j;
+            while (j < t[k].text.size() && t[k].text[j].isDigit())
+                ++j;
             denText += t[k].text.left(j);
-            if (j < t[k].text.size()) break;
+            if (j < t[k].text.size())
+                break;
         } else {
             denText += t[k].text;
             ++denPlaces;
-            if (t[k].text == u"?") denQ = true;
+            if (t[k].text == u"?")
+                denQ = true;
         }
         ++k;
     }
@@ -209,14 +238,17 @@ QString fractionText(const Section& sec, double value, bool withSign)
     if (!denText.isEmpty() && denText[0] >= u'1' && denText[0] <= u'9') {
         bool ok = false;
         fixedDen = denText.toInt(&ok);
-        if (!ok) fixedDen = 0;
+        if (!ok)
+            fixedDen = 0;
     }
     // numerator: placeholders just before the slash; whole part: placeholders before those
     size_t numBegin = slash;
-    while (numBegin > 0 && t[numBegin - 1].kind == Token::Digit) --numBegin;
+    while (numBegin > 0 && t[numBegin - 1].kind == Token::Digit)
+        --numBegin;
     const int numPlaces = int(slash - numBegin);
     bool numQ = false;
-    for (size_t i = numBegin; i < slash; ++i) numQ = numQ || t[i].text == u"?";
+    for (size_t i = numBegin; i < slash; ++i)
+        numQ = numQ || t[i].text == u"?";
     bool hasWhole = false;
     size_t wholeEnd = 0;
     for (size_t i = 0; i < numBegin; ++i)
@@ -251,32 +283,41 @@ QString fractionText(const Section& sec, double value, bool withSign)
         num = 0;
     }
     QString out;
-    if (withSign && value < 0 && (whole != 0 || num != 0)) out += u'-';
+    if (withSign && value < 0 && (whole != 0 || num != 0))
+        out += u'-';
     for (size_t i = 0; i < numBegin; ++i) {
         if (t[i].kind == Token::Literal) {
-            if (i < wholeEnd || whole != 0 || num == 0 || !hasWhole) out += t[i].text;
-            else out += QString(t[i].text.size(), u' ');
+            if (i < wholeEnd || whole != 0 || num == 0 || !hasWhole)
+                out += t[i].text;
+            else
+                out += QString(t[i].text.size(), u' ');
         } else if (t[i].kind == Token::Digit && i + 1 == wholeEnd) {
-            if (whole != 0 || num == 0) out += QString::number(qint64(whole));
+            if (whole != 0 || num == 0)
+                out += QString::number(qint64(whole));
         }
     }
     QString fracPart;
     if (num == 0 && hasWhole) {
         fracPart = QString(numPlaces + 1 + std::max(denPlaces, int(denText.size())), u' ');
         // the literal between the whole number and the fraction is blank too
-        if (out.endsWith(u' ')) out.chop(1), fracPart += u' ';
+        if (out.endsWith(u' '))
+            out.chop(1), fracPart += u' ';
         out = out.trimmed().isEmpty() ? u"0"_s : out;
-        if (whole == 0 && !out.endsWith(u'0')) out += u'0';
+        if (whole == 0 && !out.endsWith(u'0'))
+            out += u'0';
     } else {
         QString ns = QString::number(num);
-        if (numQ) ns = ns.rightJustified(numPlaces, u' ');
+        if (numQ)
+            ns = ns.rightJustified(numPlaces, u' ');
         QString ds = QString::number(den);
-        if (denQ && fixedDen == 0) ds = ds.leftJustified(denPlaces, u' ');
+        if (denQ && fixedDen == 0)
+            ds = ds.leftJustified(denPlaces, u' ');
         fracPart = ns + u'/' + ds;
     }
     out += fracPart;
     for (size_t i = denEnd; i < t.size(); ++i)
-        if (t[i].kind == Token::Literal) out += t[i].text;
+        if (t[i].kind == Token::Literal)
+            out += t[i].text;
     return out;
 }
 
@@ -284,13 +325,15 @@ QString fractionText(const Section& sec, double value, bool withSign)
 bool onlyZeros(const Digits& s)
 {
     for (char ch : s)
-        if (ch >= '1' && ch <= '9') return false;
+        if (ch >= '1' && ch <= '9')
+            return false;
     return true;
 }
 
 void addSign(TextBuilder& out, bool negative, Sign sign, const Digits& s, const LocaleTexts& lt)
 {
-    if (negative && !(sign == Sign::ShownUnlessZero && onlyZeros(s))) out.add(lt.negativeSign);
+    if (negative && !(sign == Sign::ShownUnlessZero && onlyZeros(s)))
+        out.add(lt.negativeSign);
 }
 
 // A section of the common shape: the digits, zeros before them up to the "0" placeholders,
@@ -306,11 +349,14 @@ void renderSimple(TextBuilder& out, const NumberPlan& p, double a, bool negative
     const qsizetype zeros = std::max<qsizetype>(0, p.minInt - len);
     const qsizetype all = zeros + len;
     for (qsizetype i = 0; i < all; ++i) {
-        if (p.grouping && i > 0 && (all - i) % 3 == 0) out.add(lt.groupSeparator);
+        if (p.grouping && i > 0 && (all - i) % 3 == 0)
+            out.add(lt.groupSeparator);
         out.add(i < zeros ? u'0' : char16_t(d[i - zeros]));
     }
-    if (p.point) out.add(lt.decimalPoint);
-    if (p.fracDigits > 0) out.addAscii(d + dot + 1, p.fracDigits);
+    if (p.point)
+        out.add(lt.decimalPoint);
+    if (p.fracDigits > 0)
+        out.addAscii(d + dot + 1, p.fracDigits);
     out.add(p.suffix);
 }
 
@@ -334,14 +380,18 @@ void scientific(const NumberPlan& p, double a, const LocaleTexts& lt, Digits& s,
     }
     TextBuilder mark;
     mark.add(u'E');
-    if (e < 0) mark.add(u'-');
-    else if (p.expSign == u"+") mark.add(u'+');
+    if (e < 0)
+        mark.add(u'-');
+    else if (p.expSign == u"+")
+        mark.add(u'+');
     mark.addNumber(std::abs(e), std::max(1, p.expDigits));
     bool placed = false;
     for (const Token& t : p.expT) {
         if (isLiteral(t)) {
-            if (t.kind == Token::Point) expText.add(lt.decimalPoint);
-            else expText.add(t.text);
+            if (t.kind == Token::Point)
+                expText.add(lt.decimalPoint);
+            else
+                expText.add(t.text);
         } else if (!placed) {
             expText.add(mark.take());
             placed = true;
@@ -361,21 +411,28 @@ void renderNumber(TextBuilder& out, const NumberPlan& p, double value, Sign sign
 {
     const bool negative = sign != Sign::None && value < 0;
     double a = std::fabs(value);
-    for (int i = 0; i < p.percents; ++i) a *= 100;
-    for (int i = 0; i < p.scale; ++i) a /= 1000;
-    if (p.simple) return renderSimple(out, p, a, negative, sign, lt);
+    for (int i = 0; i < p.percents; ++i)
+        a *= 100;
+    for (int i = 0; i < p.scale; ++i)
+        a /= 1000;
+    if (p.simple)
+        return renderSimple(out, p, a, negative, sign, lt);
 
     Digits s; // the digits shown, with their point
     TextBuilder expText;
-    if (!p.expSign.isEmpty()) scientific(p, a, lt, s, expText);
-    if (s.isEmpty()) fixedDigits(a, p.fracDigits, s);
+    if (!p.expSign.isEmpty())
+        scientific(p, a, lt, s, expText);
+    if (s.isEmpty())
+        fixedDigits(a, p.fracDigits, s);
     const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
     addSign(out, negative, sign, s, lt);
     fillInteger(out, p, s.data(), dot, lt);
     if (p.point) {
         out.add(lt.decimalPoint);
-        if (dot < s.size()) fillFraction(out, p.fracT, s.data() + dot + 1, s.size() - dot - 1, lt);
-        else fillFraction(out, p.fracT, nullptr, 0, lt);
+        if (dot < s.size())
+            fillFraction(out, p.fracT, s.data() + dot + 1, s.size() - dot - 1, lt);
+        else
+            fillFraction(out, p.fracT, nullptr, 0, lt);
     }
     out.add(expText.view());
 }
@@ -384,13 +441,18 @@ void renderSection(TextBuilder& out, const Section& sec, double value, Sign sign
 {
     const bool withSign = sign != Sign::None && value < 0;
     switch (sec.shape) {
-    case Shape::Date: return renderDate(out, sec, value, locale, date1904);
-    case Shape::Fraction: return out.add(fractionText(sec, value, sign != Sign::None));
+    case Shape::Date:
+        return renderDate(out, sec, value, locale, date1904);
+    case Shape::Fraction:
+        return out.add(fractionText(sec, value, sign != Sign::None));
     case Shape::General: {
-        if (withSign) out.add(localeTexts(locale).negativeSign);
+        if (withSign)
+            out.add(localeTexts(locale).negativeSign);
         for (const Token& t : sec.tokens) {
-            if (t.kind == Token::Literal) out.add(t.text);
-            else if (t.kind == Token::GeneralNum) appendGeneral(out, std::fabs(value), locale);
+            if (t.kind == Token::Literal)
+                out.add(t.text);
+            else if (t.kind == Token::GeneralNum)
+                appendGeneral(out, std::fabs(value), locale);
         }
         return;
     }
@@ -398,10 +460,12 @@ void renderSection(TextBuilder& out, const Section& sec, double value, Sign sign
     case Shape::Text: {
         // a section of literals only ("zero", "-") shows them without the number
         for (const Token& t : sec.tokens)
-            if (t.kind == Token::Literal) out.add(t.text);
+            if (t.kind == Token::Literal)
+                out.add(t.text);
         return;
     }
-    case Shape::Number: return renderNumber(out, sec.plan, value, sign, localeTexts(locale));
+    case Shape::Number:
+        return renderNumber(out, sec.plan, value, sign, localeTexts(locale));
     }
 }
 
@@ -421,14 +485,17 @@ QString generalText(double value, const QLocale& locale)
 bool NumberFormat::plainNumber(double value, const QLocale& locale, double& out) const
 {
     // the section formatInto() takes, when it is a simple one with one "0" before the point
-    if (m_general || m_sections.empty() || m_conditional || !std::isfinite(value)) return false;
-    if (m_sections.size() > 1 && !(value > 0)) return false;
+    if (m_general || m_sections.empty() || m_conditional || !std::isfinite(value))
+        return false;
+    if (m_sections.size() > 1 && !(value > 0))
+        return false;
     const Section& sec = m_sections[0];
     const NumberPlan& p = sec.plan;
     if (sec.shape != Shape::Number || !p.simple || p.minInt != 1 || p.percents != 0 || p.scale != 0 ||
         !p.suffix.isEmpty() || p.point != (p.fracDigits > 0))
         return false;
-    if (!localeTexts(locale).plainSigns) return false;
+    if (!localeTexts(locale).plainSigns)
+        return false;
 
     // The shown digits as one integer, when it is exact in a double; then the quotient by the
     // power of ten, both exact, is the correctly rounded value of the decimal.
@@ -437,13 +504,15 @@ bool NumberFormat::plainNumber(double value, const QLocale& locale, double& out)
     quint64 shown = 0;
     if (qint64 scaled; scaledDigits(a, decimals, scaled)) {
         // its digits with the point before the last decimals: a separator from 10^(3 + decimals)
-        if (p.grouping && decimals + 3 <= 22 && double(scaled) >= powersOfTen[decimals + 3]) return false;
+        if (p.grouping && decimals + 3 <= 22 && double(scaled) >= powersOfTen[decimals + 3])
+            return false;
         shown = quint64(scaled);
     } else {
         Digits s;
         fixedDigits(a, decimals, s);
         const qsizetype dot = decimals > 0 ? s.size() - decimals - 1 : s.size();
-        if (dot < 1 || (p.grouping && dot > 3) || s.size() > 39) return false; // no separator; short enough to read
+        if (dot < 1 || (p.grouping && dot > 3) || s.size() > 39)
+            return false; // no separator; short enough to read
         bool zero = true; // the digits, not their integer, which may wrap around
         for (char c : s)
             if (c != '.') {
@@ -453,7 +522,8 @@ bool NumberFormat::plainNumber(double value, const QLocale& locale, double& out)
         const bool exact = s.size() <= 19 && decimals <= 22 && shown < (quint64(1) << 53);
         if (!exact && !zero) {
             double v;
-            if (std::from_chars(s.data(), s.data() + s.size(), v).ec != std::errc()) return false;
+            if (std::from_chars(s.data(), s.data() + s.size(), v).ec != std::errc())
+                return false;
             out = value < 0 ? -v : v;
             return true;
         }
@@ -483,7 +553,8 @@ void NumberFormat::format(double value, const QLocale& locale, bool date1904, QS
 
 void NumberFormat::formatInto(TextBuilder& out, double value, const QLocale& locale, bool date1904) const
 {
-    if (m_general || m_numeric == 0 || std::isnan(value) || std::isinf(value)) return appendGeneral(out, value, locale);
+    if (m_general || m_numeric == 0 || std::isnan(value) || std::isinf(value))
+        return appendGeneral(out, value, locale);
 
     const Section* sec = nullptr;
     // One section shows every number, a value that rounds to zero without a sign; of several,
@@ -499,23 +570,38 @@ void NumberFormat::formatInto(TextBuilder& out, double value, const QLocale& loc
             const double c = s.conditionValue;
             bool hit = false;
             switch (s.condition) {
-            case Condition::Less: hit = value < c; break;
-            case Condition::LessEqual: hit = value <= c; break;
-            case Condition::Greater: hit = value > c; break;
-            case Condition::GreaterEqual: hit = value >= c; break;
-            case Condition::NotEqual: hit = value != c; break;
-            default: hit = value == c; break;
+            case Condition::Less:
+                hit = value < c;
+                break;
+            case Condition::LessEqual:
+                hit = value <= c;
+                break;
+            case Condition::Greater:
+                hit = value > c;
+                break;
+            case Condition::GreaterEqual:
+                hit = value >= c;
+                break;
+            case Condition::NotEqual:
+                hit = value != c;
+                break;
+            default:
+                hit = value == c;
+                break;
             }
             if (hit) {
                 sec = &s;
                 // a condition that no positive number meets ([<0], [<=-25], [=-1]) stands for
                 // the sign, as the negative section does
-                const bool onlyNegative = ((s.condition == Condition::Less || s.condition == Condition::LessEqual) && c <= 0) ||
-                                          (s.condition == Condition::Equal && c < 0);
-                if (onlyNegative) sign = Sign::None;
+                const bool onlyNegative =
+                    ((s.condition == Condition::Less || s.condition == Condition::LessEqual) && c <= 0) ||
+                    (s.condition == Condition::Equal && c < 0);
+                if (onlyNegative)
+                    sign = Sign::None;
             }
         }
-        if (!sec) return appendGeneral(out, value, locale);
+        if (!sec)
+            return appendGeneral(out, value, locale);
     } else if (m_numeric == 1 || value > 0) {
         sec = &m_sections[0];
     } else if (value < 0) {
@@ -524,18 +610,22 @@ void NumberFormat::formatInto(TextBuilder& out, double value, const QLocale& loc
     } else {
         sec = &m_sections[m_numeric >= 3 ? 2 : 0];
     }
-    if (sec->shape == Shape::Text) return appendGeneral(out, value, locale);
+    if (sec->shape == Shape::Text)
+        return appendGeneral(out, value, locale);
     renderSection(out, *sec, value, sign, locale, date1904);
 }
 
 QString NumberFormat::formatText(const QString& text) const
 {
-    if (m_textSection < 0) return text;
+    if (m_textSection < 0)
+        return text;
     // "@" and "General" both stand for the text there
     QString out;
     for (const Token& t : m_sections[size_t(m_textSection)].tokens) {
-        if (t.kind == Token::Literal) out += t.text;
-        else if (t.kind == Token::Text || t.kind == Token::GeneralNum) out += text;
+        if (t.kind == Token::Literal)
+            out += t.text;
+        else if (t.kind == Token::Text || t.kind == Token::GeneralNum)
+            out += text;
     }
     return out;
 }

@@ -65,8 +65,8 @@ public:
 private:
     void formatInto(TextBuilder& out, double value, const QLocale& locale, bool date1904) const;
     std::vector<numfmt::Section> m_sections;
-    size_t m_numeric = 0;      // the sections for numbers, before a section for text
-    int m_textSection = -1;    // the section for text: the fourth, or a last one with "@"
+    size_t m_numeric = 0; // the sections for numbers, before a section for text
+    int m_textSection = -1; // the section for text: the fourth, or a last one with "@"
     bool m_general = true;
     bool m_conditional = false;
     bool m_textAsIs = true;

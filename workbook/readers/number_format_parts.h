@@ -20,7 +20,21 @@ namespace kalder::numfmt {
 
 struct Token {
     // DateSep: a "/" of a date, shown as the locale's date separator
-    enum Kind { Literal, Digit, Point, Group, Percent, Exponent, Slash, Text, Date, AmPm, Elapsed, GeneralNum, DateSep } kind;
+    enum Kind {
+        Literal,
+        Digit,
+        Point,
+        Group,
+        Percent,
+        Exponent,
+        Slash,
+        Text,
+        Date,
+        AmPm,
+        Elapsed,
+        GeneralNum,
+        DateSep
+    } kind;
     QString text; // literal text, date/time form ("yyyy", "mm", "s.00"), digit char, exponent sign
 };
 
@@ -34,10 +48,10 @@ struct NumberPlan {
     std::vector<Token> intT, fracT, expT;
     bool point = false;
     bool grouping = false;
-    bool intHash = false;  // an integer placeholder other than "0"
-    bool anyZero = false;  // an integer placeholder "0"
-    QString expSign;       // "+" or "-" after E; empty without an exponent
-    int scale = 0;         // thousands divided away by trailing commas
+    bool intHash = false; // an integer placeholder other than "0"
+    bool anyZero = false; // an integer placeholder "0"
+    QString expSign; // "+" or "-" after E; empty without an exponent
+    int scale = 0; // thousands divided away by trailing commas
     int percents = 0;
     int fracDigits = 0;
     int intPlaces = 0;
@@ -59,7 +73,7 @@ struct Section {
     NumberPlan plan;
     int subSecondDigits = 0; // dates: ".00" after seconds
     bool ampm = false;
-    bool hasDay = false;     // a day of the month: a month's name takes its genitive form
+    bool hasDay = false; // a day of the month: a month's name takes its genitive form
     // A locale tag ([$-409], [$€-407]): the language of month and day names and AM/PM, as
     // a Windows language identifier; 0 for the locale's own. System forms ([$-F800],
     // [$-F400]) show the locale's long date or long time instead of the section's code.
@@ -86,7 +100,7 @@ QString longTimeCode(const QLocale& locale);
 struct LocaleTexts {
     QLocale locale;
     QString decimalPoint, groupSeparator, negativeSign;
-    QString dateSeparator;   // what a "/" of a date shows: "." for Russian
+    QString dateSeparator; // what a "/" of a date shows: "." for Russian
     bool plainSigns = false; // a minus "-" and a decimal point of one character
 };
 const LocaleTexts& localeTexts(const QLocale& locale);
@@ -121,7 +135,8 @@ inline constexpr double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6
 // returned, for the caller to take the exact decimal way. A doubt of 0 trusts the fraction.
 inline std::optional<qint64> roundHalfUp(qint64 whole, double rest, double doubt = 0)
 {
-    if (doubt > 0 && std::fabs(rest - 0.5) <= doubt) return std::nullopt;
+    if (doubt > 0 && std::fabs(rest - 0.5) <= doubt)
+        return std::nullopt;
     return whole + (rest >= 0.5 ? 1 : 0);
 }
 
@@ -132,12 +147,15 @@ inline std::optional<qint64> roundHalfUp(qint64 whole, double rest, double doubt
 // others (whole numbers among them), which take the decimal way.
 inline bool scaledDigits(double a, int decimals, qint64& v)
 {
-    if (decimals > 22) return false;
+    if (decimals > 22)
+        return false;
     const double m = a * powersOfTen[decimals];
-    if (!(m < 8796093022208.0)) return false; // 2^43
+    if (!(m < 8796093022208.0))
+        return false; // 2^43
     const double whole = std::floor(m);
     const auto rounded = roundHalfUp(qint64(whole), m - whole, 0.0625);
-    if (!rounded) return false;
+    if (!rounded)
+        return false;
     v = *rounded;
     return true;
 }

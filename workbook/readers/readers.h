@@ -14,8 +14,8 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
                                   const Workbook::Part& part);
 // The same, read from the file as it is decoded rather than held in memory; head holds the
 // file's first bytes.
-std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& head, qsizetype fileSize, const QLocale& locale,
-                                      const Workbook::Part& part);
+std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& head, qsizetype fileSize,
+                                      const QLocale& locale, const Workbook::Part& part);
 // .xlsx / .xlsm: a zip package with xl/workbook.xml; the archive is only read while it opens.
 std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale, const Workbook::Part& part);
 // The same file's rows as they are decoded (of a part with its columns named; every column:

@@ -56,7 +56,7 @@ bool dayParts(qint64 serialDay, bool date1904, DayParts& out)
 // and the fraction of the second in units of its last digit shown. The value is rounded once,
 // to that unit, so that 23:59:59.6 shown without fractions is the next day's midnight.
 struct SerialTime {
-    qint64 units;          // the whole value in units of the last digit shown
+    qint64 units; // the whole value in units of the last digit shown
     qint64 unitsPerSecond;
     qint64 day, seconds, sub;
 };
@@ -64,7 +64,8 @@ struct SerialTime {
 SerialTime splitSerial(double value, int subDigits)
 {
     SerialTime t{0, 1, 0, 0, 0};
-    for (int i = 0; i < subDigits; ++i) t.unitsPerSecond *= 10;
+    for (int i = 0; i < subDigits; ++i)
+        t.unitsPerSecond *= 10;
     if (subDigits == 0) { // the common case, by constants the compiler multiplies by
         t.units = std::llround(value * 86400.0);
         t.day = t.units / 86400;
@@ -102,15 +103,19 @@ void renderDate(TextBuilder& out, const Section& sec, double value, const QLocal
         if (!form.empty() && form.front().shape == Shape::Date && form.front().system == Section::System::None)
             return renderDate(out, form.front(), value, locale, date1904);
     }
-    if (value < 0 || value > 2958466.0) return appendGeneral(out, value, locale);
+    if (value < 0 || value > 2958466.0)
+        return appendGeneral(out, value, locale);
     const int subDigits = sec.subSecondDigits;
     const SerialTime time = splitSerial(value, subDigits);
     const qint64 hour = time.seconds / 3600, minute = (time.seconds / 60) % 60, second = time.seconds % 60;
     DayParts dp;
-    if (!dayParts(time.day, date1904, dp)) return appendGeneral(out, value, locale);
+    if (!dayParts(time.day, date1904, dp))
+        return appendGeneral(out, value, locale);
 
     const DateNames* known = nullptr; // looked up when a name is shown
-    const auto names = [&]() -> const DateNames& { return known ? *known : *(known = &dateNames(sec.language, locale)); };
+    const auto names = [&]() -> const DateNames& {
+        return known ? *known : *(known = &dateNames(sec.language, locale));
+    };
     for (const Token& t : sec.tokens) {
         if (t.kind == Token::Literal) {
             out.add(t.text);
@@ -133,31 +138,45 @@ void renderDate(TextBuilder& out, const Section& sec, double value, const QLocal
             const qsizetype len = f.size();
             switch (f[0].unicode()) {
             case u'y':
-                if (len <= 2) out.addNumber(dp.year % 100, 2);
-                else out.addNumber(dp.year);
+                if (len <= 2)
+                    out.addNumber(dp.year % 100, 2);
+                else
+                    out.addNumber(dp.year);
                 break;
             case u'm':
-                if (len <= 2) out.addNumber(dp.month, int(len));
-                else if (len == 3) out.add(names().shortMonths[size_t(dp.month - 1)]);
-                else if (len == 5) out.add(QStringView(names().months[size_t(dp.month - 1)]).left(1));
-                else out.add((sec.hasDay ? names().genitive : names().months)[size_t(dp.month - 1)]);
+                if (len <= 2)
+                    out.addNumber(dp.month, int(len));
+                else if (len == 3)
+                    out.add(names().shortMonths[size_t(dp.month - 1)]);
+                else if (len == 5)
+                    out.add(QStringView(names().months[size_t(dp.month - 1)]).left(1));
+                else
+                    out.add((sec.hasDay ? names().genitive : names().months)[size_t(dp.month - 1)]);
                 break;
             case u'd':
-                if (len <= 2) out.addNumber(dp.day, int(len));
-                else if (len == 3) out.add(names().shortDays[size_t(dp.dayOfWeek - 1)]);
-                else out.add(names().days[size_t(dp.dayOfWeek - 1)]);
+                if (len <= 2)
+                    out.addNumber(dp.day, int(len));
+                else if (len == 3)
+                    out.add(names().shortDays[size_t(dp.dayOfWeek - 1)]);
+                else
+                    out.add(names().days[size_t(dp.dayOfWeek - 1)]);
                 break;
             case u'h': {
                 qint64 h = hour;
                 if (sec.ampm) {
                     h %= 12;
-                    if (h == 0) h = 12;
+                    if (h == 0)
+                        h = 12;
                 }
                 out.addNumber(h, len >= 2 ? 2 : 1);
                 break;
             }
-            case u'n': out.addNumber(minute, len >= 2 ? 2 : 1); break;
-            case u's': out.addNumber(second, len >= 2 ? 2 : 1); break;
+            case u'n':
+                out.addNumber(minute, len >= 2 ? 2 : 1);
+                break;
+            case u's':
+                out.addNumber(second, len >= 2 ? 2 : 1);
+                break;
             case u'.': {
                 TextBuilder digits;
                 digits.addNumber(time.sub, subDigits);
@@ -165,7 +184,8 @@ void renderDate(TextBuilder& out, const Section& sec, double value, const QLocal
                 out.add(digits.view().left(len - 1));
                 break;
             }
-            default: break;
+            default:
+                break;
             }
         }
     }

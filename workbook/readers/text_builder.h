@@ -19,31 +19,37 @@ public:
 
     void add(char16_t c)
     {
-        if (m_size == m_capacity) grow(1);
+        if (m_size == m_capacity)
+            grow(1);
         m_data[m_size++] = c;
     }
     void add(QStringView s) { addUnits(s.utf16(), s.size()); }
     void addAscii(const char* p, qsizetype n)
     {
-        if (m_capacity - m_size < n) grow(n);
-        for (qsizetype i = 0; i < n; ++i) m_data[m_size + i] = char16_t(uchar(p[i]));
+        if (m_capacity - m_size < n)
+            grow(n);
+        for (qsizetype i = 0; i < n; ++i)
+            m_data[m_size + i] = char16_t(uchar(p[i]));
         m_size += n;
     }
     void addNumber(qint64 v, int width = 1)
     {
         if (v >= 0 && v < 100 && width <= 2) { // the day, month, hour, minute of a date
-            if (v >= 10 || width == 2) add(char16_t(u'0' + v / 10));
+            if (v >= 10 || width == 2)
+                add(char16_t(u'0' + v / 10));
             add(char16_t(u'0' + v % 10));
             return;
         }
         char digits[24];
         const auto r = std::to_chars(digits, digits + sizeof digits, v);
-        for (qsizetype n = r.ptr - digits; n < width; ++n) add(u'0');
+        for (qsizetype n = r.ptr - digits; n < width; ++n)
+            add(u'0');
         addAscii(digits, r.ptr - digits);
     }
     void addRepeated(char16_t c, qsizetype n)
     {
-        for (qsizetype i = 0; i < n; ++i) add(c);
+        for (qsizetype i = 0; i < n; ++i)
+            add(c);
     }
     void clear() { m_size = 0; }
     QStringView view() const { return QStringView(m_data, m_size); }
@@ -58,7 +64,8 @@ public:
 private:
     void addUnits(const char16_t* p, qsizetype n)
     {
-        if (m_capacity - m_size < n) grow(n);
+        if (m_capacity - m_size < n)
+            grow(n);
         std::copy_n(p, n, m_data + m_size);
         m_size += n;
     }

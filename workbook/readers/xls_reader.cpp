@@ -34,16 +34,47 @@ namespace {
 // BOF of BIFF3; the others are those of BIFF5-BIFF8 (and of BIFF3-BIFF4 where they match).
 namespace rec {
 enum : quint16 {
-    Integer2 = 0x0002, Number2 = 0x0003, Label2 = 0x0004, BoolErr2 = 0x0005,
-    Formula = 0x0006,  // BIFF2 and BIFF5-BIFF8 alike
-    String2 = 0x0007, Bof2 = 0x0009, Eof = 0x000A,
-    Format2 = 0x001E,  // FORMAT of BIFF2-BIFF3: the code alone, numbered by its order
-    Datemode = 0x0022, Filepass = 0x002F, Font = 0x0031, Continue = 0x003C, Window1 = 0x003D, Codepage = 0x0042,
-    Boundsheet = 0x0085, Mulrk = 0x00BD, Mulblank = 0x00BE, Rstring = 0x00D6, Xf = 0x00E0, MergedCells = 0x00E5,
-    Sst = 0x00FC, LabelSst = 0x00FD, Blank = 0x0201, Number = 0x0203, Label = 0x0204, BoolErr = 0x0205,
-    Formula3 = 0x0206, String = 0x0207, Bof3 = 0x0209, Array = 0x0221, Table = 0x0236, Window2 = 0x023E,
-    Xf3 = 0x0243, Rk = 0x027E, Formula4 = 0x0406, Bof4 = 0x0409, Format = 0x041E, Xf4 = 0x0443,
-    SharedFormula = 0x04BC, Bof = 0x0809,
+    Integer2 = 0x0002,
+    Number2 = 0x0003,
+    Label2 = 0x0004,
+    BoolErr2 = 0x0005,
+    Formula = 0x0006, // BIFF2 and BIFF5-BIFF8 alike
+    String2 = 0x0007,
+    Bof2 = 0x0009,
+    Eof = 0x000A,
+    Format2 = 0x001E, // FORMAT of BIFF2-BIFF3: the code alone, numbered by its order
+    Datemode = 0x0022,
+    Filepass = 0x002F,
+    Font = 0x0031,
+    Continue = 0x003C,
+    Window1 = 0x003D,
+    Codepage = 0x0042,
+    Boundsheet = 0x0085,
+    Mulrk = 0x00BD,
+    Mulblank = 0x00BE,
+    Rstring = 0x00D6,
+    Xf = 0x00E0,
+    MergedCells = 0x00E5,
+    Sst = 0x00FC,
+    LabelSst = 0x00FD,
+    Blank = 0x0201,
+    Number = 0x0203,
+    Label = 0x0204,
+    BoolErr = 0x0205,
+    Formula3 = 0x0206,
+    String = 0x0207,
+    Bof3 = 0x0209,
+    Array = 0x0221,
+    Table = 0x0236,
+    Window2 = 0x023E,
+    Xf3 = 0x0243,
+    Rk = 0x027E,
+    Formula4 = 0x0406,
+    Bof4 = 0x0409,
+    Format = 0x041E,
+    Xf4 = 0x0443,
+    SharedFormula = 0x04BC,
+    Bof = 0x0809,
 };
 } // namespace rec
 
@@ -56,7 +87,8 @@ constexpr bool isBof(quint16 type)
 // What a BOF record says: the version of BIFF5-BIFF8, the kind of substream that follows.
 namespace bof {
 constexpr quint16 Biff5 = 0x0500, Biff8 = 0x0600;
-constexpr quint16 Worksheet = 0x0010, Chart = 0x0020, MacroSheet = 0x0040, Workspace = 0x0100; // a BIFF4 workbook's globals
+constexpr quint16 Worksheet = 0x0010, Chart = 0x0020, MacroSheet = 0x0040,
+                  Workspace = 0x0100; // a BIFF4 workbook's globals
 } // namespace bof
 
 // WINDOW2 flags of BIFF3-BIFF4: the sheet is one of those selected, the one shown.
@@ -91,9 +123,11 @@ void assignChars(QString& out, const uchar* p, qsizetype chars, bool high)
     out.resize(chars);
     char16_t* d = reinterpret_cast<char16_t*>(out.data());
     if (high)
-        for (qsizetype i = 0; i < chars; ++i) d[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
+        for (qsizetype i = 0; i < chars; ++i)
+            d[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
     else
-        for (qsizetype i = 0; i < chars; ++i) d[i] = char16_t(p[i]);
+        for (qsizetype i = 0; i < chars; ++i)
+            d[i] = char16_t(p[i]);
 }
 
 QString fromUtf16Le(const uchar* p, qsizetype chars)
@@ -107,7 +141,7 @@ QString fromUtf16Le(const uchar* p, qsizetype chars)
 // made by the first text (while the file is read, in one thread): a BIFF8 file needs none.
 class CodePage {
 public:
-    explicit CodePage(int cp = 1252) : m_cp(cp) {}
+    explicit CodePage(int cp = 1252) : m_cp(cp) { }
     int number() const { return m_cp; }
     QString decode(const uchar* p, qsizetype n) const
     {
@@ -116,10 +150,12 @@ public:
             if (const char* name = codePageName(m_cp)) {
                 // stateless: a lead byte a text ends with does not reach into the next one
                 m_decoder = std::make_unique<QStringDecoder>(name, QStringConverter::Flag::Stateless);
-                if (!m_decoder->isValid()) m_decoder.reset();
+                if (!m_decoder->isValid())
+                    m_decoder.reset();
             }
         }
-        if (m_decoder) return m_decoder->decode(QByteArrayView(p, n));
+        if (m_decoder)
+            return m_decoder->decode(QByteArrayView(p, n));
         return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
     }
 
@@ -134,20 +170,34 @@ private:
 int codePageOfCharset(uchar charset)
 {
     switch (charset) {
-    case 128: return 932;
-    case 129: return 949;
-    case 134: return 936;
-    case 136: return 950;
-    case 161: return 1253;
-    case 162: return 1254;
-    case 163: return 1258;
-    case 177: return 1255;
-    case 178: return 1256;
-    case 186: return 1257;
-    case 204: return 1251;
-    case 222: return 874;
-    case 238: return 1250;
-    default: return 0;
+    case 128:
+        return 932;
+    case 129:
+        return 949;
+    case 134:
+        return 936;
+    case 136:
+        return 950;
+    case 161:
+        return 1253;
+    case 162:
+        return 1254;
+    case 163:
+        return 1258;
+    case 177:
+        return 1255;
+    case 178:
+        return 1256;
+    case 186:
+        return 1257;
+    case 204:
+        return 1251;
+    case 222:
+        return 874;
+    case 238:
+        return 1250;
+    default:
+        return 0;
     }
 }
 
@@ -159,13 +209,17 @@ class Pieces {
 public:
     Pieces() = default;
     // A view of pieces kept elsewhere, from a position within them.
-    Pieces(std::span<const Piece> pieces, size_t index, qsizetype offset) : m_pieces(pieces), m_index(index), m_offset(offset) {}
+    Pieces(std::span<const Piece> pieces, size_t index, qsizetype offset)
+        : m_pieces(pieces), m_index(index), m_offset(offset)
+    {
+    }
     Pieces(const Pieces&) = delete;
     Pieces& operator=(const Pieces&) = delete;
 
     void add(const uchar* p, qsizetype n)
     {
-        if (n <= 0) return;
+        if (n <= 0)
+            return;
         m_own.push_back({p, n});
         m_pieces = m_own;
     }
@@ -184,27 +238,31 @@ public:
     std::span<const uchar> rest()
     {
         skipEmpty();
-        if (m_index >= m_pieces.size()) return {};
+        if (m_index >= m_pieces.size())
+            return {};
         return {m_pieces[m_index].first + m_offset, size_t(m_pieces[m_index].second - m_offset)};
     }
     void advance(qsizetype n) { m_offset += n; }
     bool byte(uchar& b)
     {
-        if (atEnd()) return false;
+        if (atEnd())
+            return false;
         b = m_pieces[m_index].first[m_offset++];
         return true;
     }
     bool word(quint16& w)
     {
         uchar a, b;
-        if (!byte(a) || !byte(b)) return false;
+        if (!byte(a) || !byte(b))
+            return false;
         w = quint16(a | (b << 8));
         return true;
     }
     bool dword(quint32& d)
     {
         quint16 a, b;
-        if (!word(a) || !word(b)) return false;
+        if (!word(a) || !word(b))
+            return false;
         d = quint32(a) | (quint32(b) << 16);
         return true;
     }
@@ -228,21 +286,27 @@ public:
             const qsizetype bytes = qsizetype(count) * (high ? 2 : 1);
             if (m_offset + bytes <= piece.second) {
                 const uchar* p = piece.first + m_offset;
-                if (out) assignChars(*out, p, count, high);
-                if (taken) *taken = count;
+                if (out)
+                    assignChars(*out, p, count, high);
+                if (taken)
+                    *taken = count;
                 m_offset += bytes;
                 return true;
             }
         }
-        if (out) out->resize(0); // keeps the buffer
-        if (taken) *taken = 0;
+        if (out)
+            out->resize(0); // keeps the buffer
+        if (taken)
+            *taken = 0;
         while (count > 0) {
             if (m_index < m_pieces.size() && m_offset >= m_pieces[m_index].second) {
                 ++m_index;
                 m_offset = 0;
-                if (m_index >= m_pieces.size()) return false;
+                if (m_index >= m_pieces.size())
+                    return false;
                 uchar f;
-                if (!byte(f)) return false;
+                if (!byte(f))
+                    return false;
                 high = f & 0x01;
             } else if (m_index >= m_pieces.size()) {
                 return false;
@@ -256,8 +320,10 @@ public:
                 continue;
             }
             const uchar* p = piece.first + m_offset;
-            if (out) *out += high ? fromUtf16Le(p, take) : QString::fromLatin1(reinterpret_cast<const char*>(p), take);
-            if (taken) *taken += quint32(take);
+            if (out)
+                *out += high ? fromUtf16Le(p, take) : QString::fromLatin1(reinterpret_cast<const char*>(p), take);
+            if (taken)
+                *taken += quint32(take);
             m_offset += high ? take * 2 : take;
             count -= quint32(take);
         }
@@ -289,12 +355,14 @@ struct WholeString {
 };
 bool wholeString(const uchar* p, qsizetype avail, WholeString& s)
 {
-    if (avail < 3) return false;
+    if (avail < 3)
+        return false;
     const uchar flags = p[2];
     s.count = u16(p);
     s.high = flags & 0x01;
     s.head = 3 + ((flags & 0x08) ? 2 : 0) + ((flags & 0x04) ? 4 : 0);
-    if (avail < s.head) return false;
+    if (avail < s.head)
+        return false;
     const quint64 runs = (flags & 0x08) ? u16(p + 3) : 0;
     const quint64 ext = (flags & 0x04) ? u32(p + s.head - 4) : 0;
     s.size = quint64(s.head) + quint64(s.count) * (s.high ? 2 : 1) + runs * 4 + ext;
@@ -305,27 +373,34 @@ bool wholeString(const uchar* p, qsizetype avail, WholeString& s)
 // Reads (out given) or skips (out null) one string; taken counts its characters there were.
 bool sharedString(Pieces& in, QString* out, bool wideCount, quint32* taken)
 {
-    if (taken) *taken = 0;
+    if (taken)
+        *taken = 0;
     quint32 count = 0;
     if (wideCount) {
         quint16 c;
-        if (!in.word(c)) return false;
+        if (!in.word(c))
+            return false;
         count = c;
     } else {
         uchar c;
-        if (!in.byte(c)) return false;
+        if (!in.byte(c))
+            return false;
         count = c;
     }
     uchar flags;
-    if (!in.byte(flags)) return false;
+    if (!in.byte(flags))
+        return false;
     quint16 runs = 0;
     quint32 ext = 0;
-    if ((flags & 0x08) && !in.word(runs)) return false;
-    if ((flags & 0x04) && !in.dword(ext)) return false;
+    if ((flags & 0x08) && !in.word(runs))
+        return false;
+    if ((flags & 0x04) && !in.dword(ext))
+        return false;
     quint32 got = 0;
     const bool complete = in.chars(count, flags, out, &got);
     in.skip(quint64(runs) * 4 + ext);
-    if (taken) *taken = got;
+    if (taken)
+        *taken = got;
     return complete || got > 0;
 }
 
@@ -361,7 +436,8 @@ public:
 
     bool next(Record& r)
     {
-        if (!fill(4)) return false;
+        if (!fill(4))
+            return false;
         const uchar* h = m_buf.get() + m_pos;
         r.type = u16(h);
         const qsizetype len = u16(h + 2);
@@ -373,7 +449,8 @@ public:
     }
     bool peekType(quint16& type)
     {
-        if (!fill(4)) return false;
+        if (!fill(4))
+            return false;
         type = u16(m_buf.get() + m_pos);
         return true;
     }
@@ -384,7 +461,8 @@ private:
     // At least need bytes from the current position in the window, or what the stream has.
     bool fill(qsizetype need)
     {
-        if (m_end - m_pos >= need) return true;
+        if (m_end - m_pos >= need)
+            return true;
         if (m_pos > 0) {
             std::memmove(m_buf.get(), m_buf.get() + m_pos, size_t(m_end - m_pos));
             m_start += m_pos;
@@ -444,17 +522,15 @@ public:
     }
 
 private:
-    QString text8(const uchar* p, qsizetype avail, bool wideCount, const CodePage& page, qsizetype* used = nullptr) const;
+    QString text8(const uchar* p, qsizetype avail, bool wideCount, const CodePage& page,
+                  qsizetype* used = nullptr) const;
     QString unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used = nullptr) const;
     void readGlobals(RecordStream& records, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd);
     void readSharedStrings(RecordStream& records, const Record& sst);
     void readSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
     void readOldSheet(RecordStream& records, qsizetype offset, qsizetype streamSize);
     void addCell(const Record& r);
-    [[noreturn]] void passwordProtected() const
-    {
-        throw fail::bookPasswordProtected(name());
-    }
+    [[noreturn]] void passwordProtected() const { throw fail::bookPasswordProtected(name()); }
     struct PendingText {
         quint32 row, col, xf;
     };
@@ -508,18 +584,21 @@ QString XlsWorkbook::text8(const uchar* p, qsizetype avail, bool wideCount, cons
 {
     const qsizetype head = wideCount ? 2 : 1;
     if (avail < head) {
-        if (used) *used = avail;
+        if (used)
+            *used = avail;
         return {};
     }
     qsizetype n = wideCount ? u16(p) : p[0];
     n = std::min(n, avail - head);
-    if (used) *used = head + n;
+    if (used)
+        *used = head + n;
     return page.decode(p + head, n);
 }
 
 QString XlsWorkbook::unicodeText(const uchar* p, qsizetype avail, bool wideCount, qsizetype* used) const
 {
-    if (!m_biff8) return text8(p, avail, wideCount, *m_pages.front(), used);
+    if (!m_biff8)
+        return text8(p, avail, wideCount, *m_pages.front(), used);
     Pieces in;
     in.add(p, avail);
     QString s;
@@ -545,8 +624,10 @@ void XlsWorkbook::load(RecordStream& stream, qsizetype streamSize, bool biff8)
 
     // The active tab, or the first sheet when the window record names none that exists.
     qsizetype offset = -1;
-    if (activeTab >= 0 && size_t(activeTab) < sheets.size()) offset = sheets[size_t(activeTab)].offset;
-    else if (!sheets.empty()) offset = sheets.front().offset;
+    if (activeTab >= 0 && size_t(activeTab) < sheets.size())
+        offset = sheets[size_t(activeTab)].offset;
+    else if (!sheets.empty())
+        offset = sheets.front().offset;
     auto bofAt = [&](qsizetype at) {
         quint16 type = 0;
         stream.seek(at);
@@ -554,9 +635,14 @@ void XlsWorkbook::load(RecordStream& stream, qsizetype streamSize, bool biff8)
     };
     if (!bofAt(offset)) {
         // a sheet position that misses: try the sheet that follows the globals
-        if (globalsEnd >= 0 && bofAt(globalsEnd)) offset = globalsEnd;
-        else if (sheets.empty()) damaged(u"в книге нет листов"_s);
-        else damaged(u"лист «%1» не найден"_s.arg(activeTab >= 0 && size_t(activeTab) < sheets.size() ? sheets[size_t(activeTab)].name : sheets.front().name));
+        if (globalsEnd >= 0 && bofAt(globalsEnd))
+            offset = globalsEnd;
+        else if (sheets.empty())
+            damaged(u"в книге нет листов"_s);
+        else
+            damaged(u"лист «%1» не найден"_s.arg(activeTab >= 0 && size_t(activeTab) < sheets.size()
+                                                     ? sheets[size_t(activeTab)].name
+                                                     : sheets.front().name));
     }
     readSheet(stream, offset, streamSize);
 }
@@ -564,12 +650,16 @@ void XlsWorkbook::load(RecordStream& stream, qsizetype streamSize, bool biff8)
 void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets, int& activeTab, qsizetype& globalsEnd)
 {
     Record r;
-    if (!records.next(r)) damaged(u"поток книги пуст"_s);
-    if (r.type != rec::Bof) damaged(u"нет записи начала книги"_s);
+    if (!records.next(r))
+        damaged(u"поток книги пуст"_s);
+    if (r.type != rec::Bof)
+        damaged(u"нет записи начала книги"_s);
     if (r.size >= 2) {
         const quint16 version = u16(r.data);
-        if (version == bof::Biff8) m_biff8 = true;
-        else if (version == bof::Biff5) m_biff8 = false;
+        if (version == bof::Biff8)
+            m_biff8 = true;
+        else if (version == bof::Biff5)
+            m_biff8 = false;
     }
     setCodePage(0);
 
@@ -581,16 +671,20 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
         case rec::Filepass:
             passwordProtected();
         case rec::Codepage:
-            if (r.size >= 2) setCodePage(u16(r.data));
+            if (r.size >= 2)
+                setCodePage(u16(r.data));
             break;
         case rec::Datemode:
-            if (r.size >= 2) setDate1904(u16(r.data) == 1);
+            if (r.size >= 2)
+                setDate1904(u16(r.data) == 1);
             break;
         case rec::Font:
-            if (r.size >= 13 && m_fontCharsets.size() < 65536) m_fontCharsets.push_back(r.data[12]);
+            if (r.size >= 13 && m_fontCharsets.size() < 65536)
+                m_fontCharsets.push_back(r.data[12]);
             break;
         case rec::Window1:
-            if (r.size >= 12) activeTab = u16(r.data + 10);
+            if (r.size >= 12)
+                activeTab = u16(r.data + 10);
             break;
         case rec::Boundsheet:
             if (r.size >= 6) {
@@ -600,7 +694,8 @@ void XlsWorkbook::readGlobals(RecordStream& records, std::vector<Sheet>& sheets,
             }
             break;
         case rec::Format:
-            if (r.size >= 3) m_formatCodes[u16(r.data)] = unicodeText(r.data + 2, r.size - 2, m_biff8);
+            if (r.size >= 3)
+                m_formatCodes[u16(r.data)] = unicodeText(r.data + 2, r.size - 2, m_biff8);
             break;
         case rec::Format2: // the FORMAT of an older version, kept by some writers: no index, skipped
             break;
@@ -627,12 +722,14 @@ void XlsWorkbook::readSharedStrings(RecordStream& records, const Record& sst)
     std::vector<qsizetype> ends; // where each record's bytes end in the table
     m_sstBytes.clear();
     const auto keep = [&](const uchar* p, qsizetype n) {
-        if (n <= 0) return;
+        if (n <= 0)
+            return;
         m_sstBytes.append(reinterpret_cast<const char*>(p), n);
         ends.push_back(m_sstBytes.size());
     };
     const quint32 unique = sst.size >= 8 ? u32(sst.data + 4) : 0;
-    if (sst.size > 8) keep(sst.data + 8, sst.size - 8);
+    if (sst.size > 8)
+        keep(sst.data + 8, sst.size - 8);
     quint16 type;
     while (records.peekType(type) && type == rec::Continue) {
         Record c;
@@ -642,7 +739,8 @@ void XlsWorkbook::readSharedStrings(RecordStream& records, const Record& sst)
     m_sstPieces.clear();
     m_sstEnds.clear();
     m_sst.clear();
-    if (m_sstBytes.size() >= qsizetype(noText)) damaged(u"таблица строк слишком велика"_s);
+    if (m_sstBytes.size() >= qsizetype(noText))
+        damaged(u"таблица строк слишком велика"_s);
     qsizetype at = 0;
     for (const qsizetype end : ends) {
         m_sstPieces.push_back({reinterpret_cast<const uchar*>(m_sstBytes.constData()) + at, end - at});
@@ -660,7 +758,8 @@ void XlsWorkbook::readSharedStrings(RecordStream& records, const Record& sst)
         const std::span<const uchar> p = in.rest();
         // a string longer than a cell holds is not shown: a cell that shows it fails
         const auto note = [&](quint32 count) {
-            if (count > quint32(MaxCellText)) markSharedTooLong(quint32(m_sst.size()));
+            if (count > quint32(MaxCellText))
+                markSharedTooLong(quint32(m_sst.size()));
             m_sst.push_back(count > 0 && count <= quint32(MaxCellText) ? start : noText);
         };
         if (WholeString whole; wholeString(p.data(), qsizetype(p.size()), whole)) {
@@ -671,7 +770,8 @@ void XlsWorkbook::readSharedStrings(RecordStream& records, const Record& sst)
         quint32 taken = 0;
         const bool read = sharedString(in, nullptr, true, &taken);
         note(taken);
-        if (!read) break;
+        if (!read)
+            break;
     }
 }
 
@@ -689,15 +789,20 @@ void XlsWorkbook::choosePages()
     // Without a CODEPAGE record a BIFF5/7 text is in the code page of its font's character set
     // (204: Cyrillic, 1251), and in the locale's when the set names none.
     m_xfPage.assign(m_xfFont.size(), 0);
-    if (m_bookCodePage || m_biff8) return;
+    if (m_bookCodePage || m_biff8)
+        return;
     for (size_t x = 0; x < m_xfFont.size(); ++x) {
         const size_t font = m_xfFont[x] < 4 ? m_xfFont[x] : m_xfFont[x] - 1u; // font index 4 is never written
-        if (font >= m_fontCharsets.size()) continue;
+        if (font >= m_fontCharsets.size())
+            continue;
         const int cp = codePageOfCharset(m_fontCharsets[font]);
-        if (cp == 0 || cp == m_pages.front()->number()) continue;
+        if (cp == 0 || cp == m_pages.front()->number())
+            continue;
         size_t k = 1;
-        while (k < m_pages.size() && m_pages[k]->number() != cp) ++k;
-        if (k == m_pages.size()) m_pages.push_back(std::make_unique<CodePage>(cp)); // a few at most: one a character set
+        while (k < m_pages.size() && m_pages[k]->number() != cp)
+            ++k;
+        if (k == m_pages.size())
+            m_pages.push_back(std::make_unique<CodePage>(cp)); // a few at most: one a character set
         m_xfPage[x] = quint8(k);
     }
 }
@@ -722,7 +827,8 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
             --depth;
             continue;
         }
-        if (depth > 1) continue; // an embedded chart's records
+        if (depth > 1)
+            continue; // an embedded chart's records
         const uchar* d = r.data;
         const qsizetype n = r.size;
         if (pending && r.type != rec::String && r.type != rec::Continue && r.type != rec::SharedFormula &&
@@ -748,10 +854,12 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
             }
             break;
         case rec::LabelSst:
-            if (n >= 10) addShared(u16(d), u16(d + 2), u16(d + 4), u32(d + 6));
+            if (n >= 10)
+                addShared(u16(d), u16(d + 2), u16(d + 4), u32(d + 6));
             break;
         case rec::Formula:
-            if (n >= 14) pending = addFormulaResult(u16(d), u16(d + 2), u16(d + 4), d + 6);
+            if (n >= 14)
+                pending = addFormulaResult(u16(d), u16(d + 2), u16(d + 4), d + 6);
             break;
         case rec::String:
             if (pending) {
@@ -766,7 +874,8 @@ void XlsWorkbook::readSheet(RecordStream& records, qsizetype offset, qsizetype s
                         parts.emplace_back(c.data, c.data + c.size);
                     }
                     Pieces in;
-                    for (const auto& part : parts) in.add(part.data(), qsizetype(part.size()));
+                    for (const auto& part : parts)
+                        in.add(part.data(), qsizetype(part.size()));
                     readSharedString(in, s);
                 } else {
                     s = text8(d, n, true, pageOf(pending->xf));
@@ -798,22 +907,27 @@ void XlsWorkbook::addCell(const Record& r)
     const qsizetype n = r.size;
     switch (r.type) {
     case rec::Number:
-        if (n >= 14) addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
+        if (n >= 14)
+            addNumber(u16(d), u16(d + 2), u16(d + 4), f64(d + 6));
         break;
     case rec::Rk:
-        if (n >= 10) addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
+        if (n >= 10)
+            addNumber(u16(d), u16(d + 2), u16(d + 4), rkValue(u32(d + 6)));
         break;
     case rec::Label:
     case rec::Rstring:
         if (n >= 8) {
             QString s = m_biff8 ? unicodeText(d + 6, n - 6, true) : text8(d + 6, n - 6, true, pageOf(u16(d + 4)));
-            if (!s.isEmpty()) addText(u16(d), u16(d + 2), u16(d + 4), s);
+            if (!s.isEmpty())
+                addText(u16(d), u16(d + 2), u16(d + 4), s);
         }
         break;
     case rec::BoolErr:
         if (n >= 8) {
-            if (d[7]) addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
-            else addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
+            if (d[7])
+                addError(u16(d), u16(d + 2), u16(d + 4), d[6]);
+            else
+                addBoolean(u16(d), u16(d + 2), u16(d + 4), d[6] != 0);
         }
         break;
     default:
@@ -824,13 +938,18 @@ void XlsWorkbook::addCell(const Record& r)
 // A formula's cached result, eight bytes at v: a double, or a string, a boolean or an error
 // marked by FFFFH in the last two. A string is in the STRING record after the formula: its
 // cell is returned, to be added by addPending() when that record comes.
-std::optional<XlsWorkbook::PendingText> XlsWorkbook::addFormulaResult(quint32 row, quint32 col, quint32 xf, const uchar* v)
+std::optional<XlsWorkbook::PendingText> XlsWorkbook::addFormulaResult(quint32 row, quint32 col, quint32 xf,
+                                                                      const uchar* v)
 {
     enum : uchar { resultString = 0, resultBoolean = 1, resultError = 2 }; // the first byte, under the mark
-    if (u16(v + 6) != 0xFFFF) addNumber(row, col, xf, f64(v));
-    else if (v[0] == resultString) return PendingText{row, col, xf};
-    else if (v[0] == resultBoolean) addBoolean(row, col, xf, v[2] != 0);
-    else if (v[0] == resultError) addError(row, col, xf, v[2]);
+    if (u16(v + 6) != 0xFFFF)
+        addNumber(row, col, xf, f64(v));
+    else if (v[0] == resultString)
+        return PendingText{row, col, xf};
+    else if (v[0] == resultBoolean)
+        addBoolean(row, col, xf, v[2] != 0);
+    else if (v[0] == resultError)
+        addError(row, col, xf, v[2]);
     return std::nullopt;
 }
 
@@ -838,7 +957,8 @@ std::optional<XlsWorkbook::PendingText> XlsWorkbook::addFormulaResult(quint32 ro
 // nothing and hides what the position held, as the formula's cell does.
 void XlsWorkbook::addPending(std::optional<PendingText>& pending, QStringView text)
 {
-    if (!pending) return;
+    if (!pending)
+        return;
     addText(pending->row, pending->col, pending->xf, text);
     pending.reset();
 }
@@ -850,7 +970,8 @@ void XlsWorkbook::loadOld(RecordStream& stream, qsizetype streamSize)
     setCodePage(0);
     stream.seek(0);
     Record r;
-    if (!stream.next(r)) damaged(u"поток книги пуст"_s);
+    if (!stream.next(r))
+        damaged(u"поток книги пуст"_s);
     const quint16 type = r.size >= 4 ? u16(r.data + 2) : bof::Worksheet;
     if (type == bof::Chart) { // a chart holds no cells
         finish();
@@ -879,15 +1000,19 @@ void XlsWorkbook::loadOld(RecordStream& stream, qsizetype streamSize)
         } else if (depth == 1 && r.type == rec::Datemode && r.size >= 2) {
             setDate1904(u16(r.data) == 1);
         } else if (depth == 2 && (sheetType == bof::Worksheet || sheetType == bof::MacroSheet)) {
-            if (first < 0) first = sheetStart;
+            if (first < 0)
+                first = sheetStart;
             if (r.type == rec::Window2 && r.size >= 2) {
-                if ((u16(r.data) & window2Shown) && active < 0) active = sheetStart;
-                if ((u16(r.data) & window2Selected) && selected < 0) selected = sheetStart;
+                if ((u16(r.data) & window2Shown) && active < 0)
+                    active = sheetStart;
+                if ((u16(r.data) & window2Selected) && selected < 0)
+                    selected = sheetStart;
             }
         }
     }
     const qsizetype sheet = active >= 0 ? active : selected >= 0 ? selected : first;
-    if (sheet < 0) damaged(u"в книге нет листов"_s);
+    if (sheet < 0)
+        damaged(u"в книге нет листов"_s);
     readOldSheet(stream, sheet, streamSize);
 }
 
@@ -913,49 +1038,60 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
             --depth;
             continue;
         }
-        if (depth > 1) continue;
+        if (depth > 1)
+            continue;
         const uchar* d = r.data;
         const qsizetype n = r.size;
-        if (pending && r.type != rec::String2 && r.type != rec::String) addPending(pending, QStringView());
+        if (pending && r.type != rec::String2 && r.type != rec::String)
+            addPending(pending, QStringView());
         // BIFF2 cells: row, column, three bytes of attributes, the value; their "cell format"
         // here is the index of the FORMAT
         const quint32 format2Of = n >= 7 ? d[5] & 0x3F : 0;
         switch (r.type) {
         case rec::Codepage:
-            if (n >= 2) setCodePage(u16(d));
+            if (n >= 2)
+                setCodePage(u16(d));
             break;
         case rec::Datemode:
-            if (n >= 2) setDate1904(u16(d) == 1);
+            if (n >= 2)
+                setDate1904(u16(d) == 1);
             break;
         case rec::Format2:
         case rec::Format: {
             const qsizetype skip = r.type == rec::Format ? 2 : 0; // BIFF4: a field no reader needs
             if (n > skip) {
                 const qsizetype length = std::min<qsizetype>(d[skip], n - skip - 1);
-                if (formats.size() < 65536) formats.emplace_back(reinterpret_cast<const char*>(d + skip + 1), length);
+                if (formats.size() < 65536)
+                    formats.emplace_back(reinterpret_cast<const char*>(d + skip + 1), length);
             }
             break;
         }
         case rec::Xf3:
         case rec::Xf4:
-            if (n >= 2) m_xfFormat.push_back(d[1]);
+            if (n >= 2)
+                m_xfFormat.push_back(d[1]);
             break;
         case rec::Integer2:
-            if (biff2 && n >= 9) addNumber(u16(d), u16(d + 2), format2Of, u16(d + 7));
+            if (biff2 && n >= 9)
+                addNumber(u16(d), u16(d + 2), format2Of, u16(d + 7));
             break;
         case rec::Number2:
-            if (biff2 && n >= 15) addNumber(u16(d), u16(d + 2), format2Of, f64(d + 7));
+            if (biff2 && n >= 15)
+                addNumber(u16(d), u16(d + 2), format2Of, f64(d + 7));
             break;
         case rec::Label2:
             if (biff2 && n >= 8) {
                 QString s = text8(d + 7, n - 7, false, pageOf(0));
-                if (!s.isEmpty()) addText(u16(d), u16(d + 2), format2Of, s);
+                if (!s.isEmpty())
+                    addText(u16(d), u16(d + 2), format2Of, s);
             }
             break;
         case rec::BoolErr2:
             if (biff2 && n >= 9) {
-                if (d[8]) addError(u16(d), u16(d + 2), format2Of, d[7]);
-                else addBoolean(u16(d), u16(d + 2), format2Of, d[7] != 0);
+                if (d[8])
+                    addError(u16(d), u16(d + 2), format2Of, d[7]);
+                else
+                    addBoolean(u16(d), u16(d + 2), format2Of, d[7] != 0);
             }
             break;
         case rec::Number:
@@ -968,13 +1104,15 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
         case rec::Formula3:
         case rec::Formula4: {
             const qsizetype at = r.type == rec::Formula ? 7 : 6;
-            if ((r.type == rec::Formula) != biff2 || n < at + 8) break;
+            if ((r.type == rec::Formula) != biff2 || n < at + 8)
+                break;
             pending = addFormulaResult(u16(d), u16(d + 2), r.type == rec::Formula ? format2Of : u16(d + 4), d + at);
             break;
         }
         case rec::String2:
         case rec::String:
-            if (pending) addPending(pending, text8(d, n, r.type == rec::String, pageOf(pending->xf)));
+            if (pending)
+                addPending(pending, text8(d, n, r.type == rec::String, pageOf(pending->xf)));
             break;
         case rec::Filepass:
             passwordProtected();
@@ -985,10 +1123,12 @@ void XlsWorkbook::readOldSheet(RecordStream& records, qsizetype offset, qsizetyp
     addPending(pending, QStringView());
     finish();
     for (size_t i = 0; i < formats.size(); ++i)
-        m_formatCodes[int(i)] = m_pages.front()->decode(reinterpret_cast<const uchar*>(formats[i].constData()), formats[i].size());
+        m_formatCodes[int(i)] =
+            m_pages.front()->decode(reinterpret_cast<const uchar*>(formats[i].constData()), formats[i].size());
     if (biff2) { // a cell's format is its FORMAT
         m_xfFormat.resize(formats.size());
-        for (size_t i = 0; i < formats.size(); ++i) m_xfFormat[i] = quint16(i);
+        for (size_t i = 0; i < formats.size(); ++i)
+            m_xfFormat[i] = quint16(i);
     }
     setFormats();
 }
@@ -1019,12 +1159,13 @@ void XlsWorkbook::setFormats()
 namespace {
 
 // The workbook in an OLE2 container read through input; head is the file's first bytes.
-std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, const QByteArray& head, const QString& name,
-                                        const QLocale& locale, const Workbook::Part& part)
+std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, const QByteArray& head,
+                                        const QString& name, const QLocale& locale, const Workbook::Part& part)
 {
     GError* error = nullptr;
     GsfPtr<GsfInfile> ole(gsf_infile_msole_new(input, &error));
-    if (error) g_error_free(error);
+    if (error)
+        g_error_free(error);
     if (!ole) {
         if (fileSize < 512 || !head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
             throw fail::notAnXlsBook(name);
@@ -1037,9 +1178,11 @@ std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, con
     const int children = gsf_infile_num_children(ole.get());
     for (int i = 0; i < children && i < 4096; ++i) {
         const char* childName = gsf_infile_name_by_index(ole.get(), i);
-        if (!childName) continue;
+        if (!childName)
+            continue;
         const QString n = QString::fromUtf8(childName);
-        if (n.compare(u"EncryptedPackage", Qt::CaseInsensitive) == 0 || n.compare(u"EncryptionInfo", Qt::CaseInsensitive) == 0)
+        if (n.compare(u"EncryptedPackage", Qt::CaseInsensitive) == 0 ||
+            n.compare(u"EncryptionInfo", Qt::CaseInsensitive) == 0)
             encrypted = true;
         const bool book8 = n.compare(u"Workbook", Qt::CaseInsensitive) == 0;
         const bool book5 = n.compare(u"Book", Qt::CaseInsensitive) == 0;
@@ -1048,8 +1191,10 @@ std::unique_ptr<Workbook> openContainer(GsfInput* input, qsizetype fileSize, con
             biff8 = book8;
         }
     }
-    if (encrypted) throw fail::bookPasswordProtected(name);
-    if (!stream) throw Failure(err::BookNotWorkbook, u"В файле %1 нет листов книги .xls"_s.arg(name));
+    if (encrypted)
+        throw fail::bookPasswordProtected(name);
+    if (!stream)
+        throw Failure(err::BookNotWorkbook, u"В файле %1 нет листов книги .xls"_s.arg(name));
 
     // The stream cannot honestly be longer than the file that holds it.
     const qsizetype size = qsizetype(std::clamp<gsf_off_t>(gsf_input_size(stream.get()), 0, fileSize));
@@ -1067,22 +1212,25 @@ std::unique_ptr<Workbook> openXls(const QByteArray& bytes, const QString& name, 
     startGsf();
     const auto* raw = reinterpret_cast<const guint8*>(bytes.constData());
     GsfPtr<GsfInput> input(gsf_input_memory_new(raw, bytes.size(), FALSE));
-    if (!input) throw fail::notAnXlsBook(name);
+    if (!input)
+        throw fail::notAnXlsBook(name);
     // A plain stream of records, not in an OLE2 container: a BIFF2-BIFF4 file, or a workbook
     // stream of BIFF5-BIFF8 saved on its own.
     const quint16 first = bytes.size() >= 4 ? u16(raw) : 0;
     if (isBof(first) && u16(raw + 2) <= 32) {
         RecordStream records(input.get(), bytes.size());
         auto book = std::make_unique<XlsWorkbook>(name, locale, part);
-        if (first == rec::Bof) book->load(records, bytes.size(), bytes.size() >= 6 && u16(raw + 4) == bof::Biff8);
-        else book->loadOld(records, bytes.size());
+        if (first == rec::Bof)
+            book->load(records, bytes.size(), bytes.size() >= 6 && u16(raw + 4) == bof::Biff8);
+        else
+            book->loadOld(records, bytes.size());
         return book;
     }
     return openContainer(input.get(), bytes.size(), bytes.left(8), name, locale, part);
 }
 
-std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& head, qsizetype fileSize, const QLocale& locale,
-                                      const Workbook::Part& part)
+std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& head, qsizetype fileSize,
+                                      const QLocale& locale, const Workbook::Part& part)
 {
     startGsf();
     GError* error = nullptr;
@@ -1092,8 +1240,10 @@ std::unique_ptr<Workbook> openXlsFile(const QString& path, const QByteArray& hea
     const QByteArray fileName = QFile::encodeName(path);
 #endif
     GsfPtr<GsfInput> input(gsf_input_stdio_new(fileName.constData(), &error));
-    if (error) g_error_free(error);
-    if (!input) throw fail::bookNoAccess(path);
+    if (error)
+        g_error_free(error);
+    if (!input)
+        throw fail::bookNoAccess(path);
     return openContainer(input.get(), fileSize, head, path, locale, part);
 }
 

@@ -33,12 +33,16 @@ bool isTrue(std::string_view v) { return v == "1" || v == "true" || v == "on"; }
 
 bool parseUInt(std::string_view v, quint64& out)
 {
-    while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
-    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
-    if (v.empty() || v.size() > 12) return false;
+    while (!v.empty() && v.front() == ' ')
+        v.remove_prefix(1);
+    while (!v.empty() && v.back() == ' ')
+        v.remove_suffix(1);
+    if (v.empty() || v.size() > 12)
+        return false;
     quint64 n = 0;
     for (char c : v) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         n = n * 10 + quint64(c - '0');
     }
     out = n;
@@ -49,21 +53,28 @@ bool parseUInt(std::string_view v, quint64& out)
 bool cellRef(std::string_view v, quint64& row, quint64& col, bool needRow = true)
 {
     size_t i = 0;
-    if (i < v.size() && v[i] == '$') ++i;
+    if (i < v.size() && v[i] == '$')
+        ++i;
     quint64 c = 0;
     size_t letters = 0;
     for (; i < v.size(); ++i) {
         char ch = v[i];
-        if (ch >= 'a' && ch <= 'z') ch = char(ch - 32);
-        if (ch < 'A' || ch > 'Z') break;
-        if (++letters > 4) return false;
+        if (ch >= 'a' && ch <= 'z')
+            ch = char(ch - 32);
+        if (ch < 'A' || ch > 'Z')
+            break;
+        if (++letters > 4)
+            return false;
         c = c * 26 + quint64(ch - 'A' + 1);
     }
-    if (letters == 0) return false;
-    if (i < v.size() && v[i] == '$') ++i;
+    if (letters == 0)
+        return false;
+    if (i < v.size() && v[i] == '$')
+        ++i;
     quint64 r = 0;
     if (!parseUInt(v.substr(i), r) || r == 0) {
-        if (needRow || i < v.size()) return false;
+        if (needRow || i < v.size())
+            return false;
         r = 1;
     }
     row = r - 1;
@@ -80,7 +91,8 @@ constexpr size_t maxValueBytes = 4 * MaxCellText + 8;
 // The text of _xHHHH_ escapes, with which the format writes characters XML cannot hold.
 void unescapeX(QString& s)
 {
-    if (!s.contains(u"_x")) return;
+    if (!s.contains(u"_x"))
+        return;
     QString out;
     out.reserve(s.size());
     for (qsizetype i = 0; i < s.size(); ++i) {
@@ -109,9 +121,11 @@ QString resolve(const QString& base, const QString& target)
         parts.removeLast(); // the file name of the base part
     }
     for (const QString& p : t.split(u'/', Qt::SkipEmptyParts)) {
-        if (p == u".") continue;
+        if (p == u".")
+            continue;
         if (p == u"..") {
-            if (!parts.isEmpty()) parts.removeLast();
+            if (!parts.isEmpty())
+                parts.removeLast();
             continue;
         }
         parts.append(p);
@@ -130,7 +144,7 @@ QString relsOf(const QString& part)
 // scans what came before: inflating and checking the bytes is a third of reading a sheet.
 class ReadAhead {
 public:
-    explicit ReadAhead(ZipArchive::Stream& stream) : m_thread([this, &stream] { run(stream); }) {}
+    explicit ReadAhead(ZipArchive::Stream& stream) : m_thread([this, &stream] { run(stream); }) { }
     ~ReadAhead()
     {
         {
@@ -150,7 +164,8 @@ public:
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [&] { return !m_ready.empty() || m_done; });
             if (m_ready.empty()) {
-                if (m_failure) throw *m_failure;
+                if (m_failure)
+                    throw *m_failure;
                 return 0;
             }
             m_free.push_back(std::move(m_chunk));
@@ -178,7 +193,8 @@ private:
                 {
                     std::unique_lock lock(m_mutex);
                     m_changed.wait(lock, [&] { return m_stop || m_ready.size() < Ahead; });
-                    if (m_stop) return;
+                    if (m_stop)
+                        return;
                     if (!m_free.empty()) {
                         chunk = std::move(m_free.back());
                         m_free.pop_back();
@@ -186,7 +202,8 @@ private:
                 }
                 chunk.resize(ChunkBytes);
                 const qsizetype n = stream.read(chunk.data(), chunk.size());
-                if (n == 0) break;
+                if (n == 0)
+                    break;
                 chunk.resize(n);
                 {
                     const std::lock_guard lock(m_mutex);
@@ -208,7 +225,7 @@ private:
         m_changed.notify_all();
     }
 
-    QByteArray m_chunk;   // in hand
+    QByteArray m_chunk; // in hand
     qsizetype m_at = 0;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -257,7 +274,8 @@ private:
         const quint32 from = m_sharedEnds[index];
         const QByteArrayView bytes(m_sharedBytes.data() + from, qsizetype(m_sharedEnds[index + 1] - from));
         out.resize(bytes.size()); // UTF-16 takes at most as many units as UTF-8 has bytes
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless); // one per read: reads may run at once
+        QStringDecoder utf8(QStringDecoder::Utf8,
+                            QStringDecoder::Flag::Stateless); // one per read: reads may run at once
         QChar* end = utf8.appendToBuffer(out.data(), bytes);
         out.resize(end - out.constData());
     }
@@ -289,16 +307,20 @@ std::map<QString, Relationship> XlsxWorkbook::relationships(const QString& part)
 {
     std::map<QString, Relationship> out;
     const QString rels = relsOf(part);
-    if (!m_zip.has(rels)) return out;
+    if (!m_zip.has(rels))
+        return out;
     std::unique_ptr<ZipArchive::Stream> stream;
     XmlScanner x = scanner(rels, stream, ZipArchive::MaxSidePart);
     for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
-        if (t != XmlScanner::Start || !x.is("Relationship")) continue;
-        if (x.attributeText("TargetMode").compare(u"External", Qt::CaseInsensitive) == 0) continue;
+        if (t != XmlScanner::Start || !x.is("Relationship"))
+            continue;
+        if (x.attributeText("TargetMode").compare(u"External", Qt::CaseInsensitive) == 0)
+            continue;
         QString type = x.attributeText("Type");
         type = type.mid(type.lastIndexOf(u'/') + 1);
         out[x.attributeText("Id")] = {type, resolve(part, x.attributeText("Target"))};
-        if (out.size() > 100000) break;
+        if (out.size() > 100000)
+            break;
     }
     stream->finish();
     return out;
@@ -309,8 +331,10 @@ XlsxWorkbook::Place XlsxWorkbook::locate()
     // The workbook part: named by the package's relationships, or at its usual place.
     QString book = u"xl/workbook.xml"_s;
     for (const auto& [id, rel] : relationships(QString())) // the package's own: _rels/.rels
-        if (rel.type == u"officeDocument" && m_zip.has(rel.target)) book = rel.target;
-    if (!m_zip.has(book)) damaged(u"нет части книги xl/workbook.xml"_s);
+        if (rel.type == u"officeDocument" && m_zip.has(rel.target))
+            book = rel.target;
+    if (!m_zip.has(book))
+        damaged(u"нет части книги xl/workbook.xml"_s);
 
     struct SheetEntry {
         QString name;
@@ -323,31 +347,40 @@ XlsxWorkbook::Place XlsxWorkbook::locate()
         std::unique_ptr<ZipArchive::Stream> stream;
         XmlScanner x = scanner(book, stream, ZipArchive::MaxSidePart);
         for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
-            if (t != XmlScanner::Start) continue;
+            if (t != XmlScanner::Start)
+                continue;
             std::string_view v;
             if (x.is("workbookPr")) {
-                if (x.attribute("date1904", v)) setDate1904(isTrue(v));
+                if (x.attribute("date1904", v))
+                    setDate1904(isTrue(v));
             } else if (x.is("workbookView") && !viewSeen) {
                 viewSeen = true;
                 quint64 n = 0;
-                if (x.attribute("activeTab", v) && parseUInt(v, n) && n < 65536) activeTab = int(n);
+                if (x.attribute("activeTab", v) && parseUInt(v, n) && n < 65536)
+                    activeTab = int(n);
             } else if (x.is("sheet") && sheets.size() < 65536) {
                 sheets.push_back({x.attributeText("name"), x.attributeText("id")});
             }
         }
     }
-    if (sheets.empty()) damaged(u"в книге нет листов"_s);
-    if (size_t(activeTab) >= sheets.size()) activeTab = 0;
+    if (sheets.empty())
+        damaged(u"в книге нет листов"_s);
+    if (size_t(activeTab) >= sheets.size())
+        activeTab = 0;
 
     const auto rels = relationships(book);
     QString sharedPart, stylesPart;
     for (const auto& [id, rel] : rels) {
-        if (rel.type == u"sharedStrings") sharedPart = rel.target;
-        else if (rel.type == u"styles") stylesPart = rel.target;
+        if (rel.type == u"sharedStrings")
+            sharedPart = rel.target;
+        else if (rel.type == u"styles")
+            stylesPart = rel.target;
     }
     const QString folder = book.left(book.lastIndexOf(u'/') + 1);
-    if (sharedPart.isEmpty() || !m_zip.has(sharedPart)) sharedPart = folder + u"sharedStrings.xml"_s;
-    if (stylesPart.isEmpty() || !m_zip.has(stylesPart)) stylesPart = folder + u"styles.xml"_s;
+    if (sharedPart.isEmpty() || !m_zip.has(sharedPart))
+        sharedPart = folder + u"sharedStrings.xml"_s;
+    if (stylesPart.isEmpty() || !m_zip.has(stylesPart))
+        stylesPart = folder + u"styles.xml"_s;
 
     const SheetEntry& active = sheets[size_t(activeTab)];
     QString sheetPart;
@@ -366,13 +399,16 @@ XlsxWorkbook::Place XlsxWorkbook::locate()
 
 void XlsxWorkbook::read(const Place& place)
 {
-    if (m_zip.has(place.shared)) readSharedStrings(place.shared);
-    if (m_zip.has(place.styles)) readStyles(place.styles);
+    if (m_zip.has(place.shared))
+        readSharedStrings(place.shared);
+    if (m_zip.has(place.styles))
+        readStyles(place.styles);
     if (place.chart) { // a chart sheet holds no cells
         finish();
         return;
     }
-    if (!m_zip.has(place.sheet)) damaged(u"лист «%1» не найден"_s.arg(place.name));
+    if (!m_zip.has(place.sheet))
+        damaged(u"лист «%1» не найден"_s.arg(place.name));
     readSheet(place.sheet);
 }
 
@@ -390,7 +426,8 @@ void XlsxWorkbook::readSharedStrings(const QString& part)
                 // room for the strings the table counts, as far as the part can hold them
                 std::string_view v;
                 quint64 n = 0;
-                if (x.attribute("uniqueCount", v) && parseUInt(v, n)) m_sharedEnds.reserve(size_t(std::min<quint64>(n, 1u << 22)) + 1);
+                if (x.attribute("uniqueCount", v) && parseUInt(v, n))
+                    m_sharedEnds.reserve(size_t(std::min<quint64>(n, 1u << 22)) + 1);
             } else if (x.is("si")) {
                 siDepth = x.depth();
                 text.clear();
@@ -400,8 +437,10 @@ void XlsxWorkbook::readSharedStrings(const QString& part)
                 tDepth = x.depth();
             }
         } else if (t == XmlScanner::End) {
-            if (skipDepth && x.depth() < skipDepth) skipDepth = 0;
-            if (tDepth && x.depth() < tDepth) tDepth = 0;
+            if (skipDepth && x.depth() < skipDepth)
+                skipDepth = 0;
+            if (tDepth && x.depth() < tDepth)
+                tDepth = 0;
             if (siDepth && x.depth() < siDepth) {
                 siDepth = 0;
                 unescapeX(text);
@@ -433,12 +472,14 @@ void XlsxWorkbook::readStyles(const QString& part)
         if (t == XmlScanner::Start) {
             if (x.is("numFmt")) {
                 quint64 id;
-                if (x.attribute("numFmtId", v) && parseUInt(v, id) && codes.size() < 65536) codes[id] = x.attributeText("formatCode");
+                if (x.attribute("numFmtId", v) && parseUInt(v, id) && codes.size() < 65536)
+                    codes[id] = x.attributeText("formatCode");
             } else if (x.is("cellXfs")) {
                 inCellXfs = true;
             } else if (inCellXfs && x.is("xf") && xfFormat.size() < 65536) {
                 quint64 id = 0;
-                if (!x.attribute("numFmtId", v) || !parseUInt(v, id)) id = 0;
+                if (!x.attribute("numFmtId", v) || !parseUInt(v, id))
+                    id = 0;
                 xfFormat.push_back(id);
             }
         } else if (t == XmlScanner::End && x.is("cellXfs")) {
@@ -453,7 +494,8 @@ void XlsxWorkbook::readStyles(const QString& part)
         if (!p) {
             // the date forms 14 to 22 are the locale's, whatever code a writer stored for them
             const auto code = codes.find(id);
-            p = std::make_shared<NumberFormat>(code != codes.end() && !localeBuiltinFormat(int(std::min<quint64>(id, 50)))
+            p = std::make_shared<NumberFormat>(code != codes.end() &&
+                                                       !localeBuiltinFormat(int(std::min<quint64>(id, 50)))
                                                    ? code->second
                                                    : builtinFormatCode(id < 50 ? int(id) : 0, locale()));
         }
@@ -464,11 +506,12 @@ void XlsxWorkbook::readStyles(const QString& part)
 
 void XlsxWorkbook::cellsBeyond() const
 {
-    throw Failure(err::BookNotWorkbook,
-                  u"Лист книги %1 больше допустимого: %2 строк, %3 столбцов, не более %4 заполненных ячеек"_s.arg(name())
-                      .arg(LargeSheetRows)
-                      .arg(LargeSheetColumns)
-                      .arg(MaxSheetCells));
+    throw Failure(
+        err::BookNotWorkbook,
+        u"Лист книги %1 больше допустимого: %2 строк, %3 столбцов, не более %4 заполненных ячеек"_s.arg(name())
+            .arg(LargeSheetRows)
+            .arg(LargeSheetColumns)
+            .arg(MaxSheetCells));
 }
 
 void XlsxWorkbook::readSheet(const QString& part)
@@ -477,14 +520,15 @@ void XlsxWorkbook::readSheet(const QString& part)
     ReadAhead ahead(*stream);
     XmlScanner x([&ahead](char* dst, qsizetype max) { return ahead.read(dst, max); },
                  [this, part](const QString& what) { damaged(u"%1 (часть %2)"_s.arg(what, part)); });
-    qint64 row = -1;       // the current row, from 0
-    qint64 col = -1;       // the last column seen in the row
+    qint64 row = -1; // the current row, from 0
+    qint64 col = -1; // the last column seen in the row
     bool inData = false;
-    std::string value;     // the text of <v>, UTF-8
-    QString inline_;       // the text of <is>
+    std::string value; // the text of <v>, UTF-8
+    QString inline_; // the text of <is>
     for (XmlScanner::Token t; (t = x.next()) != XmlScanner::Eof;) {
         if (t != XmlScanner::Start) {
-            if (t == XmlScanner::End && x.is("sheetData")) inData = false;
+            if (t == XmlScanner::End && x.is("sheetData"))
+                inData = false;
             continue;
         }
         std::string_view v;
@@ -493,44 +537,58 @@ void XlsxWorkbook::readSheet(const QString& part)
             // that is never filled is never touched.
             const size_t colon = v.find(':');
             quint64 r1, c1, r2, c2;
-            if (colon != std::string_view::npos && cellRef(v.substr(0, colon), r1, c1) && cellRef(v.substr(colon + 1), r2, c2)
-                && r2 >= r1 && c2 >= c1 && r2 < quint64(LargeSheetRows) && c2 < quint64(LargeSheetColumns))
+            if (colon != std::string_view::npos && cellRef(v.substr(0, colon), r1, c1) &&
+                cellRef(v.substr(colon + 1), r2, c2) && r2 >= r1 && c2 >= c1 && r2 < quint64(LargeSheetRows) &&
+                c2 < quint64(LargeSheetColumns))
                 reserveCells(size_t(std::min<quint64>((r2 - r1 + 1) * (c2 - c1 + 1), quint64(MaxSheetCells))));
         } else if (x.is("sheetData")) {
             inData = true;
         } else if (inData && x.is("row")) {
             quint64 r;
-            if (x.attribute("r", v) && parseUInt(v, r) && r > 0) row = qint64(r) - 1;
-            else ++row;
+            if (x.attribute("r", v) && parseUInt(v, r) && r > 0)
+                row = qint64(r) - 1;
+            else
+                ++row;
             col = -1;
-            if (row >= LargeSheetRows) cellsBeyond();
+            if (row >= LargeSheetRows)
+                cellsBeyond();
         } else if (inData && x.is("c")) {
             quint64 r = 0, c = 0;
             if (x.attribute("r", v) && cellRef(v, r, c)) {
                 row = qint64(r);
                 col = qint64(c);
             } else {
-                if (row < 0) row = 0;
+                if (row < 0)
+                    row = 0;
                 ++col;
             }
-            if (row >= LargeSheetRows || col >= LargeSheetColumns) cellsBeyond();
+            if (row >= LargeSheetRows || col >= LargeSheetColumns)
+                cellsBeyond();
             if (passes(quint32(row), quint32(col))) {
                 // a cell the part does not keep: its content is passed over unread
                 const int depth = x.depth();
                 for (XmlScanner::Token u; (u = x.next()) != XmlScanner::Eof;)
-                    if (u == XmlScanner::End && x.depth() < depth) break;
+                    if (u == XmlScanner::End && x.depth() < depth)
+                        break;
                 continue;
             }
             quint64 xf = 0;
-            if (!x.attribute("s", v) || !parseUInt(v, xf) || xf > 0xFFFF) xf = 0;
+            if (!x.attribute("s", v) || !parseUInt(v, xf) || xf > 0xFFFF)
+                xf = 0;
             enum { Number, Shared, Inline, Str, Boolean, Error, Date } type = Number;
             if (x.attribute("t", v)) {
-                if (v == "s") type = Shared;
-                else if (v == "inlineStr") type = Inline;
-                else if (v == "str") type = Str;
-                else if (v == "b") type = Boolean;
-                else if (v == "e") type = Error;
-                else if (v == "d") type = Date;
+                if (v == "s")
+                    type = Shared;
+                else if (v == "inlineStr")
+                    type = Inline;
+                else if (v == "str")
+                    type = Str;
+                else if (v == "b")
+                    type = Boolean;
+                else if (v == "e")
+                    type = Error;
+                else if (v == "d")
+                    type = Date;
             }
             // the cell's content: <v>, <is> of an inline string, <f> (skipped)
             value.clear();
@@ -540,10 +598,14 @@ void XlsxWorkbook::readSheet(const QString& part)
             int vDepth = 0, tDepth = 0, skipDepth = 0;
             for (XmlScanner::Token u; (u = x.next()) != XmlScanner::Eof;) {
                 if (u == XmlScanner::End) {
-                    if (x.depth() < depth) break;
-                    if (vDepth && x.depth() < vDepth) vDepth = 0;
-                    if (tDepth && x.depth() < tDepth) tDepth = 0;
-                    if (skipDepth && x.depth() < skipDepth) skipDepth = 0;
+                    if (x.depth() < depth)
+                        break;
+                    if (vDepth && x.depth() < vDepth)
+                        vDepth = 0;
+                    if (tDepth && x.depth() < tDepth)
+                        tDepth = 0;
+                    if (skipDepth && x.depth() < skipDepth)
+                        skipDepth = 0;
                 } else if (u == XmlScanner::Start) {
                     if (x.depth() == depth + 1 && x.is("v")) {
                         vDepth = x.depth();
@@ -558,11 +620,15 @@ void XlsxWorkbook::readSheet(const QString& part)
                 } else if (u == XmlScanner::Text) {
                     // a text grown beyond any a cell holds fails at once, not at the cell's end
                     if (vDepth) {
-                        if (value.size() > maxValueBytes) checkText(quint32(row), quint32(col), MaxCellText + 1);
-                        else x.appendText(value);
+                        if (value.size() > maxValueBytes)
+                            checkText(quint32(row), quint32(col), MaxCellText + 1);
+                        else
+                            x.appendText(value);
                     } else if (tDepth && !skipDepth) {
-                        if (inline_.size() > maxRawText) checkText(quint32(row), quint32(col), MaxCellText + 1);
-                        else x.appendText(inline_);
+                        if (inline_.size() > maxRawText)
+                            checkText(quint32(row), quint32(col), MaxCellText + 1);
+                        else
+                            x.appendText(inline_);
                     }
                 }
             }
@@ -574,7 +640,8 @@ void XlsxWorkbook::readSheet(const QString& part)
                 // a cell with a style and no value shows nothing
             } else if (type == Shared) {
                 quint64 index;
-                if (parseUInt(value, index) && index < 0xFFFFFFFFull) addShared(r32, c32, xf32, quint32(index));
+                if (parseUInt(value, index) && index < 0xFFFFFFFFull)
+                    addShared(r32, c32, xf32, quint32(index));
             } else if (type == Str) {
                 QString s = QString::fromUtf8(value.data(), qsizetype(value.size()));
                 unescapeX(s);
@@ -585,18 +652,25 @@ void XlsxWorkbook::readSheet(const QString& part)
             } else if (type == Error) {
                 const QString s = QString::fromUtf8(value.data(), qsizetype(value.size()));
                 const int code = errorCode(s);
-                if (code >= 0) addError(r32, c32, xf32, quint8(code));
-                else addText(r32, c32, xf32, s);
+                if (code >= 0)
+                    addError(r32, c32, xf32, quint8(code));
+                else
+                    addText(r32, c32, xf32, s);
             } else if (type == Date) {
                 double serial;
-                if (isoDateSerial(value, date1904(), serial)) addNumber(r32, c32, xf32, serial);
-                else addText(r32, c32, xf32, QString::fromUtf8(value.data(), qsizetype(value.size())));
+                if (isoDateSerial(value, date1904(), serial))
+                    addNumber(r32, c32, xf32, serial);
+                else
+                    addText(r32, c32, xf32, QString::fromUtf8(value.data(), qsizetype(value.size())));
             } else {
                 double d;
-                if (parseNumber(value, d)) addNumber(r32, c32, xf32, d);
-                else if (!value.empty()) addText(r32, c32, xf32, QString::fromUtf8(value.data(), qsizetype(value.size())));
+                if (parseNumber(value, d))
+                    addNumber(r32, c32, xf32, d);
+                else if (!value.empty())
+                    addText(r32, c32, xf32, QString::fromUtf8(value.data(), qsizetype(value.size())));
             }
-            if (cellCount() > MaxSheetCells) cellsBeyond();
+            if (cellCount() > MaxSheetCells)
+                cellsBeyond();
         } else if (x.is("mergeCell")) {
             const QString ref = x.attributeText("ref");
             const qsizetype colon = ref.indexOf(u':');
@@ -625,7 +699,8 @@ std::unique_ptr<Workbook> openXlsx(const ZipArchive& zip, const QLocale& locale,
 std::unique_ptr<RowCursor> openXlsxRows(const QString& path, const QLocale& locale, const Workbook::Part& part)
 {
     auto zip = std::make_shared<ZipArchive>(path);
-    if (part.columns.empty()) return rowsOf(openXlsx(*zip, locale, part)); // every column: the sheet whole
+    if (part.columns.empty())
+        return rowsOf(openXlsx(*zip, locale, part)); // every column: the sheet whole
     auto book = std::make_unique<XlsxWorkbook>(*zip, zip->name(), locale, part);
     const XlsxWorkbook::Place place = book->locate();
     return CellSheet::streamRows(

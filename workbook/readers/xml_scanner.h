@@ -29,12 +29,12 @@ public:
     // type are skipped. The views below stay valid until the next call.
     Token next();
 
-    std::string_view name() const { return m_name; }           // local name of Start / End
+    std::string_view name() const { return m_name; } // local name of Start / End
     bool is(std::string_view local) const { return m_name == local; }
-    int depth() const { return m_depth; }                        // open elements, the current one counted
+    int depth() const { return m_depth; } // open elements, the current one counted
 
     struct Attribute {
-        std::string_view name;  // local name
+        std::string_view name; // local name
         std::string_view value; // raw: entities not yet replaced
     };
     const std::vector<Attribute>& attributes() const { return m_attrs; }

@@ -66,7 +66,7 @@ public:
         qint64 m_left = 0;
         qint64 m_done = 0;
         qint64* m_inflated = nullptr; // the archive's count
-        quint32 m_crc = 0;      // of the bytes read so far
+        quint32 m_crc = 0; // of the bytes read so far
         quint32 m_expected = 0; // the directory's
     };
     // Opens an entry (by path, as find()); fails when there is none, when its size is beyond
@@ -100,7 +100,7 @@ private:
     std::vector<QString> m_entries; // stored names, "/" between folders
     QHash<QString, Entry> m_directory; // by stored name
     qint64 m_maxInflated = MaxInflated;
-    mutable qint64 m_inflated = 0;     // bytes the streams have given
+    mutable qint64 m_inflated = 0; // bytes the streams have given
 };
 
 } // namespace kalder
