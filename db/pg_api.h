@@ -10,9 +10,24 @@ namespace kalder::pg {
 
 #define KALDER_LIBPQ_FUNCTIONS(X)                                                                                      \
     X(PQclear)                                                                                                         \
-    X(PQcmdTuples) X(PQconninfoFree) X(PQconninfoParse) X(PQerrorMessage) X(PQexec) X(PQexecParams) X(PQfreemem)       \
-        X(PQgetResult) X(PQgetisnull) X(PQgetlength) X(PQgetvalue) X(PQntuples) X(PQputCopyData) X(PQputCopyEnd)       \
-            X(PQresultErrorField) X(PQresultErrorMessage) X(PQresultStatus) X(PQstatus)
+    X(PQcmdTuples)                                                                                                     \
+    X(PQconninfoFree)                                                                                                  \
+    X(PQconninfoParse)                                                                                                 \
+    X(PQerrorMessage)                                                                                                  \
+    X(PQexec)                                                                                                          \
+    X(PQexecParams)                                                                                                    \
+    X(PQfreemem)                                                                                                       \
+    X(PQgetResult)                                                                                                     \
+    X(PQgetisnull)                                                                                                     \
+    X(PQgetlength)                                                                                                     \
+    X(PQgetvalue)                                                                                                      \
+    X(PQntuples)                                                                                                       \
+    X(PQputCopyData)                                                                                                   \
+    X(PQputCopyEnd)                                                                                                    \
+    X(PQresultErrorField)                                                                                              \
+    X(PQresultErrorMessage)                                                                                            \
+    X(PQresultStatus)                                                                                                  \
+    X(PQstatus)
 
 struct LibPq {
 #define KALDER_LIBPQ_POINTER(name) decltype(&::name) name = nullptr;

@@ -14,7 +14,7 @@ packages=(
   fonts-liberation fonts-dejavu-core fonts-wine fontconfig
   xvfb xauth imagemagick
   python3 python3-xlwt python3-xlrd python3-openpyxl unzip sqlite3
-  lintian
+  lintian clang-format
   "$@"
 )
 
