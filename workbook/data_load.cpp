@@ -23,6 +23,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -438,13 +439,12 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
     std::optional<PreviewCollector> collector;
     if (preview)
         collector.emplace();
-    // the journal names the workbook by its hash, read once when it is first asked for
-    std::optional<QByteArray> digest;
-    const auto sha256 = [&] {
-        if (!digest)
-            digest = sha256Of(fileName);
-        return *digest;
-    };
+    // The journal names the workbook by its hash: read in a thread of its own from the start
+    // (the file is read anyway), so that the load does not wait for it; a rehearsal needs none.
+    std::shared_future<QByteArray> digest;
+    if (!preview)
+        digest = std::async(std::launch::async, sha256Of, fileName).share();
+    const auto sha256 = [&] { return digest.valid() ? digest.get() : sha256Of(fileName); };
     const auto cleanUp = qScopeGuard([&] {
         merge.reset(); // drops a batch not committed: only ever rows after a failure, or a rehearsal
         journal.reset();
