@@ -1,11 +1,12 @@
-// Test support for cases run on both engines from one table: a database made from SQL text
-// that both engines read (double-quoted names, standard types), as an SQLite file or as a
-// database of the test's PostgreSQL server, opened as the window opens it, and its rows read
-// back in one form whatever the engine.
+// Test support for cases run on both engines from one table: the tests' database fixture
+// (tests/support/database.h) made from SQL text that both engines read (double-quoted names,
+// standard types), as an SQLite file or as a database of the test's PostgreSQL server, opened
+// as the window opens it, and its rows read back in one form whatever the engine.
 #pragma once
 
 #include "app/base/state.h"
 #include "db/connection.h"
+#include "tests/support/database.h"
 #include "tests/support/pg_server.h"
 
 #include <QAtomicInt>
@@ -35,26 +36,9 @@ struct EngineDatabase {
             location = pgServer().createDatabase(name);
             pgServer().exec(name, sql);
         } else {
-            location = dir.filePath(QStringLiteral("data.db"));
-            const QString setup = QStringLiteral("engine-setup");
-            {
-                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), setup);
-                db.setDatabaseName(location);
-                if (!db.open())
-                    qFatal("cannot create the database");
-                for (const QString& statement : sql.split(QStringLiteral(";\n"), Qt::SkipEmptyParts)) {
-                    QSqlQuery q(db);
-                    if (!statement.trimmed().isEmpty() && !q.exec(statement))
-                        qFatal("%s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
-                }
-                db.close();
-            }
-            QSqlDatabase::removeDatabase(setup);
+            location = makeDatabase(dir.filePath(QStringLiteral("data.db")), {sql});
         }
-        state.PathToDB = location;
-        state.DBConnection = std::make_unique<Connection>();
-        state.DBConnection->Open(connectionStringFor(location));
-        state.DBIsOpen = true;
+        openSession(state, location);
     }
 
     // The rows of a query from a connection of its own, each as its columns joined by "|":
