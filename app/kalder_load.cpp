@@ -1,7 +1,8 @@
 // kalder-load: a developer command beside the window that runs a load as the operator gets it.
-// It opens the database as the start-up does, makes the real window offscreen and runs its
-// load handling, fills the three boxes and the link list as the operator would, and runs what
-// a click of Command_Update runs (with --preview, of the check without writing; with --undo,
+// It opens the database as the start-up does, runs the window's load handling on the window's
+// controls kept in memory (the same refusals as the widgets, without the toolkit's start, its
+// fonts and its libraries), fills the three boxes and the link list as the operator would, and
+// runs what a click of Command_Update runs (with --preview, of the check without writing; with --undo,
 // of the undo of the last load). Every message box it would show goes to standard output as
 // one line "icon<TAB>title<TAB>text", a question as "question<TAB>title<TAB>text<TAB>yes" (it
 // answers yes), then "counts<TAB>N<TAB>M" with the two counters. The preview prints
@@ -19,10 +20,11 @@
 #include "config/checks.h"
 #include "db/connection.h"
 #include "window/commands.h"
-#include "window/frm_main.h"
+#include "window/controls/memory_controls.h"
+#include "window/form_logic.h"
 #include "workbook/readers/workbook.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QTextStream>
 #include <cstdio>
 #include <future>
@@ -198,10 +200,8 @@ int main(int argc, char** argv)
         qputenv("LC_ALL", args->locale.toLocal8Bit());
         qputenv("LANG", args->locale.toLocal8Bit());
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    // The header texts are read while the window is made, neither waiting for the other; the
+    QCoreApplication app(argc, argv);
+    // The header texts are read while the window's load handling runs, neither waiting for the other; the
     // reading thread starts once the application has made this one the main thread, and has
     // a locale of its own, by the name of the system's. Both threads allocate from one heap,
     // so that what the reading frees serves the load afterwards.
@@ -225,9 +225,9 @@ int main(int argc, char** argv)
         dialogs.message(f.text(), QStringLiteral(KALDER_APP_TITLE), Dialogs::Icon::Exclamation);
     }
 
-    FrmMain window(state, &dialogs);
-    window.load();
-    FormControls& ui = window.controls();
+    MemoryFormControls form(&dialogs);
+    FormControls& ui = form.ui;
+    frmMain_Load(state, ui);
     if (state.DBIsOpen)
         ui.Text_PathToDB->setText(state.PathToDB);
     ui.Text_FileName->setText(args->workbook);

@@ -15,6 +15,7 @@ LAYERS = [
     ["kalder", "kalder-load"],
     ["kalder_startup"],
     ["kalder_window"],
+    ["kalder_handlers"],
     ["kalder-cells", "kalder_workbook"],
     ["kalder_config"],
     ["kalder_db"],

@@ -101,4 +101,44 @@ private:
     bool m_focused = false;
 };
 
+// Every control of the main window in memory, wired into one FormControls, the messages going
+// to dialogs: the window as the work procedures see it, for the command-line load and tests.
+struct MemoryFormControls {
+    MemoryTextBox Caption{QStringLiteral("Загрузка данных из excel в БД")}, Text_PathToDB, Text_FileName, Text_Rules,
+        Text_StrNumWithCapt{QStringLiteral("0")}, Text_StrNumMAX{QStringLiteral("100")},
+        Text_DBRecordCount{QStringLiteral("0")}, Text_DBRecordCountNew{QStringLiteral("0")};
+    MemoryListView lv_Fields, lv, lv_DB;
+    MemoryProgressBar pb;
+    MemoryButton Command_SelectFile, Command_SetPathToDB, Command_Analize, Command_Update, Command_Preview,
+        Command_Undo;
+    MemoryPointer pointer;
+    FormControls ui;
+
+    explicit MemoryFormControls(Dialogs* dialogs)
+    {
+        ui.Caption = &Caption;
+        ui.Text_PathToDB = &Text_PathToDB;
+        ui.Text_FileName = &Text_FileName;
+        ui.Text_Rules = &Text_Rules;
+        ui.Text_StrNumWithCapt = &Text_StrNumWithCapt;
+        ui.Text_StrNumMAX = &Text_StrNumMAX;
+        ui.Text_DBRecordCount = &Text_DBRecordCount;
+        ui.Text_DBRecordCountNew = &Text_DBRecordCountNew;
+        ui.lv_Fields = &lv_Fields;
+        ui.lv = &lv;
+        ui.lv_DB = &lv_DB;
+        ui.pb = &pb;
+        ui.Command_SelectFile = &Command_SelectFile;
+        ui.Command_SetPathToDB = &Command_SetPathToDB;
+        ui.Command_Analize = &Command_Analize;
+        ui.Command_Update = &Command_Update;
+        ui.Command_Preview = &Command_Preview;
+        ui.Command_Undo = &Command_Undo;
+        ui.pointer = &pointer;
+        ui.dialogs = dialogs;
+    }
+    MemoryFormControls(const MemoryFormControls&) = delete;
+    MemoryFormControls& operator=(const MemoryFormControls&) = delete;
+};
+
 } // namespace kalder
