@@ -430,29 +430,58 @@ private:
         }
     }
 
-    // A text in COPY's text form.
-    static void appendText(QByteArray& data, const QByteArray& text)
-    {
-        for (const char c : text) {
-            switch (c) {
-            case '\\':
-                data += "\\\\";
-                break;
-            case '\t':
-                data += "\\t";
-                break;
-            case '\n':
-                data += "\\n";
-                break;
-            case '\r':
-                data += "\\r";
-                break;
-            default:
-                data += c;
+    // One line of COPY's text form: its fields separated by tabs, a text escaped, a missing
+    // number as \N; end() closes it with a newline.
+    class CopyLine {
+    public:
+        explicit CopyLine(QByteArray& data) : m_data(data) { }
+        CopyLine& text(const QByteArray& text)
+        {
+            next();
+            for (const char c : text) {
+                switch (c) {
+                case '\\':
+                    m_data += "\\\\";
+                    break;
+                case '\t':
+                    m_data += "\\t";
+                    break;
+                case '\n':
+                    m_data += "\\n";
+                    break;
+                case '\r':
+                    m_data += "\\r";
+                    break;
+                default:
+                    m_data += c;
+                }
             }
+            return *this;
         }
-    }
-    static void appendNumber(QByteArray& data, std::optional<double> v) { data += v ? textOf(*v) : QByteArray("\\N"); }
+        CopyLine& number(std::optional<double> v)
+        {
+            next();
+            m_data += v ? textOf(*v) : QByteArray("\\N");
+            return *this;
+        }
+        CopyLine& whole(qint64 n)
+        {
+            next();
+            m_data += QByteArray::number(n);
+            return *this;
+        }
+        void end() { m_data += '\n'; }
+
+    private:
+        void next()
+        {
+            if (!m_first)
+                m_data += '\t';
+            m_first = false;
+        }
+        QByteArray& m_data;
+        bool m_first = true;
+    };
 
     // The batch's records, a record per key with its first row and the extremes of all its
     // rows, into kalder_group. Where the key field's values are equal exactly when their bytes
@@ -491,18 +520,15 @@ private:
             if (m_copyDirect && m_s.exec("SELECT NOT EXISTS (SELECT FROM " + m_t + ")", w).text(0, 0) == "t") {
                 for (const Group& g : groups) {
                     const Row& r = rows[g.first];
-                    appendText(data, r.key);
-                    if (m_hasMin) {
-                        data += '\t';
-                        data +=
-                            textOf(r.min ? std::min(*r.min, g.lo.value_or(*r.min)) : std::min(0.0, g.lo.value_or(0.0)));
-                    }
-                    if (m_hasMax) {
-                        data += '\t';
-                        data +=
-                            textOf(r.max ? std::max(*r.max, g.hi.value_or(*r.max)) : std::max(0.0, g.hi.value_or(0.0)));
-                    }
-                    data += '\n';
+                    CopyLine line(data);
+                    line.text(r.key);
+                    if (m_hasMin)
+                        line.number(r.min ? std::min(*r.min, g.lo.value_or(*r.min))
+                                          : std::min(0.0, g.lo.value_or(0.0)));
+                    if (m_hasMax)
+                        line.number(r.max ? std::max(*r.max, g.hi.value_or(*r.max))
+                                          : std::max(0.0, g.hi.value_or(0.0)));
+                    line.end();
                 }
                 m_s.copyIn("COPY " + m_t + " (" + m_names + ") FROM STDIN", data, w);
                 m_pendingAdded += qint64(groups.size());
@@ -510,18 +536,7 @@ private:
             }
             for (const Group& g : groups) {
                 const Row& r = rows[g.first];
-                appendText(data, r.key);
-                data += '\t';
-                data += QByteArray::number(r.row);
-                data += '\t';
-                appendNumber(data, g.lo);
-                data += '\t';
-                appendNumber(data, g.hi);
-                data += '\t';
-                appendNumber(data, r.min);
-                data += '\t';
-                appendNumber(data, r.max);
-                data += '\n';
+                CopyLine(data).text(r.key).whole(r.row).number(g.lo).number(g.hi).number(r.min).number(r.max).end();
             }
             m_s.copyIn("COPY kalder_group (k, n, lo, hi, fmn, fmx) FROM STDIN", data, w);
             return false;
@@ -529,14 +544,7 @@ private:
         QByteArray data;
         data.reserve(qsizetype(rows.size()) * 48);
         for (const Row& r : rows) {
-            data += QByteArray::number(r.row);
-            data += '\t';
-            appendText(data, r.key);
-            data += '\t';
-            appendNumber(data, r.min);
-            data += '\t';
-            appendNumber(data, r.max);
-            data += '\n';
+            CopyLine(data).whole(r.row).text(r.key).number(r.min).number(r.max).end();
         }
         m_s.copyIn("COPY kalder_stage (n, k, mn, mx) FROM STDIN", data, w);
         m_s.exec("INSERT INTO kalder_group (k, n, lo, hi, fmn, fmx) SELECT DISTINCT ON (k) k, n, min(mn) OVER w, "
