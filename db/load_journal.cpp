@@ -70,8 +70,10 @@ QString now()
 //            3 text; an i64, an f64 or a text) and the value left (f64).
 class Writer {
 public:
-    QByteArray data;
-    void u8(quint8 v) { data.append(char(v)); }
+    // Reserved whole on first use: a journal row holds at most a chunk and one record more,
+    // and a record is written in a few small copies, many thousands of times a load.
+    std::string data;
+    void u8(quint8 v) { reserved().push_back(char(v)); }
     void u32(quint32 v) { put(v); }
     void i64(qint64 v) { put(v); }
     void f64(double v)
@@ -80,20 +82,29 @@ public:
         std::memcpy(&bits, &v, 8);
         put(bits);
     }
-    void bytes(const QByteArray& b)
+    void bytes(std::string_view b)
     {
         u32(quint32(b.size()));
         data.append(b);
     }
+    void clear() { data.clear(); }
+    qsizetype size() const { return qsizetype(data.size()); }
 
 private:
+    std::string& reserved()
+    {
+        if (data.capacity() < ReservedBytes)
+            data.reserve(ReservedBytes);
+        return data;
+    }
     template <typename T>
     void put(T v)
     {
         char word[sizeof(T)];
         qToLittleEndian<T>(v, word);
-        data.append(word, sizeof(T));
+        reserved().append(word, sizeof(T));
     }
+    static constexpr size_t ReservedBytes = 80 * 1024;
 };
 
 class Reader {
@@ -235,9 +246,9 @@ struct LoadJournal::Impl {
     // the records it added since the last write, their row ids one after another
     struct Range {
         qint64 first, last;
-        Writer data;
     };
     std::optional<Range> range;
+    Writer addedData; // what the range's records hold
 };
 
 namespace {
@@ -312,15 +323,14 @@ void LoadJournal::added(qint64 rid, std::string_view key, std::optional<double> 
     Impl& d = *m_impl;
     if (d.widenedCount)
         writeWidened(); // what came before is written before
-    if (d.range && (d.range->last + 1 != rid || d.range->data.data.size() >= ChunkBytes))
+    if (d.range && (d.range->last + 1 != rid || d.addedData.size() >= ChunkBytes))
         writeAdded();
     if (!d.range)
-        d.range = Impl::Range{rid, rid - 1, Writer()};
-    Impl::Range& r = *d.range;
-    r.last = rid;
-    r.data.bytes(QByteArray::fromRawData(key.data(), qsizetype(key.size())));
-    r.data.f64(min.value_or(NaN));
-    r.data.f64(max.value_or(NaN));
+        d.range = Impl::Range{rid, rid - 1};
+    d.range->last = rid;
+    d.addedData.bytes(key);
+    d.addedData.f64(min.value_or(NaN));
+    d.addedData.f64(max.value_or(NaN));
     ++m_batchAdded;
 }
 
@@ -330,11 +340,11 @@ void LoadJournal::widened(qint64 rid, std::string_view key, const StoredValue& o
     Impl& d = *m_impl;
     if (d.range)
         writeAdded(); // a record added before and widened now is taken back in the other order
-    if (d.widened.data.size() >= ChunkBytes)
+    if (d.widened.size() >= ChunkBytes)
         writeWidened();
     Writer& w = d.widened;
     w.i64(rid);
-    w.bytes(QByteArray::fromRawData(key.data(), qsizetype(key.size())));
+    w.bytes(key);
     w.u8(quint8((newMin ? 1 : 0) | (newMax ? 2 : 0)));
     for (const auto& [found, left] : {std::pair{&oldMin, newMin}, std::pair{&oldMax, newMax}}) {
         if (!left)
@@ -346,7 +356,7 @@ void LoadJournal::widened(qint64 rid, std::string_view key, const StoredValue& o
             break;
         case StoredValue::Type::Text:
             w.u8(3);
-            w.bytes(found->text);
+            w.bytes(view(found->text));
             break;
         default:
             w.u8(2);
@@ -396,7 +406,7 @@ void LoadJournal::ensureHeader()
     m_load.id = sqlite3_last_insert_rowid(d.session.handle());
 }
 
-void LoadJournal::writeChange(const char* kind, qint64 first, qint64 last, qint64 records, const QByteArray& data)
+void LoadJournal::writeChange(const char* kind, qint64 first, qint64 last, qint64 records, std::string_view data)
 {
     ensureHeader();
     Statement& c = m_impl->insertChange;
@@ -405,7 +415,7 @@ void LoadJournal::writeChange(const char* kind, qint64 first, qint64 last, qint6
     c.bind(3, first);
     c.bind(4, last);
     c.bind(5, records);
-    sqlite3_bind_blob(c.get(), 6, data.constData(), int(data.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(c.get(), 6, data.data(), int(data.size()), SQLITE_STATIC);
     if (!c.run())
         m_impl->session.fail(writing());
 }
@@ -415,8 +425,9 @@ void LoadJournal::writeAdded()
     Impl& d = *m_impl;
     if (!d.range)
         return;
-    writeChange("added", d.range->first, d.range->last, d.range->last - d.range->first + 1, d.range->data.data);
+    writeChange("added", d.range->first, d.range->last, d.range->last - d.range->first + 1, d.addedData.data);
     d.range.reset();
+    d.addedData.clear();
 }
 
 void LoadJournal::writeWidened()
@@ -425,7 +436,7 @@ void LoadJournal::writeWidened()
     if (!d.widenedCount)
         return;
     writeChange("widened", d.firstWidened, d.lastWidened, d.widenedCount, d.widened.data);
-    d.widened.data.clear();
+    d.widened.clear();
     d.widenedCount = 0;
 }
 
@@ -466,7 +477,8 @@ void LoadJournal::forgetBatch()
 {
     Impl& d = *m_impl;
     d.range.reset();
-    d.widened = Writer();
+    d.addedData.clear();
+    d.widened.clear();
     d.widenedCount = 0;
     m_batchAdded = 0;
     m_batchWidened.clear();

@@ -60,7 +60,7 @@ private:
     void forgetBatch();
     QString writing() const;
     void ensureHeader();
-    void writeChange(const char* kind, qint64 first, qint64 last, qint64 records, const QByteArray& data);
+    void writeChange(const char* kind, qint64 first, qint64 last, qint64 records, std::string_view data);
     void writeAdded();
     void writeWidened();
 
