@@ -1,8 +1,8 @@
 // The journal of loads over SQLite. A batch is journaled in a few rows, whatever its size: the
 // records it adds as ranges of row ids (a batch's new records follow one another), each with
-// the keys and values the load left them with, and the records it widens in one row, each with
-// the values it found exactly as the table held them (type and all) and those it left, so that
-// taking the load back gives the table back byte for byte.
+// the keys and values the load left them with or a digest of them, and the records it widens
+// in one row, each with the values it found exactly as the table held them (type and all) and
+// those it left, so that taking the load back gives the table back byte for byte.
 #include "db/load_journal.h"
 
 #include "app/base/failure.h"
@@ -65,6 +65,8 @@ QString now()
 // The data of a journal row, little-endian.
 //   added:   for each record of the range: the key (u32 length, bytes), then the minimum and
 //            the maximum the load left it with (f64, NaN: not loaded);
+//            or, in the digest form, the u32 DigestMark and the u8 DigestVersion, then for each
+//            record the u64 digest of what the load left it with (see recordDigest);
 //   widened: for each record: its row id (i64), its key, the fields widened (u8: 1 the minimum,
 //            2 the maximum), then for each of them the value found (u8 type: 1 integer, 2 real,
 //            3 text; an i64, an f64 or a text) and the value left (f64).
@@ -107,9 +109,79 @@ private:
     static constexpr size_t ReservedBytes = 80 * 1024;
 };
 
+// A key is at most 32,767 characters, so no key's length is this: the mark of the digest form.
+constexpr quint32 DigestMark = 0xFFFFFFFFu;
+constexpr quint8 DigestVersion = 1;
+
+// The digest of a new record as the load left it: its key, and each of the minimum and the
+// maximum that the load wrote (a number; -0 as 0, which the table holds equal). The low two
+// bits tell which of the two are in it (1 the minimum, 2 the maximum). The mixing is fixed
+// here, never a library's, so that a journal written by one build is read by any other.
+class RecordDigest {
+public:
+    void word(quint64 w)
+    {
+        m_h ^= w;
+        m_h *= 0x9E3779B97F4A7C15ull;
+        m_h ^= m_h >> 29;
+    }
+    void bytes(std::string_view b)
+    {
+        word(b.size());
+        size_t i = 0;
+        for (; i + 8 <= b.size(); i += 8)
+            word(qFromLittleEndian<quint64>(b.data() + i));
+        if (i < b.size()) {
+            char tail[8] = {};
+            std::memcpy(tail, b.data() + i, b.size() - i);
+            word(qFromLittleEndian<quint64>(tail));
+        }
+    }
+    void number(double v)
+    {
+        v += 0.0;
+        quint64 bits;
+        std::memcpy(&bits, &v, 8);
+        word(bits);
+    }
+    quint64 finish(quint8 fields)
+    {
+        word(fields);
+        quint64 h = m_h; // a final avalanche, so that every bit of the input moves the low ones
+        h ^= h >> 33;
+        h *= 0xFF51AFD7ED558CCDull;
+        h ^= h >> 33;
+        h *= 0xC4CEB9FE1A85EC53ull;
+        h ^= h >> 33;
+        return (h & ~quint64(3)) | fields;
+    }
+
+private:
+    quint64 m_h = 0x6A09E667F3BCC908ull;
+};
+
+quint64 recordDigest(std::string_view key, std::optional<double> min, std::optional<double> max)
+{
+    RecordDigest d;
+    d.bytes(key);
+    if (min)
+        d.number(*min);
+    if (max)
+        d.number(*max);
+    return d.finish(quint8((min ? 1 : 0) | (max ? 2 : 0)));
+}
+
 class Reader {
 public:
     explicit Reader(const QByteArray& d) : m_data(d) { }
+    // Whether the next u32 is the given one; taken only when it is.
+    bool takeMark(quint32 mark)
+    {
+        if (m_data.size() - m_at < 4 || qFromLittleEndian<quint32>(m_data.constData() + m_at) != mark)
+            return false;
+        m_at += 4;
+        return true;
+    }
     quint8 u8() { return quint8(*take(1)); }
     quint32 u32() { return qFromLittleEndian<quint32>(take(4)); }
     qint64 i64() { return qFromLittleEndian<qint64>(take(8)); }
@@ -186,6 +258,49 @@ QString text(sqlite3_stmt* s, int col)
     return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, col)), sqlite3_column_bytes(s, col));
 }
 
+// Whether the table keeps a new record exactly as the load writes it: a key column that leaves
+// a text a text (text affinity, or none), and minimum and maximum columns that leave a number
+// a number (any affinity but text).
+bool storesAsWritten(sqlite::Session& session, const MergeFields& fields)
+{
+    const QByteArray table = fields.table.toUtf8();
+    const auto affinity = [&](const QString& field, QString* out) {
+        const char* type = nullptr;
+        if (sqlite3_table_column_metadata(session.handle(), nullptr, table.constData(), field.toUtf8().constData(),
+                                          &type, nullptr, nullptr, nullptr, nullptr) != SQLITE_OK)
+            return false;
+        *out = sqlite::affinityType(type);
+        return true;
+    };
+    QString key, min, max;
+    if (!affinity(fields.key, &key) || !(key.isEmpty() || key == QLatin1String("TEXT")))
+        return false;
+    if (fields.min && (!affinity(*fields.min, &min) || min == QLatin1String("TEXT")))
+        return false;
+    if (fields.max && (!affinity(*fields.max, &max) || max == QLatin1String("TEXT")))
+        return false;
+    return true;
+}
+
+// The number a minimum or maximum holds as a number: an integer the number type holds exactly,
+// or a real. Nothing for any other value, which no load writes.
+std::optional<double> storedNumber(sqlite3_stmt* s, int col)
+{
+    switch (sqlite3_column_type(s, col)) {
+    case SQLITE_INTEGER: {
+        const qint64 i = sqlite3_column_int64(s, col);
+        const double v = double(i);
+        if (v >= 9223372036854775808.0 || v < -9223372036854775808.0 || qint64(v) != i)
+            return std::nullopt;
+        return v;
+    }
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(s, col);
+    default:
+        return std::nullopt;
+    }
+}
+
 bool tableExists(sqlite::Session& session, const char* name)
 {
     Statement s = session.prepare(QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?1"),
@@ -249,6 +364,10 @@ struct LoadJournal::Impl {
     };
     std::optional<Range> range;
     Writer addedData; // what the range's records hold
+    // New records are journaled by their digest where the table stores a record exactly as the
+    // load writes it (a key as its text, numbers as numbers), so that the digest of a record
+    // read back is that of the record written; else by their keys and values.
+    bool digests = false;
 };
 
 namespace {
@@ -282,6 +401,7 @@ std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad 
             session.exec(QString::fromLatin1(Schema), what);
             session.commit(what);
         }
+        impl->digests = storesAsWritten(session, load.fields);
         impl->insertLoad = session.prepare(
             QStringLiteral(
                 "INSERT INTO main.kalder_load (table_name, started, workbook, workbook_size, workbook_sha256, "
@@ -325,9 +445,19 @@ void LoadJournal::added(qint64 rid, std::string_view key, std::optional<double> 
         writeWidened(); // what came before is written before
     if (d.range && (d.range->last + 1 != rid || d.addedData.size() >= ChunkBytes))
         writeAdded();
-    if (!d.range)
+    if (!d.range) {
         d.range = Impl::Range{rid, rid - 1};
+        if (d.digests) {
+            d.addedData.u32(DigestMark);
+            d.addedData.u8(DigestVersion);
+        }
+    }
     d.range->last = rid;
+    if (d.digests) {
+        d.addedData.i64(qint64(recordDigest(key, min, max)));
+        ++m_batchAdded;
+        return;
+    }
     d.addedData.bytes(key);
     d.addedData.f64(min.value_or(NaN));
     d.addedData.f64(max.value_or(NaN));
@@ -532,6 +662,10 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
             same += QStringLiteral(" AND (?%2 IS NULL OR %1 = ?%2)").arg(names[i]).arg(i + 3);
     Statement check = session.prepare(QStringLiteral("SELECT %1 FROM main.%2 WHERE rowid = ?1").arg(same, t), what);
     Statement keyOf = session.prepare(QStringLiteral("SELECT %1 FROM main.%2 WHERE rowid = ?1").arg(key, t), what);
+    Statement rowOf = session.prepare(QStringLiteral("SELECT %1, %2, %3 FROM main.%4 WHERE rowid = ?1")
+                                          .arg(key, names[0].isEmpty() ? QStringLiteral("NULL") : names[0],
+                                               names[1].isEmpty() ? QStringLiteral("NULL") : names[1], t),
+                                      what);
     Statement restore[2];
     for (int i = 0; i < 2; ++i)
         if (!names[i].isEmpty())
@@ -570,6 +704,30 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
                                  sqlite3_column_bytes(keyOf.get(), 0));
             keyOf.reset();
         }
+        changed(rid, now);
+        return false;
+    };
+    // The same for a record journaled by its digest; one deleted since is named by its row id.
+    const auto asDigested = [&](qint64 rid, quint64 left) {
+        rowOf.bind(1, rid);
+        const int rc = rowOf.step();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            session.fail(what);
+        bool asLeft = false;
+        QByteArray now = QStringLiteral("(запись %1 удалена)").arg(rid).toUtf8();
+        if (rc == SQLITE_ROW) {
+            sqlite3_stmt* r = rowOf.get();
+            const quint8 fields = quint8(left & 3);
+            const bool text = sqlite3_column_type(r, 0) == SQLITE_TEXT; // asked before the text converts it
+            now = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(r, 0)), sqlite3_column_bytes(r, 0));
+            const std::optional<double> min = (fields & 1) ? storedNumber(r, 1) : std::nullopt;
+            const std::optional<double> max = (fields & 2) ? storedNumber(r, 2) : std::nullopt;
+            asLeft = text && bool(min) == bool(fields & 1) && bool(max) == bool(fields & 2) &&
+                   recordDigest(view(now), min, max) == left;
+        }
+        rowOf.reset();
+        if (asLeft && !changedRids.contains(rid))
+            return true;
         changed(rid, now);
         return false;
     };
@@ -615,12 +773,20 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
             }
             continue;
         }
+        const bool digests = reader.takeMark(DigestMark);
+        if (digests && reader.u8() != DigestVersion)
+            throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок записан более новой версией программы"));
         for (qint64 i = 0; i < records; ++i) {
             const qint64 rid = first + i;
-            const QByteArray k = reader.bytes();
-            const double min = reader.f64(), max = reader.f64();
-            if (!unchanged(rid, k, min, max))
-                continue;
+            if (digests) {
+                if (!asDigested(rid, quint64(reader.i64())))
+                    continue;
+            } else {
+                const QByteArray k = reader.bytes();
+                const double min = reader.f64(), max = reader.f64();
+                if (!unchanged(rid, k, min, max))
+                    continue;
+            }
             remove.bind(1, rid);
             if (!remove.run())
                 session.fail(what);
@@ -644,6 +810,7 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
     mark = Statement();
     check = Statement();
     keyOf = Statement();
+    rowOf = Statement();
     restore[0] = Statement();
     restore[1] = Statement();
     remove = Statement();

@@ -66,6 +66,20 @@ void setBusyTimeout(const QSqlDatabase& db, int ms)
         sqlite3_busy_timeout(h, ms);
 }
 
+QString affinityType(const char* declared)
+{
+    const QByteArray t = QByteArray(declared ? declared : "").toUpper();
+    if (t.contains("INT"))
+        return QStringLiteral("INTEGER");
+    if (t.contains("CHAR") || t.contains("CLOB") || t.contains("TEXT"))
+        return QStringLiteral("TEXT");
+    if (t.isEmpty() || t.contains("BLOB"))
+        return QString();
+    if (t.contains("REAL") || t.contains("FLOA") || t.contains("DOUB"))
+        return QStringLiteral("REAL");
+    return QStringLiteral("NUMERIC");
+}
+
 QString quoteIdentifier(const QString& name)
 {
     QString quoted = name;

@@ -27,6 +27,10 @@ void setBusyTimeout(const QSqlDatabase& db, int ms);
 // A quoted identifier that can only ever name a column or table: SQLite reads a
 // double-quoted name that matches no column as a string literal, a back-quoted one never.
 QString quoteIdentifier(const QString& name);
+// A column type with the same affinity as a declared type (null: none declared), by SQLite's
+// rules: INTEGER, TEXT, REAL, NUMERIC, or empty for none (a blob's); the declared text itself
+// never enters a statement.
+QString affinityType(const char* declared);
 // The hidden row id used to address the current record of a recordset.
 inline constexpr const char* RowId = "rowid";
 // A statement that makes the engine read the file's header and schema.

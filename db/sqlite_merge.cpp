@@ -42,22 +42,6 @@ const QString KeysTable = QStringLiteral("kalder_keys");
 
 std::string_view view(const QByteArray& bytes) { return {bytes.constData(), size_t(bytes.size())}; }
 
-// A column type with the same affinity as a declared type, by SQLite's rules; the declared
-// text itself never enters a statement.
-QString affinityType(const char* declared)
-{
-    const QByteArray t = QByteArray(declared ? declared : "").toUpper();
-    if (t.contains("INT"))
-        return QStringLiteral("INTEGER");
-    if (t.contains("CHAR") || t.contains("CLOB") || t.contains("TEXT"))
-        return QStringLiteral("TEXT");
-    if (t.isEmpty() || t.contains("BLOB"))
-        return QString();
-    if (t.contains("REAL") || t.contains("FLOA") || t.contains("DOUB"))
-        return QStringLiteral("REAL");
-    return QStringLiteral("NUMERIC");
-}
-
 // The current value of a minimum or maximum field, and its number when it has one: a number,
 // or a text that reads as one. Null, a blob and any other text have none.
 StoredValue storedValue(sqlite3_stmt* stmt, int col)

@@ -58,6 +58,8 @@ private slots:
     void previewListsEveryRowTheLoadCannotTake();
     void undoAcrossBatches();
     void undoRefusedAfterAnotherWriter();
+    void undoSeesEveryChangeToAnAddedRecord_data();
+    void undoSeesEveryChangeToAnAddedRecord();
     void undoOfALoadCutShort();
     void sameWorkbookTwiceIsAsked();
     void databaseWithoutAJournal();
@@ -232,6 +234,63 @@ void TstLoadJournal::undoRefusedAfterAnotherWriter()
              qPrintable(shown[0]));
     QCOMPARE(exactRows(db), changed); // nothing was taken back
     QVERIFY(db.rows(u"SELECT undone FROM kalder_load"_s).value(0).isEmpty());
+}
+
+void TstLoadJournal::undoSeesEveryChangeToAnAddedRecord_data()
+{
+    // Tables that keep a record as written are journaled by digests; the others by keys and
+    // values. Either way a change to a record the load added stops the undo, and a write that
+    // leaves it as it was does not.
+    QTest::addColumn<QString>("columns");
+    QTest::addColumn<bool>("digests");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("refused");
+    const std::tuple<const char*, QString, bool> shapes[] = {
+        {"text key, real values", u"Key TEXT, MinV REAL, MaxV REAL"_s, true},
+        {"no types", u"Key, MinV, MaxV"_s, true},
+        {"whole-number values", u"Key VARCHAR(20), MinV INTEGER, MaxV NUMERIC"_s, true},
+        {"text minimum", u"Key TEXT, MinV TEXT, MaxV REAL"_s, false},
+        {"whole-number key", u"Key INTEGER, MinV REAL, MaxV REAL"_s, false},
+    };
+    const std::tuple<const char*, QString, bool> changes[] = {
+        {"key", u"UPDATE tblData SET Key = 'D-5' WHERE Key = 'D-4'"_s, true},
+        {"key as a blob", u"UPDATE tblData SET Key = CAST(Key AS BLOB) WHERE Key = 'D-4'"_s, true},
+        {"minimum", u"UPDATE tblData SET MinV = MinV - 1 WHERE Key = 'D-4'"_s, true},
+        {"maximum", u"UPDATE tblData SET MaxV = MaxV + 0.5 WHERE Key = 'D-4'"_s, true},
+        {"maximum emptied", u"UPDATE tblData SET MaxV = NULL WHERE Key = 'D-4'"_s, true},
+        {"deleted", u"DELETE FROM tblData WHERE Key = 'D-4'"_s, true},
+        {"written as it was", u"UPDATE tblData SET Key = Key, MinV = MinV, MaxV = MaxV WHERE Key = 'D-4'"_s, false},
+    };
+    for (const auto& [shape, columns, digests] : shapes)
+        for (const auto& [what, change, refused] : changes)
+            QTest::addRow("%s, %s", shape, what) << columns << digests << change << refused;
+}
+
+void TstLoadJournal::undoSeesEveryChangeToAnAddedRecord()
+{
+    QFETCH(QString, columns);
+    QFETCH(bool, digests);
+    QFETCH(QString, change);
+    QFETCH(bool, refused);
+    Database db(u"CREATE TABLE tblData (%1);\nINSERT INTO tblData VALUES ('A-1', 4, 20)"_s.arg(columns));
+    const QStringList before = exactRows(db);
+    Form load(AllLinks);
+    QCOMPARE(load.update(db.state, Fixtures + u"basic.xls"_s, 1, 12, QLocale::c()), false);
+    QCOMPARE(db.rows(u"SELECT DISTINCT hex(substr(data, 1, 4)) = 'FFFFFFFF' FROM kalder_load_change "
+                     "WHERE kind = 'added'"_s),
+             QStringList{digests ? u"1"_s : u"0"_s});
+    QSqlQuery other(db.state.DBConnection->database());
+    QVERIFY2(other.exec(change), qPrintable(other.lastError().text()));
+    const QStringList changed = exactRows(db);
+    const QStringList shown = undo(db);
+    QCOMPARE(shown.size(), 1);
+    if (refused) {
+        QVERIFY2(shown[0].startsWith(u"Загрузку нельзя отменить"_s), qPrintable(shown[0]));
+        QCOMPARE(exactRows(db), changed);
+    } else {
+        QVERIFY2(shown[0].startsWith(u"Загрузка отменена"_s), qPrintable(shown[0]));
+        QCOMPARE(exactRows(db), before);
+    }
 }
 
 void TstLoadJournal::undoOfALoadCutShort()
