@@ -723,7 +723,7 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
             const std::optional<double> min = (fields & 1) ? storedNumber(r, 1) : std::nullopt;
             const std::optional<double> max = (fields & 2) ? storedNumber(r, 2) : std::nullopt;
             asLeft = text && bool(min) == bool(fields & 1) && bool(max) == bool(fields & 2) &&
-                   recordDigest(view(now), min, max) == left;
+                     recordDigest(view(now), min, max) == left;
         }
         rowOf.reset();
         if (asLeft && !changedRids.contains(rid))

@@ -33,6 +33,8 @@ namespace {
 
 constexpr int DeadlockRetries = 5;
 
+std::string_view view(const QByteArray& b) { return {b.constData(), size_t(b.size())}; }
+
 // How a field holds numbers: a number type, a text that may read as one, or neither.
 enum class Holds { Number, Text, Other };
 
@@ -430,59 +432,6 @@ private:
         }
     }
 
-    // One line of COPY's text form: its fields separated by tabs, a text escaped, a missing
-    // number as \N; end() closes it with a newline.
-    class CopyLine {
-    public:
-        explicit CopyLine(QByteArray& data) : m_data(data) { }
-        CopyLine& text(const QByteArray& text)
-        {
-            next();
-            for (const char c : text) {
-                switch (c) {
-                case '\\':
-                    m_data += "\\\\";
-                    break;
-                case '\t':
-                    m_data += "\\t";
-                    break;
-                case '\n':
-                    m_data += "\\n";
-                    break;
-                case '\r':
-                    m_data += "\\r";
-                    break;
-                default:
-                    m_data += c;
-                }
-            }
-            return *this;
-        }
-        CopyLine& number(std::optional<double> v)
-        {
-            next();
-            m_data += v ? textOf(*v) : QByteArray("\\N");
-            return *this;
-        }
-        CopyLine& whole(qint64 n)
-        {
-            next();
-            m_data += QByteArray::number(n);
-            return *this;
-        }
-        void end() { m_data += '\n'; }
-
-    private:
-        void next()
-        {
-            if (!m_first)
-                m_data += '\t';
-            m_first = false;
-        }
-        QByteArray& m_data;
-        bool m_first = true;
-    };
-
     // The batch's records, a record per key with its first row and the extremes of all its
     // rows, into kalder_group. Where the key field's values are equal exactly when their bytes
     // are, they are grouped here; otherwise the server groups the rows by the field's own
@@ -512,16 +461,15 @@ private:
                 if (r.max && (!g.hi || *r.max > *g.hi))
                     g.hi = r.max;
             }
-            QByteArray data;
-            data.reserve(qsizetype(groups.size()) * 64);
             // A table that holds no record takes the new records by COPY itself: no key of the
             // batch is stored, so none is widened. (Under the lock no other load adds one; a
             // key another load stores under a unique index makes the COPY fail on it.)
             if (m_copyDirect && m_s.exec("SELECT NOT EXISTS (SELECT FROM " + m_t + ")", w).text(0, 0) == "t") {
+                CopyIn copy(m_s, "COPY " + m_t + " (" + m_names + ") FROM STDIN", w);
                 for (const Group& g : groups) {
                     const Row& r = rows[g.first];
-                    CopyLine line(data);
-                    line.text(r.key);
+                    CopyIn::Line line = copy.line();
+                    line.text(view(r.key));
                     if (m_hasMin)
                         line.number(r.min ? std::min(*r.min, g.lo.value_or(*r.min))
                                           : std::min(0.0, g.lo.value_or(0.0)));
@@ -530,23 +478,22 @@ private:
                                           : std::max(0.0, g.hi.value_or(0.0)));
                     line.end();
                 }
-                m_s.copyIn("COPY " + m_t + " (" + m_names + ") FROM STDIN", data, w);
+                copy.finish();
                 m_pendingAdded += qint64(groups.size());
                 return true;
             }
+            CopyIn copy(m_s, "COPY kalder_group (k, n, lo, hi, fmn, fmx) FROM STDIN", w);
             for (const Group& g : groups) {
                 const Row& r = rows[g.first];
-                CopyLine(data).text(r.key).whole(r.row).number(g.lo).number(g.hi).number(r.min).number(r.max).end();
+                copy.line().text(view(r.key)).whole(r.row).number(g.lo).number(g.hi).number(r.min).number(r.max).end();
             }
-            m_s.copyIn("COPY kalder_group (k, n, lo, hi, fmn, fmx) FROM STDIN", data, w);
+            copy.finish();
             return false;
         }
-        QByteArray data;
-        data.reserve(qsizetype(rows.size()) * 48);
-        for (const Row& r : rows) {
-            CopyLine(data).whole(r.row).text(r.key).number(r.min).number(r.max).end();
-        }
-        m_s.copyIn("COPY kalder_stage (n, k, mn, mx) FROM STDIN", data, w);
+        CopyIn copy(m_s, "COPY kalder_stage (n, k, mn, mx) FROM STDIN", w);
+        for (const Row& r : rows)
+            copy.line().whole(r.row).text(view(r.key)).number(r.min).number(r.max).end();
+        copy.finish();
         m_s.exec("INSERT INTO kalder_group (k, n, lo, hi, fmn, fmx) SELECT DISTINCT ON (k) k, n, min(mn) OVER w, "
                  "max(mx) OVER w, mn, mx FROM kalder_stage WINDOW w AS (PARTITION BY k) ORDER BY k, n",
                  w);

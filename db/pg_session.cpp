@@ -6,7 +6,15 @@
 #include "db/pg_api.h"
 #include "db/pg_dialect.h"
 
+#include <charconv>
+
 namespace kalder::pg {
+
+namespace {
+// What goes to the server at a time: enough that a piece costs little, small enough that the
+// server starts on the first lines soon.
+constexpr qsizetype Piece = 64 * 1024;
+} // namespace
 
 Result::~Result()
 {
@@ -46,7 +54,12 @@ qint64 Result::integer(int row, int col) const
 
 qint64 Result::affected() const { return m_r ? QByteArray(libpq().PQcmdTuples(m_r)).toLongLong() : 0; }
 
-QByteArray textOf(double v) { return QByteArray::number(v, 'g', 17); }
+QByteArray textOf(double v)
+{
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+    return ec == std::errc() ? QByteArray(text, qsizetype(end - text)) : QByteArray::number(v, 'g', 17);
+}
 
 Session::Session(Connection& conn)
 {
@@ -85,39 +98,126 @@ Result Session::exec(const QByteArray& sql, const QString& what, const std::vect
     return r;
 }
 
-void Session::copyIn(const QByteArray& sql, const QByteArray& data, const QString& what)
+CopyIn::CopyIn(Session& session, const QByteArray& sql, const QString& what) : m_s(session), m_what(what)
 {
-    Result start(libpq().PQexec(m_conn, sql.constData()));
+    Result start(libpq().PQexec(m_s.m_conn, sql.constData()));
     if (!start.get() || libpq().PQresultStatus(start.get()) != PGRES_COPY_IN) {
+        m_open = false;
         const char* state = start.get() ? libpq().PQresultErrorField(start.get(), PG_DIAG_SQLSTATE) : nullptr;
-        m_state = QByteArray(state ? state : "");
-        throw failureOf(m_conn, start.get(), what);
+        m_s.m_state = QByteArray(state ? state : "");
+        throw failureOf(m_s.m_conn, start.get(), what);
     }
-    // Sent in pieces: the library copies what it is given into its own buffer.
-    constexpr qsizetype Piece = 1 << 20;
-    bool sent = true;
-    for (qsizetype at = 0; sent && at < data.size(); at += Piece)
-        sent = libpq().PQputCopyData(m_conn, data.constData() + at, int(std::min(Piece, data.size() - at))) == 1;
-    if (libpq().PQputCopyEnd(m_conn, sent ? nullptr : "kalder: copy cut off") != 1)
+    m_data.reserve(Piece + 4096);
+}
+
+CopyIn::~CopyIn()
+{
+    if (!m_open)
+        return;
+    // ended with an error, every result read, so that the connection is ready for what follows
+    libpq().PQputCopyEnd(m_s.m_conn, "kalder: copy cut off");
+    while (PGresult* r = libpq().PQgetResult(m_s.m_conn)) {
+        libpq().PQclear(r);
+        if (libpq().PQstatus(m_s.m_conn) == CONNECTION_BAD)
+            break;
+    }
+}
+
+CopyIn::Line CopyIn::line()
+{
+    if (m_data.size() >= Piece)
+        send();
+    return Line(m_data);
+}
+
+bool CopyIn::send()
+{
+    // the library copies what it is given into its own buffer, and sends it as it fills
+    if (m_sent && !m_data.isEmpty())
+        m_sent = libpq().PQputCopyData(m_s.m_conn, m_data.constData(), int(m_data.size())) == 1;
+    m_data.clear();
+    return m_sent;
+}
+
+void CopyIn::finish()
+{
+    PGconn* conn = m_s.m_conn;
+    bool sent = send();
+    m_open = false;
+    if (libpq().PQputCopyEnd(conn, sent ? nullptr : "kalder: copy cut off") != 1)
         sent = false;
     std::optional<Failure> failure;
     // Every result of the COPY is read, so that the connection is ready for the next statement.
-    while (PGresult* r = libpq().PQgetResult(m_conn)) {
+    while (PGresult* r = libpq().PQgetResult(conn)) {
         Result held(r);
         if (!failure && libpq().PQresultStatus(r) != PGRES_COMMAND_OK) {
             const char* state = libpq().PQresultErrorField(r, PG_DIAG_SQLSTATE);
-            m_state = QByteArray(state ? state : "");
-            failure = failureOf(m_conn, r, what);
+            m_s.m_state = QByteArray(state ? state : "");
+            failure = failureOf(conn, r, m_what);
         }
-        if (libpq().PQstatus(m_conn) == CONNECTION_BAD)
+        if (libpq().PQstatus(conn) == CONNECTION_BAD)
             break;
     }
-    if (!failure && (!sent || libpq().PQstatus(m_conn) == CONNECTION_BAD)) {
-        m_state.clear();
-        failure = failureOf(m_conn, nullptr, what);
+    if (!failure && (!sent || libpq().PQstatus(conn) == CONNECTION_BAD)) {
+        m_s.m_state.clear();
+        failure = failureOf(conn, nullptr, m_what);
     }
     if (failure)
         throw *failure;
+    m_s.m_state.clear();
+}
+
+CopyIn::Line& CopyIn::Line::text(std::string_view text)
+{
+    next();
+    // most texts hold nothing to escape, and go in whole
+    size_t from = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* escaped;
+        switch (text[i]) {
+        case '\\':
+            escaped = "\\\\";
+            break;
+        case '\t':
+            escaped = "\\t";
+            break;
+        case '\n':
+            escaped = "\\n";
+            break;
+        case '\r':
+            escaped = "\\r";
+            break;
+        default:
+            continue;
+        }
+        m_data.append(text.data() + from, qsizetype(i - from));
+        m_data.append(escaped, 2);
+        from = i + 1;
+    }
+    m_data.append(text.data() + from, qsizetype(text.size() - from));
+    return *this;
+}
+
+CopyIn::Line& CopyIn::Line::number(std::optional<double> v)
+{
+    next();
+    if (!v) {
+        m_data.append("\\N", 2);
+        return *this;
+    }
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, *v);
+    m_data.append(text, ec == std::errc() ? qsizetype(end - text) : 0);
+    return *this;
+}
+
+CopyIn::Line& CopyIn::Line::whole(qint64 n)
+{
+    next();
+    char text[24];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, n);
+    m_data.append(text, ec == std::errc() ? qsizetype(end - text) : 0);
+    return *this;
 }
 
 void Session::quietly(const char* sql) noexcept

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <string_view>
 #include <vector>
 
 typedef struct pg_conn PGconn;
@@ -44,7 +45,55 @@ private:
 
 // A parameter in the server's text form; nothing: Null.
 using Param = std::optional<QByteArray>;
+// A number in the server's text form: the shortest text that reads back as the same number.
 QByteArray textOf(double v);
+
+class Session;
+
+// A COPY ... FROM STDIN on its way: lines are made into a buffer that goes to the server a
+// piece at a time, so that the server reads the first lines while the rest are being made.
+class CopyIn {
+public:
+    // One line of COPY's text form: its fields separated by tabs, a text escaped, a missing
+    // number as \N; end() closes it with a newline.
+    class Line {
+    public:
+        explicit Line(QByteArray& data) : m_data(data) { }
+        Line& text(std::string_view text);
+        Line& number(std::optional<double> v);
+        Line& whole(qint64 n);
+        void end() { m_data += '\n'; }
+
+    private:
+        void next()
+        {
+            if (!m_first)
+                m_data += '\t';
+            m_first = false;
+        }
+        QByteArray& m_data;
+        bool m_first = true;
+    };
+
+    // Starts the COPY; the server's refusal fails.
+    CopyIn(Session& session, const QByteArray& sql, const QString& what);
+    // Ends a COPY not finished with an error, so that the server takes back what it read.
+    ~CopyIn();
+    CopyIn(const CopyIn&) = delete;
+    CopyIn& operator=(const CopyIn&) = delete;
+
+    // The next line, after the lines made so far are sent when they fill a piece.
+    Line line();
+    // Sends the rest and ends the COPY; fails with the server's error for any line.
+    void finish();
+
+private:
+    bool send();
+    Session& m_s;
+    QString m_what;
+    QByteArray m_data;
+    bool m_sent = true, m_open = true;
+};
 
 class Session {
 public:
@@ -60,8 +109,6 @@ public:
     // and the server's SQLSTATE otherwise.
     std::optional<Failure> tryExec(const QByteArray& sql, const QString& what, const std::vector<Param>& params,
                                    Result* out = nullptr);
-    // Runs a COPY ... FROM STDIN with the rows in the server's text format.
-    void copyIn(const QByteArray& sql, const QByteArray& data, const QString& what);
     // Runs a statement whose failure is no concern any more (taking back a transaction).
     void quietly(const char* sql) noexcept;
 
@@ -70,6 +117,7 @@ public:
     bool connectionLost() const;
 
 private:
+    friend class CopyIn;
     PGconn* m_conn = nullptr;
     QString m_location;
     QByteArray m_state;
