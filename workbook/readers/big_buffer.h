@@ -74,7 +74,7 @@ struct BigAllocator {
 
 private:
     static constexpr std::size_t hugePage = std::size_t(2) << 20;
-    static constexpr std::size_t hugeFrom = std::size_t(4) << 20;
+    static constexpr std::size_t hugeFrom = std::size_t(2) << 20;
     static std::size_t rounded(std::size_t bytes) { return (bytes + hugePage - 1) & ~(hugePage - 1); }
 };
 

@@ -433,6 +433,7 @@ public:
         m_eof = pos < 0 || pos > m_size || gsf_input_seek(m_input, gsf_off_t(pos), G_SEEK_SET) != 0;
     }
     qsizetype position() const { return m_start + m_pos; }
+    qsizetype remaining() const { return m_size - position(); }
 
     bool next(Record& r)
     {
@@ -572,7 +573,7 @@ private:
     std::vector<quint16> m_xfFont;
     std::vector<std::unique_ptr<CodePage>> m_pages;
     std::vector<quint8> m_xfPage;
-    QByteArray m_sstBytes;
+    std::vector<char, BigAllocator<char>> m_sstBytes;
     std::vector<Piece> m_sstPieces; // the table's records within m_sstBytes
     std::vector<quint32> m_sstEnds; // where each of them ends there
     std::vector<quint32> m_sst;
@@ -721,11 +722,15 @@ void XlsWorkbook::readSharedStrings(RecordStream& records, const Record& sst)
 {
     std::vector<qsizetype> ends; // where each record's bytes end in the table
     m_sstBytes.clear();
+    // The table lies within the rest of the stream: room for that much is reserved at once
+    // (memory is taken only as it is written), so that its bytes are copied once, not again at
+    // each growth, and a large table sits in a few large pages.
+    m_sstBytes.reserve(size_t(std::max<qsizetype>(0, records.remaining())) + size_t(sst.size));
     const auto keep = [&](const uchar* p, qsizetype n) {
         if (n <= 0)
             return;
-        m_sstBytes.append(reinterpret_cast<const char*>(p), n);
-        ends.push_back(m_sstBytes.size());
+        m_sstBytes.insert(m_sstBytes.end(), reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(p) + n);
+        ends.push_back(qsizetype(m_sstBytes.size()));
     };
     const quint32 unique = sst.size >= 8 ? u32(sst.data + 4) : 0;
     if (sst.size > 8)
@@ -739,11 +744,11 @@ void XlsWorkbook::readSharedStrings(RecordStream& records, const Record& sst)
     m_sstPieces.clear();
     m_sstEnds.clear();
     m_sst.clear();
-    if (m_sstBytes.size() >= qsizetype(noText))
+    if (m_sstBytes.size() >= size_t(noText))
         damaged(u"таблица строк слишком велика"_s);
     qsizetype at = 0;
     for (const qsizetype end : ends) {
-        m_sstPieces.push_back({reinterpret_cast<const uchar*>(m_sstBytes.constData()) + at, end - at});
+        m_sstPieces.push_back({reinterpret_cast<const uchar*>(m_sstBytes.data()) + at, end - at});
         m_sstEnds.push_back(quint32(end));
         at = end;
     }
