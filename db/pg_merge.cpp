@@ -24,8 +24,8 @@
 #include <QStringEncoder>
 
 #include <cmath>
+#include <functional>
 #include <string_view>
-#include <unordered_map>
 
 namespace kalder::pg {
 
@@ -441,21 +441,32 @@ private:
     {
         if (m_key.bytewise) {
             struct Group {
-                size_t first;
+                size_t first, hash;
                 std::optional<double> lo, hi;
             };
-            std::unordered_map<std::string_view, size_t> at;
-            at.reserve(rows.size());
+            // The groups by key in a table of open addressing: no allocation per key, and each
+            // group's hash beside it, so that a probe compares keys only when the hashes agree.
             std::vector<Group> groups;
+            groups.reserve(rows.size());
+            size_t mask = 15;
+            while (mask < rows.size() * 2)
+                mask = mask * 2 + 1;
+            std::vector<quint32> places(mask + 1, 0); // a group's index + 1; 0: free
+            const std::hash<std::string_view> hashOf;
             for (size_t i = 0; i < rows.size(); ++i) {
                 const Row& r = rows[i];
-                const auto [it, added] =
-                    at.try_emplace(std::string_view(r.key.constData(), size_t(r.key.size())), groups.size());
-                if (added) {
-                    groups.push_back({i, r.min, r.max});
+                const std::string_view key = view(r.key);
+                const size_t hash = hashOf(key);
+                size_t at = hash & mask;
+                while (places[at] &&
+                       !(groups[places[at] - 1].hash == hash && view(rows[groups[places[at] - 1].first].key) == key))
+                    at = (at + 1) & mask;
+                if (!places[at]) {
+                    places[at] = quint32(groups.size() + 1);
+                    groups.push_back({i, hash, r.min, r.max});
                     continue;
                 }
-                Group& g = groups[it->second];
+                Group& g = groups[places[at] - 1];
                 if (r.min && (!g.lo || *r.min < *g.lo))
                     g.lo = r.min;
                 if (r.max && (!g.hi || *r.max > *g.hi))
@@ -465,10 +476,13 @@ private:
             // batch is stored, so none is widened. (Under the lock no other load adds one; a
             // key another load stores under a unique index makes the COPY fail on it.)
             if (m_copyDirect && m_s.exec("SELECT NOT EXISTS (SELECT FROM " + m_t + ")", w).text(0, 0) == "t") {
-                CopyIn copy(m_s, "COPY " + m_t + " (" + m_names + ") FROM STDIN", w);
+                // in the binary form: the key is a text and both numbers are double precision
+                CopyIn copy(m_s, "COPY " + m_t + " (" + m_names + ") FROM STDIN (FORMAT binary)", CopyIn::Form::Binary,
+                            w);
+                const int fields = 1 + (m_hasMin ? 1 : 0) + (m_hasMax ? 1 : 0);
                 for (const Group& g : groups) {
                     const Row& r = rows[g.first];
-                    CopyIn::Line line = copy.line();
+                    CopyBinary line(copy, fields);
                     line.text(view(r.key));
                     if (m_hasMin)
                         line.number(r.min ? std::min(*r.min, g.lo.value_or(*r.min))
@@ -476,23 +490,31 @@ private:
                     if (m_hasMax)
                         line.number(r.max ? std::max(*r.max, g.hi.value_or(*r.max))
                                           : std::max(0.0, g.hi.value_or(0.0)));
-                    line.end();
                 }
                 copy.finish();
                 m_pendingAdded += qint64(groups.size());
                 return true;
             }
-            CopyIn copy(m_s, "COPY kalder_group (k, n, lo, hi, fmn, fmx) FROM STDIN", w);
+            // in the binary form: the key is a text, n a bigint, the numbers double precision
+            CopyIn copy(m_s, "COPY kalder_group (k, n, lo, hi, fmn, fmx) FROM STDIN (FORMAT binary)",
+                        CopyIn::Form::Binary, w);
             for (const Group& g : groups) {
                 const Row& r = rows[g.first];
-                copy.line().text(view(r.key)).whole(r.row).number(g.lo).number(g.hi).number(r.min).number(r.max).end();
+                CopyBinary(copy, 6)
+                    .text(view(r.key))
+                    .whole(r.row)
+                    .number(g.lo)
+                    .number(g.hi)
+                    .number(r.min)
+                    .number(r.max);
             }
             copy.finish();
             return false;
         }
-        CopyIn copy(m_s, "COPY kalder_stage (n, k, mn, mx) FROM STDIN", w);
+        // in the text form, which the server reads into a key of any type
+        CopyIn copy(m_s, "COPY kalder_stage (n, k, mn, mx) FROM STDIN", CopyIn::Form::Text, w);
         for (const Row& r : rows)
-            copy.line().whole(r.row).text(view(r.key)).number(r.min).number(r.max).end();
+            CopyText(copy).whole(r.row).text(view(r.key)).number(r.min).number(r.max).end();
         copy.finish();
         m_s.exec("INSERT INTO kalder_group (k, n, lo, hi, fmn, fmx) SELECT DISTINCT ON (k) k, n, min(mn) OVER w, "
                  "max(mx) OVER w, mn, mx FROM kalder_stage WINDOW w AS (PARTITION BY k) ORDER BY k, n",

@@ -6,7 +6,10 @@
 #include "db/pg_api.h"
 #include "db/pg_dialect.h"
 
+#include <QtEndian>
+
 #include <charconv>
+#include <cstring>
 
 namespace kalder::pg {
 
@@ -98,7 +101,23 @@ Result Session::exec(const QByteArray& sql, const QString& what, const std::vect
     return r;
 }
 
-CopyIn::CopyIn(Session& session, const QByteArray& sql, const QString& what) : m_s(session), m_what(what)
+namespace {
+// The opening and the end of COPY's binary form: its signature, no flags, no extension; a
+// row of -1 fields.
+constexpr char BinaryHeader[] = "PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0";
+constexpr char BinaryTrailer[] = "\377\377";
+
+template <typename T>
+void putBigEndian(QByteArray& data, T v)
+{
+    char bytes[sizeof(T)];
+    qToBigEndian<T>(v, bytes);
+    data.append(bytes, qsizetype(sizeof(T)));
+}
+} // namespace
+
+CopyIn::CopyIn(Session& session, const QByteArray& sql, Form form, const QString& what)
+    : m_s(session), m_form(form), m_what(what)
 {
     Result start(libpq().PQexec(m_s.m_conn, sql.constData()));
     if (!start.get() || libpq().PQresultStatus(start.get()) != PGRES_COPY_IN) {
@@ -108,6 +127,8 @@ CopyIn::CopyIn(Session& session, const QByteArray& sql, const QString& what) : m
         throw failureOf(m_s.m_conn, start.get(), what);
     }
     m_data.reserve(Piece + 4096);
+    if (m_form == Form::Binary)
+        m_data.append(BinaryHeader, qsizetype(sizeof BinaryHeader - 1));
 }
 
 CopyIn::~CopyIn()
@@ -123,11 +144,11 @@ CopyIn::~CopyIn()
     }
 }
 
-CopyIn::Line CopyIn::line()
+QByteArray& CopyIn::row()
 {
     if (m_data.size() >= Piece)
         send();
-    return Line(m_data);
+    return m_data;
 }
 
 bool CopyIn::send()
@@ -142,6 +163,8 @@ bool CopyIn::send()
 void CopyIn::finish()
 {
     PGconn* conn = m_s.m_conn;
+    if (m_form == Form::Binary)
+        m_data.append(BinaryTrailer, qsizetype(sizeof BinaryTrailer - 1));
     bool sent = send();
     m_open = false;
     if (libpq().PQputCopyEnd(conn, sent ? nullptr : "kalder: copy cut off") != 1)
@@ -167,7 +190,7 @@ void CopyIn::finish()
     m_s.m_state.clear();
 }
 
-CopyIn::Line& CopyIn::Line::text(std::string_view text)
+CopyText& CopyText::text(std::string_view text)
 {
     next();
     // most texts hold nothing to escape, and go in whole
@@ -198,7 +221,7 @@ CopyIn::Line& CopyIn::Line::text(std::string_view text)
     return *this;
 }
 
-CopyIn::Line& CopyIn::Line::number(std::optional<double> v)
+CopyText& CopyText::number(std::optional<double> v)
 {
     next();
     if (!v) {
@@ -211,12 +234,41 @@ CopyIn::Line& CopyIn::Line::number(std::optional<double> v)
     return *this;
 }
 
-CopyIn::Line& CopyIn::Line::whole(qint64 n)
+CopyText& CopyText::whole(qint64 n)
 {
     next();
     char text[24];
     const auto [end, ec] = std::to_chars(text, text + sizeof text, n);
     m_data.append(text, ec == std::errc() ? qsizetype(end - text) : 0);
+    return *this;
+}
+
+CopyBinary::CopyBinary(CopyIn& copy, int fields) : m_data(copy.row()) { putBigEndian(m_data, qint16(fields)); }
+
+CopyBinary& CopyBinary::text(std::string_view text)
+{
+    putBigEndian(m_data, qint32(text.size()));
+    m_data.append(text.data(), qsizetype(text.size()));
+    return *this;
+}
+
+CopyBinary& CopyBinary::number(std::optional<double> v)
+{
+    if (!v) {
+        putBigEndian(m_data, qint32(-1));
+        return *this;
+    }
+    quint64 bits;
+    std::memcpy(&bits, &*v, sizeof bits);
+    putBigEndian(m_data, qint32(8));
+    putBigEndian(m_data, bits);
+    return *this;
+}
+
+CopyBinary& CopyBinary::whole(qint64 n)
+{
+    putBigEndian(m_data, qint32(8));
+    putBigEndian(m_data, n);
     return *this;
 }
 

@@ -50,49 +50,67 @@ QByteArray textOf(double v);
 
 class Session;
 
-// A COPY ... FROM STDIN on its way: lines are made into a buffer that goes to the server a
-// piece at a time, so that the server reads the first lines while the rest are being made.
+// A COPY ... FROM STDIN on its way: rows are made into a buffer that goes to the server a
+// piece at a time, so that the server reads the first rows while the rest are being made.
+// A row is made by CopyText or CopyBinary, whichever form the COPY was started in.
 class CopyIn {
 public:
-    // One line of COPY's text form: its fields separated by tabs, a text escaped, a missing
-    // number as \N; end() closes it with a newline.
-    class Line {
-    public:
-        explicit Line(QByteArray& data) : m_data(data) { }
-        Line& text(std::string_view text);
-        Line& number(std::optional<double> v);
-        Line& whole(qint64 n);
-        void end() { m_data += '\n'; }
-
-    private:
-        void next()
-        {
-            if (!m_first)
-                m_data += '\t';
-            m_first = false;
-        }
-        QByteArray& m_data;
-        bool m_first = true;
-    };
-
-    // Starts the COPY; the server's refusal fails.
-    CopyIn(Session& session, const QByteArray& sql, const QString& what);
+    enum class Form { Text, Binary };
+    // Starts the COPY (its statement names the form: FORMAT binary for Binary); the server's
+    // refusal fails.
+    CopyIn(Session& session, const QByteArray& sql, Form form, const QString& what);
     // Ends a COPY not finished with an error, so that the server takes back what it read.
     ~CopyIn();
     CopyIn(const CopyIn&) = delete;
     CopyIn& operator=(const CopyIn&) = delete;
 
-    // The next line, after the lines made so far are sent when they fill a piece.
-    Line line();
-    // Sends the rest and ends the COPY; fails with the server's error for any line.
+    // Where the next row goes, once the rows made so far are sent when they fill a piece.
+    QByteArray& row();
+    // Sends the rest and ends the COPY; fails with the server's error for any row.
     void finish();
 
 private:
     bool send();
     Session& m_s;
+    Form m_form;
     QString m_what;
     QByteArray m_data;
     bool m_sent = true, m_open = true;
+};
+
+// One line of COPY's text form: its fields separated by tabs, a text escaped, a missing number
+// as \N; end() closes it with a newline.
+class CopyText {
+public:
+    explicit CopyText(CopyIn& copy) : m_data(copy.row()) { }
+    CopyText& text(std::string_view text);
+    CopyText& number(std::optional<double> v);
+    CopyText& whole(qint64 n);
+    void end() { m_data += '\n'; }
+
+private:
+    void next()
+    {
+        if (!m_first)
+            m_data += '\t';
+        m_first = false;
+    }
+    QByteArray& m_data;
+    bool m_first = true;
+};
+
+// One row of COPY's binary form: its count of fields, then each as its length and its bytes in
+// the server's own order (a missing number: no bytes, length -1). Nothing is parsed or escaped,
+// and a number goes as its eight bytes, which the server reads back exactly.
+class CopyBinary {
+public:
+    CopyBinary(CopyIn& copy, int fields);
+    CopyBinary& text(std::string_view text);
+    CopyBinary& number(std::optional<double> v);
+    CopyBinary& whole(qint64 n);
+
+private:
+    QByteArray& m_data;
 };
 
 class Session {
