@@ -886,7 +886,7 @@ public:
             find += QStringLiteral(", d.") + m_minName;
         if (m_hasMax)
             find += QStringLiteral(", d.") + m_maxName;
-        find += QStringLiteral(" FROM temp.%1 AS x").arg(KeysTable);
+        find += QStringLiteral(", x.k FROM temp.%1 AS x").arg(KeysTable);
         if (m_hasMin || m_hasMax)
             find += QStringLiteral(" JOIN main.%1 AS d ON d.rowid = x.rid").arg(m_t);
         find += QStringLiteral(" WHERE x.k = ?1 ORDER BY x.rid LIMIT 1");
@@ -953,15 +953,20 @@ private:
                 if (max && curMax.value() && *max > curMax.number)
                     newMax = max;
             }
+            // the key as the table holds it, which the row's may match without being ("abc" and
+            // "ABC" under NOCASE)
+            if (m_observer)
+                m_storedKey.assign(reinterpret_cast<const char*>(sqlite3_column_text(m_find.get(), col)),
+                                   size_t(sqlite3_column_bytes(m_find.get(), col)));
             m_find.reset();
             if (!newMin && !newMax) {
                 if (m_observer)
-                    m_observer->matched(rid, view(m_keyUtf8));
+                    m_observer->matched(rid, m_storedKey);
                 return false;
             }
             bindWidening(m_widen, 1, rid, newMin, newMax);
             if (run(m_widen) && m_observer)
-                m_observer->widened(rid, view(m_keyUtf8), curMin, curMax, newMin, newMax);
+                m_observer->widened(rid, m_storedKey, curMin, curMax, newMin, newMax);
             return false;
         }
         m_find.reset();
@@ -985,7 +990,8 @@ private:
     }
 
     bool m_made = false;
-    Statement m_find; // row id, min, max of the first record with a key
+    Statement m_find; // row id, min, max and stored key of the first record with a key
+    std::string m_storedKey;
     Statement m_remember; // a new key into the index
     Statement m_insert;
     Statement m_widen;
