@@ -440,9 +440,10 @@ bool runRows(AppState& state, FormControls& ui, const QString& fileName, qint32 
     if (preview)
         collector.emplace();
     // The journal names the workbook by its hash: read in a thread of its own from the start
-    // (the file is read anyway), so that the load does not wait for it; a rehearsal needs none.
+    // (the file is read anyway), so that the load does not wait for it; a rehearsal, and a
+    // database that keeps no journal, need none.
     std::shared_future<QByteArray> digest;
-    if (!preview)
+    if (!preview && !(state.connection() && journalUnavailable(*state.connection())))
         digest = std::async(std::launch::async, sha256Of, fileName).share();
     const auto sha256 = [&] { return digest.valid() ? digest.get() : sha256Of(fileName); };
     const auto cleanUp = qScopeGuard([&] {
