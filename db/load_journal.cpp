@@ -69,7 +69,9 @@ QString now()
 //            record the u64 digest of what the load left it with (see recordDigest);
 //   widened: for each record: its row id (i64), its key, the fields widened (u8: 1 the minimum,
 //            2 the maximum), then for each of them the value found (u8 type: 1 integer, 2 real,
-//            3 text; an i64, an f64 or a text) and the value left (f64).
+//            3 text; an i64, an f64 or a text) and the value left (f64); or, in the digest form,
+//            the mark, then for each record its row id, the fields, the values found, and the
+//            u64 digest of its key and the values left in place of them.
 class Writer {
 public:
     // Reserved whole on first use: a journal row holds at most a chunk and one record more,
@@ -160,8 +162,13 @@ private:
     quint64 m_h = 0x6A09E667F3BCC908ull;
 };
 
+// Nothing (NaN) left in a field is no value to compare, as in the form with keys and values.
 quint64 recordDigest(std::string_view key, std::optional<double> min, std::optional<double> max)
 {
+    if (min && std::isnan(*min))
+        min.reset();
+    if (max && std::isnan(*max))
+        max.reset();
     RecordDigest d;
     d.bytes(key);
     if (min)
@@ -218,13 +225,25 @@ struct WidenedRecord {
     quint8 fields = 0;
     StoredValue found[2];
     double left[2] = {0, 0};
+    std::optional<quint64> digest; // in the digest form, in place of the key and the values left
 };
 
-WidenedRecord readWidened(Reader& r)
+// Whether a journal row's data is in the digest form; the mark taken.
+bool takeDigestMark(Reader& r)
+{
+    if (!r.takeMark(DigestMark))
+        return false;
+    if (r.u8() != DigestVersion)
+        throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок записан более новой версией программы"));
+    return true;
+}
+
+WidenedRecord readWidened(Reader& r, bool digests)
 {
     WidenedRecord w;
     w.rid = r.i64();
-    w.key = r.bytes();
+    if (!digests)
+        w.key = r.bytes();
     w.fields = r.u8();
     for (int f = 0; f < 2; ++f) {
         if (!(w.fields & (1 << f)))
@@ -246,8 +265,11 @@ WidenedRecord readWidened(Reader& r)
         default:
             throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок повреждён: неизвестный тип значения"));
         }
-        w.left[f] = r.f64();
+        if (!digests)
+            w.left[f] = r.f64();
     }
+    if (digests)
+        w.digest = quint64(r.i64());
     return w;
 }
 
@@ -473,8 +495,13 @@ void LoadJournal::widened(qint64 rid, std::string_view key, const StoredValue& o
     if (d.widened.size() >= ChunkBytes)
         writeWidened();
     Writer& w = d.widened;
+    if (d.digests && !w.size()) {
+        w.u32(DigestMark);
+        w.u8(DigestVersion);
+    }
     w.i64(rid);
-    w.bytes(key);
+    if (!d.digests)
+        w.bytes(key);
     w.u8(quint8((newMin ? 1 : 0) | (newMax ? 2 : 0)));
     for (const auto& [found, left] : {std::pair{&oldMin, newMin}, std::pair{&oldMax, newMax}}) {
         if (!left)
@@ -493,8 +520,11 @@ void LoadJournal::widened(qint64 rid, std::string_view key, const StoredValue& o
             w.f64(found->number);
             break;
         }
-        w.f64(*left);
+        if (!d.digests)
+            w.f64(*left);
     }
+    if (d.digests)
+        w.i64(qint64(recordDigest(key, newMin, newMax)));
     d.firstWidened = d.widenedCount ? std::min(d.firstWidened, rid) : rid;
     d.lastWidened = d.widenedCount ? std::max(d.lastWidened, rid) : rid;
     ++d.widenedCount;
@@ -749,10 +779,13 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
             // taken back in the opposite order they were written
             std::vector<WidenedRecord> widened;
             widened.reserve(size_t(std::max<qint64>(records, 0)));
+            const bool digests = takeDigestMark(reader);
             for (qint64 i = 0; i < records; ++i)
-                widened.push_back(readWidened(reader));
+                widened.push_back(readWidened(reader, digests));
             for (auto w = widened.rbegin(); w != widened.rend(); ++w) {
-                if (!unchanged(w->rid, w->key, (w->fields & 1) ? w->left[0] : NaN, (w->fields & 2) ? w->left[1] : NaN))
+                if (w->digest ? !asDigested(w->rid, *w->digest)
+                              : !unchanged(w->rid, w->key, (w->fields & 1) ? w->left[0] : NaN,
+                                           (w->fields & 2) ? w->left[1] : NaN))
                     continue;
                 for (int i = 0; i < 2; ++i) {
                     if (!(w->fields & (1 << i)) || !restore[i])
@@ -773,9 +806,7 @@ UndoResult undoLastLoad(Connection& conn, const QString& table)
             }
             continue;
         }
-        const bool digests = reader.takeMark(DigestMark);
-        if (digests && reader.u8() != DigestVersion)
-            throw Failure(err::BadFormat, QStringLiteral("Журнал загрузок записан более новой версией программы"));
+        const bool digests = takeDigestMark(reader);
         for (qint64 i = 0; i < records; ++i) {
             const qint64 rid = first + i;
             if (digests) {

@@ -781,9 +781,12 @@ private:
         }
         for (const Widened& r : m_widened) {
             Known& k = m_known[r.record];
-            m_observer->widened(k.rid, k.written(), stored(k, 0, r.min), stored(k, 1, r.max),
-                                k.min != r.min ? std::optional(k.min) : std::nullopt,
-                                k.max != r.max ? std::optional(k.max) : std::nullopt);
+            // a field the batch left is no widening, Null (NaN) as much as a number
+            const auto widenedTo = [](double now, double before) {
+                return now == before || (std::isnan(now) && std::isnan(before)) ? std::nullopt : number(now);
+            };
+            m_observer->widened(k.rid, k.written(), stored(k, 0, r.min), stored(k, 1, r.max), widenedTo(k.min, r.min),
+                                widenedTo(k.max, r.max));
         }
         for (quint32 r : m_matched) {
             const Known& k = m_known[r];
