@@ -495,6 +495,7 @@ private:
                 m_pendingAdded += qint64(groups.size());
                 return true;
             }
+            stage(w);
             // in the binary form: the key is a text, n a bigint, the numbers double precision
             CopyIn copy(m_s, "COPY kalder_group (k, n, lo, hi, fmn, fmx) FROM STDIN (FORMAT binary)",
                         CopyIn::Form::Binary, w);
@@ -511,6 +512,7 @@ private:
             copy.finish();
             return false;
         }
+        stage(w);
         // in the text form, which the server reads into a key of any type
         CopyIn copy(m_s, "COPY kalder_stage (n, k, mn, mx) FROM STDIN", CopyIn::Form::Text, w);
         for (const Row& r : rows)
@@ -522,14 +524,20 @@ private:
         return false;
     }
 
-    void writeSet(const std::vector<Row>& rows)
+    // The temporary tables of a batch, made (once a session) and emptied; a batch that goes
+    // into an empty table by COPY needs none.
+    void stage(const QString& w)
     {
-        const QString w = what();
         m_s.exec(m_stageSql, w);
         if (m_unique)
             m_s.exec("DROP TABLE IF EXISTS kalder_group", w);
         m_s.exec(m_groupSql, w);
         m_s.exec("TRUNCATE kalder_stage, kalder_group", w);
+    }
+
+    void writeSet(const std::vector<Row>& rows)
+    {
+        const QString w = what();
         if (group(rows, w))
             return;
         if (m_observer)
