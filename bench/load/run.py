@@ -1,7 +1,8 @@
 # The load benchmark: kalder-load against the floor (the sqlite3 shell's .import of the final
 # rows into an empty copy of tblData, one transaction) and the baseline (baseline.py), on a
-# generated workbook of 65,000 rows, in three cases. Whole-process wall times, best of three;
-# peak memory of kalder-load from one run more under /usr/bin/time -v. See README.md.
+# generated workbook of 65,000 rows, in three cases. Whole-process wall times: ours and the
+# floor the fastest of five runs taken in turn, the baseline the fastest of three; peak memory of
+# kalder-load from one run more under /usr/bin/time -v. See README.md.
 #   run.py BUILD_DIR [ROWS]
 import csv
 import os
@@ -21,6 +22,8 @@ tool = os.path.join(build, "kalder-load")
 work = tempfile.mkdtemp(prefix="kalder-bench-")
 book = os.path.join(work, "book.xls")
 REPEAT = 3
+# Ours and the floor, run in turn so that a busier moment of the machine falls on both alike.
+IN_TURN_RUNS = 5
 # The journal's cost is a few per cent of a load, less than the machine's moments move one run:
 # it is measured over more runs, taken in turn with and without it.
 JOURNAL_RUNS = 9
@@ -53,10 +56,9 @@ def dump(path):
     return out
 
 
-def timed(cmd, measure_memory=False):
-    """The fastest of REPEAT runs of cmd, each timed on its own; with measure_memory, the peak
-    of one run more under /usr/bin/time -v, which is not timed."""
-    best, peak = None, 0
+def timed(cmd):
+    """The fastest of REPEAT runs of cmd, each timed on its own."""
+    best = None
     for _ in range(REPEAT):
         yield_setup()
         start = time.perf_counter()
@@ -65,17 +67,29 @@ def timed(cmd, measure_memory=False):
         if p.returncode != 0:
             sys.exit("failed: %s\n%s%s" % (" ".join(cmd), p.stdout, p.stderr))
         best = took if best is None else min(best, took)
-        last_output[0] = p.stdout
-    if measure_memory:
-        yield_setup()
-        p = subprocess.run(["/usr/bin/time", "-v"] + cmd, capture_output=True, text=True)
-        m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", p.stderr)
-        peak = int(m.group(1)) if m else 0
-        last_output[0] = p.stdout
-    return best, peak
+    return best, 0
 
 
-last_output = [""]
+def peak_of(cmd):
+    """The peak memory (KB) of one run of cmd under /usr/bin/time -v, which is not timed."""
+    yield_setup()
+    p = subprocess.run(["/usr/bin/time", "-v"] + cmd, capture_output=True, text=True)
+    m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", p.stderr)
+    return int(m.group(1)) if m else 0
+
+
+def in_turn(runs, *commands):
+    """The fastest of runs runs of each (cmd, setup), the commands run one after the other."""
+    times = [[] for _ in commands]
+    for _ in range(runs):
+        for out, (cmd, make) in zip(times, commands):
+            make()
+            start = time.perf_counter()
+            subprocess.run(cmd, check=True, capture_output=True)
+            out.append(time.perf_counter() - start)
+    return [min(t) for t in times]
+
+
 setup = [lambda: None]
 
 
@@ -99,16 +113,14 @@ half = [(k, float(lo) + 1, float(hi) - 1) for i, (_, k, lo, hi) in enumerate(fin
 cases = [("unique index", True, ()), ("no index", False, ()), ("half stored", True, half)]
 journaled, unjournaled = {}, {}
 results = {}
-print("workbook: %d rows, %.1f MB; best of %d runs, whole process" % (rows, size_mb, REPEAT))
+print("workbook: %d rows, %.1f MB; whole process: ours and the floor the fastest of %d runs in turn, "
+      "the baseline of %d" % (rows, size_mb, IN_TURN_RUNS, REPEAT))
 for name, index, stored in cases:
     ours_db = os.path.join(work, "ours.db")
     base_db = os.path.join(work, "base.db")
-    setup[0] = lambda: make_db(ours_db, index, stored)
-    ours, peak = timed([tool, "--db", ours_db] + args, measure_memory=True)
-    counts = last_output[0].strip().splitlines()[-1]
-    setup[0] = lambda: make_db(base_db, index, stored)
-    base, _ = timed(["/usr/bin/python3", os.path.join(here, "baseline.py"), book, base_db, str(rows + 1)])
-    same = dump(ours_db) == dump(base_db)
+    ours_cmd = [tool, "--db", ours_db] + args
+    make_db(ours_db, index, stored)
+    counts = subprocess.run(ours_cmd, check=True, capture_output=True, text=True).stdout.strip().splitlines()[-1]
 
     # The floor: the final rows of this case as CSV, imported into an empty copy of tblData.
     csv_path = os.path.join(work, "final.csv")
@@ -117,19 +129,20 @@ for name, index, stored in cases:
         csv.writer(f).writerows(db.execute("SELECT id, Код, Мин, Макс, Дата FROM tblData ORDER BY id"))
         db.close()
     floor_db = os.path.join(work, "floor.db")
-    setup[0] = lambda: make_db(floor_db, index)
-    floor, _ = timed(["sqlite3", floor_db, "-cmd", ".mode csv", "BEGIN", ".import %s tblData" % csv_path, "COMMIT"])
+    ours, floor = in_turn(IN_TURN_RUNS, (ours_cmd, lambda: make_db(ours_db, index, stored)),
+                          (["sqlite3", floor_db, "-cmd", ".mode csv", "BEGIN", ".import %s tblData" % csv_path,
+                            "COMMIT"], lambda: make_db(floor_db, index)))
+    setup[0] = lambda: make_db(ours_db, index, stored)
+    peak = peak_of(ours_cmd)
+    setup[0] = lambda: make_db(base_db, index, stored)
+    base, _ = timed(["/usr/bin/python3", os.path.join(here, "baseline.py"), book, base_db, str(rows + 1)])
+    same = dump(ours_db) == dump(base_db)
     results[name] = ours
     # the same load with and without its journal, run in turn; the fastest of each
     plain_db = os.path.join(work, "plain.db")
-    times = {True: [], False: []}
-    for _ in range(JOURNAL_RUNS):
-        for journal, path in ((True, ours_db), (False, plain_db)):
-            make_db(path, index, stored, journal=journal)
-            start = time.perf_counter()
-            subprocess.run([tool, "--db", path] + args, check=True, capture_output=True)
-            times[journal].append(time.perf_counter() - start)
-    journaled[name], unjournaled[name] = min(times[True]), min(times[False])
+    journaled[name], unjournaled[name] = in_turn(
+        JOURNAL_RUNS, ([tool, "--db", ours_db] + args, lambda: make_db(ours_db, index, stored)),
+        ([tool, "--db", plain_db] + args, lambda: make_db(plain_db, index, stored, journal=False)))
     budget = 2 * size_mb + 30
     print("%-13s ours %.3f s  floor %.3f s  baseline %.3f s  ours/floor %.2f (goal <= 1.5)  "
           "baseline/floor %.2f  peak %.1f MB (goal < %.1f)  same table as baseline: %s  [%s]"
