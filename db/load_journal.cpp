@@ -390,6 +390,26 @@ struct LoadJournal::Impl {
     // load writes it (a key as its text, numbers as numbers), so that the digest of a record
     // read back is that of the record written; else by their keys and values.
     bool digests = false;
+    // The tables are made with the first batch's rows, in its transaction, when neither is there.
+    bool create = false, createdInBatch = false;
+
+    void prepare(const QString& what)
+    {
+        insertLoad = session.prepare(
+            QStringLiteral(
+                "INSERT INTO main.kalder_load (table_name, started, workbook, workbook_size, workbook_sha256, "
+                "header_row, last_row, links, key_field, min_field, max_field) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"),
+            what);
+        insertChange = session.prepare(
+            QStringLiteral("INSERT INTO main.kalder_load_change (load_id, kind, first_rid, last_rid, records, data) "
+                           "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
+            what);
+        updateLoad = session.prepare(
+            QStringLiteral("UPDATE main.kalder_load SET rows_merged = ?2, records_added = ?3, records_widened = ?4, "
+                           "finished = ?5 WHERE id = ?1"),
+            what);
+    }
 };
 
 namespace {
@@ -416,28 +436,21 @@ std::unique_ptr<LoadJournal> LoadJournal::start(Connection& conn, JournaledLoad 
     const QString what = QStringLiteral("Журнал загрузок в базе данных %1").arg(session.path());
     try {
         session.begin(false);
-        const bool made = tableExists(session, "kalder_load") && tableExists(session, "kalder_load_change");
+        const bool loads = tableExists(session, "kalder_load"), changes = tableExists(session, "kalder_load_change");
         session.rollback();
-        if (!made) {
-            session.begin(true);
-            session.exec(QString::fromLatin1(Schema), what);
-            session.commit(what);
-        }
         impl->digests = storesAsWritten(session, load.fields);
-        impl->insertLoad = session.prepare(
-            QStringLiteral(
-                "INSERT INTO main.kalder_load (table_name, started, workbook, workbook_size, workbook_sha256, "
-                "header_row, last_row, links, key_field, min_field, max_field) "
-                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"),
-            what);
-        impl->insertChange = session.prepare(
-            QStringLiteral("INSERT INTO main.kalder_load_change (load_id, kind, first_rid, last_rid, records, data) "
-                           "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
-            what);
-        impl->updateLoad = session.prepare(
-            QStringLiteral("UPDATE main.kalder_load SET rows_merged = ?2, records_added = ?3, records_widened = ?4, "
-                           "finished = ?5 WHERE id = ?1"),
-            what);
+        if (!loads && !changes) {
+            // made on first use with the first batch's rows: no transaction and sync of its own
+            impl->create = true;
+        } else {
+            // one of them made by someone else may not take the other, nor the journal's rows
+            if (!loads || !changes) {
+                session.begin(true);
+                session.exec(QString::fromLatin1(Schema), what);
+                session.commit(what);
+            }
+            impl->prepare(what);
+        }
     } catch (const Failure& f) {
         // a lock not released, a file that cannot be written: the load could not write either
         if (sqlite::Session::outsideTheRow(err::sqliteCode(f.number())))
@@ -541,6 +554,12 @@ void LoadJournal::ensureHeader()
     if (m_load.id)
         return;
     Impl& d = *m_impl;
+    if (d.create) {
+        d.session.exec(QString::fromLatin1(Schema), writing());
+        d.prepare(writing());
+        d.create = false;
+        d.createdInBatch = true;
+    }
     const QByteArray table = m_load.fields.table.toUtf8(), started = now().toUtf8(),
                      workbook = m_load.workbook.toUtf8(), links = m_load.links.toUtf8(),
                      key = m_load.fields.key.toUtf8(), min = m_load.fields.min.value_or(QString()).toUtf8(),
@@ -625,6 +644,7 @@ void LoadJournal::beforeCommit()
 void LoadJournal::committed()
 {
     m_headerCommitted = true;
+    m_impl->createdInBatch = false;
     m_addedCount += m_batchAdded;
     const size_t before = m_widenedRids.size();
     m_widenedRids.insert(m_widenedRids.end(), m_batchWidened.begin(), m_batchWidened.end());
@@ -646,8 +666,16 @@ void LoadJournal::forgetBatch()
 
 void LoadJournal::rolledBack()
 {
+    Impl& d = *m_impl;
     if (!m_headerCommitted)
         m_load.id = 0;
+    if (d.createdInBatch) { // the tables went with the batch: the next one makes them again
+        d.insertLoad = Statement();
+        d.insertChange = Statement();
+        d.updateLoad = Statement();
+        d.create = true;
+        d.createdInBatch = false;
+    }
     forgetBatch();
 }
 
