@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace kalder {
 
@@ -74,10 +75,10 @@ QString now()
 //            u64 digest of its key and the values left in place of them.
 class Writer {
 public:
-    // Reserved whole on first use: a journal row holds at most a chunk and one record more,
-    // and a record is written in a few small copies, many thousands of times a load.
-    std::string data;
-    void u8(quint8 v) { reserved().push_back(char(v)); }
+    // A journal row holds at most a chunk and one record more, and a record is written in a
+    // few small copies, many thousands of times a load: each copy only moves the end, the
+    // room having been made once.
+    void u8(quint8 v) { put(v); }
     void u32(quint32 v) { put(v); }
     void i64(qint64 v) { put(v); }
     void f64(double v)
@@ -89,26 +90,36 @@ public:
     void bytes(std::string_view b)
     {
         u32(quint32(b.size()));
-        data.append(b);
+        if (b.empty())
+            return;
+        std::memcpy(room(b.size()), b.data(), b.size());
+        m_size += b.size();
     }
-    void clear() { data.clear(); }
-    qsizetype size() const { return qsizetype(data.size()); }
+    void clear() { m_size = 0; }
+    qsizetype size() const { return qsizetype(m_size); }
+    std::string_view data() const { return {m_data.get(), m_size}; }
 
 private:
-    std::string& reserved()
+    char* room(size_t n)
     {
-        if (data.capacity() < ReservedBytes)
-            data.reserve(ReservedBytes);
-        return data;
+        if (m_capacity - m_size < n) {
+            const size_t capacity = std::max({m_capacity * 2, m_size + n, size_t(80 * 1024)});
+            auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+            if (m_size)
+                std::memcpy(grown.get(), m_data.get(), m_size);
+            m_data = std::move(grown);
+            m_capacity = capacity;
+        }
+        return m_data.get() + m_size;
     }
     template <typename T>
     void put(T v)
     {
-        char word[sizeof(T)];
-        qToLittleEndian<T>(v, word);
-        reserved().append(word, sizeof(T));
+        qToLittleEndian<T>(v, room(sizeof(T)));
+        m_size += sizeof(T);
     }
-    static constexpr size_t ReservedBytes = 80 * 1024;
+    std::unique_ptr<char[]> m_data;
+    size_t m_size = 0, m_capacity = 0;
 };
 
 // A key is at most 32,767 characters, so no key's length is this: the mark of the digest form.
@@ -604,7 +615,7 @@ void LoadJournal::writeAdded()
     Impl& d = *m_impl;
     if (!d.range)
         return;
-    writeChange("added", d.range->first, d.range->last, d.range->last - d.range->first + 1, d.addedData.data);
+    writeChange("added", d.range->first, d.range->last, d.range->last - d.range->first + 1, d.addedData.data());
     d.range.reset();
     d.addedData.clear();
 }
@@ -614,7 +625,7 @@ void LoadJournal::writeWidened()
     Impl& d = *m_impl;
     if (!d.widenedCount)
         return;
-    writeChange("widened", d.firstWidened, d.lastWidened, d.widenedCount, d.widened.data);
+    writeChange("widened", d.firstWidened, d.lastWidened, d.widenedCount, d.widened.data());
     d.widened.clear();
     d.widenedCount = 0;
 }
