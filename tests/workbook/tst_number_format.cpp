@@ -105,6 +105,11 @@ void TstNumberFormat::display_data()
     row("fraction two digits", u"# ?\?/?\?"_s, 0.3125, "C", u"  5/16"_s);
     row("fraction fixed", u"# ?/8"_s, 2.25, "C", u"2 2/8"_s);
     row("fraction improper", u"?/?"_s, 1.75, "C", u"7/4"_s);
+    // a whole part or numerator beyond every integer type: its 15 digits and zeros
+    row("fraction of a huge number", u"# ?/?"_s, 1e20, "C", u"100000000000000000000    "_s);
+    row("fraction of a huge number, no whole part", u"?/?"_s, 2.5e20, "C", u"250000000000000000000/1"_s);
+    row("fraction of a vast number", u"# ?/8"_s, -8.04046e165, "C", u"-804046"_s + QString(160, u'0') + u"    "_s);
+    row("fraction over 8 of the largest number", u"?/8"_s, 1.7e308, "C", u"17"_s + QString(307, u'0') + u"/1"_s);
     // dates and times, 1900 system
     row("date ru", u"dd.mm.yyyy"_s, 45360, "ru_RU", u"09.03.2024"_s);
     row("date short year", u"d/m/yy"_s, 45360, "C", u"9/3/24"_s);

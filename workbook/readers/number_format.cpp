@@ -203,6 +203,15 @@ void fillFraction(TextBuilder& out, const std::vector<Token>& toks, const char* 
     }
 }
 
+// The digits of a whole number however large, as a spreadsheet shows it (its first 15
+// significant digits, then zeros).
+QString wholeDigits(double v)
+{
+    Digits d;
+    fixedDigits(v, 0, d);
+    return QString::fromLatin1(d.data(), d.size());
+}
+
 // A fraction section: a whole part when it has one, the numerator over a fixed denominator
 // or over the nearest of as many digits as its placeholders.
 QString fractionText(const Section& sec, double value, bool withSign)
@@ -260,10 +269,16 @@ QString fractionText(const Section& sec, double value, bool withSign)
     double a = std::fabs(value);
     double whole = hasWhole ? std::floor(a) : 0;
     double frac = a - whole;
-    qint64 num = 0, den = 1;
+    // the numerator as a whole double: without a whole part it may be beyond any integer type
+    double num = 0;
+    qint64 den = 1;
     if (fixedDen > 0) {
         den = fixedDen;
-        num = qint64(std::llround(frac * double(den)));
+        num = std::round(frac * double(den));
+        if (!std::isfinite(num)) { // a numerator beyond every double: the number over 1
+            num = frac;
+            den = 1;
+        }
     } else {
         const int places = std::clamp(denPlaces, 1, 4);
         const int maxDen = int(std::pow(10, places)) - 1;
@@ -273,12 +288,12 @@ QString fractionText(const Section& sec, double value, bool withSign)
             const double err = std::fabs(frac - n / d);
             if (err < best - 1e-12) {
                 best = err;
-                num = qint64(n);
+                num = n;
                 den = d;
             }
         }
     }
-    if (hasWhole && num == den) {
+    if (hasWhole && num == double(den)) {
         whole += 1;
         num = 0;
     }
@@ -293,7 +308,7 @@ QString fractionText(const Section& sec, double value, bool withSign)
                 out += QString(t[i].text.size(), u' ');
         } else if (t[i].kind == Token::Digit && i + 1 == wholeEnd) {
             if (whole != 0 || num == 0)
-                out += QString::number(qint64(whole));
+                out += wholeDigits(whole);
         }
     }
     QString fracPart;
@@ -306,7 +321,7 @@ QString fractionText(const Section& sec, double value, bool withSign)
         if (whole == 0 && !out.endsWith(u'0'))
             out += u'0';
     } else {
-        QString ns = QString::number(num);
+        QString ns = wholeDigits(num);
         if (numQ)
             ns = ns.rightJustified(numPlaces, u' ');
         QString ds = QString::number(den);
