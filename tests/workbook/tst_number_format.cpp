@@ -109,6 +109,10 @@ void TstNumberFormat::display_data()
     row("fraction of a huge number", u"# ?/?"_s, 1e20, "C", u"100000000000000000000    "_s);
     row("fraction of a huge number, no whole part", u"?/?"_s, 2.5e20, "C", u"250000000000000000000/1"_s);
     row("fraction of a vast number", u"# ?/8"_s, -8.04046e165, "C", u"-804046"_s + QString(160, u'0') + u"    "_s);
+    // a percent beyond the largest double: its digits, the point moved
+    row("percent of a huge number", u"0%"_s, 1e307, "C", u"1"_s + QString(309, u'0') + u"%"_s);
+    row("percent of a huge number, decimals", u"0.0%"_s, 1.5e307, "C", u"15"_s + QString(308, u'0') + u".0%"_s);
+    row("percent of a huge number, exponent", u"0.00E+00%"_s, 1.5e307, "C", u"1.50E+309%"_s);
     row("fraction over 8 of the largest number", u"?/8"_s, 1.7e308, "C", u"17"_s + QString(307, u'0') + u"/1"_s);
     // dates and times, 1900 system
     row("date ru", u"dd.mm.yyyy"_s, 45360, "ru_RU", u"09.03.2024"_s);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -351,12 +352,27 @@ void addSign(TextBuilder& out, bool negative, Sign sign, const Digits& s, const 
         out.add(lt.negativeSign);
 }
 
+// The digits of a times 10^shift with the given decimals: the point of a's digits, taken
+// with shift more decimals, moved right (a percent of a number near the largest double is
+// beyond every double, not beyond its digits).
+void shiftedDigits(double a, int shift, int decimals, Digits& s)
+{
+    if (shift == 0)
+        return fixedDigits(a, decimals, s);
+    fixedDigits(a, decimals + shift, s);
+    const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
+    std::rotate(s.begin() + dot, s.begin() + dot + 1, s.begin() + dot + 1 + shift);
+    if (decimals == 0)
+        s.resize(s.size() - 1); // the point, now last
+}
+
 // A section of the common shape: the digits, zeros before them up to the "0" placeholders,
 // grouped by threes when asked, the decimals and the literals after them.
-void renderSimple(TextBuilder& out, const NumberPlan& p, double a, bool negative, Sign sign, const LocaleTexts& lt)
+void renderSimple(TextBuilder& out, const NumberPlan& p, double a, int shift, bool negative, Sign sign,
+                  const LocaleTexts& lt)
 {
     Digits s;
-    fixedDigits(a, p.fracDigits, s);
+    shiftedDigits(a, shift, p.fracDigits, s);
     const char* d = s.data();
     const qsizetype dot = p.fracDigits > 0 ? s.size() - p.fracDigits - 1 : s.size();
     addSign(out, negative, sign, s, lt);
@@ -377,12 +393,13 @@ void renderSimple(TextBuilder& out, const NumberPlan& p, double a, bool negative
 
 // A section with an exponent: the mantissa's digits with their point into s, and the exponent
 // ("E+05") placed among the literals of its part into expText.
-void scientific(const NumberPlan& p, double a, const LocaleTexts& lt, Digits& s, TextBuilder& expText)
+void scientific(const NumberPlan& p, double a, int shift, const LocaleTexts& lt, Digits& s, TextBuilder& expText)
 {
     int e = 0;
     if (a != 0 && std::isfinite(a)) {
         // the mantissa from the 15-digit decimal, so that it rounds as a fixed number does
-        const Significant d = significant15(a);
+        Significant d = significant15(a);
+        d.exponent += shift;
         const int n = std::max(1, p.intPlaces);
         const bool engineering = p.intHash && n > 1;
         e = engineering ? int(std::floor(double(d.exponent) / n)) * n : d.exponent - (n - 1);
@@ -426,19 +443,24 @@ void renderNumber(TextBuilder& out, const NumberPlan& p, double value, Sign sign
 {
     const bool negative = sign != Sign::None && value < 0;
     double a = std::fabs(value);
-    for (int i = 0; i < p.percents; ++i)
-        a *= 100;
+    int shift = 0; // the powers of ten of percents that no double holds, taken in the digits
+    for (int i = 0; i < p.percents; ++i) {
+        if (a > std::numeric_limits<double>::max() / 100)
+            shift += 2;
+        else
+            a *= 100;
+    }
     for (int i = 0; i < p.scale; ++i)
         a /= 1000;
     if (p.simple)
-        return renderSimple(out, p, a, negative, sign, lt);
+        return renderSimple(out, p, a, shift, negative, sign, lt);
 
     Digits s; // the digits shown, with their point
     TextBuilder expText;
     if (!p.expSign.isEmpty())
-        scientific(p, a, lt, s, expText);
+        scientific(p, a, shift, lt, s, expText);
     if (s.isEmpty())
-        fixedDigits(a, p.fracDigits, s);
+        shiftedDigits(a, shift, p.fracDigits, s);
     const qsizetype dot = std::find(s.begin(), s.end(), '.') - s.begin();
     addSign(out, negative, sign, s, lt);
     fillInteger(out, p, s.data(), dot, lt);
