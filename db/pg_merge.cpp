@@ -65,6 +65,15 @@ QByteArray numberOf(const Column& c, const QByteArray& e)
     return "NULL::float8";
 }
 
+// The widening of a stored record d's field by a bound: the test that its number lies beyond
+// the bound, into changed, and the assignment that writes the bound where it does, into sets.
+void addWidening(const Column& c, const QByteArray& bound, bool lower, QByteArrayList& sets, QByteArrayList& changed)
+{
+    const QByteArray test = numberOf(c, "d." + c.name) + (lower ? " > " : " < ") + bound;
+    sets.append(c.name + " = CASE WHEN " + test + " THEN (" + bound + ")::" + c.type + " ELSE d." + c.name + " END");
+    changed.append(test);
+}
+
 StoredValue storedValue(const Column& c, const Result& r, int row, int numberCol)
 {
     StoredValue v;
@@ -245,12 +254,10 @@ private:
         if (m_unique) {
             QByteArrayList sets, changed;
             const auto widen = [&](const Column& c, const char* bound, bool lower) {
-                const QByteArray v =
-                    QByteArray("(SELECT w.") + bound + " FROM kalder_group w WHERE w.k = EXCLUDED." + m_key.name + ")";
-                const QByteArray test = numberOf(c, "d." + c.name) + (lower ? " > " : " < ") + v;
-                sets.append(c.name + " = CASE WHEN " + test + " THEN (" + v + ")::" + c.type + " ELSE d." + c.name +
-                            " END");
-                changed.append(test);
+                addWidening(c,
+                            QByteArray("(SELECT w.") + bound + " FROM kalder_group w WHERE w.k = EXCLUDED." +
+                                m_key.name + ")",
+                            lower, sets, changed);
             };
             if (m_hasMin)
                 widen(m_min, "lo", true);
@@ -268,10 +275,7 @@ private:
         {
             QByteArrayList sets, changed;
             const auto widen = [&](const Column& c, const char* bound, bool lower) {
-                const QByteArray test = numberOf(c, "d." + c.name) + (lower ? " > f." : " < f.") + bound;
-                sets.append(c.name + " = CASE WHEN " + test + " THEN f." + bound + "::" + c.type + " ELSE d." + c.name +
-                            " END");
-                changed.append(test);
+                addWidening(c, QByteArray("f.") + bound, lower, sets, changed);
             };
             if (m_hasMin)
                 widen(m_min, "lo", true);
