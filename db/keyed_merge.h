@@ -21,6 +21,9 @@
 
 namespace kalder {
 
+// A byte array's bytes as a view, for the statements and observers that take keys so.
+inline std::string_view view(const QByteArray& b) { return {b.constData(), size_t(b.size())}; }
+
 class Failure;
 
 // What a merge writes: the table, its key field, and the minimum and maximum fields that are

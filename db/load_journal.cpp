@@ -284,8 +284,6 @@ WidenedRecord readWidened(Reader& r, bool digests)
     return w;
 }
 
-std::string_view view(const QByteArray& b) { return {b.constData(), size_t(b.size())}; }
-
 QString text(sqlite3_stmt* s, int col)
 {
     return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, col)), sqlite3_column_bytes(s, col));

@@ -33,8 +33,6 @@ namespace {
 
 constexpr int DeadlockRetries = 5;
 
-std::string_view view(const QByteArray& b) { return {b.constData(), size_t(b.size())}; }
-
 // How a field holds numbers: a number type, a text that may read as one, or neither.
 enum class Holds { Number, Text, Other };
 

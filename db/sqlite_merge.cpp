@@ -40,8 +40,6 @@ std::optional<double> number(double v)
 } // the records one statement of many writes
 const QString KeysTable = QStringLiteral("kalder_keys");
 
-std::string_view view(const QByteArray& bytes) { return {bytes.constData(), size_t(bytes.size())}; }
-
 // The current value of a minimum or maximum field, and its number when it has one: a number,
 // or a text that reads as one. Null, a blob and any other text have none.
 StoredValue storedValue(sqlite3_stmt* stmt, int col)
